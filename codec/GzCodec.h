@@ -1,0 +1,85 @@
+// GzCodec.h - gzip buffer codec that works through temporary files.
+//
+// Stored files of the gzip method hold one complete gzip member, as zlib
+// writes it with the mode "wb9" (deflate level 9, default strategy), with a
+// header of exactly 1F 8B 08 00 00 00 00 00 00 0B (no name, time 0, extra
+// flags 0, OS byte 0x0B) and the CRC-32 / length trailer.
+//
+// The buffer operations do their work on disk: the input is written to a
+// temporary file, coded into a second one with zlib's gz* file functions in
+// 16384-byte blocks, and the result is read back into a new buffer. The
+// temporary directory is $TMPDIR, else the system default (P_tmpdir); the
+// first name is made with mkstemp from the prefix "TMP" (so it is reserved
+// and unique per call, also across threads and processes), the second is
+// that name + ".gz". Both are gone when a call returns, on success and on
+// failure, and every stream a call opened is closed.
+//
+// Results are allocated at their exact size and belong to the caller. A null
+// result means failure; the out length is then left unwritten. Nothing here
+// shows a message or throws; the reason of the last failure on the calling
+// thread is kept for tools that print it (GzLastError).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <string>
+
+namespace codec {
+
+// Buffer size of the copy loops.
+inline constexpr std::uint32_t GzBlockSize = 16384;
+// zlib mode used for every compressed stream.
+inline constexpr char GzWriteMode[] = "wb9";
+// The first bytes of every stream this codec writes.
+inline constexpr unsigned char GzHeader[10] = {0x1F, 0x8B, 0x08, 0x00, 0x00,
+                                               0x00, 0x00, 0x00, 0x00, 0x0B};
+
+using GzBuffer = std::unique_ptr<unsigned char[]>;
+
+// Progress of the compress loop: `step(context, n)` is called after each
+// block written to the gzip stream with that block's length (at most
+// GzBlockSize). An empty progress reports nothing.
+struct GzProgress {
+    void (*step)(void* context, std::uint32_t bytes) = nullptr;
+    void* context = nullptr;
+};
+
+inline constexpr std::uint64_t GzNoLimit = std::numeric_limits<std::uint64_t>::max();
+
+// GzCompressBuffer: the gzip stream of `length` bytes at `data` (data may be
+// null when length is 0). Returns the stream and sets *outLength, or null.
+GzBuffer GzCompressBuffer(const unsigned char* data, std::uint32_t length, std::uint32_t* outLength,
+                          GzProgress progress = {});
+
+// GzDecompressBuffer: the bytes decoded from `length` bytes at `data`.
+// Input without the gzip magic is returned as it is (zlib reads it
+// transparently). `outputLimit` caps the decoded size: a stream that decodes
+// to more bytes fails as soon as the limit is passed (callers pass the
+// entry's original size), so a tiny hostile stream cannot fill the disk.
+// A corrupt stream fails. Returns the bytes and sets *outLength, or null.
+GzBuffer GzDecompressBuffer(const unsigned char* data, std::uint32_t length,
+                            std::uint32_t* outLength, std::uint64_t outputLimit = GzNoLimit);
+
+// GzCompressFile: compresses the file `path` into `path` + ".gz" with the
+// zlib mode `mode`; deletes `path` on success. 1 on success, 0 on failure
+// (a partial output is removed).
+int GzCompressFile(const std::string& path, const char* mode, GzProgress progress = {});
+
+// GzDecompressFile: when `path` is at least 4 characters long and ends in
+// ".gz" (case-sensitive), decodes it into `path` without the suffix;
+// otherwise decodes `path` + ".gz" into `path`. Deletes the compressed input
+// on success. 1 on success, 0 on failure (a partial output is removed).
+int GzDecompressFile(const std::string& path, std::uint64_t outputLimit = GzNoLimit);
+
+// The copy loops. Each takes ownership of both streams (a FILE* and a zlib
+// gzFile passed as void* so that zlib's header stays private) and closes them
+// on every path. 1 on success, 0 on failure.
+int GzStreamCompress(std::FILE* plainFile, void* gzipFile, GzProgress progress = {});
+int GzStreamDecompress(void* gzipFile, std::FILE* plainFile, std::uint64_t outputLimit = GzNoLimit);
+
+// Why the last failing call on this thread failed ("" when none did).
+const char* GzLastError();
+
+}  // namespace codec
