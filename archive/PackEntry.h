@@ -1,0 +1,43 @@
+// PackEntry.h - the builder's in-memory record of one stored file.
+//
+// A PackEntry holds a file exactly as it sits in the pack: its name (one path
+// component, zero-padded in a 260-byte field like the FileRecord's), its sizes,
+// its coding method and the stored bytes themselves. The folder tree
+// (CPackFolder) owns every entry; list rows point at entries as row data.
+//
+// `method` keeps the byte as it was loaded, values the format does not define
+// included, so that a rewrite of a pack never changes an entry. Whether the
+// entry can be decoded is decided only when its bytes are needed
+// (archive/EntryData.h).
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "codec/GzCodec.h"
+#include "format/PackFormat.h"
+
+namespace crateforge {
+
+struct PackEntry {
+    // Zero-terminated, zero-padded; at most pack::kMaxNameLength name bytes.
+    char name[pack::kNameFieldSize] = {};
+    // Offset of the DataBlockHeader in the pack; assigned by each save.
+    std::uint32_t dataOffset = 0;
+    std::uint32_t originalSize = 0;
+    // Number of bytes held in `data`.
+    std::uint32_t packedSize = 0;
+    // The stored bytes (gzip member, LZRW3-A block or the file itself);
+    // null only while packedSize is 0 or the bytes were released.
+    codec::GzBuffer data;
+    // A pack::PackMethod value as loaded; untrusted.
+    std::uint8_t method = 0;
+
+    // The name up to its terminator.
+    std::string_view Name() const { return pack::FieldName(name); }
+    // Replaces the name. False, leaving the old one, when `newName` has more
+    // than 259 bytes or holds a NUL byte.
+    bool SetName(std::string_view newName) { return pack::SetFieldName(name, newName); }
+};
+
+}  // namespace crateforge

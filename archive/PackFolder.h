@@ -1,0 +1,94 @@
+// PackFolder.h - one folder of the pack held in memory (CPackFolder).
+//
+// The archive document keeps the whole pack as a tree of CPackFolder nodes.
+// A folder owns its subfolders, their 264-byte name records (FolderRecord
+// images: name, then the blockOffset a save assigns) and its files with their
+// stored bytes. The lists are public because the list view, the status line
+// and the extract dialog walk them by index; change them only through the
+// members below, which keep the counts and the totals right.
+//
+// Invariants:
+//   - subfolders.size() == subfolderNames.size() == subfolderCount, and
+//     files.size() == fileCount;
+//   - totalOriginalSize / totalPackedSize cover the whole subtree; every
+//     change updates this folder and every ancestor up to the root at once
+//     (32-bit counters that wrap, like the pack's own fields);
+//   - the order of the lists is the order of the records in the pack and of
+//     the rows in the list before any sort.
+// Names are compared ignoring ASCII letter case (A-Z match a-z, other bytes
+// must be equal). Entry pointers stay valid while the entry is in the tree.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "archive/PackEntry.h"
+#include "format/PackFormat.h"
+
+namespace crateforge {
+
+// Deepest folder nesting the builder creates or loads (the root is depth 0).
+// Loading refuses deeper packs, adding refuses deeper disk trees, so that no
+// walk over the tree can run out of stack.
+inline constexpr int kMaxFolderDepth = 512;
+
+// Whether two names are equal ignoring ASCII letter case.
+bool SameNameIgnoringCase(std::string_view a, std::string_view b);
+
+class CPackFolder {
+  public:
+    // An empty folder: no records, totals 0, subtreeSize 12.
+    explicit CPackFolder(CPackFolder* parent = nullptr);
+    ~CPackFolder();  // Clear()
+    CPackFolder(const CPackFolder&) = delete;
+    CPackFolder& operator=(const CPackFolder&) = delete;
+
+    CPackFolder* parent = nullptr;  // not owned; null for the root
+    std::uint32_t subtreeSize = pack::kFolderBlockHeaderSize;
+    std::vector<std::unique_ptr<CPackFolder>> subfolders;
+    std::vector<std::unique_ptr<pack::FolderRecord>> subfolderNames;  // index-parallel
+    std::vector<std::unique_ptr<PackEntry>> files;
+    std::uint32_t subfolderCount = 0;
+    std::uint32_t fileCount = 0;
+    std::uint32_t totalOriginalSize = 0;
+    std::uint32_t totalPackedSize = 0;
+
+    // First subfolder / file whose name equals `name` ignoring case, or -1.
+    int FindSubfolder(std::string_view name) const;
+    int FindFile(std::string_view name) const;
+
+    // Name of subfolder i (0 <= i < subfolderCount).
+    std::string_view SubfolderName(int i) const;
+    // Depth of this folder: 0 for the root.
+    int Depth() const;
+
+    // Appends a name record (name, blockOffset 0) and an empty child whose
+    // parent is this folder; returns the child. Does not test for an existing
+    // name (callers do). Returns null, appending nothing, for a name the
+    // 260-byte field cannot hold (more than 259 bytes or a NUL byte).
+    CPackFolder* AppendSubfolder(std::string_view name);
+    // Appends the entry at the end of `files` and adds its sizes to the
+    // totals of this folder and every ancestor. Returns 1.
+    int AppendFile(std::unique_ptr<PackEntry> entry);
+    // Puts `entry` in the place of file i (same position), moving the totals
+    // by the difference; the old entry and its bytes are released. Returns 1.
+    int ReplaceFileAt(int i, std::unique_ptr<PackEntry> entry);
+    // Removes file i (later files move up), lowering the totals. Returns 1.
+    int EraseFileAt(int i);
+    // Removes subfolder i with everything below it, lowering the totals by
+    // the whole subtree's sizes. Returns the number of files removed.
+    std::uint32_t EraseSubfolderAt(int i);
+    // Releases everything; counts and totals 0. Deep trees are released
+    // without deep recursion.
+    void Clear();
+
+    // Adds (signed) deltas to this folder's totals and every ancestor's.
+    void AdjustTotals(std::int64_t deltaOriginal, std::int64_t deltaPacked);
+
+    // Number of folders in this subtree, this one included.
+    std::uint64_t FolderCountInSubtree() const;
+};
+
+}  // namespace crateforge

@@ -1,0 +1,39 @@
+// SizeText.h - size text of the status line and disk-size helpers.
+//
+// FormatSize turns a byte count into the short text of the status line; the
+// unit is chosen by decimal thresholds and the number divided by powers of
+// 1024, so 1000..1023 bytes read "0 kB" and 1000000000 bytes read "0.93 GB".
+//
+// The disk-size helpers measure what an add command is about to read, to set
+// the progress bar's range. Sums are 32-bit and wrap (the bar's range is
+// 32-bit). They report no errors: whatever cannot be opened or listed counts
+// 0. Symbolic links to directories found inside a folder are not followed
+// (the adding code does not follow them either, and a link to an ancestor
+// would never end); links to files count the file they point to. Files of
+// 4 GiB or more count 0, since they cannot be added.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace crateforge {
+
+// "%u B" below 1000, "%u kB" (size >> 10) below 1000000, "%3.1f MB" below
+// 1000000000, else "%3.2f GB".
+std::string FormatSize(std::uint32_t size);
+
+// Length of the regular file at `path`; 0 when it cannot be opened or is not
+// a regular file.
+std::uint32_t FileDiskSize(const std::string& path);
+
+// Total bytes of the files below the folder, recursively, skipping every name
+// that begins with "." (as adding a folder does). Sizes come from the listing.
+std::uint32_t FolderDiskSize(const std::string& path);
+
+// Total bytes of a file, or of a folder recursively with every name
+// (dot-names included) except "." and "..". A path that is not a directory is
+// measured with FileDiskSize; a missing path counts 0. The path itself may be
+// a link to a directory; links found below it are not followed.
+std::uint32_t PathDiskSize(const std::string& path);
+
+}  // namespace crateforge

@@ -1,0 +1,77 @@
+// FileSystem.h - the POSIX file-system pieces the builder's logic needs.
+//
+// Directory listings, attributes, the temporary directory and the private
+// workspace directory. These are the same on every POSIX desktop, so they are
+// plain functions rather than part of the toolkit seam in Platform.h.
+//
+// Paths are byte strings joined with "/". Listings are sorted by name in byte
+// order (never in the order the system happens to return them) so that packs
+// built from the same tree are identical. Nothing here shows a message or
+// throws; functions that can fail return false or an empty string and, where
+// a caller wants to tell the user why, fill a reason (the errno text).
+//
+// All functions are safe to call from several threads at once.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace crateforge::fs {
+
+// One name of a directory listing. For a symbolic link, `isSymlink` is true
+// and `isDirectory` / `isRegular` / `size` describe what it points to (all
+// false / 0 for a dangling link). "." and ".." are never listed.
+struct DirEntry {
+    std::string name;
+    bool isDirectory = false;
+    bool isRegular = false;
+    bool isSymlink = false;
+    std::uint64_t size = 0;  // bytes of a regular file (or its link target)
+};
+
+// ListDirectory: every name in `dir` except "." and "..", sorted by name in
+// byte order. Returns false and fills `reason` (when given) when the
+// directory cannot be opened or read; `out` is then empty.
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>& out,
+                   std::string* reason = nullptr);
+
+// IsDirectory: whether `path` names a directory. With followLinks false a
+// symbolic link to a directory is not one. A missing path is not a directory.
+bool IsDirectory(const std::string& path, bool followLinks = true);
+
+// IsSymlink: whether `path` itself is a symbolic link (dangling or not).
+bool IsSymlink(const std::string& path);
+
+// PathExists: whether anything (file, directory, link, even dangling) is at
+// `path`.
+bool PathExists(const std::string& path);
+
+// RegularFileSize: size of the regular file at `path` (links followed).
+// False for a missing path, a directory, a FIFO, a device and the like.
+bool RegularFileSize(const std::string& path, std::uint64_t& size);
+
+// TempDirectory: $TMPDIR when it is set and not empty, else P_tmpdir; without
+// a trailing "/" (except for the root itself).
+std::string TempDirectory();
+
+// MakeWorkspaceDirectory: creates a new private directory (mode 0700) in
+// TempDirectory() named "TMP" + six unique characters, with mkdtemp. Returns
+// its path, or an empty string (and `reason`) when it cannot be created.
+std::string MakeWorkspaceDirectory(std::string* reason = nullptr);
+
+// Path helpers (plain string work, no disk access).
+//   LastComponent("/a/b/c.txt") == "c.txt"; LastComponent("c") == "c";
+//   LastComponent("/a/b/") == "" (callers strip one trailing "/" first).
+//   ParentDirectory("/a/b/c.txt") == "/a/b"; ParentDirectory("c") == ".";
+//   ParentDirectory("/c") == "/".
+//   JoinPath("/a", "b") == "/a/b"; JoinPath("/a/", "b") == "/a/b".
+std::string_view LastComponent(std::string_view path);
+std::string ParentDirectory(std::string_view path);
+std::string JoinPath(std::string_view dir, std::string_view name);
+
+// ErrnoText: strerror(errno) of the given value, thread-safe.
+std::string ErrnoText(int error);
+
+}  // namespace crateforge::fs
