@@ -11,7 +11,8 @@ struct Out {
     std::uint8_t* p;
     void U8(std::uint8_t v) { *p++ = v; }
     void U32(std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) *p++ = static_cast<std::uint8_t>(v >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            *p++ = static_cast<std::uint8_t>(v >> (8 * i));
     }
     void Raw(const void* src, std::size_t n) {
         std::memcpy(p, src, n);
@@ -24,7 +25,8 @@ struct In {
     std::uint8_t U8() { return *p++; }
     std::uint32_t U32() {
         std::uint32_t v = 0;
-        for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(*p++) << (8 * i);
+        for (int i = 0; i < 4; ++i)
+            v |= static_cast<std::uint32_t>(*p++) << (8 * i);
         return v;
     }
     void Raw(void* dst, std::size_t n) {
@@ -114,7 +116,8 @@ void Dec(In& i, OldEntryRecord& r) {
 
 template <class R>
 bool ReadAny(std::span<const std::uint8_t> bytes, std::size_t offset, R& record) {
-    if (!Fits(bytes.size(), offset, sizeof(R))) return false;
+    if (!Fits(bytes.size(), offset, sizeof(R)))
+        return false;
     R tmp;
     In in{bytes.data() + offset};
     Dec(in, tmp);
@@ -124,7 +127,8 @@ bool ReadAny(std::span<const std::uint8_t> bytes, std::size_t offset, R& record)
 
 template <class R>
 bool WriteAny(std::span<std::uint8_t> bytes, std::size_t offset, const R& record) {
-    if (!Fits(bytes.size(), offset, sizeof(R))) return false;
+    if (!Fits(bytes.size(), offset, sizeof(R)))
+        return false;
     Out out{bytes.data() + offset};
     Enc(out, record);
     return true;
@@ -132,12 +136,12 @@ bool WriteAny(std::span<std::uint8_t> bytes, std::size_t offset, const R& record
 
 }  // namespace
 
-#define PACK_RECORD_IO(R)                                                                  \
-    bool Read(std::span<const std::uint8_t> bytes, std::size_t offset, R& record) {      \
-        return ReadAny(bytes, offset, record);                                           \
-    }                                                                                    \
-    bool Write(std::span<std::uint8_t> bytes, std::size_t offset, const R& record) {     \
-        return WriteAny(bytes, offset, record);                                          \
+#define PACK_RECORD_IO(R)                                                            \
+    bool Read(std::span<const std::uint8_t> bytes, std::size_t offset, R& record) {  \
+        return ReadAny(bytes, offset, record);                                       \
+    }                                                                                \
+    bool Write(std::span<std::uint8_t> bytes, std::size_t offset, const R& record) { \
+        return WriteAny(bytes, offset, record);                                      \
     }
 PACK_RECORD_IO(PackHeader)
 PACK_RECORD_IO(FolderBlockHeader)
@@ -148,15 +152,33 @@ PACK_RECORD_IO(OldPackHeader)
 PACK_RECORD_IO(OldEntryRecord)
 #undef PACK_RECORD_IO
 
+#define PACK_RECORD_ENCODE(R)                \
+    RecordBytes<R> Encode(const R& record) { \
+        RecordBytes<R> bytes;                \
+        Out out{bytes.data()};               \
+        Enc(out, record);                    \
+        return bytes;                        \
+    }
+PACK_RECORD_ENCODE(PackHeader)
+PACK_RECORD_ENCODE(FolderBlockHeader)
+PACK_RECORD_ENCODE(FolderRecord)
+PACK_RECORD_ENCODE(FileRecord)
+PACK_RECORD_ENCODE(DataBlockHeader)
+PACK_RECORD_ENCODE(OldPackHeader)
+PACK_RECORD_ENCODE(OldEntryRecord)
+#undef PACK_RECORD_ENCODE
+
 bool ReadU32(std::span<const std::uint8_t> bytes, std::size_t offset, std::uint32_t& value) {
-    if (!Fits(bytes.size(), offset, 4)) return false;
+    if (!Fits(bytes.size(), offset, 4))
+        return false;
     In in{bytes.data() + offset};
     value = in.U32();
     return true;
 }
 
 bool WriteU32(std::span<std::uint8_t> bytes, std::size_t offset, std::uint32_t value) {
-    if (!Fits(bytes.size(), offset, 4)) return false;
+    if (!Fits(bytes.size(), offset, 4))
+        return false;
     Out out{bytes.data() + offset};
     out.U32(value);
     return true;
@@ -190,13 +212,16 @@ bool IsOldPack(const OldPackHeader& header) {
 
 std::string_view FieldName(const char* field, std::size_t fieldSize) {
     const void* nul = std::memchr(field, 0, fieldSize);
-    std::size_t n = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - field) : fieldSize;
+    std::size_t n =
+        nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - field) : fieldSize;
     return {field, n};
 }
 
 bool SetFieldName(char* field, std::size_t fieldSize, std::string_view name) {
-    if (fieldSize == 0 || name.size() > fieldSize - 1) return false;
-    if (name.find('\0') != std::string_view::npos) return false;
+    if (fieldSize == 0 || name.size() > fieldSize - 1)
+        return false;
+    if (name.find('\0') != std::string_view::npos)
+        return false;
     std::memset(field, 0, fieldSize);
     std::memcpy(field, name.data(), name.size());
     return true;

@@ -24,6 +24,7 @@
 // Nothing here allocates or throws.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -42,12 +43,12 @@ inline constexpr std::size_t kNameFieldSize = 260;
 inline constexpr std::size_t kMaxNameLength = kNameFieldSize - 1;  // 259 name bytes + NUL
 inline constexpr std::size_t kOldNameFieldSize = 48;
 
-inline constexpr std::size_t kPackHeaderSize = 2 * kTagSize + 8 + 4;          // 20
-inline constexpr std::size_t kFolderBlockHeaderSize = 3 * 4;                  // 12
-inline constexpr std::size_t kFolderRecordSize = kNameFieldSize + 4;          // 264
-inline constexpr std::size_t kFileRecordSize = kNameFieldSize + 4;            // 264
-inline constexpr std::size_t kDataBlockHeaderSize = 4 + 4 + 1;                // 9
-inline constexpr std::size_t kOldPackHeaderSize = 2 * kTagSize + 4;           // 12
+inline constexpr std::size_t kPackHeaderSize = 2 * kTagSize + 8 + 4;  // 20
+inline constexpr std::size_t kFolderBlockHeaderSize = 3 * 4;          // 12
+inline constexpr std::size_t kFolderRecordSize = kNameFieldSize + 4;  // 264
+inline constexpr std::size_t kFileRecordSize = kNameFieldSize + 4;    // 264
+inline constexpr std::size_t kDataBlockHeaderSize = 4 + 4 + 1;        // 9
+inline constexpr std::size_t kOldPackHeaderSize = 2 * kTagSize + 4;   // 12
 inline constexpr std::size_t kOldEntryOffsetSize = 4;
 inline constexpr std::size_t kOldEntryRecordSize = kOldNameFieldSize + 4 + 4 + 1 + 1 + 2;  // 60
 
@@ -79,7 +80,9 @@ enum class PackMethod : std::uint8_t {
     Gzip = 2,    // one gzip member
 };
 
-constexpr bool IsKnownMethod(std::uint8_t value) { return value <= 2; }
+constexpr bool IsKnownMethod(std::uint8_t value) {
+    return value <= 2;
+}
 
 #pragma pack(push, 1)
 struct PackHeader {
@@ -159,6 +162,18 @@ bool Write(std::span<std::uint8_t> bytes, std::size_t offset, const FileRecord& 
 bool Write(std::span<std::uint8_t> bytes, std::size_t offset, const DataBlockHeader& record);
 bool Write(std::span<std::uint8_t> bytes, std::size_t offset, const OldPackHeader& record);
 bool Write(std::span<std::uint8_t> bytes, std::size_t offset, const OldEntryRecord& record);
+
+// The exact on-disk bytes of one record.
+template <class R>
+using RecordBytes = std::array<std::uint8_t, sizeof(R)>;
+
+RecordBytes<PackHeader> Encode(const PackHeader& record);
+RecordBytes<FolderBlockHeader> Encode(const FolderBlockHeader& record);
+RecordBytes<FolderRecord> Encode(const FolderRecord& record);
+RecordBytes<FileRecord> Encode(const FileRecord& record);
+RecordBytes<DataBlockHeader> Encode(const DataBlockHeader& record);
+RecordBytes<OldPackHeader> Encode(const OldPackHeader& record);
+RecordBytes<OldEntryRecord> Encode(const OldEntryRecord& record);
 
 // Little-endian u32 at `offset`; false when it does not fit.
 bool ReadU32(std::span<const std::uint8_t> bytes, std::size_t offset, std::uint32_t& value);
