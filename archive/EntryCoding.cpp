@@ -1,0 +1,141 @@
+// EntryCoding.cpp - coding files as they enter a pack; the progress step.
+#include "archive/EntryCoding.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <new>
+
+#include "format/PackFormat.h"
+#include "platform/FileSystem.h"
+#include "platform/Platform.h"
+
+namespace crateforge {
+
+float ProgressAccumulator = 0.0f;
+
+namespace {
+ProgressControl* g_boundBar = nullptr;
+
+void StepThunk(void*, std::uint32_t bytes) {
+    GzProgressStep(bytes);
+}
+}  // namespace
+
+void BindProgressControl(ProgressControl* bar) {
+    g_boundBar = bar;
+}
+ProgressControl* BoundProgressControl() {
+    return g_boundBar;
+}
+
+void GzProgressStep(std::uint32_t byteCount) {
+    ProgressAccumulator += static_cast<float>(byteCount);
+    if (ProgressAccumulator < 2.0f)
+        return;
+    if (g_boundBar) {
+        const auto half = static_cast<std::uint32_t>(ProgressAccumulator / 2.0f);
+        g_boundBar->SetPosition(g_boundBar->Position() + half);
+    }
+    ProgressAccumulator -= std::trunc(ProgressAccumulator);
+}
+
+codec::GzProgress BoundGzProgress() {
+    return codec::GzProgress{&StepThunk, nullptr};
+}
+
+void CompressEntry(codec::GzBuffer buffer, PackEntry& entry) {
+    CompressEntry(std::move(buffer), entry, BoundGzProgress());
+}
+
+void CompressEntry(codec::GzBuffer buffer, PackEntry& entry, codec::GzProgress progress) {
+    if (entry.originalSize > 0) {
+        std::uint32_t gzipLength = 0;
+        codec::GzBuffer gzip =
+            codec::GzCompressBuffer(buffer.get(), entry.originalSize, &gzipLength, progress);
+        // A failed compression returns null: the file is then kept as it is.
+        if (gzip && gzipLength < entry.originalSize) {
+            entry.data = std::move(gzip);
+            entry.packedSize = gzipLength;
+            entry.method = static_cast<std::uint8_t>(pack::PackMethod::Gzip);
+            return;
+        }
+    }
+    entry.data = std::move(buffer);
+    entry.packedSize = entry.originalSize;
+    entry.method = static_cast<std::uint8_t>(pack::PackMethod::Stored);
+}
+
+DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std::uint32_t& size,
+                            std::string& reason) {
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        reason = fs::ErrnoText(errno);
+        return DiskReadStatus::CannotOpen;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        reason = fs::ErrnoText(errno);
+        close(fd);
+        return DiskReadStatus::CannotOpen;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        reason = S_ISDIR(st.st_mode) ? fs::ErrnoText(EISDIR) : "not a regular file";
+        close(fd);
+        return DiskReadStatus::CannotOpen;
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > UINT32_MAX) {
+        reason = "files of 4 GiB or more cannot be packed";
+        close(fd);
+        return DiskReadStatus::TooLarge;
+    }
+    const auto length = static_cast<std::uint32_t>(st.st_size);
+    codec::GzBuffer buffer;
+    if (length > 0) {
+        buffer.reset(new (std::nothrow) unsigned char[length]);
+        if (!buffer) {
+            reason = fs::ErrnoText(ENOMEM);
+            close(fd);
+            return DiskReadStatus::NoMemory;
+        }
+    }
+    std::uint32_t done = 0;
+    while (done < length) {
+        const ssize_t n = read(fd, buffer.get() + done, length - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            reason = fs::ErrnoText(errno);
+            close(fd);
+            return DiskReadStatus::ReadFailed;
+        }
+        if (n == 0) {
+            reason = "the file became shorter while it was read";
+            close(fd);
+            return DiskReadStatus::ReadFailed;
+        }
+        done += static_cast<std::uint32_t>(n);
+    }
+    close(fd);
+    bytes = std::move(buffer);
+    size = length;
+    return DiskReadStatus::Ok;
+}
+
+DiskReadStatus CodeDiskFile(const std::string& path, PackEntry& entry, codec::GzProgress progress,
+                            std::string& reason) {
+    codec::GzBuffer bytes;
+    std::uint32_t size = 0;
+    const DiskReadStatus status = ReadDiskFile(path, bytes, size, reason);
+    if (status != DiskReadStatus::Ok)
+        return status;
+    entry.originalSize = size;
+    CompressEntry(std::move(bytes), entry, progress);
+    return DiskReadStatus::Ok;
+}
+
+}  // namespace crateforge

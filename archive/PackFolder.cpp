@@ -1,0 +1,149 @@
+// PackFolder.cpp - the in-memory folder tree.
+#include "archive/PackFolder.h"
+
+#include <cstring>
+
+namespace crateforge {
+
+namespace {
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+}  // namespace
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
+    return true;
+}
+
+CPackFolder::CPackFolder(CPackFolder* parentFolder) : parent(parentFolder) {}
+
+CPackFolder::~CPackFolder() {
+    Clear();
+}
+
+int CPackFolder::FindSubfolder(std::string_view name) const {
+    for (std::size_t i = 0; i < subfolderNames.size(); ++i)
+        if (SameNameIgnoringCase(pack::FieldName(subfolderNames[i]->name), name))
+            return static_cast<int>(i);
+    return -1;
+}
+
+int CPackFolder::FindFile(std::string_view name) const {
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (SameNameIgnoringCase(files[i]->Name(), name))
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::string_view CPackFolder::SubfolderName(int i) const {
+    return pack::FieldName(subfolderNames[static_cast<std::size_t>(i)]->name);
+}
+
+int CPackFolder::Depth() const {
+    int depth = 0;
+    for (const CPackFolder* f = parent; f; f = f->parent)
+        ++depth;
+    return depth;
+}
+
+CPackFolder* CPackFolder::AppendSubfolder(std::string_view name) {
+    auto record = std::make_unique<pack::FolderRecord>();
+    std::memset(record.get(), 0, sizeof(pack::FolderRecord));
+    if (!pack::SetFieldName(record->name, name))
+        return nullptr;
+    subfolderNames.push_back(std::move(record));
+    subfolders.push_back(std::make_unique<CPackFolder>(this));
+    ++subfolderCount;
+    return subfolders.back().get();
+}
+
+void CPackFolder::AdjustTotals(std::int64_t deltaOriginal, std::int64_t deltaPacked) {
+    // 32-bit counters: adding the two's complement of a negative delta wraps
+    // exactly like a subtraction.
+    const auto dOriginal = static_cast<std::uint32_t>(deltaOriginal);
+    const auto dPacked = static_cast<std::uint32_t>(deltaPacked);
+    for (CPackFolder* f = this; f; f = f->parent) {
+        f->totalOriginalSize += dOriginal;
+        f->totalPackedSize += dPacked;
+    }
+}
+
+int CPackFolder::AppendFile(std::unique_ptr<PackEntry> entry) {
+    AdjustTotals(entry->originalSize, entry->packedSize);
+    files.push_back(std::move(entry));
+    ++fileCount;
+    return 1;
+}
+
+int CPackFolder::ReplaceFileAt(int i, std::unique_ptr<PackEntry> entry) {
+    std::unique_ptr<PackEntry>& slot = files[static_cast<std::size_t>(i)];
+    AdjustTotals(-static_cast<std::int64_t>(slot->originalSize),
+                 -static_cast<std::int64_t>(slot->packedSize));
+    AdjustTotals(entry->originalSize, entry->packedSize);
+    slot = std::move(entry);
+    return 1;
+}
+
+int CPackFolder::EraseFileAt(int i) {
+    const std::unique_ptr<PackEntry>& slot = files[static_cast<std::size_t>(i)];
+    AdjustTotals(-static_cast<std::int64_t>(slot->originalSize),
+                 -static_cast<std::int64_t>(slot->packedSize));
+    files.erase(files.begin() + i);
+    --fileCount;
+    return 1;
+}
+
+std::uint32_t CPackFolder::EraseSubfolderAt(int i) {
+    CPackFolder& child = *subfolders[static_cast<std::size_t>(i)];
+    std::uint32_t removed = 0;
+    while (!child.files.empty()) {
+        child.EraseFileAt(0);
+        ++removed;
+    }
+    while (!child.subfolders.empty())
+        removed += child.EraseSubfolderAt(0);
+    subfolderNames.erase(subfolderNames.begin() + i);
+    subfolders.erase(subfolders.begin() + i);
+    --subfolderCount;
+    return removed;
+}
+
+void CPackFolder::Clear() {
+    files.clear();
+    subfolderNames.clear();
+    // Release deep trees iteratively: detach every grandchild list into one
+    // work list before a child is destroyed, so no destructor recurses far.
+    std::vector<std::unique_ptr<CPackFolder>> pending = std::move(subfolders);
+    subfolders.clear();
+    while (!pending.empty()) {
+        std::unique_ptr<CPackFolder> folder = std::move(pending.back());
+        pending.pop_back();
+        for (auto& child : folder->subfolders)
+            pending.push_back(std::move(child));
+        folder->subfolders.clear();
+    }
+    subfolderCount = 0;
+    fileCount = 0;
+    totalOriginalSize = 0;
+    totalPackedSize = 0;
+}
+
+std::uint64_t CPackFolder::FolderCountInSubtree() const {
+    std::uint64_t count = 0;
+    std::vector<const CPackFolder*> stack{this};
+    while (!stack.empty()) {
+        const CPackFolder* f = stack.back();
+        stack.pop_back();
+        ++count;
+        for (const auto& child : f->subfolders)
+            stack.push_back(child.get());
+    }
+    return count;
+}
+
+}  // namespace crateforge

@@ -1,0 +1,135 @@
+// FileSystem.cpp - POSIX directory listing, attributes and temporary folders.
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace crateforge::fs {
+
+std::string ErrnoText(int error) {
+    char buffer[256];
+    // GNU strerror_r returns the text (possibly not in `buffer`).
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+    return strerror_r(error, buffer, sizeof buffer);
+#else
+    if (strerror_r(error, buffer, sizeof buffer) != 0)
+        return "error " + std::to_string(error);
+    return buffer;
+#endif
+}
+
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>& out, std::string* reason) {
+    out.clear();
+    DIR* handle = opendir(dir.c_str());
+    if (!handle) {
+        if (reason)
+            *reason = ErrnoText(errno);
+        return false;
+    }
+    errno = 0;
+    while (dirent* e = readdir(handle)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        DirEntry entry;
+        entry.name = std::move(name);
+        const std::string full = JoinPath(dir, entry.name);
+        struct stat st;
+        if (lstat(full.c_str(), &st) == 0) {
+            if (S_ISLNK(st.st_mode)) {
+                entry.isSymlink = true;
+                if (stat(full.c_str(), &st) != 0)
+                    st.st_mode = 0;  // dangling
+            }
+            entry.isDirectory = S_ISDIR(st.st_mode);
+            entry.isRegular = S_ISREG(st.st_mode);
+            entry.size = entry.isRegular ? static_cast<std::uint64_t>(st.st_size) : 0;
+        }
+        out.push_back(std::move(entry));
+        errno = 0;
+    }
+    const int readError = errno;
+    closedir(handle);
+    if (readError != 0) {
+        out.clear();
+        if (reason)
+            *reason = ErrnoText(readError);
+        return false;
+    }
+    std::sort(out.begin(), out.end(),
+              [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+    return true;
+}
+
+bool IsDirectory(const std::string& path, bool followLinks) {
+    struct stat st;
+    const int rc = followLinks ? stat(path.c_str(), &st) : lstat(path.c_str(), &st);
+    return rc == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsSymlink(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool PathExists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+bool RegularFileSize(const std::string& path, std::uint64_t& size) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+std::string TempDirectory() {
+    const char* env = std::getenv("TMPDIR");
+    std::string dir = env && *env ? env : P_tmpdir;
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    return dir;
+}
+
+std::string MakeWorkspaceDirectory(std::string* reason) {
+    std::string pattern = JoinPath(TempDirectory(), "TMPXXXXXX");
+    if (!mkdtemp(pattern.data())) {
+        if (reason)
+            *reason = ErrnoText(errno);
+        return {};
+    }
+    return pattern;
+}
+
+std::string_view LastComponent(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string ParentDirectory(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return std::string(path.substr(0, slash));
+}
+
+std::string JoinPath(std::string_view dir, std::string_view name) {
+    std::string out(dir);
+    if (out.empty() || out.back() != '/')
+        out += '/';
+    out += name;
+    return out;
+}
+
+}  // namespace crateforge::fs
