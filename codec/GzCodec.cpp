@@ -13,13 +13,10 @@
 namespace codec {
 namespace {
 
-// Room zlib gets for its file buffers. Larger than the copy block so that the
-// compressed side goes to disk in few system calls.
-constexpr unsigned kZlibWriteBuffer = 64 * 1024;
-// The decompress side keeps zlib's default: with it a 16384-byte gzread
-// inflates straight into the caller's block instead of through zlib's own
-// output buffer.
-constexpr unsigned kZlibReadBuffer = 8192;
+// Room zlib gets for its file buffers, on both sides: larger than the copy
+// block, so that the compressed side moves in few system calls and inflate
+// runs in long stretches. (Measured: the default 8192 makes reading slower.)
+constexpr unsigned kZlibBuffer = 64 * 1024;
 
 constexpr char kTempPrefix[] = "TMP";
 constexpr char kGzSuffix[] = ".gz";
@@ -393,7 +390,7 @@ int GzCompressFile(const std::string& path, const char* mode, GzProgress progres
         std::fclose(plain);
         return 0;
     }
-    ::gzbuffer(gz, kZlibWriteBuffer);
+    ::gzbuffer(gz, kZlibBuffer);
     bool ok = GzStreamCompress(plain, gz, progress) != 0;
     if (ok) {
         int fd = ::open(output.c_str(), O_RDWR | O_CLOEXEC);
@@ -429,7 +426,7 @@ int GzDecompressFile(const std::string& path, std::uint64_t outputLimit) {
         FailErrno("cannot open " + input, errno != 0 ? errno : EINVAL);
         return 0;
     }
-    ::gzbuffer(gz, kZlibReadBuffer);
+    ::gzbuffer(gz, kZlibBuffer);
     std::FILE* plain = std::fopen(output.c_str(), "wb");
     if (plain == nullptr) {
         FailErrno("cannot create " + output, errno);
@@ -459,7 +456,7 @@ GzBuffer GzCompressBuffer(const unsigned char* data, std::uint32_t length, std::
     std::FILE* plain = OpenPlainStream(temp.PlainFd(), "rb", temp.PlainPath());
     if (plain == nullptr)
         return nullptr;
-    gzFile gz = OpenGzStream(temp.GzFd(), GzWriteMode, kZlibWriteBuffer, temp.GzPath());
+    gzFile gz = OpenGzStream(temp.GzFd(), GzWriteMode, kZlibBuffer, temp.GzPath());
     if (gz == nullptr) {
         std::fclose(plain);
         return nullptr;
@@ -492,7 +489,7 @@ GzBuffer GzDecompressBuffer(const unsigned char* data, std::uint32_t length,
     if (!WriteInput(temp.GzFd(), temp.GzPath(), data, length))
         return nullptr;
 
-    gzFile gz = OpenGzStream(temp.GzFd(), "rb", kZlibReadBuffer, temp.GzPath());
+    gzFile gz = OpenGzStream(temp.GzFd(), "rb", kZlibBuffer, temp.GzPath());
     if (gz == nullptr)
         return nullptr;
     std::FILE* plain = OpenPlainStream(temp.PlainFd(), "wb", temp.PlainPath());
