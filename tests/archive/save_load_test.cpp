@@ -1,0 +1,202 @@
+// Saving writes the format's layouts exactly; loading and saving again
+// without a change rewrites the same bytes.
+#include "tests/archive/ArchiveFixture.h"
+
+#include <cstring>
+
+#include "archive/EntryData.h"
+
+namespace crateforge::test {
+namespace {
+
+void PutU32(Bytes& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void PutName(Bytes& out, const std::string& name) {
+    Bytes field(260, 0);
+    std::memcpy(field.data(), name.data(), name.size());
+    out.insert(out.end(), field.begin(), field.end());
+}
+void PutHeader(Bytes& out, std::uint32_t fileCount) {
+    for (char c : std::string("VHPF2.10"))
+        out.push_back(static_cast<std::uint8_t>(c));
+    out.insert(out.end(), 8, 0);
+    PutU32(out, fileCount);
+}
+
+using SaveLoadTest = ArchiveTest;
+
+TEST_F(SaveLoadTest, NewPackExistsOnlyAfterTheFirstSaveAndIsThe32ByteEmptyPack) {
+    const std::string path = PackPath();
+    ASSERT_EQ(archive->CreateNew(path), 1);
+    EXPECT_FALSE(fs::PathExists(path));
+    ASSERT_EQ(archive->Save(), 1);
+    Bytes expected;
+    PutHeader(expected, 0);
+    PutU32(expected, 12);
+    PutU32(expected, 0);
+    PutU32(expected, 0);
+    EXPECT_EQ(testpacks::ReadFile(path), expected);
+    EXPECT_EQ(archive->PackSize(), 32u);
+}
+
+TEST_F(SaveLoadTest, OneStoredFileGivesThe315ByteLayout) {
+    const Bytes content = testpacks::ToBytes("0123456789");
+    const std::string file = Source("a.txt", content);
+    ASSERT_EQ(archive->CreateNew(PackPath()), 1);
+    ASSERT_EQ(archive->AddFile(file, archive->root()), 1);
+    ASSERT_EQ(archive->Save(), 1);
+
+    Bytes expected;
+    PutHeader(expected, 1);
+    PutU32(expected, 276);
+    PutU32(expected, 0);
+    PutU32(expected, 1);
+    PutName(expected, "a.txt");
+    PutU32(expected, 296);
+    PutU32(expected, 10);
+    PutU32(expected, 10);
+    expected.push_back(0);
+    expected.insert(expected.end(), content.begin(), content.end());
+    ASSERT_EQ(expected.size(), 315u);
+    EXPECT_EQ(testpacks::ReadFile(PackPath()), expected);
+}
+
+TEST_F(SaveLoadTest, FolderAndFilesGiveThe1004ByteLayout) {
+    const Bytes y = NoiseBytes(50, 1), x = NoiseBytes(100, 2);
+    const std::string yPath = Source("y.txt", y);
+    const std::string xPath = Source("x.bin", x);
+    ASSERT_EQ(archive->CreateNew(PackPath()), 1);
+    CPackFolder* a = archive->root()->AppendSubfolder("A");
+    ASSERT_EQ(archive->AddFile(yPath, archive->root()), 1);
+    ASSERT_EQ(archive->AddFile(xPath, a), 1);
+    ASSERT_EQ(archive->Save(), 1);
+
+    Bytes expected;
+    PutHeader(expected, 2);
+    PutU32(expected, 816);  // root block 20..560 plus A's block
+    PutU32(expected, 1);
+    PutU32(expected, 1);
+    PutName(expected, "A");
+    PutU32(expected, 560);
+    PutName(expected, "y.txt");
+    PutU32(expected, 836);
+    PutU32(expected, 276);  // A's block 560..836
+    PutU32(expected, 0);
+    PutU32(expected, 1);
+    PutName(expected, "x.bin");
+    PutU32(expected, 895);
+    PutU32(expected, 50);
+    PutU32(expected, 50);
+    expected.push_back(0);
+    expected.insert(expected.end(), y.begin(), y.end());
+    PutU32(expected, 100);
+    PutU32(expected, 100);
+    expected.push_back(0);
+    expected.insert(expected.end(), x.begin(), x.end());
+    ASSERT_EQ(expected.size(), 1004u);
+    EXPECT_EQ(testpacks::ReadFile(PackPath()), expected);
+    EXPECT_EQ(archive->root()->subtreeSize, 816u);
+    EXPECT_EQ(a->subtreeSize, 276u);
+    EXPECT_EQ(archive->root()->files[0]->dataOffset, 836u);
+}
+
+TEST_F(SaveLoadTest, LoadingAndSavingUnchangedRewritesTheSameBytes) {
+    using testpacks::File;
+    using testpacks::Folder;
+    File damaged("damaged.bin", NoiseBytes(40));
+    damaged.originalSize = 99;  // stored, but packedSize 40: kept as it is
+    File unknown("unknown.bin", NoiseBytes(30));
+    unknown.methodByte = 9;
+    Folder root(
+        "",
+        {File("g.txt", TextBytes(5000), pack::PackMethod::Gzip),
+         File("l.txt", TextBytes(3000, 2), pack::PackMethod::Lzrw3a), File("empty", {}), damaged,
+         unknown},
+        {Folder("Sub", {File("s.bin", NoiseBytes(77))},
+                {Folder("Deeper", {File("d.txt", TextBytes(900, 3), pack::PackMethod::Gzip)}),
+                 Folder("Empty")}),
+         Folder("Other", {File("o", testpacks::ToBytes("o"))})});
+    const Bytes original = testpacks::BuildPack(root);
+    const std::string path = dir.Write("round.vpf", original);
+
+    ASSERT_EQ(archive->Open(path), 1);
+    EXPECT_EQ(archive->fileCount(), 8u);
+    EXPECT_EQ(archive->root()->fileCount, 5u);
+    EXPECT_EQ(archive->root()->subfolderCount, 2u);
+    EXPECT_EQ(archive->root()->files[4]->method, 9);
+    ASSERT_EQ(archive->Save(), 1);
+    EXPECT_EQ(testpacks::ReadFile(path), original);
+
+    // And a second document loads the rewritten file to the same tree.
+    auto second = MakeArchive();
+    ASSERT_EQ(second->Open(path), 1);
+    EXPECT_EQ(second->root()->totalOriginalSize, archive->root()->totalOriginalSize);
+    EXPECT_EQ(second->root()->totalPackedSize, archive->root()->totalPackedSize);
+    EXPECT_TRUE(messages.Calls().empty());
+}
+
+TEST_F(SaveLoadTest, SavedContentDecodesToTheAddedFiles) {
+    const Bytes text = TextBytes(100000), noise = NoiseBytes(3000);
+    const std::string t = Source("t.txt", text);
+    const std::string n = Source("n.bin", noise);
+    ASSERT_EQ(archive->CreateNew(PackPath()), 1);
+    ASSERT_EQ(archive->AddFile(t, archive->root()), 1);
+    ASSERT_EQ(archive->AddFile(n, archive->root()), 1);
+    ASSERT_EQ(archive->Save(), 1);
+
+    auto loaded = MakeArchive();
+    ASSERT_EQ(loaded->Open(PackPath()), 1);
+    const auto& files = loaded->root()->files;
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0]->method, static_cast<std::uint8_t>(pack::PackMethod::Gzip));
+    EXPECT_LT(files[0]->packedSize, text.size());
+    EXPECT_EQ(files[1]->method, static_cast<std::uint8_t>(pack::PackMethod::Stored));
+    for (std::size_t i = 0; i < 2; ++i) {
+        codec::GzBuffer bytes;
+        std::uint32_t length = 0;
+        std::string reason;
+        ASSERT_TRUE(DecodeEntry(*files[i], bytes, length, reason)) << reason;
+        const Bytes& want = i == 0 ? text : noise;
+        ASSERT_EQ(length, want.size());
+        EXPECT_EQ(0, std::memcmp(bytes.get(), want.data(), length));
+    }
+    // Neither the codec nor the save leaves anything behind.
+    EXPECT_TRUE(TmpLeftovers().empty());
+    std::vector<fs::DirEntry> names;
+    fs::ListDirectory(dir.Path(), names);
+    for (const auto& e : names)
+        EXPECT_EQ(e.name.find(".TMPsave"), std::string::npos) << e.name;
+}
+
+TEST_F(SaveLoadTest, HeaderChecksNeedTheWholeHeader) {
+    const std::string shortCurrent = dir.Write("short.vpf", testpacks::ToBytes("VHPF2.10"));
+    const std::string shortOld = dir.Write("short.dat", testpacks::ToBytes("VHPF1.03\1\0\0"));
+    const std::string other =
+        dir.Write("other.vpf", testpacks::ToBytes("VHPF2.11xxxxxxxxxxxxxxxx"));
+    EXPECT_FALSE(CPackArchive::IsCurrentPack(shortCurrent));
+    EXPECT_FALSE(CPackArchive::IsOldPack(shortOld));
+    EXPECT_FALSE(CPackArchive::IsCurrentPack(other));
+    EXPECT_FALSE(CPackArchive::IsOldPack(other));
+    EXPECT_FALSE(CPackArchive::IsCurrentPack(dir.File("missing.vpf")));
+    for (const std::string& p : {shortCurrent, shortOld, other, dir.File("missing.vpf")}) {
+        EXPECT_EQ(archive->Open(p), 0) << p;
+        EXPECT_FALSE(archive->IsOpen());
+    }
+    // Not a pack: no message, as for any other file.
+    EXPECT_TRUE(messages.Calls().empty());
+
+    Bytes empty;
+    PutHeader(empty, 0);
+    PutU32(empty, 12);
+    PutU32(empty, 0);
+    PutU32(empty, 0);
+    EXPECT_TRUE(CPackArchive::IsCurrentPack(dir.Write("empty.vpf", empty)));
+    ASSERT_EQ(archive->Open(dir.File("empty.vpf")), 1);
+    EXPECT_EQ(archive->root()->fileCount, 0u);
+    EXPECT_EQ(list.RowCount(), 0);
+}
+
+}  // namespace
+}  // namespace crateforge::test
