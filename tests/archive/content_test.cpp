@@ -1,0 +1,307 @@
+// Adding, replacing, removing and renaming content; the refusals that keep
+// the pack sound.
+#include "tests/archive/ArchiveFixture.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "archive/EntryCoding.h"
+
+namespace crateforge::test {
+namespace {
+
+class ContentTest : public ArchiveTest {
+  protected:
+    void SetUp() override {
+        ArchiveTest::SetUp();
+        ASSERT_EQ(archive->CreateNew(PackPath()), 1);
+    }
+    std::vector<std::string> Names(const CPackFolder* f) const {
+        std::vector<std::string> out;
+        for (const auto& e : f->files)
+            out.emplace_back(e->Name());
+        return out;
+    }
+    std::vector<std::string> FolderNames(const CPackFolder* f) const {
+        std::vector<std::string> out;
+        for (int i = 0; i < static_cast<int>(f->subfolderCount); ++i)
+            out.emplace_back(f->SubfolderName(i));
+        return out;
+    }
+};
+
+TEST_F(ContentTest, ReplaceQuestionNoKeepsYesReplacesInPlace) {
+    CPackFolder* root = archive->root();
+    ASSERT_EQ(archive->AddFile(Source("README.TXT", NoiseBytes(10)), root), 1);
+    ASSERT_EQ(archive->AddFile(Source("zzz", NoiseBytes(5)), root), 1);
+    SourceDir("other");
+    const std::string second = Source("other/readme.txt", NoiseBytes(25, 3));
+
+    messages.Queue(MessageAnswer::No);
+    EXPECT_EQ(archive->AddFile(second, root), 0);
+    ASSERT_EQ(messages.Calls().size(), 1u);
+    EXPECT_EQ(messages.Calls()[0].caption, "Warning");
+    EXPECT_EQ(messages.Calls()[0].text,
+              "File readme.txt already exist. Do you wish to replace it?");
+    EXPECT_EQ(messages.Calls()[0].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(Names(root), (std::vector<std::string>{"README.TXT", "zzz"}));
+    EXPECT_EQ(root->totalOriginalSize, 15u);
+
+    messages.Queue(MessageAnswer::Yes);
+    EXPECT_EQ(archive->AddFile(second, root), 1);
+    EXPECT_EQ(Names(root), (std::vector<std::string>{"readme.txt", "zzz"}));
+    EXPECT_EQ(root->files[0]->originalSize, 25u);
+    EXPECT_EQ(root->totalOriginalSize, 30u);
+    EXPECT_EQ(archive->fileCount(), 2u);
+    EXPECT_EQ(messages.UnexpectedCount(), 0);
+}
+
+TEST_F(ContentTest, TotalsFollowAddRemoveRename) {
+    CPackFolder* root = archive->root();
+    ASSERT_EQ(archive->AddFile(Source("empty", {}), root), 1);
+    EXPECT_EQ(root->files[0]->method, 0);
+    EXPECT_EQ(root->files[0]->packedSize, 0u);
+    EXPECT_EQ(root->files[0]->originalSize, 0u);
+
+    CPackFolder* sub = root->AppendSubfolder("Sub");
+    CPackFolder* deep = sub->AppendSubfolder("Deep");
+    for (int i = 0; i < 4; ++i)
+        archive->AddFile(Source("s" + std::to_string(i), NoiseBytes(100, i)), sub);
+    for (int i = 0; i < 3; ++i)
+        archive->AddFile(Source("d" + std::to_string(i), NoiseBytes(10, i)), deep);
+    EXPECT_EQ(archive->fileCount(), 8u);
+    EXPECT_EQ(root->totalOriginalSize, 430u);
+    EXPECT_EQ(sub->totalPackedSize, 430u);
+
+    EXPECT_EQ(archive->RenameFile("empty", "renamed"), 1);
+    EXPECT_EQ(Names(root), (std::vector<std::string>{"renamed"}));
+    EXPECT_EQ(list.Names(), (std::vector<std::string>{"Sub", "renamed"}));
+    EXPECT_EQ(archive->RemoveFile("no such file"), 1);
+    EXPECT_EQ(archive->fileCount(), 8u);
+
+    EXPECT_EQ(archive->RemoveFolder("SUB/"), 1);  // case-blind, one trailing "/" dropped
+    EXPECT_EQ(archive->fileCount(), 1u);
+    EXPECT_EQ(root->totalOriginalSize, 0u);
+    EXPECT_EQ(root->subfolderCount, 0u);
+    EXPECT_EQ(archive->RemoveFile("RENAMED"), 1);
+    EXPECT_EQ(archive->fileCount(), 0u);
+    ASSERT_EQ(archive->Save(), 1);
+    EXPECT_EQ(testpacks::ReadFile(PackPath()).size(), 32u);
+}
+
+TEST_F(ContentTest, RenameRules) {
+    CPackFolder* root = archive->root();
+    archive->AddFile(Source("a.txt", NoiseBytes(3)), root);
+    archive->AddFile(Source("b.txt", NoiseBytes(3)), root);
+    root->AppendSubfolder("Dir");
+    root->AppendSubfolder("Other");
+
+    EXPECT_EQ(archive->RenameFile("a.txt", "A.TXT"), 0);  // its own name in other case
+    EXPECT_EQ(archive->RenameFile("a.txt", "B.txt"), 0);
+    EXPECT_EQ(archive->RenameFolder("Dir", "other"), 0);
+    EXPECT_EQ(archive->RenameFile("a.txt", "dir"), 1);  // a file may take a folder's name
+    EXPECT_EQ(archive->RenameFolder("Dir", "b.txt"), 1);
+    EXPECT_EQ(Names(root), (std::vector<std::string>{"dir", "b.txt"}));
+    EXPECT_EQ(FolderNames(root), (std::vector<std::string>{"b.txt", "Other"}));
+    EXPECT_TRUE(messages.Calls().empty());
+
+    const std::string bad[] = {"", ".", "..", "x/y", "x\\y", std::string(260, 'r')};
+    for (const std::string& name : bad) {
+        messages.Clear();
+        EXPECT_EQ(archive->RenameFile("dir", name), 1) << name;
+        EXPECT_EQ(archive->RenameFolder("Other", name), 1) << name;
+        ASSERT_EQ(messages.Calls().size(), 2u) << name;
+        const std::string& text = messages.Calls()[0].text;
+        if (name.size() > 259)
+            EXPECT_EQ(text, "Unable to rename dir: the new name is longer than 259 bytes.");
+        else
+            EXPECT_EQ(text,
+                      "Unable to rename dir: a name must not be empty, \".\" or \"..\", or "
+                      "contain \"/\" or \"\\\".");
+    }
+    EXPECT_EQ(Names(root), (std::vector<std::string>{"dir", "b.txt"}));
+    EXPECT_EQ(FolderNames(root), (std::vector<std::string>{"b.txt", "Other"}));
+    EXPECT_EQ(archive->RenameFile("a", std::string(259, 'r')), 1);  // 259 bytes fit
+}
+
+TEST_F(ContentTest, AddFolderSkipsDotNamesMergesAndAsksPerFile) {
+    const std::string top = SourceDir("old.stuff");
+    Source("old.stuff/b.txt", NoiseBytes(5));
+    Source("old.stuff/A.txt", NoiseBytes(6));
+    Source("old.stuff/.hidden", NoiseBytes(7));
+    SourceDir("old.stuff/.svn");
+    Source("old.stuff/.svn/entries", NoiseBytes(8));
+    SourceDir("old.stuff/inner");
+    Source("old.stuff/inner/c.bin", NoiseBytes(9));
+
+    CPackFolder* root = archive->root();
+    EXPECT_EQ(archive->AddFolder(top + "/", root), 1);
+    ASSERT_EQ(FolderNames(root), (std::vector<std::string>{"old.stuff"}));
+    CPackFolder* added = root->subfolders[0].get();
+    EXPECT_EQ(Names(added), (std::vector<std::string>{"A.txt", "b.txt"}));  // byte order
+    EXPECT_EQ(FolderNames(added), (std::vector<std::string>{"inner"}));
+    EXPECT_EQ(archive->fileCount(), 3u);
+    EXPECT_TRUE(messages.Calls().empty());
+
+    // Again: merged into the same subfolder, one question per file.
+    Source("old.stuff/new.txt", NoiseBytes(2));
+    messages.Queue({MessageAnswer::No, MessageAnswer::Yes, MessageAnswer::No});
+    EXPECT_EQ(archive->AddFolder(top, root), 1);
+    EXPECT_EQ(root->subfolderCount, 1u);
+    EXPECT_EQ(messages.Calls().size(), 3u);
+    EXPECT_EQ(messages.UnexpectedCount(), 0);
+    EXPECT_EQ(Names(added), (std::vector<std::string>{"A.txt", "b.txt", "new.txt"}));
+    EXPECT_EQ(archive->fileCount(), 4u);
+}
+
+TEST_F(ContentTest, LinksToDirectoriesAreNotFollowedLinksToFilesAre) {
+    const std::string top = SourceDir("tree");
+    Source("tree/real.txt", testpacks::ToBytes("real"));
+    ASSERT_EQ(symlink(top.c_str(), (top + "/loop").c_str()), 0);  // link to an ancestor
+    ASSERT_EQ(symlink((top + "/real.txt").c_str(), (top + "/alias.txt").c_str()), 0);
+
+    EXPECT_EQ(archive->AddFolder(top, archive->root()), 1);
+    const CPackFolder* tree = archive->root()->subfolders[0].get();
+    EXPECT_EQ(Names(tree), (std::vector<std::string>{"alias.txt", "real.txt"}));
+    EXPECT_EQ(tree->subfolderCount, 0u);
+    EXPECT_EQ(tree->files[0]->originalSize, 4u);
+    EXPECT_TRUE(messages.Calls().empty());
+}
+
+TEST_F(ContentTest, UnreadableFilesAreReportedAndTheRestGoesOn) {
+    const std::string top = SourceDir("mixed");
+    Source("mixed/a.txt", NoiseBytes(4));
+    ASSERT_EQ(symlink((top + "/gone").c_str(), (top + "/dangling").c_str()), 0);
+    ASSERT_EQ(mkfifo((top + "/fifo").c_str(), 0600), 0);  // must not block
+    Source("mixed/z.txt", NoiseBytes(4));
+
+    EXPECT_EQ(archive->AddFolder(top, archive->root()), 1);
+    const CPackFolder* mixed = archive->root()->subfolders[0].get();
+    EXPECT_EQ(Names(mixed), (std::vector<std::string>{"a.txt", "z.txt"}));
+    ASSERT_EQ(messages.Calls().size(), 2u);
+    EXPECT_EQ(messages.Calls()[0].text, "Unable to read the file " + top +
+                                            "/dangling: No such file or directory. It was "
+                                            "not added.");
+    EXPECT_EQ(messages.Calls()[1].text,
+              "Unable to read the file " + top + "/fifo: not a regular file. It was not added.");
+    EXPECT_EQ(messages.Calls()[0].caption, kAppCaption);
+
+    // A directory passed as a file.
+    messages.Clear();
+    EXPECT_EQ(archive->AddFile(top, archive->root()), 0);
+    ASSERT_EQ(messages.Calls().size(), 1u);
+    EXPECT_EQ(messages.Calls()[0].text,
+              "Unable to read the file " + top + ": Is a directory. It was not added.");
+    EXPECT_EQ(archive->fileCount(), 2u);
+}
+
+TEST_F(ContentTest, FoldersThatCannotBeListedAreReportedAndNotAdded) {
+    const std::string plain = Source("plain.txt", NoiseBytes(3));
+    const std::string paths[] = {src + "/missing", plain + "/below"};
+    const std::string reasons[] = {"No such file or directory", "Not a directory"};
+    for (int i = 0; i < 2; ++i) {
+        messages.Clear();
+        EXPECT_EQ(archive->AddFolder(paths[i], archive->root()), 0);
+        ASSERT_EQ(messages.Calls().size(), 1u);
+        EXPECT_EQ(messages.Calls()[0].text, "Unable to list the folder " + paths[i] + ": " +
+                                                reasons[i] + ". It was not added.");
+    }
+    EXPECT_EQ(archive->root()->subfolderCount, 0u);
+}
+
+TEST_F(ContentTest, NamesThatCannotBeStoredAreRefused) {
+    const std::string longName = src + "/" + std::string(300, 'L');
+    EXPECT_EQ(archive->AddFile(longName, archive->root()), 0);
+    EXPECT_EQ(archive->AddFolder(longName, archive->root()), 0);
+    const std::string backslash = Source("back\\slash", NoiseBytes(3));
+    EXPECT_EQ(archive->AddFile(backslash, archive->root()), 0);
+    EXPECT_EQ(archive->AddFolder("/", archive->root()), 0);
+    EXPECT_EQ(messages.Texts(),
+              (std::vector<std::string>{
+                  "Unable to add " + longName + ": its name is longer than 259 bytes.",
+                  "Unable to add " + longName + ": its name is longer than 259 bytes.",
+                  "Unable to add " + backslash + ": its name cannot be used inside a PackFile.",
+                  "Unable to add /: its name cannot be used inside a PackFile."}));
+    EXPECT_EQ(archive->fileCount(), 0u);
+    EXPECT_EQ(archive->root()->subfolderCount, 0u);
+}
+
+TEST_F(ContentTest, FourGibibytesAreRefusedBeforeAnythingChanges) {
+    // A sparse file of exactly 4 GiB: refused without being read.
+    const std::string huge = Source("huge.bin", {});
+    ASSERT_EQ(truncate(huge.c_str(), 0x100000000LL), 0);
+    EXPECT_EQ(archive->AddFile(huge, archive->root()), 0);
+    ASSERT_EQ(messages.Calls().size(), 1u);
+    EXPECT_EQ(messages.Calls()[0].text,
+              "Unable to add " + huge + ": files of 4 GiB or more cannot be packed.");
+    EXPECT_EQ(archive->fileCount(), 0u);
+
+    // A pack already close to 4 GiB: a stand-in entry claims the space.
+    auto filler = std::make_unique<PackEntry>();
+    filler->SetName("filler");
+    filler->originalSize = filler->packedSize = 0xFFFF0000u;
+    PackEntry* fillerEntry = filler.get();
+    archive->root()->AppendFile(std::move(filler));
+    const std::string small = Source("small.bin", NoiseBytes(70000));
+    messages.Clear();
+    EXPECT_EQ(archive->AddFile(small, archive->root()), 0);
+    // The folder itself still fits; none of its files do.
+    EXPECT_EQ(archive->AddFolder(src, archive->root()), 1);
+    auto coded = std::make_unique<PackEntry>();
+    coded->SetName("coded");
+    std::string reason;
+    ASSERT_EQ(CodeDiskFile(small, *coded, {}, reason), DiskReadStatus::Ok);
+    EXPECT_EQ(archive->AddCodedFile(std::move(coded), archive->root(), small), 0);
+    const std::string wouldReach = "Unable to add " + small + ": the PackFile would reach 4 GiB.";
+    EXPECT_EQ(
+        messages.Texts(),
+        (std::vector<std::string>{
+            wouldReach, "Unable to add " + huge + ": files of 4 GiB or more cannot be packed.",
+            wouldReach, wouldReach}));
+    ASSERT_EQ(archive->root()->subfolderCount, 1u);
+    EXPECT_EQ(archive->root()->subfolders[0]->fileCount, 0u);
+    EXPECT_EQ(archive->root()->fileCount, 1u);
+    EXPECT_EQ(archive->root()->files[0].get(), fillerEntry);
+    EXPECT_EQ(archive->fileCount(), 0u);  // the stand-in was put in behind its back
+}
+
+TEST_F(ContentTest, CodedOnAnotherThreadAddedWithTheSameQuestion) {
+    const std::string path = Source("t.txt", TextBytes(50000));
+    archive->AddFile(path, archive->root());
+    std::unique_ptr<PackEntry> entry = std::make_unique<PackEntry>();
+    entry->SetName("T.TXT");
+    DiskReadStatus status{};
+    std::thread worker([&] {
+        std::string reason;
+        status = CodeDiskFile(path, *entry, {}, reason);
+    });
+    worker.join();
+    ASSERT_EQ(status, DiskReadStatus::Ok);
+    EXPECT_EQ(entry->method, static_cast<std::uint8_t>(pack::PackMethod::Gzip));
+    messages.Queue(MessageAnswer::Yes);
+    EXPECT_EQ(archive->AddCodedFile(std::move(entry), archive->root(), path), 1);
+    EXPECT_EQ(messages.Calls().at(0).text, "File T.TXT already exist. Do you wish to replace it?");
+    EXPECT_EQ(Names(archive->root()), (std::vector<std::string>{"T.TXT"}));
+    EXPECT_EQ(archive->fileCount(), 1u);
+}
+
+TEST_F(ContentTest, NothingOpenRefusesEverything) {
+    auto empty = MakeArchive();
+    const std::string file = Source("f", NoiseBytes(3));
+    CPackFolder scratch;
+    EXPECT_EQ(empty->AddFile(file, &scratch), 0);
+    EXPECT_EQ(empty->AddFolder(src, &scratch), 0);
+    EXPECT_EQ(empty->RemoveFile("f"), 0);
+    EXPECT_EQ(empty->RemoveFolder("f"), 0);
+    EXPECT_EQ(empty->RenameFile("f", "g"), 0);
+    EXPECT_EQ(empty->RenameFolder("f", "g"), 0);
+    EXPECT_EQ(empty->Save(), 0);
+    EXPECT_EQ(scratch.fileCount, 0u);
+    EXPECT_TRUE(messages.Calls().empty());
+}
+
+}  // namespace
+}  // namespace crateforge::test
