@@ -1,0 +1,156 @@
+// The list of one folder: rows, texts, ratios, sorting and navigation.
+#include "tests/archive/ArchiveFixture.h"
+
+namespace crateforge::test {
+namespace {
+
+class ListingTest : public ArchiveTest {
+  protected:
+    void SetUp() override {
+        ArchiveTest::SetUp();
+        ASSERT_EQ(archive->CreateNew(PackPath()), 1);
+    }
+    PackEntry* Add(CPackFolder* folder, const char* name, std::uint32_t original,
+                   std::uint32_t packed) {
+        auto e = std::make_unique<PackEntry>();
+        e->SetName(name);
+        e->originalSize = original;
+        e->packedSize = packed;
+        PackEntry* raw = e.get();
+        folder->AppendFile(std::move(e));
+        return raw;
+    }
+    std::vector<std::string> Column(int column) const {
+        std::vector<std::string> out;
+        for (int r = 0; r < list.RowCount(); ++r)
+            out.push_back(list.RowText(r, column));
+        return out;
+    }
+};
+
+TEST_F(ListingTest, RatioExamples) {
+    struct Case {
+        std::uint32_t original, packed;
+        std::int64_t ratio;
+    } cases[] = {
+        {100, 33, 67}, {3, 1, 67}, {1000, 999, 1}, {100, 29, 72}, {200, 50, 75},
+        {77, 77, 0},   {0, 0, 0},  {0, 20, 0},     {10, 11, -10}, {1, 0xFFFFFFFFu, -429496729400}};
+    for (const Case& c : cases)
+        EXPECT_EQ(CPackArchive::FileRatio(c.original, c.packed), c.ratio)
+            << c.original << "/" << c.packed;
+    EXPECT_EQ(CPackArchive::FolderRatio(100, 29), 72);
+    EXPECT_EQ(CPackArchive::FolderRatio(0, 12), 0);
+    // The folder total passes through float: 16777217 becomes 16777216.
+    EXPECT_EQ(CPackArchive::FolderRatio(16777216, 16777217), 0);
+    EXPECT_EQ(CPackArchive::FileRatio(16777216, 16777217), 0);  // 100.0000059...: 100 - 100
+}
+
+TEST_F(ListingTest, RowsOfRootAndSubfolder) {
+    CPackFolder* root = archive->root();
+    CPackFolder* sub = root->AppendSubfolder("Sub");
+    root->AppendSubfolder("Stored");
+    Add(sub, "x.gz", 200, 50);
+    Add(root->subfolders[1].get(), "plain", 40, 40);
+    PackEntry* big = Add(root, "big.iso", 3000000000u, 2500000000u);
+    PackEntry* empty = Add(root, "lzrw-empty", 0, 4);
+    archive->RefreshList();
+
+    EXPECT_EQ(Column(0), (std::vector<std::string>{"Sub", "Stored", "big.iso", "lzrw-empty"}));
+    EXPECT_EQ(Column(1), (std::vector<std::string>{"200", "40", "3000000000", "0"}));
+    EXPECT_EQ(Column(2), (std::vector<std::string>{"75%", "0%", "17%", "0%"}));
+    EXPECT_EQ(Column(3), (std::vector<std::string>{"50", "40", "2500000000", "4"}));
+    EXPECT_EQ(list.RowData(0), nullptr);
+    EXPECT_EQ(list.RowData(2), big);
+    EXPECT_EQ(list.RowData(3), empty);
+    EXPECT_EQ(list.Rows()[0].icon, ScriptedIcons::kFolderIcon);
+    EXPECT_EQ(list.Rows()[2].icon, icons.FileIconIndex("big.iso"));
+    EXPECT_EQ(list.Rows()[3].icon, ScriptedIcons::kPlainFileIcon);
+
+    archive->EnterFolder("SUB");
+    EXPECT_EQ(archive->current(), sub);
+    EXPECT_EQ(Column(0), (std::vector<std::string>{"..", "x.gz"}));
+    EXPECT_EQ(Column(1), (std::vector<std::string>{"", "200"}));
+    EXPECT_EQ(list.RowData(0), nullptr);
+
+    archive->GoUp();
+    EXPECT_EQ(archive->current(), root);
+    archive->GoUp();  // at the root: nothing
+    EXPECT_EQ(archive->current(), root);
+    archive->EnterFolder("nowhere");
+    archive->EnterFolderAt(-1);
+    archive->EnterFolderAt(2);
+    EXPECT_EQ(archive->current(), root);
+    archive->EnterFolderAt(1);
+    EXPECT_EQ(Column(0), (std::vector<std::string>{"..", "plain"}));
+}
+
+TEST_F(ListingTest, SortingKeepsFoldersOnTopAndFlipsOnSecondClick) {
+    CPackFolder* root = archive->root();
+    CPackFolder* child = root->AppendSubfolder("zeta");
+    root->AppendSubfolder("alpha");
+    Add(root, "a.txt", 30, 10);
+    Add(root, "B.txt", 3000000000u, 3000000000u);
+    Add(root, "c.txt", 10, 9);
+    Add(root, "D", 20, 1);
+    archive->RefreshList();
+    EXPECT_EQ(list.SortCount(), 0);
+
+    archive->SortByColumn(1);
+    EXPECT_EQ(archive->sortColumn(), 1);
+    EXPECT_EQ(archive->sortDirection(), 1);
+    EXPECT_EQ(Column(0),
+              (std::vector<std::string>{"zeta", "alpha", "c.txt", "D", "a.txt", "B.txt"}));
+    archive->SortByColumn(1);
+    EXPECT_EQ(archive->sortDirection(), 2);
+    EXPECT_EQ(Column(0),
+              (std::vector<std::string>{"zeta", "alpha", "B.txt", "a.txt", "D", "c.txt"}));
+    archive->SortByColumn(0);
+    EXPECT_EQ(archive->sortDirection(), 1);
+    EXPECT_EQ(Column(0),
+              (std::vector<std::string>{"zeta", "alpha", "B.txt", "D", "a.txt", "c.txt"}));
+    archive->SortByColumn(2);  // ratios 67, 0, 10, 95
+    EXPECT_EQ(Column(0),
+              (std::vector<std::string>{"zeta", "alpha", "B.txt", "c.txt", "a.txt", "D"}));
+    archive->SortByColumn(3);
+    archive->SortByColumn(3);  // packed, descending
+    EXPECT_EQ(Column(0),
+              (std::vector<std::string>{"zeta", "alpha", "B.txt", "a.txt", "c.txt", "D"}));
+
+    // The sort state stays with the document as it moves between folders.
+    Add(child, "k", 5, 5);
+    Add(child, "j", 6, 6);
+    archive->EnterFolder("zeta");
+    EXPECT_EQ(Column(0), (std::vector<std::string>{"..", "j", "k"}));
+}
+
+TEST_F(ListingTest, ComparatorIsAStrictWeakOrdering) {
+    PackEntry* a = Add(archive->root(), "a", 1, 1);
+    PackEntry* b = Add(archive->root(), "b", 2, 1);
+    for (int column = 0; column < 5; ++column) {
+        for (int direction : {1, 2}) {
+            archive->SetSortState(column, direction);
+            EXPECT_EQ(archive->CompareRows(nullptr, nullptr), 0);
+            EXPECT_LT(archive->CompareRows(nullptr, a), 0);
+            EXPECT_GT(archive->CompareRows(a, nullptr), 0);
+            EXPECT_EQ(archive->CompareRows(a, a), 0);
+            EXPECT_EQ(archive->CompareRows(a, b), -archive->CompareRows(b, a));
+        }
+    }
+    archive->SetSortState(1, 1);
+    EXPECT_LT(archive->CompareRows(a, b), 0);
+    archive->SetSortState(1, 0);  // any other direction sorts descending
+    EXPECT_GT(archive->CompareRows(a, b), 0);
+}
+
+TEST_F(ListingTest, NoListControlAndEmptyPack) {
+    archive->RefreshList();
+    EXPECT_EQ(list.RowCount(), 0);
+    CPackArchive unlisted(&messages, nullptr, nullptr);
+    ASSERT_EQ(unlisted.CreateNew(PackPath("other.vpf")), 1);
+    unlisted.RefreshList();  // no list: nothing to do, no crash
+    unlisted.SortByColumn(0);
+    EXPECT_EQ(unlisted.sortColumn(), 0);
+}
+
+}  // namespace
+}  // namespace crateforge::test
