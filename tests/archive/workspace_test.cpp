@@ -1,0 +1,187 @@
+// The temporary workspace: layout of extracted trees, rewrites, clean-up, and
+// names from a pack that must not lead anywhere else.
+#include "tests/archive/ArchiveFixture.h"
+
+#include <sys/stat.h>
+
+#include "archive/TempWorkspace.h"
+
+namespace crateforge::test {
+namespace {
+
+using testpacks::File;
+using testpacks::Folder;
+
+class WorkspaceTest : public ArchiveTest {
+  protected:
+    void OpenPack(const Folder& root) {
+        ASSERT_EQ(archive->Open(dir.Write("w.vpf", testpacks::BuildPack(root))), 1);
+    }
+};
+
+TEST_F(WorkspaceTest, FolderTreeIsMirroredAndRemovedAtTheEnd) {
+    const Bytes x = TextBytes(20000), y = TextBytes(7000, 5), z = NoiseBytes(99);
+    OpenPack(
+        Folder("", {File("top.txt", z)},
+               {Folder("A", {File("x", x, pack::PackMethod::Gzip), File("zero", {})},
+                       {Folder("B", {File("y", y, pack::PackMethod::Lzrw3a)}), Folder("Empty")})}));
+    std::string wsPath;
+    {
+        CTempWorkspace ws;
+        ASSERT_TRUE(ws.IsValid()) << ws.Reason();
+        wsPath = ws.WorkspacePath();
+        EXPECT_EQ(fs::ParentDirectory(wsPath), tmp);
+        EXPECT_EQ(std::string(fs::LastComponent(wsPath)).rfind("TMP", 0), 0u);
+
+        const std::string a = archive->ExtractFolderToTemp(0, ws, "");
+        EXPECT_EQ(a, wsPath + "/A");
+        EXPECT_EQ(testpacks::ReadFile(a + "/x"), x);
+        EXPECT_EQ(testpacks::ReadFile(a + "/B/y"), y);
+        EXPECT_TRUE(fs::PathExists(a + "/zero"));
+        EXPECT_TRUE(testpacks::ReadFile(a + "/zero").empty());
+        EXPECT_TRUE(fs::IsDirectory(a + "/Empty"));
+        EXPECT_EQ(archive->current(), archive->root());
+
+        const std::string top = archive->ExtractFileToTemp(*archive->root()->files[0], ws);
+        EXPECT_EQ(top, wsPath + "/top.txt");
+        testpacks::WriteFile(top, testpacks::ToBytes("changed by the receiver"));
+        EXPECT_EQ(archive->ExtractFileToTemp(*archive->root()->files[0], ws), top);
+        EXPECT_EQ(testpacks::ReadFile(top), z);
+        EXPECT_EQ(archive->ExtractFolderToTemp(-1, ws, ""), "");
+        EXPECT_EQ(archive->ExtractFolderToTemp(5, ws, ""), "");
+        EXPECT_TRUE(messages.Calls().empty());
+    }
+    EXPECT_FALSE(fs::PathExists(wsPath));
+    EXPECT_TRUE(TmpLeftovers().empty());
+}
+
+TEST_F(WorkspaceTest, ForeignFilesKeepTheirFolders) {
+    OpenPack(Folder("", {}, {Folder("A", {File("x", NoiseBytes(3))})}));
+    std::string wsPath;
+    {
+        CTempWorkspace ws;
+        wsPath = ws.WorkspacePath();
+        const std::string a = archive->ExtractFolderToTemp(0, ws, "");
+        testpacks::WriteFile(a + "/foreign", NoiseBytes(1));
+    }
+    EXPECT_TRUE(fs::PathExists(wsPath + "/A/foreign"));
+    EXPECT_FALSE(fs::PathExists(wsPath + "/A/x"));
+}
+
+TEST_F(WorkspaceTest, AFileAndAFolderOfTheSameNameDoNotOverwriteEachOther) {
+    OpenPack(Folder(
+        "", {File("A", testpacks::ToBytes("file A")), File("n.txt", NoiseBytes(4))},
+        {Folder("A", {File("B", testpacks::ToBytes("file B")), File("n.txt", NoiseBytes(5))},
+                {Folder("B", {File("inner", testpacks::ToBytes("in B"))}), Folder("n.txt")})}));
+    CTempWorkspace ws;
+    const std::string w = ws.WorkspacePath();
+    EXPECT_EQ(archive->ExtractFolderToTemp(0, ws, ""), w + "/A");
+    EXPECT_EQ(testpacks::ReadFile(w + "/A/B"), testpacks::ToBytes("file B"));
+    EXPECT_EQ(testpacks::ReadFile(w + "/A/B (2)/inner"), testpacks::ToBytes("in B"));
+    EXPECT_TRUE(fs::IsDirectory(w + "/A/n.txt (2)"));
+    EXPECT_EQ(archive->ExtractFileToTemp(*archive->root()->files[0], ws), w + "/A (2)");
+    EXPECT_EQ(testpacks::ReadFile(w + "/A (2)"), testpacks::ToBytes("file A"));
+    EXPECT_TRUE(fs::IsDirectory(w + "/A"));
+    EXPECT_TRUE(messages.Calls().empty());
+    // Names step past the other kind before the extension of a file name.
+    ASSERT_EQ(mkdir((w + "/n.txt").c_str(), 0700), 0);
+    EXPECT_EQ(ws.MakeFilePath("n.txt"), w + "/n (2).txt");
+}
+
+TEST_F(WorkspaceTest, UnsafeNamesFromAPackAreRefusedOrSkipped) {
+    const Bytes good = testpacks::ToBytes("good");
+    OpenPack(Folder(
+        "", {File("../evil", NoiseBytes(3)), File("..", NoiseBytes(3)), File("", {})},
+        {Folder("A",
+                {File("ok", good), File("..\\evil", NoiseBytes(3)), File("/abs", NoiseBytes(3))},
+                {Folder("..", {File("escaped", NoiseBytes(3))})}),
+         Folder("../up", {File("f", NoiseBytes(3))})}));
+    CTempWorkspace ws;
+    const std::string w = ws.WorkspacePath();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(
+            archive->ExtractFileToTemp(*archive->root()->files[static_cast<std::size_t>(i)], ws),
+            "");
+    ASSERT_EQ(messages.Calls().size(), 3u);
+    EXPECT_EQ(messages.Calls()[0].text,
+              "Unable to write ../evil to the temporary folder: its name cannot be used as a file "
+              "name.");
+
+    messages.Clear();
+    EXPECT_EQ(archive->ExtractFolderToTemp(0, ws, ""), w + "/A");
+    EXPECT_EQ(testpacks::ReadFile(w + "/A/ok"), good);
+    ASSERT_EQ(messages.Calls().size(), 1u);
+    EXPECT_EQ(messages.Calls()[0].text,
+              "Unable to write 3 item(s) of A to the temporary folder, the first being ..\\evil: "
+              "its name cannot be used as a file name.");
+    messages.Clear();
+    EXPECT_EQ(archive->ExtractFolderToTemp(1, ws, ""), "");
+    EXPECT_EQ(messages.Calls().size(), 1u);
+
+    // Nothing landed beside or above the workspace.
+    EXPECT_FALSE(fs::PathExists(tmp + "/evil"));
+    EXPECT_FALSE(fs::PathExists(tmp + "/escaped"));
+    EXPECT_FALSE(fs::PathExists(tmp + "/up"));
+    std::vector<fs::DirEntry> names;
+    fs::ListDirectory(tmp, names);
+    EXPECT_EQ(names.size(), 1u);
+
+    // The path makers refuse the same names and unknown parents.
+    EXPECT_EQ(ws.MakeFilePath(".."), "");
+    EXPECT_EQ(ws.MakeFilePath("a/b"), "");
+    EXPECT_EQ(ws.MakeNestedFilePath("/etc", "passwd"), "");
+    EXPECT_EQ(ws.MakeNestedFilePath(w + "/../x", "f"), "");
+    EXPECT_EQ(ws.MakeFolderPath("d", "../.."), "");
+    EXPECT_EQ(ws.MakeFolderPath("d", "never/handed/out"), "");
+}
+
+TEST_F(WorkspaceTest, EntriesThatCannotBeDecodedAreReportedAndNotWritten) {
+    File damaged("damaged", NoiseBytes(10));
+    damaged.originalSize = 10000;  // stored, but only 10 bytes are there
+    File unknown("unknown", NoiseBytes(10));
+    unknown.methodByte = 7;
+    File wrongSize("wrong", TextBytes(5000), pack::PackMethod::Gzip);
+    wrongSize.originalSize = 4999;
+    OpenPack(Folder("", {damaged, unknown, wrongSize}, {Folder("D", {damaged, File("ok", {})})}));
+    CTempWorkspace ws;
+    const std::string w = ws.WorkspacePath();
+    const char* reasons[] = {"damaged stored entry: its stored size differs from its original size",
+                             "unknown method 7", "the decoded size differs from the original size"};
+    for (int i = 0; i < 3; ++i) {
+        messages.Clear();
+        const PackEntry& e = *archive->root()->files[static_cast<std::size_t>(i)];
+        EXPECT_EQ(archive->ExtractFileToTemp(e, ws), "");
+        EXPECT_FALSE(fs::PathExists(w + "/" + std::string(e.Name())));
+        ASSERT_EQ(messages.Calls().size(), 1u);
+        if (i == 2)
+            EXPECT_EQ(messages.Calls()[0].text.rfind("Unable to write wrong to the temporary "
+                                                     "folder: ",
+                                                     0),
+                      0u);
+        else
+            EXPECT_EQ(messages.Calls()[0].text, "Unable to write " + std::string(e.Name()) +
+                                                    " to the temporary folder: " + reasons[i] +
+                                                    ".");
+    }
+    messages.Clear();
+    EXPECT_EQ(archive->ExtractFolderToTemp(0, ws, ""), w + "/D");
+    EXPECT_FALSE(fs::PathExists(w + "/D/damaged"));
+    EXPECT_TRUE(fs::PathExists(w + "/D/ok"));
+    EXPECT_EQ(messages.Calls().size(), 1u);
+}
+
+TEST_F(WorkspaceTest, MissingTemporaryDirectoryIsReported) {
+    OpenPack(Folder("", {File("f", NoiseBytes(3))}));
+    setenv("TMPDIR", (tmp + "/missing").c_str(), 1);
+    CTempWorkspace ws;
+    EXPECT_FALSE(ws.IsValid());
+    EXPECT_EQ(ws.Reason(), "No such file or directory");
+    EXPECT_EQ(ws.MakeFilePath("f"), "");
+    EXPECT_EQ(archive->ExtractFileToTemp(*archive->root()->files[0], ws), "");
+    ASSERT_EQ(messages.Calls().size(), 1u);
+    EXPECT_EQ(messages.Calls()[0].text,
+              "Unable to write f to the temporary folder: No such file or directory.");
+}
+
+}  // namespace
+}  // namespace crateforge::test
