@@ -1,0 +1,116 @@
+// Coding files as they enter a pack, and the progress they report.
+#include "tests/archive/ArchiveFixture.h"
+
+#include <cstring>
+
+#include "archive/EntryCoding.h"
+
+namespace crateforge::test {
+namespace {
+
+using EntryCodingTest = ArchiveTest;
+
+codec::GzBuffer Buffer(const Bytes& bytes) {
+    codec::GzBuffer out(new unsigned char[bytes.size() + 1]);
+    std::memcpy(out.get(), bytes.data(), bytes.size());
+    return out;
+}
+
+TEST_F(EntryCodingTest, ProgressStepMovesTheBoundBarByHalfEachBlock) {
+    ScriptedProgress bar;
+    BindProgressControl(&bar);
+    ProgressAccumulator = 0.0f;
+    GzProgressStep(16384);
+    EXPECT_EQ(bar.Position(), 8192u);
+    GzProgressStep(1);
+    EXPECT_EQ(bar.Position(), 8192u);
+    EXPECT_EQ(ProgressAccumulator, 1.0f);
+    GzProgressStep(1);
+    EXPECT_EQ(bar.Position(), 8193u);
+    EXPECT_EQ(ProgressAccumulator, 0.0f);
+    GzProgressStep(16385);  // the odd byte is dropped with the whole part
+    EXPECT_EQ(bar.Position(), 16385u);
+    EXPECT_EQ(ProgressAccumulator, 0.0f);
+    BindProgressControl(nullptr);
+    GzProgressStep(16384);  // nothing bound: nothing moves, nothing breaks
+    EXPECT_EQ(bar.Position(), 16385u);
+}
+
+TEST_F(EntryCodingTest, HundredThousandBytesTakeSevenStepsAndFillTheBar) {
+    std::vector<std::uint32_t> steps;
+    codec::GzProgress counter{[](void* ctx, std::uint32_t n) {
+                                  static_cast<std::vector<std::uint32_t>*>(ctx)->push_back(n);
+                              },
+                              &steps};
+    const Bytes text = TextBytes(100000);
+    PackEntry entry;
+    entry.originalSize = 100000;
+    CompressEntry(Buffer(text), entry, counter);
+    EXPECT_EQ(steps, (std::vector<std::uint32_t>{16384, 16384, 16384, 16384, 16384, 16384, 1696}));
+    EXPECT_EQ(entry.method, static_cast<std::uint8_t>(pack::PackMethod::Gzip));
+
+    // Through the document: half at once, the other half block by block.
+    ASSERT_EQ(archive->CreateNew(PackPath()), 1);
+    const std::string path = Source("t.txt", text);
+    progress.SetRange(0, 100000);
+    progress.SetPosition(0);
+    progress.ClearLog();
+    ASSERT_EQ(archive->AddFile(path, archive->root()), 1);
+    EXPECT_EQ(progress.Positions(), (std::vector<std::uint32_t>{50000, 58192, 66384, 74576, 82768,
+                                                                90960, 99152, 100000}));
+}
+
+TEST_F(EntryCodingTest, StoredWhenGzipDoesNotHelpOrFails) {
+    PackEntry empty;
+    CompressEntry(nullptr, empty, {});
+    EXPECT_EQ(empty.method, 0);
+    EXPECT_EQ(empty.packedSize, 0u);
+
+    const Bytes noise = NoiseBytes(5000);
+    PackEntry stored;
+    stored.originalSize = 5000;
+    CompressEntry(Buffer(noise), stored, {});
+    EXPECT_EQ(stored.method, 0);
+    EXPECT_EQ(stored.packedSize, 5000u);
+    EXPECT_EQ(0, std::memcmp(stored.data.get(), noise.data(), noise.size()));
+
+    // No temporary directory: gzip fails, and the file is kept as it is.
+    setenv("TMPDIR", (tmp + "/missing").c_str(), 1);
+    const Bytes text = TextBytes(5000);
+    PackEntry kept;
+    kept.originalSize = 5000;
+    CompressEntry(Buffer(text), kept, {});
+    EXPECT_EQ(kept.method, 0);
+    EXPECT_EQ(kept.packedSize, 5000u);
+    ASSERT_NE(kept.data, nullptr);
+    EXPECT_EQ(0, std::memcmp(kept.data.get(), text.data(), text.size()));
+}
+
+TEST_F(EntryCodingTest, DocumentBindsAndReleasesTheBar) {
+    ScriptedProgress other;
+    {
+        CPackArchive doc(&messages, nullptr, &progress);
+        EXPECT_EQ(BoundProgressControl(), &progress);
+        doc.SetProgressControl(&other);
+        EXPECT_EQ(BoundProgressControl(), &other);
+        EXPECT_EQ(doc.progressControl(), &other);
+    }
+    EXPECT_EQ(BoundProgressControl(), nullptr);
+}
+
+TEST_F(EntryCodingTest, ReadDiskFileRefusesWhatItCannotRead) {
+    codec::GzBuffer bytes;
+    std::uint32_t size = 0;
+    std::string reason;
+    EXPECT_EQ(ReadDiskFile(src + "/missing", bytes, size, reason), DiskReadStatus::CannotOpen);
+    EXPECT_EQ(reason, "No such file or directory");
+    EXPECT_EQ(ReadDiskFile(src, bytes, size, reason), DiskReadStatus::CannotOpen);
+    EXPECT_EQ(reason, "Is a directory");
+    const Bytes content = NoiseBytes(12345);
+    ASSERT_EQ(ReadDiskFile(Source("f", content), bytes, size, reason), DiskReadStatus::Ok);
+    ASSERT_EQ(size, content.size());
+    EXPECT_EQ(0, std::memcmp(bytes.get(), content.data(), size));
+}
+
+}  // namespace
+}  // namespace crateforge::test
