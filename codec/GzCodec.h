@@ -11,13 +11,22 @@
 // temporary directory is $TMPDIR, else the system default (P_tmpdir); the
 // first name is made with mkstemp from the prefix "TMP" (so it is reserved
 // and unique per call, also across threads and processes), the second is
-// that name + ".gz". Both are gone when a call returns, on success and on
-// failure, and every stream a call opened is closed.
+// that name + ".gz", created exclusively (an existing file of that name makes
+// the call fail rather than be overwritten). Both are private to the user
+// (mode 0600), and T stays in place until T + ".gz" has been read back and
+// deleted, so the pair cannot be handed to another call meanwhile. Both are
+// gone when a call returns, on success and on failure, and every stream a
+// call opened is closed. Calls on several threads at once are safe: there is
+// no shared state beyond the per-thread error text.
 //
 // Results are allocated at their exact size and belong to the caller. A null
 // result means failure; the out length is then left unwritten. Nothing here
 // shows a message or throws; the reason of the last failure on the calling
 // thread is kept for tools that print it (GzLastError).
+//
+// zlib itself writes its own extra-flags and OS bytes into the header; the
+// codec sets them to 00 and 0B after the stream is written (the CRC covers
+// the data only, so the stream stays valid for any gzip decoder).
 #pragma once
 
 #include <cstdint>
@@ -57,29 +66,40 @@ GzBuffer GzCompressBuffer(const unsigned char* data, std::uint32_t length, std::
 // Input without the gzip magic is returned as it is (zlib reads it
 // transparently). `outputLimit` caps the decoded size: a stream that decodes
 // to more bytes fails as soon as the limit is passed (callers pass the
-// entry's original size), so a tiny hostile stream cannot fill the disk.
-// A corrupt stream fails. Returns the bytes and sets *outLength, or null.
+// entry's original size), so a tiny hostile stream cannot fill the disk;
+// results never exceed 4 GiB - 1 whatever the limit. A corrupt or truncated
+// stream fails ("corrupt gzip stream"), and so does one past the limit
+// ("decoded size exceeds limit"). Returns the bytes and sets *outLength
+// (a non-null buffer also for 0 bytes), or null.
 GzBuffer GzDecompressBuffer(const unsigned char* data, std::uint32_t length,
                             std::uint32_t* outLength, std::uint64_t outputLimit = GzNoLimit);
 
 // GzCompressFile: compresses the file `path` into `path` + ".gz" with the
-// zlib mode `mode`; deletes `path` on success. 1 on success, 0 on failure
-// (a partial output is removed).
+// zlib mode `mode` (the header bytes are then set as above); deletes `path`
+// on success. 1 on success, 0 on failure (a partial output is removed, the
+// input kept).
 int GzCompressFile(const std::string& path, const char* mode, GzProgress progress = {});
 
 // GzDecompressFile: when `path` is at least 4 characters long and ends in
 // ".gz" (case-sensitive), decodes it into `path` without the suffix;
-// otherwise decodes `path` + ".gz" into `path`. Deletes the compressed input
-// on success. 1 on success, 0 on failure (a partial output is removed).
+// otherwise decodes `path` + ".gz" into `path`. So ".gz" alone, or "x.GZ",
+// counts as a name without the suffix. Deletes the compressed input on
+// success. 1 on success, 0 on failure (a partial output is removed, the
+// input kept).
 int GzDecompressFile(const std::string& path, std::uint64_t outputLimit = GzNoLimit);
 
 // The copy loops. Each takes ownership of both streams (a FILE* and a zlib
 // gzFile passed as void* so that zlib's header stays private) and closes them
-// on every path. 1 on success, 0 on failure.
+// on every path. The compress loop reports progress after each block; the
+// decompress loop fails once more than `outputLimit` bytes would come out,
+// without writing them. 1 on success, 0 on failure.
 int GzStreamCompress(std::FILE* plainFile, void* gzipFile, GzProgress progress = {});
 int GzStreamDecompress(void* gzipFile, std::FILE* plainFile, std::uint64_t outputLimit = GzNoLimit);
 
-// Why the last failing call on this thread failed ("" when none did).
+// Why the last failing call on this thread failed ("" when none did), for
+// example "cannot create temporary file in /x: No such file or directory",
+// "corrupt gzip stream" or "decoded size exceeds limit". A successful call
+// leaves it as it was. Valid until the next failure on the same thread.
 const char* GzLastError();
 
 }  // namespace codec
