@@ -1,0 +1,132 @@
+// POSIX file-system pieces and the scripted platform's own rules.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/FileSystem.h"
+#include "platform/Scripted.h"
+#include "tests/support/TestPacks.h"
+
+namespace crateforge {
+namespace {
+
+TEST(FileSystem, ListingIsSortedByteWiseAndDescribesLinks) {
+    testpacks::TempDir dir;
+    for (const char* name : {"b", "B", "a", "_", "Z.txt"})
+        dir.Write(name, testpacks::ToBytes("12345"));
+    mkdir(dir.File("sub").c_str(), 0700);
+    ASSERT_EQ(symlink(dir.File("sub").c_str(), dir.File("linkdir").c_str()), 0);
+    ASSERT_EQ(symlink(dir.File("gone").c_str(), dir.File("dangling").c_str()), 0);
+
+    std::vector<fs::DirEntry> names;
+    ASSERT_TRUE(fs::ListDirectory(dir.Path(), names));
+    std::vector<std::string> got;
+    for (const auto& e : names)
+        got.push_back(e.name);
+    EXPECT_EQ(
+        got, (std::vector<std::string>{"B", "Z.txt", "_", "a", "b", "dangling", "linkdir", "sub"}));
+    EXPECT_TRUE(names[0].isRegular);
+    EXPECT_EQ(names[0].size, 5u);
+    EXPECT_TRUE(names[5].isSymlink);
+    EXPECT_FALSE(names[5].isDirectory || names[5].isRegular);
+    EXPECT_TRUE(names[6].isSymlink && names[6].isDirectory);
+    EXPECT_TRUE(names[7].isDirectory && !names[7].isSymlink);
+    EXPECT_TRUE(fs::IsDirectory(dir.File("linkdir")));
+    EXPECT_FALSE(fs::IsDirectory(dir.File("linkdir"), false));
+    EXPECT_TRUE(fs::PathExists(dir.File("dangling")));
+
+    std::string reason;
+    EXPECT_FALSE(fs::ListDirectory(dir.File("a") + "/x", names, &reason));
+    EXPECT_EQ(reason, "Not a directory");
+    EXPECT_TRUE(names.empty());
+}
+
+TEST(FileSystem, TemporaryDirectoryAndWorkspace) {
+    testpacks::TempDir dir;
+    const char* old = std::getenv("TMPDIR");
+    const std::string saved = old ? old : "";
+    setenv("TMPDIR", (dir.Path() + "//").c_str(), 1);
+    EXPECT_EQ(fs::TempDirectory(), dir.Path());
+    const std::string ws = fs::MakeWorkspaceDirectory();
+    EXPECT_EQ(fs::ParentDirectory(ws), dir.Path());
+    EXPECT_EQ(std::string(fs::LastComponent(ws)).substr(0, 3), "TMP");
+    struct stat st;
+    ASSERT_EQ(stat(ws.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    rmdir(ws.c_str());
+    setenv("TMPDIR", "", 1);
+    EXPECT_EQ(fs::TempDirectory(), P_tmpdir);
+    setenv("TMPDIR", (dir.Path() + "/missing").c_str(), 1);
+    std::string reason;
+    EXPECT_EQ(fs::MakeWorkspaceDirectory(&reason), "");
+    EXPECT_EQ(reason, "No such file or directory");
+    if (old)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+}
+
+TEST(FileSystem, PathHelpers) {
+    EXPECT_EQ(fs::LastComponent("/a/b/c.txt"), "c.txt");
+    EXPECT_EQ(fs::LastComponent("c"), "c");
+    EXPECT_EQ(fs::LastComponent("/a/b/"), "");
+    EXPECT_EQ(fs::ParentDirectory("/a/b/c.txt"), "/a/b");
+    EXPECT_EQ(fs::ParentDirectory("c"), ".");
+    EXPECT_EQ(fs::ParentDirectory("/c"), "/");
+    EXPECT_EQ(fs::JoinPath("/a", "b"), "/a/b");
+    EXPECT_EQ(fs::JoinPath("/a/", "b"), "/a/b");
+}
+
+TEST(Scripted, MessagesAnswerInOrderAndFlagUnqueuedBoxes) {
+    ScriptedMessages messages;
+    messages.Queue({MessageAnswer::Yes, MessageAnswer::No});
+    EXPECT_EQ(messages.ShowMessage("Warning", "q1", MessageButtons::YesNo), MessageAnswer::Yes);
+    EXPECT_EQ(messages.ShowMessage("Warning", "q2", MessageButtons::YesNo), MessageAnswer::No);
+    EXPECT_EQ(messages.UnexpectedCount(), 0);
+    EXPECT_EQ(messages.ShowMessage("W", "q3", MessageButtons::YesNoCancel), MessageAnswer::Cancel);
+    EXPECT_EQ(messages.ShowMessage("W", "q4", MessageButtons::YesNo), MessageAnswer::No);
+    EXPECT_EQ(messages.ShowMessage("W", "q5", MessageButtons::Ok), MessageAnswer::Ok);
+    EXPECT_EQ(messages.UnexpectedCount(), 3);
+    EXPECT_EQ(messages.Texts(), (std::vector<std::string>{"q1", "q2", "q3", "q4", "q5"}));
+    EXPECT_EQ(messages.Calls()[1].caption, "Warning");
+}
+
+TEST(Scripted, ListSortIsStableAndSelectionFollowsRows) {
+    ScriptedList list;
+    auto* a = reinterpret_cast<PackEntry*>(0x10);
+    auto* b = reinterpret_cast<PackEntry*>(0x20);
+    list.InsertRow(0, "b-file", 1, b);
+    list.InsertRow(0, "folder2", 0, nullptr);
+    list.InsertRow(0, "folder1", 0, nullptr);
+    list.InsertRow(3, "a-file", 1, a);
+    list.SetCellText(3, 2, "50%");
+    list.SelectRow(3, true);
+    list.SortRows([](const PackEntry* x, const PackEntry* y) {
+        if (!x || !y)
+            return x ? 1 : (y ? -1 : 0);
+        return x < y ? -1 : (x > y ? 1 : 0);
+    });
+    EXPECT_EQ(list.Names(), (std::vector<std::string>{"folder1", "folder2", "a-file", "b-file"}));
+    EXPECT_EQ(list.RowText(2, 2), "50%");
+    EXPECT_EQ(list.SelectedRows(), (std::vector<int>{2}));
+    EXPECT_EQ(list.RowData(3), b);
+    EXPECT_EQ(list.RowData(9), nullptr);
+}
+
+TEST(Scripted, DialogsReturnQueuedResultsThenCancel) {
+    ScriptedDialogs dialogs;
+    dialogs.QueueOpenFiles({"/x/a", "/x/b"});
+    dialogs.QueueBrowseFolder(std::string("/x"));
+    EXPECT_EQ(dialogs.OpenFiles({"All files (*.*)|*.*||", true}).size(), 2u);
+    EXPECT_EQ(dialogs.BrowseFolder("Select Folder"), std::optional<std::string>("/x"));
+    EXPECT_TRUE(dialogs.AllUsed());
+    EXPECT_EQ(dialogs.SaveFile({}), std::nullopt);
+    EXPECT_EQ(dialogs.UnexpectedCount(), 1);
+    EXPECT_EQ(dialogs.BrowseTitles(), (std::vector<std::string>{"Select Folder"}));
+    EXPECT_TRUE(dialogs.OpenRequests()[0].multiSelect);
+}
+
+}  // namespace
+}  // namespace crateforge
