@@ -1,0 +1,43 @@
+// BuilderApp.cpp - start-up: registration, command line, main window.
+#include "builder/BuilderApp.h"
+
+#include <QApplication>
+#include <memory>
+
+#include "builder/BuilderDlg.h"
+#include "builder/CommandLine.h"
+#include "builder/QtPlatform.h"
+#include "builder/Registration.h"
+
+namespace crateforge {
+
+int CBuilderApp::InitInstance(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Crateforge"));
+    QApplication::setOrganizationName(QStringLiteral("Varnholt Software"));
+    InitBuilderResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/crateforge.svg")));
+
+    // Written at every start; a failure only leaves the association stale.
+    RegisterFileType(QApplication::applicationFilePath(), DataHome());
+
+    // The arguments as the process got them: QApplication may have taken its
+    // own options (such as -platform) out of argv already.
+    auto commandLine = std::make_unique<CBuilderCommandLineInfo>();
+    ParseCommandLine(*commandLine, argc, argv);
+
+    int status = 0;
+    {
+        CBuilderDlg window;
+        window.commandLine = commandLine.get();
+        window.show();
+        window.OnInitDialog();
+        if (window.isVisible()) {
+            status = application.exec();
+        }
+    }
+    commandLine.reset();
+    return status;
+}
+
+}  // namespace crateforge

@@ -1,0 +1,814 @@
+// BuilderDlg.cpp - the main window: setup, layout, command states, status
+// texts, Open and New, listing, navigation, sorting and the command line.
+#include "builder/BuilderDlg.h"
+
+#include <QAbstractSpinBox>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QDir>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QScreen>
+#include <QTextEdit>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "archive/PackArchive.h"
+#include "archive/SizeText.h"
+#include "archive/TempWorkspace.h"
+#include "platform/FileSystem.h"
+
+namespace crateforge {
+
+namespace {
+
+constexpr std::array<Command, 10> kCommandOrder = {
+    Command::OpenPack,  Command::NewPack, Command::Exit, Command::Add,    Command::AddFolder,
+    Command::NewFolder, Command::Extract, Command::View, Command::Rename, Command::About,
+};
+
+// Fills "%d" with a count and each "%s" with the next text, in order.
+std::string FormatStatus(const char* format, std::uint64_t count, const std::string& first,
+                         const std::string& second) {
+    std::string out;
+    const std::string* texts[] = {&first, &second};
+    int next = 0;
+    for (const char* p = format; *p != '\0'; ++p) {
+        if (p[0] == '%' && p[1] == 'd') {
+            out += std::to_string(count);
+            ++p;
+        } else if (p[0] == '%' && p[1] == 's' && next < 2) {
+            out += *texts[next++];
+            ++p;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}
+
+bool IsTextEditor(const QObject* object) {
+    if (qobject_cast<const QLineEdit*>(object) != nullptr ||
+        qobject_cast<const QTextEdit*>(object) != nullptr ||
+        qobject_cast<const QPlainTextEdit*>(object) != nullptr ||
+        qobject_cast<const QAbstractSpinBox*>(object) != nullptr) {
+        return true;
+    }
+    const auto* combo = qobject_cast<const QComboBox*>(object);
+    return combo != nullptr && combo->isEditable();
+}
+
+std::string AbsolutePath(const std::string& path) {
+    if (path.empty() || path.front() == '/') {
+        return path;
+    }
+    return fs::JoinPath(PathBytes(QDir::currentPath()), path);
+}
+
+}  // namespace
+
+CommandStates ComputeCommandStates(bool packOpen, int selectedRows, int nonFileSelectedRows) {
+    CommandStates states;
+    if (!packOpen) {
+        return states;
+    }
+    states.add = true;
+    states.newFolder = true;
+    states.actionsTitle = true;
+    if (selectedRows > 0) {
+        states.extract = true;
+        states.rename = true;
+        states.view = nonFileSelectedRows < selectedRows;
+    }
+    return states;
+}
+
+CBuilderDlg::CBuilderDlg(Services services, QWidget* parent) : QWidget(parent, Qt::Window) {
+    InitBuilderResources();
+    setObjectName(QStringLiteral("builderDlg"));
+    setWindowTitle(QString::fromLatin1(kWindowTitle));
+    icon = QIcon(QStringLiteral(":/icons/crateforge.svg"));
+    setWindowIcon(icon);
+
+    if (services.messages == nullptr) {
+        ownMessages = std::make_unique<QtMessageService>(this);
+        services.messages = ownMessages.get();
+    }
+    if (services.dialogs == nullptr) {
+        ownDialogs = std::make_unique<QtDialogService>(this);
+        services.dialogs = ownDialogs.get();
+    }
+    if (services.shell == nullptr) {
+        ownShell = std::make_unique<QtShellService>();
+        services.shell = ownShell.get();
+    }
+    if (services.cursor == nullptr) {
+        ownCursor = std::make_unique<QtCursorService>();
+        services.cursor = ownCursor.get();
+    }
+    messages = services.messages;
+    dialogs = services.dialogs;
+    shell = services.shell;
+    cursor = services.cursor;
+
+    // The menu bar sits above the client area, which LayoutControls fills.
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->installEventFilter(this);
+    layout->addWidget(client);
+
+    iconList = std::make_unique<QtIconProvider>();
+    CreateActions();
+    CreateMenus();
+    layout->setMenuBar(menuBar);
+    CreateToolBar();
+    CreateStatusRow();
+    CreateListView();
+    WireContentCommands();
+    workspace = std::make_unique<CTempWorkspace>();
+
+    // Accelerators must not fire while a text editor of this window has the
+    // keyboard; the editor is told the key is its own.
+    qApp->installEventFilter(this);
+
+    // The template's 320 x 200 dialog units, in this font's units.
+    QFontMetrics metrics(font());
+    int width = std::max(560, 320 * metrics.averageCharWidth() / 4);
+    int height = std::max(400, 200 * metrics.height() / 8);
+    resize(width, height);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width / 2, height / 2));
+    }
+    LayoutControls();
+    progressBar = mainProgress.get();
+}
+
+CBuilderDlg::~CBuilderDlg() {
+    qApp->removeEventFilter(this);
+    ReleaseArchive();
+    workspace.reset();
+}
+
+// ---------------------------------------------------------------------------
+// Setup
+
+QAction* CBuilderDlg::MakeAction(Command command, const char* text, const QKeySequence& shortcut,
+                                 const char* toolTip, const char* iconName,
+                                 QStyle::StandardPixmap fallback) {
+    auto* action = new QAction(QString::fromLatin1(text), this);
+    action->setObjectName(QStringLiteral("command%1").arg(static_cast<int>(command)));
+    if (!shortcut.isEmpty()) {
+        action->setShortcut(shortcut);
+        // Live while the focus is anywhere in this window, and only there.
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        addAction(action);
+    }
+    if (toolTip != nullptr) {
+        action->setToolTip(QString::fromLatin1(toolTip));
+    }
+    if (iconName != nullptr) {
+        action->setIcon(
+            QIcon::fromTheme(QString::fromLatin1(iconName), style()->standardIcon(fallback)));
+    }
+    for (CommandSlot& slot : commands) {
+        if (slot.action == nullptr) {
+            slot.command = command;
+            slot.action = action;
+            break;
+        }
+    }
+    return action;
+}
+
+void CBuilderDlg::CreateActions() {
+    // The menu texts carry their accelerator after a tab, as the menus show it.
+    MakeAction(Command::OpenPack, "&Open Pack\tCtrl+O", QKeySequence(Qt::CTRL | Qt::Key_O),
+               "Open an existing PackFile", "document-open", QStyle::SP_DialogOpenButton);
+    MakeAction(Command::NewPack, "&New Pack\tCtrl+N", QKeySequence(Qt::CTRL | Qt::Key_N),
+               "Creates a new PackFile", "document-new", QStyle::SP_FileIcon);
+    MakeAction(Command::Exit, "E&xit", QKeySequence(), nullptr, nullptr, QStyle::SP_CustomBase);
+    MakeAction(Command::Add, "&Add\tShift+A", QKeySequence(Qt::SHIFT | Qt::Key_A),
+               "Add File(s) to the current PackFile", "list-add", QStyle::SP_FileDialogNewFolder);
+    MakeAction(Command::AddFolder, "Add &Folder\tShift+F", QKeySequence(Qt::SHIFT | Qt::Key_F),
+               "Add an entire folder to the current PackFile", "folder-new",
+               QStyle::SP_FileDialogNewFolder);
+    // Insert works in the list only (OnListKeyDown), so it is no accelerator.
+    MakeAction(Command::NewFolder, "&New Folder\tIns", QKeySequence(), nullptr, nullptr,
+               QStyle::SP_CustomBase);
+    MakeAction(Command::Extract, "&Extract\tShift+E", QKeySequence(Qt::SHIFT | Qt::Key_E),
+               "Extract selected file(s)/folder(s)", "document-save", QStyle::SP_DialogSaveButton);
+    MakeAction(Command::View, "&View\tShift+V", QKeySequence(Qt::SHIFT | Qt::Key_V),
+               "View selected file(s) with associated program", "edit-find",
+               QStyle::SP_FileDialogContentsView);
+    MakeAction(Command::Rename, "&Rename\tF2", QKeySequence(Qt::Key_F2), nullptr, nullptr,
+               QStyle::SP_CustomBase);
+    MakeAction(Command::About, "&About Crateforge 2.20...", QKeySequence(), nullptr, nullptr,
+               QStyle::SP_CustomBase);
+
+    WireCommand(Command::OpenPack, &CBuilderDlg::OnOpenPack);
+    WireCommand(Command::NewPack, &CBuilderDlg::OnNewPack);
+    WireCommand(Command::Exit, &CBuilderDlg::OnCancel);
+
+    // Escape closes the window like Exit; Enter does nothing.
+    auto* escape = new QAction(this);
+    escape->setObjectName(QStringLiteral("escapeAction"));
+    escape->setShortcut(QKeySequence(Qt::Key_Escape));
+    escape->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QAction::triggered, this, &CBuilderDlg::OnCancel);
+    addAction(escape);
+}
+
+void CBuilderDlg::CreateMenus() {
+    menuBar = new QMenuBar(this);
+    menuBar->setObjectName(QStringLiteral("menuBar"));
+    fileMenu = menuBar->addMenu(QStringLiteral("&File"));
+    fileMenu->setObjectName(QStringLiteral("fileMenu"));
+    fileMenu->addAction(CommandAction(Command::OpenPack));
+    fileMenu->addAction(CommandAction(Command::NewPack));
+    fileMenu->addSeparator();
+    fileMenu->addAction(CommandAction(Command::Exit));
+
+    const Command actionItems[] = {Command::Add,     Command::AddFolder, Command::NewFolder,
+                                   Command::Extract, Command::View,      Command::Rename};
+    actionsMenu = menuBar->addMenu(QStringLiteral("&Actions"));
+    actionsMenu->setObjectName(QStringLiteral("actionsMenu"));
+    contextMenu = new QMenu(this);
+    contextMenu->setObjectName(QStringLiteral("contextMenu"));
+    for (Command command : actionItems) {
+        actionsMenu->addAction(CommandAction(command));
+        contextMenu->addAction(CommandAction(command));
+    }
+
+    aboutMenu = menuBar->addMenu(QStringLiteral("&About"));
+    aboutMenu->setObjectName(QStringLiteral("aboutMenu"));
+    aboutMenu->addAction(CommandAction(Command::About));
+}
+
+void CBuilderDlg::CreateToolBar() {
+    toolBar = new QToolBar(client);
+    toolBar->setObjectName(QStringLiteral("toolBar"));
+    toolBar->setMovable(false);
+    toolBar->setFloatable(false);
+    toolBar->setIconSize(QSize(48, 48));
+    toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    toolBar->addAction(CommandAction(Command::OpenPack));
+    toolBar->addAction(CommandAction(Command::NewPack));
+    toolBar->addSeparator();
+    toolBar->addAction(CommandAction(Command::Add));
+    toolBar->addAction(CommandAction(Command::AddFolder));
+    toolBar->addAction(CommandAction(Command::Extract));
+    toolBar->addAction(CommandAction(Command::View));
+    for (QAction* action : toolBar->actions()) {
+        if (QWidget* button = toolBar->widgetForAction(action)) {
+            if (!action->isSeparator()) {
+                button->setFixedSize(55, 54);
+            }
+        }
+    }
+}
+
+void CBuilderDlg::CreateStatusRow() {
+    totalText = new QLabel(client);
+    totalText->setObjectName(QStringLiteral("totalText"));
+    selectedText = new QLabel(client);
+    selectedText->setObjectName(QStringLiteral("selectedText"));
+    for (QLabel* label : {totalText, selectedText}) {
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        label->setContentsMargins(2, 0, 2, 0);
+    }
+    progressWidget = new QProgressBar(client);
+    progressWidget->setObjectName(QStringLiteral("progressBar"));
+    progressWidget->setTextVisible(false);
+    mainProgress = std::make_unique<QtProgressControl>(progressWidget);
+    mainProgress->SetRange(0, 100);
+    mainProgress->SetPosition(0);
+}
+
+void CBuilderDlg::CreateListView() {
+    listView = new QTreeWidget(client);
+    listView->setObjectName(QStringLiteral("listView"));
+    listView->setColumnCount(4);
+    listView->setRootIsDecorated(false);
+    listView->setItemsExpandable(false);
+    listView->setUniformRowHeights(true);
+    listView->setAllColumnsShowFocus(true);
+    listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    listView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // Labels are edited only through the Rename and New Folder commands.
+    listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listView->setSortingEnabled(false);
+    listView->setContextMenuPolicy(Qt::CustomContextMenu);
+    listView->setIconSize(QSize(16, 16));
+
+    struct Column {
+        const char* heading;
+        Qt::Alignment alignment;
+        int width;
+    };
+    const Column columns[] = {
+        {"Name", Qt::AlignLeft, 200},
+        {"Original Size", Qt::AlignRight, 100},
+        {"Ratio", Qt::AlignLeft, 100},
+        {"Packed Size", Qt::AlignRight, 100},
+    };
+    QTreeWidgetItem* header = listView->headerItem();
+    for (int i = 0; i < 4; ++i) {
+        header->setText(i, QString::fromLatin1(columns[i].heading));
+        header->setTextAlignment(i, columns[i].alignment | Qt::AlignVCenter);
+    }
+    QHeaderView* headerView = listView->header();
+    headerView->setStretchLastSection(false);
+    headerView->setSectionsClickable(true);
+    headerView->setSectionsMovable(false);
+    headerView->setSortIndicatorShown(false);
+    for (int i = 0; i < 4; ++i) {
+        listView->setColumnWidth(i, columns[i].width);
+    }
+
+    listControl = std::make_unique<QtListControl>(listView, iconList.get());
+    listControl->Delegate()->SetEndHandler(
+        [this](int row, const std::optional<std::string>& text) { OnEndLabelEdit(row, text); });
+
+    connect(headerView, &QHeaderView::sectionClicked, this, &CBuilderDlg::OnColumnClick);
+    connect(listView, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem*, int) { OnListDoubleClick(); });
+    connect(listView, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& position) { OnContextMenu(position); });
+    // The states follow the selection however it changed (mouse or keys);
+    // the update runs once the list has settled.
+    connect(listView, &QTreeWidget::itemSelectionChanged, this, [this] {
+        if (statesPending) {
+            return;
+        }
+        statesPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                statesPending = false;
+                OnListClick();
+            },
+            Qt::QueuedConnection);
+    });
+    listView->installEventFilter(this);
+}
+
+void CBuilderDlg::WireCommand(Command command, void (CBuilderDlg::*handler)()) {
+    for (CommandSlot& slot : commands) {
+        if (slot.action != nullptr && slot.command == command) {
+            connect(slot.action, &QAction::triggered, this,
+                    [this, handler] { (this->*handler)(); });
+            slot.wired = true;
+        }
+    }
+}
+
+QAction* CBuilderDlg::CommandAction(Command command) const {
+    for (const CommandSlot& slot : commands) {
+        if (slot.action != nullptr && slot.command == command) {
+            return slot.action;
+        }
+    }
+    return nullptr;
+}
+
+bool CBuilderDlg::IsCommandWired(Command command) const {
+    for (const CommandSlot& slot : commands) {
+        if (slot.action != nullptr && slot.command == command) {
+            return slot.wired;
+        }
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Layout
+
+void CBuilderDlg::LayoutControls() {
+    if (client == nullptr) {
+        return;
+    }
+    const int w = client->width();
+    const int h = client->height();
+    if (toolBar != nullptr) {
+        toolBar->setGeometry(0, 0, w, kToolBarHeight);
+    }
+    if (listView != nullptr) {
+        listView->setGeometry(0, kToolBarHeight, w,
+                              std::max(0, h - kToolBarHeight - kListBottomGap));
+    }
+    if (totalText != nullptr && selectedText != nullptr && progressWidget != nullptr) {
+        const int third = w / 3;
+        const int y = h - kStatusHeight;
+        const int width = std::max(0, third - 2 * kBorder);
+        totalText->setGeometry(0, y, width, kStatusHeight);
+        selectedText->setGeometry(third + 2 * kBorder, y, width, kStatusHeight);
+        progressWidget->setGeometry(2 * third + 4 * kBorder, y, width, kStatusHeight);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// States and texts
+
+int CBuilderDlg::CountNonFileRows() const {
+    if (listControl == nullptr) {
+        return 0;
+    }
+    int count = 0;
+    for (int row : listControl->SelectedRows()) {
+        if (listControl->RowData(row) == nullptr) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+void CBuilderDlg::SetCommandState(Command command, bool on) {
+    if (QAction* action = CommandAction(command)) {
+        // A command whose handler is not there yet stays off.
+        action->setEnabled(on && IsCommandWired(command));
+    }
+}
+
+void CBuilderDlg::UpdateCommandStates() {
+    if (toolBar == nullptr || menuBar == nullptr || contextMenu == nullptr || listView == nullptr) {
+        return;
+    }
+    const int selected = static_cast<int>(listControl->SelectedRows().size());
+    const CommandStates states = ComputeCommandStates(packOpen != 0, selected, CountNonFileRows());
+    SetCommandState(Command::OpenPack, true);
+    SetCommandState(Command::NewPack, true);
+    SetCommandState(Command::Exit, true);
+    SetCommandState(Command::About, true);
+    SetCommandState(Command::Add, states.add);
+    SetCommandState(Command::AddFolder, states.add);
+    SetCommandState(Command::NewFolder, states.newFolder);
+    SetCommandState(Command::Extract, states.extract);
+    SetCommandState(Command::Rename, states.rename);
+    SetCommandState(Command::View, states.view);
+    actionsMenu->menuAction()->setEnabled(states.actionsTitle);
+    menuBar->update();
+}
+
+void CBuilderDlg::UpdateStatusTexts() {
+    if (archive == nullptr || archive->current() == nullptr) {
+        return;
+    }
+    const CPackFolder* current = archive->current();
+    totalText->setText(QString::fromStdString(FormatStatus(kTotalFormat, archive->fileCount(),
+                                                           FormatSize(current->totalOriginalSize),
+                                                           FormatSize(current->totalPackedSize))));
+
+    std::uint64_t count = 0;
+    std::uint32_t original = 0;
+    std::uint32_t packed = 0;
+    const std::vector<int> rows = listControl->SelectedRows();
+    count = rows.size();
+    for (int row : rows) {
+        const std::string name = listControl->RowText(row, 0);
+        if (name == kUpDirName) {
+            count = 0;
+            continue;
+        }
+        if (const PackEntry* entry = listControl->RowData(row)) {
+            original += entry->originalSize;
+            packed += entry->packedSize;
+            continue;
+        }
+        int index = current->FindSubfolder(name);
+        if (index >= 0) {
+            const CPackFolder& folder = *current->subfolders[static_cast<std::size_t>(index)];
+            original += folder.totalOriginalSize;
+            packed += folder.totalPackedSize;
+        }
+    }
+    selectedText->setText(QString::fromStdString(
+        FormatStatus(kSelectedFormat, count, FormatSize(original), FormatSize(packed))));
+
+    QString title = QString::fromLatin1(kWindowTitle);
+    if (packOpen != 0) {
+        title += QStringLiteral(" - ") + PathText(archive->path());
+    }
+    setWindowTitle(title);
+}
+
+void CBuilderDlg::UpdateSortIndicator() {
+    QHeaderView* header = listView->header();
+    if (archive == nullptr || archive->sortColumn() < 0) {
+        header->setSortIndicatorShown(false);
+        return;
+    }
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(archive->sortColumn(), archive->sortDirection() == 1
+                                                        ? Qt::AscendingOrder
+                                                        : Qt::DescendingOrder);
+}
+
+// ---------------------------------------------------------------------------
+// Open and New
+
+void CBuilderDlg::ReleaseArchive() {
+    // Rows point into the pack's tree: they go before the tree does.
+    if (listControl != nullptr) {
+        listControl->DeleteAllRows();
+    }
+    packOpen = 0;
+    archive.reset();
+}
+
+void CBuilderDlg::ShowNoPack() {
+    ReleaseArchive();
+    setWindowTitle(QString::fromLatin1(kWindowTitle));
+    totalText->clear();
+    selectedText->clear();
+    UpdateSortIndicator();
+    UpdateCommandStates();
+}
+
+int CBuilderDlg::OpenPackPath(const std::string& path) {
+    if (listView == nullptr) {
+        return 0;
+    }
+    ReleaseArchive();
+    archive =
+        std::make_unique<CPackArchive>(messages, listControl.get(), progressBar, iconList.get());
+    if (archive->Open(path) == 0) {
+        ShowNoPack();
+        return 0;
+    }
+    packOpen = 1;
+    UpdateSortIndicator();
+    UpdateCommandStates();
+    UpdateStatusTexts();
+    return 1;
+}
+
+int CBuilderDlg::CreatePackPath(const std::string& path) {
+    if (listView == nullptr) {
+        return 0;
+    }
+    ReleaseArchive();
+    archive =
+        std::make_unique<CPackArchive>(messages, listControl.get(), progressBar, iconList.get());
+    archive->CreateNew(path);
+    archive->RefreshList();
+    packOpen = 1;
+    UpdateSortIndicator();
+    UpdateCommandStates();
+    UpdateStatusTexts();
+    return 1;
+}
+
+void CBuilderDlg::OnOpenPack() {
+    OpenFileRequest request;
+    request.filter = kOpenFilter;
+    request.multiSelect = false;
+    std::vector<std::string> chosen = dialogs->OpenFiles(request);
+    if (chosen.empty()) {
+        return;
+    }
+    OpenPackPath(chosen.front());
+}
+
+void CBuilderDlg::OnNewPack() {
+    SaveFileRequest request;
+    request.filter = kNewFilter;
+    request.defaultExtension = kNewExtension;
+    request.initialName = kNewInitialName;
+    request.confirmOverwrite = true;
+    std::optional<std::string> chosen = dialogs->SaveFile(request);
+    if (!chosen || chosen->empty()) {
+        return;
+    }
+    CreatePackPath(*chosen);
+}
+
+std::uint32_t CBuilderDlg::PathDiskSize(const std::string& path) const {
+    return crateforge::PathDiskSize(path);
+}
+
+// ---------------------------------------------------------------------------
+// Closing
+
+void CBuilderDlg::OnCancel() {
+    if (!closed) {
+        closed = true;
+        ReleaseArchive();
+        workspace.reset();
+    }
+    close();
+}
+
+void CBuilderDlg::closeEvent(QCloseEvent* event) {
+    if (!closed) {
+        closed = true;
+        ReleaseArchive();
+        workspace.reset();
+    }
+    event->accept();
+}
+
+void CBuilderDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter never closes or activates anything here.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------------------
+// List events
+
+void CBuilderDlg::OnListClick() {
+    UpdateCommandStates();
+    UpdateStatusTexts();
+}
+
+void CBuilderDlg::OnListDoubleClick() {
+    if (archive == nullptr) {
+        return;
+    }
+    const std::vector<int> rows = listControl->SelectedRows();
+    for (int row : rows) {
+        if (listControl->RowData(row) != nullptr) {
+            ViewEntry(row);
+            continue;
+        }
+        const std::string name = listControl->RowText(row, 0);
+        if (name == kUpDirName) {
+            archive->GoUp();
+        } else {
+            archive->EnterFolder(name);
+        }
+        break;
+    }
+    UpdateCommandStates();
+    UpdateStatusTexts();
+}
+
+void CBuilderDlg::OnColumnClick(int column) {
+    if (archive == nullptr) {
+        UpdateSortIndicator();
+        return;
+    }
+    archive->SortByColumn(column);
+    UpdateSortIndicator();
+    UpdateCommandStates();
+    UpdateStatusTexts();
+}
+
+bool CBuilderDlg::OnContextMenu(const QPoint& position) {
+    if (packOpen == 0 || listView == nullptr || contextMenu == nullptr) {
+        return false;
+    }
+    UpdateCommandStates();
+    contextMenu->popup(listView->viewport()->mapToGlobal(position));
+    return true;
+}
+
+bool CBuilderDlg::OnListKeyDown(int key) {
+    if (packOpen == 0 || archive == nullptr) {
+        return false;
+    }
+    if (key == Qt::Key_Backspace) {
+        archive->GoUp();
+        UpdateCommandStates();
+        UpdateStatusTexts();
+        return true;
+    }
+    return OnListKeyDownContent(key);
+}
+
+bool CBuilderDlg::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::ShortcutOverride: {
+            // A key typed into a text editor of this window belongs to the
+            // editor: accepting the override keeps every accelerator off.
+            auto* widget = qobject_cast<QWidget*>(watched);
+            if (widget != nullptr && IsTextEditor(widget) && widget->window() == this) {
+                event->accept();
+                return true;
+            }
+            break;
+        }
+        case QEvent::KeyPress:
+            if (watched == listView && QApplication::focusWidget() == listView) {
+                auto* key = static_cast<QKeyEvent*>(event);
+                if (key->modifiers() == Qt::NoModifier && OnListKeyDown(key->key())) {
+                    return true;
+                }
+            }
+            break;
+        case QEvent::Resize:
+            if (watched == client) {
+                LayoutControls();
+            }
+            break;
+        default:
+            break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------
+// Start-up and the command line
+
+void CBuilderDlg::OnInitDialog() {
+    UpdateCommandStates();
+    UpdateStatusTexts();
+    RunCommandLine();
+    UpdateCommandStates();
+    UpdateStatusTexts();
+}
+
+std::uint32_t CBuilderDlg::DiskSizeOfArguments(const std::vector<std::string>& paths) const {
+    std::uint32_t total = 0;
+    for (const std::string& path : paths) {
+        total += fs::IsDirectory(path) ? FolderDiskSize(path) : FileDiskSize(path);
+    }
+    return total;
+}
+
+void CBuilderDlg::AddCommandLinePaths(const std::vector<std::string>& paths) {
+    progressBar->SetRange(0, DiskSizeOfArguments(paths));
+    progressBar->SetPosition(0);
+    for (const std::string& path : paths) {
+        if (fs::IsDirectory(path)) {
+            archive->AddFolder(path, archive->root());
+        } else {
+            archive->AddFile(path, archive->root());
+        }
+    }
+    archive->RefreshList();
+    archive->Save();
+    progressBar->SetPosition(0);
+}
+
+void CBuilderDlg::RunCommandLine() {
+    if (commandLine == nullptr || commandLine->argCount <= 0) {
+        return;
+    }
+    ProgressControl* ownBar = progressBar;
+
+    // The wait window: a caption, one smooth bar, no buttons.
+    auto* wait = new QDialog(this, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    wait->setObjectName(QStringLiteral("waitWindow"));
+    wait->setWindowTitle(QString::fromLatin1(kWaitCaption));
+    wait->setFixedSize(276, 36);
+    auto* waitBar = new QProgressBar(wait);
+    waitBar->setObjectName(QStringLiteral("waitProgress"));
+    waitBar->setTextVisible(false);
+    waitBar->setGeometry(9, 8, 258, 20);
+    QtProgressControl waitProgress(waitBar);
+    waitProgress.SetRange(0, 100);
+    waitProgress.SetPosition(0);
+    waitWindow = wait;
+    wait->show();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    progressBar = &waitProgress;
+
+    CommandLineWork work = DecideCommandLineWork(*commandLine);
+    std::vector<std::string> paths;
+    for (const std::string& path : work.paths) {
+        paths.push_back(AbsolutePath(path));
+    }
+    switch (work.kind) {
+        case CommandLineWork::Kind::None:
+            break;
+        case CommandLineWork::Kind::OpenPack:
+            OpenPackPath(paths.front());
+            break;
+        case CommandLineWork::Kind::NewPackAndAdd:
+            OnNewPack();
+            if (archive != nullptr) {
+                AddCommandLinePaths(paths);
+            }
+            break;
+    }
+
+    waitWindow = nullptr;
+    delete wait;
+    if (archive != nullptr) {
+        archive->SetProgressControl(ownBar);
+    }
+    progressBar = ownBar;
+    progressBar->SetPosition(0);
+}
+
+}  // namespace crateforge

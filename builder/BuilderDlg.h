@@ -1,0 +1,245 @@
+// BuilderDlg.h - the main window of the desktop program (CBuilderDlg).
+//
+// One window shows one folder of the open pack in a four-column list, with a
+// tool bar above it and a status row below it. It owns the open pack
+// (CPackArchive) and the temporary workspace; every command ends with
+// UpdateCommandStates and UpdateStatusTexts, which bring the actions, the
+// status texts and the title up to date.
+//
+// Layout: the window's menu bar sits above a client area; LayoutControls
+// places the controls in that client area by pixel: tool bar at 0,0 (W x 65),
+// list at 0,65 (W x H-90), the two status texts and the progress bar in
+// thirds of the width on an 18-pixel row at H-18.
+//
+// Commands: each is one QAction, shared by the menus, the tool bar, the
+// context menu and its accelerator. Accelerators are live while the keyboard
+// focus is in this window and not in a text editor: a rename editor types
+// "A" instead of running Add, and a dialog in front keeps them all off.
+//
+// Services: messages, dialogs, shell and cursor come through the platform
+// interfaces; pass the scripted ones in tests, or none for the Qt ones.
+//
+// Files: BuilderDlg.cpp has the window's setup, states, Open / New, listing,
+// navigation and sorting, and the command line; BuilderDlgCommands.cpp has
+// the content commands (add, folders, rename, delete, view, extract, about,
+// drop) and wires them with WireContentCommands().
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QPointer>
+#include <QStyle>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "builder/CommandLine.h"
+#include "builder/QtPlatform.h"
+#include "platform/Platform.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QProgressBar;
+class QToolBar;
+class QTreeWidget;
+
+namespace crateforge {
+
+class CPackArchive;
+class CTempWorkspace;
+
+inline constexpr char kWindowTitle[] = "Crateforge V2.20";
+inline constexpr char kTotalFormat[] = "Total: %d Files. OrgSize:%s, Packed: %s";
+inline constexpr char kSelectedFormat[] = "Selected: %d Files. OrgSize:%s, Packed: %s";
+inline constexpr char kOpenFilter[] =
+    "Varnholt Pack Files (*.vpf)|*.vpf|Old Pack Files (*.dat)|*.dat||";
+inline constexpr char kNewFilter[] = "Varnholt Pack Files (*.vpf)|*.vpf||";
+inline constexpr char kNewExtension[] = ".VPF";
+inline constexpr char kNewInitialName[] = "Untitled";
+inline constexpr char kWaitCaption[] = "Please Wait...";
+
+// Layout numbers of the client area, in pixels.
+inline constexpr int kToolBarHeight = 65;
+inline constexpr int kListBottomGap = 25;  // list height is H - 65 - 25
+inline constexpr int kStatusHeight = 18;
+inline constexpr int kBorder = 1;  // the frame width the status thirds leave between them
+
+// The commands, with their numbers.
+enum class Command : int {
+    OpenPack = 32771,
+    NewPack = 32772,
+    Exit = 32773,
+    Add = 32774,
+    Extract = 32775,
+    View = 32776,
+    About = 32777,
+    Rename = 32787,
+    NewFolder = 32796,
+    AddFolder = 32799,
+};
+
+// Which commands are on, by situation.
+struct CommandStates {
+    bool add = false;  // Add and Add Folder
+    bool newFolder = false;
+    bool extract = false;
+    bool rename = false;
+    bool view = false;
+    bool actionsTitle = false;
+};
+CommandStates ComputeCommandStates(bool packOpen, int selectedRows, int nonFileSelectedRows);
+
+// The desktop services a window uses; null members get the Qt ones.
+struct BuilderServices {
+    MessageService* messages = nullptr;
+    DialogService* dialogs = nullptr;
+    ShellService* shell = nullptr;
+    CursorService* cursor = nullptr;
+};
+
+class CBuilderDlg : public QWidget {
+    Q_OBJECT
+  public:
+    using Services = BuilderServices;
+
+    explicit CBuilderDlg(Services services = {}, QWidget* parent = nullptr);
+    ~CBuilderDlg() override;
+
+    // Set by the application before OnInitDialog; not owned.
+    CBuilderCommandLineInfo* commandLine = nullptr;
+
+    // The last steps of start-up: states, texts, then the command-line work,
+    // then states and texts again. Call once, after show().
+    void OnInitDialog();
+
+    void UpdateCommandStates();
+    void UpdateStatusTexts();
+    int CountNonFileRows() const;
+    int OpenPackPath(const std::string& path);
+    int CreatePackPath(const std::string& path);
+    std::uint32_t PathDiskSize(const std::string& path) const;
+    void LayoutControls();
+
+    // Commands of the "&File" menu.
+    void OnOpenPack();
+    void OnNewPack();
+    // Releases the pack and the workspace and closes the window (Exit,
+    // Escape, the close box). Nothing needs saving.
+    void OnCancel();
+
+    // List events (public so tests can drive them like the list does).
+    void OnListClick();
+    void OnListDoubleClick();
+    void OnColumnClick(int column);
+    // Shows the context menu at a point of the list's viewport; false when
+    // there is no pack.
+    bool OnContextMenu(const QPoint& position);
+    // A key pressed in the list; true when it was handled.
+    bool OnListKeyDown(int key);
+
+    // ---- Access for the commands' files and for tests -----------------------
+    QAction* CommandAction(Command command) const;
+    bool IsCommandWired(Command command) const;
+    CPackArchive* Archive() const { return archive.get(); }
+    bool PackOpen() const { return packOpen != 0; }
+    QTreeWidget* ListView() const { return listView; }
+    QtListControl* ListControlImpl() const { return listControl.get(); }
+    QtIconProvider* IconList() const { return iconList.get(); }
+    ProgressControl* CurrentProgress() const { return progressBar; }
+    QtProgressControl* MainProgress() const { return mainProgress.get(); }
+    QToolBar* ToolBar() const { return toolBar; }
+    QMenuBar* MenuBar() const { return menuBar; }
+    QMenu* ContextMenu() const { return contextMenu; }
+    QMenu* ActionsMenu() const { return actionsMenu; }
+    QWidget* Client() const { return client; }
+    QLabel* TotalText() const { return totalText; }
+    QLabel* SelectedText() const { return selectedText; }
+    CTempWorkspace* Workspace() const { return workspace.get(); }
+    MessageService* Messages() const { return messages; }
+    DialogService* Dialogs() const { return dialogs; }
+    ShellService* Shell() const { return shell; }
+    CursorService* Cursor() const { return cursor; }
+    // The wait window while the command line is worked through, else null.
+    QDialog* WaitWindow() const { return waitWindow; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateListView();
+    void CreateStatusRow();
+    QAction* MakeAction(Command command, const char* text, const QKeySequence& shortcut,
+                        const char* toolTip, const char* iconName, QStyle::StandardPixmap fallback);
+    void SetCommandState(Command command, bool on);
+    // Connects a command to its handler and lets UpdateCommandStates turn it
+    // on; a command that is not wired stays off.
+    void WireCommand(Command command, void (CBuilderDlg::*handler)());
+    void ReleaseArchive();
+    void ShowNoPack();
+    void UpdateSortIndicator();
+    void RunCommandLine();
+    std::uint32_t DiskSizeOfArguments(const std::vector<std::string>& paths) const;
+    void AddCommandLinePaths(const std::vector<std::string>& paths);
+
+    // ---- Content commands (BuilderDlgCommands.cpp) ----------------------------
+    void WireContentCommands();
+    // The list's in-place editor closed on `row`; no text when cancelled.
+    void OnEndLabelEdit(int row, const std::optional<std::string>& text);
+    // Keys of the list other than Backspace; true when handled.
+    bool OnListKeyDownContent(int key);
+    // Opens the file of a file row with the desktop's program for it.
+    void ViewEntry(int row);
+
+    // Services (the Qt ones unless others were given).
+    std::unique_ptr<QtMessageService> ownMessages;
+    std::unique_ptr<QtDialogService> ownDialogs;
+    std::unique_ptr<QtShellService> ownShell;
+    std::unique_ptr<QtCursorService> ownCursor;
+    MessageService* messages = nullptr;
+    DialogService* dialogs = nullptr;
+    ShellService* shell = nullptr;
+    CursorService* cursor = nullptr;
+
+    QMenuBar* menuBar = nullptr;
+    QMenu* fileMenu = nullptr;
+    QMenu* actionsMenu = nullptr;
+    QMenu* aboutMenu = nullptr;
+    QMenu* contextMenu = nullptr;
+    QToolBar* toolBar = nullptr;
+    QWidget* client = nullptr;
+    QTreeWidget* listView = nullptr;
+    std::unique_ptr<QtIconProvider> iconList;
+    std::unique_ptr<QtListControl> listControl;
+    QProgressBar* progressWidget = nullptr;
+    std::unique_ptr<QtProgressControl> mainProgress;
+    ProgressControl* progressBar = nullptr;  // the bar packs are bound to now
+    QLabel* totalText = nullptr;
+    QLabel* selectedText = nullptr;
+    int packOpen = 0;
+    std::unique_ptr<CPackArchive> archive;
+    std::unique_ptr<CTempWorkspace> workspace;
+    QIcon icon;
+    QPointer<QDialog> waitWindow;
+    bool statesPending = false;
+    bool closed = false;
+
+    struct CommandSlot {
+        Command command;
+        QAction* action = nullptr;
+        bool wired = false;
+    };
+    std::array<CommandSlot, 10> commands{};
+};
+
+}  // namespace crateforge

@@ -1,0 +1,198 @@
+// QtPlatform.h - the desktop services of platform/Platform.h on Qt widgets.
+//
+// The main window hands these to the archive model and uses them itself, so
+// the model never sees a widget. Tests swap the message, dialog, shell and
+// cursor services for the scripted ones; the list and the progress bar are
+// always the real widgets below.
+//
+// Text: names in a pack are bytes. They are shown as UTF-8 when they are
+// valid UTF-8 and as Latin-1 otherwise, and the list keeps the original
+// bytes of every row, so RowText gives back exactly what was inserted.
+// Paths cross the seam in the local 8-bit encoding (QFile::encodeName).
+#pragma once
+
+#include <QIcon>
+#include <QPointer>
+#include <QProgressBar>
+#include <QString>
+#include <QStyledItemDelegate>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Platform.h"
+
+class QTreeWidget;
+class QTreeWidgetItem;
+class QWidget;
+
+namespace crateforge {
+
+// Registers the program's own icons (":/icons/..."); safe to call often.
+void InitBuilderResources();
+
+// Display text of bytes from a pack or the disk (see the header comment).
+QString DisplayText(std::string_view bytes);
+// Disk path <-> the bytes the archive works with.
+std::string PathBytes(const QString& path);
+QString PathText(std::string_view path);
+
+// One choice of a file dialog: what the user sees and the patterns it means.
+struct FileFilter {
+    QString label;
+    QStringList patterns;
+};
+// Splits a filter "Label (*.a)|*.a|Other (*.b)|*.b||" into its choices. A
+// pattern list "p1;p2" gives two patterns. "*.*" means every file, which on
+// this platform is "*" (a name without a dot has no match for "*.*"), and a
+// label that shows "(*.*)" shows "(*)" instead.
+std::vector<FileFilter> ParseFileFilter(std::string_view filter);
+// The same as Qt name filters ("Label (*.a)"), in order.
+QStringList QtNameFilters(std::string_view filter);
+// The name a save dialog ends with: `name` unchanged when its last component
+// has an extension, else `name` + `defaultExtension` (".VPF" -> "x.VPF").
+QString WithDefaultExtension(const QString& name, std::string_view defaultExtension);
+
+// Message boxes owned by the window given (or by the modal dialog in front
+// of it). Caption "Warning" gets the warning icon, others the information
+// icon. Closing a box answers as the interface says.
+class QtMessageService : public MessageService {
+  public:
+    explicit QtMessageService(QWidget* owner) : owner(owner) {}
+    MessageAnswer ShowMessage(std::string_view caption, std::string_view text,
+                              MessageButtons buttons) override;
+
+  private:
+    QPointer<QWidget> owner;
+};
+
+// QFileDialog and the folder browser.
+class QtDialogService : public DialogService {
+  public:
+    explicit QtDialogService(QWidget* owner) : owner(owner) {}
+    std::vector<std::string> OpenFiles(const OpenFileRequest& request) override;
+    std::optional<std::string> SaveFile(const SaveFileRequest& request) override;
+    std::optional<std::string> BrowseFolder(std::string_view title) override;
+
+  private:
+    QPointer<QWidget> owner;
+};
+
+// QDesktopServices: links ("scheme:...") as URLs, everything else as a local
+// path. The working directory has no meaning for a desktop launcher and is
+// not used.
+class QtShellService : public ShellService {
+  public:
+    void ShellOpen(std::string_view target, std::string_view workingDirectory) override;
+    // How a target is handed to the desktop (exposed for tests).
+    static QUrl TargetUrl(std::string_view target);
+};
+
+// The application's override cursor. Nested "on" calls do not stack, so one
+// "off" always brings the arrow back.
+class QtCursorService : public CursorService {
+  public:
+    ~QtCursorService() override;
+    void SetWaitCursor(bool wait) override;
+
+  private:
+    bool waiting = false;
+};
+
+// Small icons by file type from the desktop's icon theme, looked up by name
+// only (the extension, through the MIME database), with the style's generic
+// icons where the theme has none. Index 0 is the folder icon; every other
+// icon gets the next index the first time its type is seen.
+class QtIconProvider : public IconProvider {
+  public:
+    QtIconProvider();
+    int FolderIconIndex() override { return 0; }
+    int FileIconIndex(std::string_view fileName) override;
+    QIcon Icon(int index) const;
+    int IconCount() const { return static_cast<int>(icons.size()); }
+    // The theme icon name chosen for a file name (for tests).
+    static QString IconNameFor(std::string_view fileName);
+
+  private:
+    std::vector<QIcon> icons;
+    std::map<QString, int> indexByName;
+};
+
+// Label editing: the editor's text is handed to a handler instead of being
+// written into the row, which the handler refills from the pack when it
+// accepts the name. Escape hands over no text.
+class LabelEditDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+  public:
+    using EndHandler = std::function<void(int row, const std::optional<std::string>& text)>;
+    explicit LabelEditDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
+    void SetEndHandler(EndHandler handler) { endHandler = std::move(handler); }
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override;
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override;
+
+  private:
+    void OnCloseEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint);
+
+    EndHandler endHandler;
+    mutable int editRow = -1;
+    mutable std::optional<std::string> committed;
+    mutable bool connected = false;
+};
+
+// The report list of one folder on a QTreeWidget with four columns.
+class QtListControl : public ListControl {
+  public:
+    QtListControl(QTreeWidget* tree, QtIconProvider* icons);
+    void DeleteAllRows() override;
+    void InsertRow(int index, std::string_view text, int iconIndex, PackEntry* data) override;
+    void SetCellText(int row, int column, std::string_view text) override;
+    void SortRows(const std::function<int(const PackEntry*, const PackEntry*)>& compare) override;
+    int RowCount() const override;
+    std::string RowText(int row, int column = 0) const override;
+    PackEntry* RowData(int row) const override;
+    std::vector<int> SelectedRows() const override;
+    void SelectRow(int row, bool selected) override;
+    void EditLabel(int row) override;
+
+    QTreeWidget* Tree() const { return tree; }
+    LabelEditDelegate* Delegate() const { return delegate; }
+
+  private:
+    QTreeWidgetItem* Row(int row) const;
+
+    QTreeWidget* tree;
+    QtIconProvider* icons;
+    LabelEditDelegate* delegate;
+};
+
+// A QProgressBar with the interface's 32-bit unsigned range. QProgressBar
+// counts in int, so a span above INT_MAX is shifted right until it fits and
+// the position is shifted alike; Position() still returns the exact value set.
+class QtProgressControl : public ProgressControl {
+  public:
+    explicit QtProgressControl(QProgressBar* bar) : bar(bar) {}
+    void SetRange(std::uint32_t low, std::uint32_t high) override;
+    void SetPosition(std::uint32_t position) override;
+    std::uint32_t Position() const override { return position; }
+
+    std::uint32_t Low() const { return low; }
+    std::uint32_t High() const { return high; }
+    QProgressBar* Bar() const { return bar; }
+
+  private:
+    void Apply();
+
+    QPointer<QProgressBar> bar;
+    std::uint32_t low = 0;
+    std::uint32_t high = 100;
+    std::uint32_t position = 0;
+    int shift = 0;
+};
+
+}  // namespace crateforge
