@@ -368,14 +368,17 @@ void CBuilderDlg::CreateListView() {
     listView->installEventFilter(this);
 }
 
-void CBuilderDlg::WireCommand(Command command, void (CBuilderDlg::*handler)()) {
+void CBuilderDlg::WireCommand(Command command, std::function<void()> handler) {
     for (CommandSlot& slot : commands) {
         if (slot.action != nullptr && slot.command == command) {
-            connect(slot.action, &QAction::triggered, this,
-                    [this, handler] { (this->*handler)(); });
+            connect(slot.action, &QAction::triggered, this, [handler] { handler(); });
             slot.wired = true;
         }
     }
+}
+
+void CBuilderDlg::WireCommand(Command command, void (CBuilderDlg::*handler)()) {
+    WireCommand(command, std::function<void()>([this, handler] { (this->*handler)(); }));
 }
 
 QAction* CBuilderDlg::CommandAction(Command command) const {

@@ -32,6 +32,7 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -169,6 +170,11 @@ class CBuilderDlg : public QWidget {
     QDialog* WaitWindow() const { return waitWindow; }
 
   protected:
+    // Connects a command to its handler and lets UpdateCommandStates turn it
+    // on; a command that is not wired stays off.
+    void WireCommand(Command command, std::function<void()> handler);
+    void WireCommand(Command command, void (CBuilderDlg::*handler)());
+
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -182,9 +188,6 @@ class CBuilderDlg : public QWidget {
     QAction* MakeAction(Command command, const char* text, const QKeySequence& shortcut,
                         const char* toolTip, const char* iconName, QStyle::StandardPixmap fallback);
     void SetCommandState(Command command, bool on);
-    // Connects a command to its handler and lets UpdateCommandStates turn it
-    // on; a command that is not wired stays off.
-    void WireCommand(Command command, void (CBuilderDlg::*handler)());
     void ReleaseArchive();
     void ShowNoPack();
     void UpdateSortIndicator();
