@@ -485,13 +485,16 @@ TEST(LzrwCodecTest, CorruptBlocksAreRefused) {
     }
 }
 
-TEST(LzrwCodecTest, CapacityOneShortFails) {
-    for (const Bytes& src : {WordText(5000, 3), Repeating(1000, "ab"), RandomBytes(100, 4),
-                             Text("123456789012345678")}) {
+TEST(LzrwCodecTest, EveryCapacityBelowTheSizeFails) {
+    for (const Bytes& src : {WordText(1200, 3), Repeating(1000, "ab"), Repeating(1000, "z"),
+                             RandomBytes(100, 4), Text("123456789012345678")}) {
         const Bytes block = Compress(src);
         EXPECT_EQ(Decompress(block, src.size()), src);
-        EXPECT_FALSE(Decompress(block, src.size() - 1).has_value()) << "size " << src.size();
         EXPECT_EQ(Decompress(block, src.size() + 100), src);
+        for (std::size_t capacity = 0; capacity < src.size(); ++capacity) {
+            ASSERT_FALSE(Decompress(block, capacity).has_value())
+                << "size " << src.size() << " capacity " << capacity;
+        }
     }
 }
 
