@@ -17,6 +17,7 @@
 namespace crateforge {
 
 namespace {
+constexpr std::uint64_t kLzrwMaxExpansion = 9;
 const char kSizeMismatch[] = "the decoded size differs from the original size";
 
 codec::GzBuffer Allocate(std::uint32_t length) {
@@ -55,6 +56,12 @@ bool DecodeEntry(const PackEntry& entry, codec::GzBuffer& bytes, std::uint32_t& 
             return true;
         }
         case static_cast<std::uint8_t>(pack::PackMethod::Lzrw3a): {
+            // A block yields at most 18 bytes per 2-byte copy item, so a claim
+            // beyond this is damaged; refuse it before allocating for it.
+            if (std::uint64_t{entry.originalSize} > kLzrwMaxExpansion * entry.packedSize + 64) {
+                reason = "corrupt LZRW3-A data";
+                return false;
+            }
             codec::GzBuffer out = Allocate(entry.originalSize);
             std::vector<unsigned char> work;
             try {

@@ -64,6 +64,7 @@ TEST_F(EntryDataTest, DecodeChecksMethodAndSizes) {
         {"lzrw longer than original", Make(lz, n - 1, 1), false},
         {"corrupt gzip", Make(corrupt, n, 2), false},
         {"unknown method", Make(text, n, 3), false},
+        {"lzrw claiming 4 GiB", Make(lz, 0xFFFFFFFFu, 1), false},
         {"missing bytes", std::move(missing), false},
     };
     for (Case& c : cases) {
