@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "archive/PackArchive.h"
+#include "archive/TempWorkspace.h"
 #include "builder/BuilderDlg.h"
+#include "platform/FileSystem.h"
 #include "platform/Scripted.h"
 #include "tests/support/TestPacks.h"
 
