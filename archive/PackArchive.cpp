@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "archive/EntryCoding.h"
@@ -67,6 +69,14 @@ std::string ConvertedPackPath(const std::string& file) {
     if (dot == std::string_view::npos)
         return file + ".VPF";
     return file.substr(0, base + dot) + ".VPF";
+}
+
+std::string LowerAscii(std::string_view name) {
+    std::string out(name);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
 }
 
 std::string UnsignedText(std::uint32_t value) {
@@ -433,6 +443,14 @@ int CPackArchive::ConvertOldPack() {
     auto tree = std::make_unique<CPackFolder>(nullptr);
     std::uint32_t count = 0;
     std::vector<unsigned char> work(codec::LzrwWorkMemorySize);
+    // Entries never share bytes in a sound pack, so everything taken over
+    // fits in the file; this stops many records naming one large entry.
+    std::uint64_t takenBytes =
+        pack::kOldPackHeaderSize + std::uint64_t{pack::kOldEntryOffsetSize} * header.fileCount;
+    // Names taken so far (lower case) and the next suffix to try per name,
+    // so that many equal names cost no more than distinct ones.
+    std::unordered_set<std::string> taken;
+    std::unordered_map<std::string, int> nextSuffix;
     for (std::uint32_t i = 0; i < header.fileCount; ++i) {
         std::uint8_t offsetBytes[4];
         std::uint32_t offset = 0;
@@ -447,13 +465,21 @@ int CPackArchive::ConvertOldPack() {
         const std::uint64_t bytesAt = std::uint64_t{offset} + pack::kOldEntryRecordSize;
         if (!file.Fits(bytesAt, record.packedSize))
             return refuse("the file " + name + " lies past the end of the file");
+        takenBytes += pack::kOldEntryRecordSize + std::uint64_t{record.packedSize};
+        if (takenBytes > file.Size())
+            return refuse("its entries overlap");
 
         auto entry = std::make_unique<PackEntry>();
         // Names equal but for case would hide each other from commands that
         // work by name: the later ones get " (2)", " (3)", ...
         std::string unique = name;
-        for (int k = 2; tree->FindFile(unique) >= 0; ++k)
-            unique = SuffixBeforeExtension(name, k);
+        if (taken.count(LowerAscii(name))) {
+            int& k = nextSuffix.try_emplace(LowerAscii(name), 2).first->second;
+            do
+                unique = SuffixBeforeExtension(name, k++);
+            while (taken.count(LowerAscii(unique)));
+        }
+        taken.insert(LowerAscii(unique));
         entry->SetName(unique);
         entry->originalSize = record.originalSize;
 

@@ -117,6 +117,16 @@ TEST_F(ConvertTest, NamesEqualButForCaseGetNumberedSuffixes) {
     EXPECT_EQ(Decoded(*archive->root()->files[2]), testpacks::ToBytes("3"));
 }
 
+TEST_F(ConvertTest, ManyEqualNamesStayCheap) {
+    std::vector<OldEntry> entries(3000, OldEntry("Same.txt", {}));
+    const std::string path = dir.Write("same.dat", testpacks::BuildOldPack(entries));
+    messages.Queue(MessageAnswer::Yes);
+    ASSERT_EQ(archive->Open(path), 1);
+    ASSERT_EQ(archive->fileCount(), 3000u);
+    EXPECT_EQ(archive->root()->files[1]->Name(), "Same (2).txt");
+    EXPECT_EQ(archive->root()->files[2999]->Name(), "Same (3000).txt");
+}
+
 TEST_F(ConvertTest, ShortLzrwDecodeStopsTheConversionAndWritesNothing) {
     OldEntry shortOne("short.txt", TextBytes(4000), 1);
     shortOne.originalSize = 4010;  // decodes to 4000 bytes only
@@ -151,6 +161,11 @@ TEST_F(ConvertTest, DamagedOldPacksAreRefused) {
     Bytes original = good;  // LZRW entry claiming a huge original size
     testpacks::PatchU32(original, layout.entryOffsets[0] + 52, 0xFFFFFFFFu);
     bad.emplace_back("original size", original);
+    testpacks::OldPackLayout sharedLayout;
+    Bytes shared = testpacks::BuildOldPack(  // both records name the big entry's bytes
+        {OldEntry("big", NoiseBytes(1000)), OldEntry("tiny", NoiseBytes(1))}, &sharedLayout);
+    testpacks::PatchU32(shared, 16, static_cast<std::uint32_t>(sharedLayout.entryOffsets[0]));
+    bad.emplace_back("shared entry", shared);
     Bytes stored = good;  // stored entry whose sizes disagree
     testpacks::PatchU32(stored, layout.entryOffsets[1] + 52, 301);
     bad.emplace_back("stored size", stored);
