@@ -1,0 +1,280 @@
+// The window's commands: menus, tool bar, states by situation, status row,
+// columns, layout, context menu and closing keys.
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QStyleOptionMenuItem>
+#include <QTest>
+#include <QToolBar>
+
+#include "BuilderFixture.h"
+
+namespace crateforge {
+namespace {
+
+// What a menu draws for an action: its text with the accelerator part.
+struct MenuProbe : QMenu {
+    QString Shown(QAction* action) {
+        addAction(action);
+        QStyleOptionMenuItem option;
+        initStyleOption(&option, action);
+        removeAction(action);
+        return option.text;
+    }
+};
+
+QStringList Shown(QMenu* menu) {
+    MenuProbe probe;
+    QStringList texts;
+    for (QAction* action : menu->actions()) {
+        texts.push_back(action->isSeparator() ? QStringLiteral("-") : probe.Shown(action));
+    }
+    return texts;
+}
+
+const Command kContentCommands[] = {Command::Add,     Command::AddFolder, Command::NewFolder,
+                                    Command::Extract, Command::View,      Command::Rename,
+                                    Command::About};
+
+class WindowStatesTest : public BuilderTest {
+  protected:
+    void WireAll() {
+        for (Command command : kContentCommands) {
+            window->WireForTest(command, [this, command] { triggered.push_back(command); });
+        }
+    }
+    bool ButtonOn(Command command) {
+        QWidget* button = window->ToolBar()->widgetForAction(window->CommandAction(command));
+        return button != nullptr && button->isEnabled();
+    }
+    std::vector<Command> triggered;
+};
+
+TEST_F(WindowStatesTest, MenusShowTheirTextsInOrder) {
+    MakeWindow();
+    QStringList bar;
+    for (QAction* action : window->MenuBar()->actions()) {
+        bar.push_back(action->text());
+    }
+    EXPECT_EQ(bar, (QStringList{"&File", "&Actions", "&About"}));
+    EXPECT_EQ(Shown(window->findChild<QMenu*>(QStringLiteral("fileMenu"))),
+              (QStringList{"&Open Pack\tCtrl+O", "&New Pack\tCtrl+N", "-", "E&xit"}));
+    const QStringList actions = {"&Add\tShift+A",     "Add &Folder\tShift+F", "&New Folder\tIns",
+                                 "&Extract\tShift+E", "&View\tShift+V",       "&Rename\tF2"};
+    EXPECT_EQ(Shown(window->ActionsMenu()), actions);
+    EXPECT_EQ(Shown(window->ContextMenu()), actions);
+    EXPECT_EQ(Shown(window->findChild<QMenu*>(QStringLiteral("aboutMenu"))),
+              (QStringList{"&About Crateforge 2.20..."}));
+    // The accelerators behind the texts.
+    const std::pair<Command, QKeySequence> keys[] = {
+        {Command::OpenPack, QKeySequence(Qt::CTRL | Qt::Key_O)},
+        {Command::NewPack, QKeySequence(Qt::CTRL | Qt::Key_N)},
+        {Command::Add, QKeySequence(Qt::SHIFT | Qt::Key_A)},
+        {Command::AddFolder, QKeySequence(Qt::SHIFT | Qt::Key_F)},
+        {Command::Extract, QKeySequence(Qt::SHIFT | Qt::Key_E)},
+        {Command::View, QKeySequence(Qt::SHIFT | Qt::Key_V)},
+        {Command::Rename, QKeySequence(Qt::Key_F2)},
+        {Command::Exit, QKeySequence()},
+        {Command::NewFolder, QKeySequence()},
+    };
+    for (const auto& [command, key] : keys) {
+        EXPECT_EQ(window->CommandAction(command)->shortcut(), key) << static_cast<int>(command);
+    }
+}
+
+TEST_F(WindowStatesTest, ToolBarButtonsAndTips) {
+    MakeWindow();
+    QStringList tips;
+    for (QAction* action : window->ToolBar()->actions()) {
+        tips.push_back(action->isSeparator() ? QStringLiteral("-") : action->toolTip());
+        if (!action->isSeparator()) {
+            EXPECT_FALSE(action->icon().isNull()) << action->toolTip().toStdString();
+        }
+    }
+    EXPECT_EQ(tips, (QStringList{"Open an existing PackFile", "Creates a new PackFile", "-",
+                                 "Add File(s) to the current PackFile",
+                                 "Add an entire folder to the current PackFile",
+                                 "Extract selected file(s)/folder(s)",
+                                 "View selected file(s) with associated program"}));
+    // The same actions as the menus: one object per command.
+    EXPECT_EQ(window->ToolBar()->actions()[3], window->ActionsMenu()->actions()[0]);
+    EXPECT_EQ(window->ContextMenu()->actions()[4], window->ActionsMenu()->actions()[4]);
+}
+
+TEST_F(WindowStatesTest, ComputedStatesFollowTheTable) {
+    struct Row {
+        bool pack;
+        int selected, nonFile;
+        CommandStates want;
+    };
+    const Row rows[] = {
+        {false, 0, 0, {false, false, false, false, false, false}},
+        {false, 3, 1, {false, false, false, false, false, false}},
+        {true, 0, 0, {true, true, false, false, false, true}},
+        {true, 2, 2, {true, true, true, true, false, true}},
+        {true, 1, 1, {true, true, true, true, false, true}},
+        {true, 3, 2, {true, true, true, true, true, true}},
+        {true, 1, 0, {true, true, true, true, true, true}},
+    };
+    for (const Row& row : rows) {
+        CommandStates got = ComputeCommandStates(row.pack, row.selected, row.nonFile);
+        SCOPED_TRACE(testing::Message() << row.pack << row.selected << row.nonFile);
+        EXPECT_EQ(got.add, row.want.add);
+        EXPECT_EQ(got.newFolder, row.want.newFolder);
+        EXPECT_EQ(got.extract, row.want.extract);
+        EXPECT_EQ(got.rename, row.want.rename);
+        EXPECT_EQ(got.view, row.want.view);
+        EXPECT_EQ(got.actionsTitle, row.want.actionsTitle);
+    }
+}
+
+TEST_F(WindowStatesTest, EachSituationSetsMenusButtonsAndTitle) {
+    MakeWindow();
+    WireAll();
+    window->UpdateCommandStates();
+    struct Expect {
+        bool add, newFolder, extract, rename, view, title;
+    };
+    auto check = [this](const Expect& e) {
+        EXPECT_TRUE(On(Command::OpenPack));
+        EXPECT_TRUE(On(Command::NewPack));
+        EXPECT_TRUE(ButtonOn(Command::OpenPack));
+        EXPECT_TRUE(ButtonOn(Command::NewPack));
+        EXPECT_EQ(On(Command::Add), e.add);
+        EXPECT_EQ(On(Command::AddFolder), e.add);
+        EXPECT_EQ(ButtonOn(Command::Add), e.add);
+        EXPECT_EQ(ButtonOn(Command::AddFolder), e.add);
+        EXPECT_EQ(On(Command::NewFolder), e.newFolder);
+        EXPECT_EQ(On(Command::Extract), e.extract);
+        EXPECT_EQ(ButtonOn(Command::Extract), e.extract);
+        EXPECT_EQ(On(Command::Rename), e.rename);
+        EXPECT_EQ(On(Command::View), e.view);
+        EXPECT_EQ(ButtonOn(Command::View), e.view);
+        EXPECT_EQ(window->ActionsMenu()->menuAction()->isEnabled(), e.title);
+    };
+    {
+        SCOPED_TRACE("no pack");
+        check({false, false, false, false, false, false});
+    }
+    dialogs.QueueOpenFiles({SamplePack()});
+    window->CommandAction(Command::OpenPack)->trigger();
+    Settle();
+    {
+        SCOPED_TRACE("pack, nothing selected");
+        check({true, true, false, false, false, true});
+    }
+    Select({"Docs", "Empty"});
+    {
+        SCOPED_TRACE("only folders");
+        check({true, true, true, true, false, true});
+    }
+    Select({"Docs", "c.dat"});
+    {
+        SCOPED_TRACE("a file among them");
+        check({true, true, true, true, true, true});
+    }
+    window->OnListDoubleClick();  // into Docs
+    Select({".."});
+    {
+        SCOPED_TRACE("the parent row alone");
+        check({true, true, true, true, false, true});
+    }
+    // The commands run from every place they are shown.
+    Select({"readme.txt"});
+    window->CommandAction(Command::View)->trigger();
+    EXPECT_EQ(triggered, std::vector<Command>{Command::View});
+}
+
+TEST_F(WindowStatesTest, CommandsNotBuiltStayOff) {
+    MakeWindow({"\\o", SamplePack()});
+    Select({"Docs", "c.dat"});
+    for (Command command : kContentCommands) {
+        EXPECT_FALSE(window->IsCommandWired(command));
+        EXPECT_FALSE(On(command)) << static_cast<int>(command);
+    }
+    EXPECT_TRUE(window->ActionsMenu()->menuAction()->isEnabled());
+    EXPECT_TRUE(On(Command::Exit));
+}
+
+TEST_F(WindowStatesTest, StatusRowCountsAndSums) {
+    MakeWindow({"\\o", SamplePack()});
+    Select({"Docs"});
+    // One folder counts one, with everything below it: 3000 + 200 bytes.
+    EXPECT_EQ(SelectedText().rfind("Selected: 1 Files. OrgSize:3 kB, Packed: ", 0), 0u)
+        << SelectedText();
+    Select({"c.dat", "A.bin"});
+    EXPECT_EQ(SelectedText(), "Selected: 2 Files. OrgSize:1 kB, Packed: 1 kB");
+    Select({"c.dat"});
+    EXPECT_EQ(SelectedText(), "Selected: 1 Files. OrgSize:40 B, Packed: 40 B");
+
+    Select({"Docs"});
+    window->OnListDoubleClick();
+    // Total counts every file of the pack but sums only below this folder.
+    EXPECT_EQ(TotalText().rfind("Total: 5 Files. OrgSize:3 kB, Packed: ", 0), 0u) << TotalText();
+    EXPECT_EQ(Title(), "Crateforge V2.20 - " + temp.File("sample.vpf"));
+    // The parent row sets the count to 0 and adds nothing.
+    Select({"..", "notes.md"});
+    EXPECT_EQ(SelectedText(), "Selected: 0 Files. OrgSize:200 B, Packed: 200 B");
+    Select({"notes.md", ".."});
+    EXPECT_EQ(SelectedText(), "Selected: 0 Files. OrgSize:200 B, Packed: 200 B");
+}
+
+TEST_F(WindowStatesTest, ColumnsAndLayout) {
+    MakeWindow();
+    QTreeWidgetItem* header = List().headerItem();
+    const char* headings[] = {"Name", "Original Size", "Ratio", "Packed Size"};
+    const int widths[] = {200, 100, 100, 100};
+    const Qt::Alignment alignments[] = {Qt::AlignLeft, Qt::AlignRight, Qt::AlignLeft,
+                                        Qt::AlignRight};
+    ASSERT_EQ(List().columnCount(), 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(header->text(i), QString::fromLatin1(headings[i]));
+        EXPECT_EQ(List().columnWidth(i), widths[i]);
+        EXPECT_EQ(Qt::Alignment(header->textAlignment(i)) & Qt::AlignHorizontal_Mask,
+                  alignments[i]);
+    }
+    for (QSize size : {QSize(640, 480), QSize(901, 333), QSize(1000, 700)}) {
+        window->resize(size);
+        Settle();
+        const int w = window->Client()->width();
+        const int h = window->Client()->height();
+        SCOPED_TRACE(testing::Message() << w << "x" << h);
+        EXPECT_EQ(window->ToolBar()->geometry(), QRect(0, 0, w, 65));
+        EXPECT_EQ(List().geometry(), QRect(0, 65, w, h - 90));
+        const int third = w / 3;
+        EXPECT_EQ(window->TotalText()->geometry(), QRect(0, h - 18, third - 2, 18));
+        EXPECT_EQ(window->SelectedText()->geometry(), QRect(third + 2, h - 18, third - 2, 18));
+        EXPECT_EQ(window->findChild<QProgressBar*>(QStringLiteral("progressBar"))->geometry(),
+                  QRect(2 * third + 4, h - 18, third - 2, 18));
+    }
+}
+
+TEST_F(WindowStatesTest, ContextMenuOnlyWithPack) {
+    MakeWindow();
+    EXPECT_FALSE(window->OnContextMenu(QPoint(5, 5)));
+    EXPECT_FALSE(window->ContextMenu()->isVisible());
+    dialogs.QueueOpenFiles({SamplePack()});
+    window->CommandAction(Command::OpenPack)->trigger();
+    Settle();
+    EXPECT_TRUE(window->OnContextMenu(QPoint(5, 5)));
+    EXPECT_TRUE(window->ContextMenu()->isVisible());
+    window->ContextMenu()->close();
+}
+
+TEST_F(WindowStatesTest, EnterDoesNothingEscapeCloses) {
+    MakeWindow({"\\o", SamplePack()});
+    window->activateWindow();
+    List().setFocus();
+    QTest::keyClick(&List(), Qt::Key_Return);
+    QTest::keyClick(window.get(), Qt::Key_Enter);
+    Settle();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->PackOpen());
+    QTest::keyClick(&List(), Qt::Key_Escape);
+    Settle();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->Archive(), nullptr);
+}
+
+}  // namespace
+}  // namespace crateforge
