@@ -711,7 +711,9 @@ bool CBuilderDlg::eventFilter(QObject* watched, QEvent* event) {
             break;
         }
         case QEvent::KeyPress:
-            if (watched == listView && QApplication::focusWidget() == listView) {
+            // Keys an editor in the list did not take come up here too; they are
+            // the editor's, not the list's.
+            if (watched == listView && !IsTextEditor(QApplication::focusWidget())) {
                 auto* key = static_cast<QKeyEvent*>(event);
                 if (key->modifiers() == Qt::NoModifier && OnListKeyDown(key->key())) {
                     return true;
