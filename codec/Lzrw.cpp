@@ -83,8 +83,8 @@ inline std::uint64_t Load64(const std::uint8_t* p) {
     return v;
 }
 
-// Index of the first differing byte of two 8-byte loads whose XOR is x != 0.
-inline std::uint32_t FirstDifference(std::uint64_t x) {
+// Equal leading bytes of two 8-byte loads whose XOR is x: 0 to 8.
+inline std::uint32_t EqualBytes(std::uint64_t x) {
     if constexpr (std::endian::native == std::endian::little) {
         return static_cast<std::uint32_t>(std::countr_zero(x)) >> 3;
     } else {
@@ -92,20 +92,18 @@ inline std::uint32_t FirstDifference(std::uint64_t x) {
     }
 }
 
-// Number of equal leading bytes of a and b, at most kMaxMatch; reads exactly
-// kMaxMatch bytes of each (the last load overlaps the second).
+// Number of equal leading bytes of a and b, at most kMaxMatch. Reads exactly
+// kMaxMatch bytes of each: the third load overlaps the second.
 inline std::uint32_t MatchLength(const std::uint8_t* a, const std::uint8_t* b) {
     static_assert(kMaxMatch == 18);
-    std::uint64_t x = Load64(a) ^ Load64(b);
-    if (x != 0)
-        return FirstDifference(x);
-    x = Load64(a + 8) ^ Load64(b + 8);
-    if (x != 0)
-        return 8 + FirstDifference(x);
-    x = Load64(a + 10) ^ Load64(b + 10);
-    if (x != 0)
-        return 10 + FirstDifference(x);
-    return kMaxMatch;
+    std::uint32_t n = EqualBytes(Load64(a) ^ Load64(b));
+    if (n < 8)
+        return n;
+    n = EqualBytes(Load64(a + 8) ^ Load64(b + 8));
+    if (n < 8)
+        return 8 + n;
+    // Bytes 10-15 are known equal here, so this gives 16 to 18.
+    return 10 + EqualBytes(Load64(a + 10) ^ Load64(b + 10));
 }
 
 }  // namespace
@@ -140,18 +138,15 @@ void LzrwCompress(void* work, const std::uint8_t* source, std::uint32_t sourceLe
         const std::uint32_t row = RowOf(in);
         std::uint32_t best = 0;
         std::uint32_t bestSlot = 0;
+        // Every slot is measured in full, without branching on the bytes
+        // seen; ties keep the lower slot.
         for (std::uint32_t slot = 0; slot < kRowSlots; ++slot) {
             const std::uint32_t at = table[row + slot];
             const std::uint8_t* candidate = at == kStartSlot ? kStartString : source + at;
-            // A slot differing at the best length so far cannot beat it.
-            if (candidate[best] != in[best])
-                continue;
             const std::uint32_t length = MatchLength(candidate, in);
             if (length > best) {
                 best = length;
                 bestSlot = slot;
-                if (best == kMaxMatch)
-                    break;
             }
         }
         const auto position = static_cast<std::uint32_t>(in - source);
