@@ -38,7 +38,8 @@ enum class LzrwAction : std::uint8_t { Compress = 1, Decompress = 2 };
 //   work:        at least LzrwWorkMemorySize bytes, any alignment.
 //   destination: room for sourceLength + LzrwCompressSlack bytes.
 //   *destinationLength receives the block length, at most sourceLength + 4.
-//   Never fails.
+//   sourceLength must be at most UINT32_MAX - LzrwCompressSlack.
+//   Never fails: a source that does not shrink is stored as it is (flag 1).
 void LzrwCompress(void* work, const std::uint8_t* source, std::uint32_t sourceLength,
                   std::uint8_t* destination, std::uint32_t* destinationLength);
 
@@ -48,10 +49,16 @@ void LzrwCompress(void* work, const std::uint8_t* source, std::uint32_t sourceLe
 //   destination, destinationCapacity: the output room; never written beyond.
 //   Returns true and sets *destinationLength to the decoded length when the
 //   block is well formed and fits. Returns false for a block shorter than its
-//   header, a stored copy larger than the capacity, a copy item that reaches
-//   past the capacity, or a body that ends inside an item or lacks a control
-//   word; *destinationLength is then left unwritten and the destination's
-//   contents are unspecified, so callers must not use them.
+//   header, a header other than 00 00 00 00 or 01 00 00 00, a stored copy
+//   larger than the capacity, a literal or copy item that reaches past the
+//   capacity, or a body that ends inside an item or a control word, with a
+//   control word and no item after it, or with a zero among the last
+//   group's unused control bits (the coder sets them, so a zero there means
+//   items were cut off); *destinationLength is then left unwritten and the
+//   destination's contents are unspecified, so callers must not use them.
+//   A block cut at an item boundary can still decode, to fewer bytes:
+//   callers compare *destinationLength with the size they expect.
+//   Bytes between *destinationLength and the capacity may be overwritten.
 bool LzrwDecompress(void* work, const std::uint8_t* source, std::uint32_t sourceLength,
                     std::uint8_t* destination, std::uint32_t destinationCapacity,
                     std::uint32_t* destinationLength);
@@ -60,9 +67,11 @@ bool LzrwDecompress(void* work, const std::uint8_t* source, std::uint32_t source
 // 1 compresses (the capacity must be at least sourceLength +
 // LzrwCompressSlack), 2 decompresses into `destinationCapacity` bytes. Any
 // other action does nothing, leaves *destinationLength unwritten and returns
-// false. Returns what the chosen operation returns (compression: true).
-bool LzrwCodec(unsigned action, void* work, const std::uint8_t* source,
-               std::uint32_t sourceLength, std::uint8_t* destination,
-               std::uint32_t destinationCapacity, std::uint32_t* destinationLength);
+// false, and so does compression into less than sourceLength +
+// LzrwCompressSlack bytes. Returns what the chosen operation returns
+// (compression: true).
+bool LzrwCodec(unsigned action, void* work, const std::uint8_t* source, std::uint32_t sourceLength,
+               std::uint8_t* destination, std::uint32_t destinationCapacity,
+               std::uint32_t* destinationLength);
 
 }  // namespace codec
