@@ -81,6 +81,7 @@ class BuilderTest : public ::testing::Test {
     static void Settle() {
         for (int i = 0; i < 3; ++i) {
             QApplication::processEvents();
+            QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         }
     }
 

@@ -1,0 +1,118 @@
+// Accelerators fire from the window, never into a text editor (a rename in
+// the list) and never while another window has the keyboard.
+#include <QDialog>
+#include <QLineEdit>
+#include <QTest>
+
+#include "BuilderFixture.h"
+
+namespace crateforge {
+namespace {
+
+class AcceleratorTest : public BuilderTest {
+  protected:
+    void SetUp() override {
+        MakeWindow({"\\o", SamplePack()});
+        QApplication::setActiveWindow(window.get());
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        // Add stands for every command of the list: on and counting.
+        window->WireForTest(Command::Add, [this] { ++adds; });
+        window->WireForTest(Command::Rename, [this] { ++renames; });
+        window->UpdateCommandStates();
+        List().setFocus();
+        Settle();
+    }
+    QLineEdit* OpenEditor(const std::string& name) {
+        window->ListControlImpl()->EditLabel(RowOf(name));
+        Settle();
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        return editor;
+    }
+    int adds = 0;
+    int renames = 0;
+};
+
+TEST_F(AcceleratorTest, AcceleratorsFireFromTheList) {
+    Select({"c.dat"});
+    List().setFocus();
+    QTest::keyClick(&List(), 'A', Qt::ShiftModifier);
+    QTest::keyClick(&List(), Qt::Key_F2);
+    dialogs.QueueOpenFiles({});
+    QTest::keyClick(&List(), Qt::Key_O, Qt::ControlModifier);
+    Settle();
+    EXPECT_EQ(adds, 1);
+    EXPECT_EQ(renames, 1);
+    EXPECT_EQ(dialogs.OpenRequests().size(), 1u);
+}
+
+TEST_F(AcceleratorTest, EditorTypesCapitalsAndTakesEveryKey) {
+    std::vector<std::string> ended;
+    QLineEdit* editor = OpenEditor("c.dat");
+    ASSERT_NE(editor, nullptr);
+    ASSERT_EQ(editor->objectName(), QStringLiteral("labelEditor"));
+    editor->selectAll();
+    Select({"c.dat"});  // Rename is on
+    editor = OpenEditor("c.dat");
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    for (char c : std::string("AVEF")) {
+        QTest::keyClick(editor, c, Qt::ShiftModifier);
+    }
+    QTest::keyClick(editor, Qt::Key_F2);
+    QTest::keyClick(editor, Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(editor, Qt::Key_N, Qt::ControlModifier);
+    Settle();
+    EXPECT_EQ(editor->text(), QStringLiteral("AVEF"));
+    EXPECT_EQ(adds, 0);
+    EXPECT_EQ(renames, 0);
+    EXPECT_TRUE(dialogs.OpenRequests().empty());
+    EXPECT_TRUE(dialogs.SaveRequests().empty());
+    // Escape ends the edit, not the program; the row keeps its name.
+    QTest::keyClick(editor, Qt::Key_Escape);
+    Settle();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_NE(RowOf("c.dat"), -1);
+    EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("labelEditor")), nullptr);
+    // And the accelerators are back.
+    List().setFocus();
+    QTest::keyClick(&List(), 'A', Qt::ShiftModifier);
+    EXPECT_EQ(adds, 1);
+}
+
+TEST_F(AcceleratorTest, ListKeysLeftByTheEditorDoNotReachTheList) {
+    window->OnListDoubleClick();
+    Select({"Docs"});
+    window->OnListDoubleClick();
+    ASSERT_EQ(Names().front(), "..");
+    QLineEdit* editor = OpenEditor("notes.md");
+    ASSERT_NE(editor, nullptr);
+    editor->setCursorPosition(0);
+    // At position 0 the editor has nothing to delete; the key must not go
+    // up one folder either.
+    QTest::keyClick(editor, Qt::Key_Backspace);
+    Settle();
+    EXPECT_EQ(Names().front(), "..");
+}
+
+TEST_F(AcceleratorTest, AnotherWindowKeepsThemOff) {
+    QDialog dialog(window.get());
+    auto* field = new QLineEdit(&dialog);
+    auto* plain = new QWidget(&dialog);
+    plain->setFocusPolicy(Qt::StrongFocus);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    plain->setFocus();
+    QTest::keyClick(plain, 'A', Qt::ShiftModifier);
+    QTest::keyClick(plain, Qt::Key_O, Qt::ControlModifier);
+    field->setFocus();
+    QTest::keyClick(field, 'A', Qt::ShiftModifier);
+    Settle();
+    EXPECT_EQ(adds, 0);
+    EXPECT_TRUE(dialogs.OpenRequests().empty());
+    EXPECT_EQ(field->text(), QStringLiteral("A"));
+}
+
+}  // namespace
+}  // namespace crateforge
