@@ -6,6 +6,7 @@
 #include "codec/Lzrw.h"
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -127,6 +128,9 @@ BENCHMARK(BM_ZlibUncompress)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 // Console output as usual, plus each benchmark's rate kept for the summary.
 class RateReporter : public benchmark::ConsoleReporter {
   public:
+    // Colours only on a terminal, so that logs stay plain.
+    RateReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
