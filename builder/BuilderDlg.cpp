@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScreen>
@@ -68,6 +69,28 @@ bool IsTextEditor(const QObject* object) {
     }
     const auto* combo = qobject_cast<const QComboBox*>(object);
     return combo != nullptr && combo->isEditable();
+}
+
+// A tool bar icon whose off state is clearly faded: some themes draw their
+// icons in greys, where the style's own disabled look is hard to tell apart.
+QIcon ToolIcon(const QIcon& base) {
+    const QSize size(48, 48);
+    QPixmap normal = base.pixmap(size);
+    if (normal.isNull()) {
+        return base;
+    }
+    QPixmap faded(normal.size());
+    faded.setDevicePixelRatio(normal.devicePixelRatio());
+    faded.fill(Qt::transparent);
+    {
+        QPainter painter(&faded);
+        painter.setOpacity(0.3);
+        painter.drawPixmap(0, 0, normal);
+    }
+    QIcon icon;
+    icon.addPixmap(normal, QIcon::Normal);
+    icon.addPixmap(faded, QIcon::Disabled);
+    return icon;
 }
 
 std::string AbsolutePath(const std::string& path) {
@@ -147,13 +170,20 @@ CBuilderDlg::CBuilderDlg(Services services, QWidget* parent) : QWidget(parent, Q
     qApp->installEventFilter(this);
 
     // The template's 320 x 200 dialog units, in this font's units.
+    // The template's 320 x 200 dialog units in this font would clip the
+    // status texts in their thirds of the width; start wide enough for them
+    // (and for the four columns), but never larger than the screen.
     QFontMetrics metrics(font());
-    int width = std::max(560, 320 * metrics.averageCharWidth() / 4);
-    int height = std::max(400, 200 * metrics.height() / 8);
-    resize(width, height);
+    int width = std::max(960, 320 * metrics.averageCharWidth() / 4);
+    int height = std::max(600, 200 * metrics.height() / 8);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect area = screen->availableGeometry();
+        width = std::min(width, area.width() * 9 / 10);
+        height = std::min(height, area.height() * 9 / 10);
+        resize(width, height);
         move(area.center() - QPoint(width / 2, height / 2));
+    } else {
+        resize(width, height);
     }
     LayoutControls();
     progressBar = mainProgress.get();
@@ -183,8 +213,8 @@ QAction* CBuilderDlg::MakeAction(Command command, const char* text, const QKeySe
         action->setToolTip(QString::fromLatin1(toolTip));
     }
     if (iconName != nullptr) {
-        action->setIcon(
-            QIcon::fromTheme(QString::fromLatin1(iconName), style()->standardIcon(fallback)));
+        action->setIcon(ToolIcon(
+            QIcon::fromTheme(QString::fromLatin1(iconName), style()->standardIcon(fallback))));
     }
     for (CommandSlot& slot : commands) {
         if (slot.action == nullptr) {
@@ -291,6 +321,10 @@ void CBuilderDlg::CreateStatusRow() {
     for (QLabel* label : {totalText, selectedText}) {
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setContentsMargins(2, 0, 2, 0);
+        // A little smaller than the list, so the texts fit their thirds.
+        QFont small = label->font();
+        small.setPointSizeF(small.pointSizeF() * 0.9);
+        label->setFont(small);
     }
     progressWidget = new QProgressBar(client);
     progressWidget->setObjectName(QStringLiteral("progressBar"));
@@ -476,6 +510,7 @@ void CBuilderDlg::UpdateStatusTexts() {
     totalText->setText(QString::fromStdString(FormatStatus(kTotalFormat, archive->fileCount(),
                                                            FormatSize(current->totalOriginalSize),
                                                            FormatSize(current->totalPackedSize))));
+    totalText->setToolTip(totalText->text());
 
     std::uint64_t count = 0;
     std::uint32_t original = 0;
@@ -502,6 +537,7 @@ void CBuilderDlg::UpdateStatusTexts() {
     }
     selectedText->setText(QString::fromStdString(
         FormatStatus(kSelectedFormat, count, FormatSize(original), FormatSize(packed))));
+    selectedText->setToolTip(selectedText->text());
 
     QString title = QString::fromLatin1(kWindowTitle);
     if (packOpen != 0) {

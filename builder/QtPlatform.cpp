@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QPainter>
 #include <QProgressBar>
 #include <QStringDecoder>
 #include <QStyle>
@@ -334,6 +335,28 @@ QWidget* LabelEditDelegate::createEditor(QWidget* parent, const QStyleOptionView
         connect(this, &QAbstractItemDelegate::closeEditor, this, &LabelEditDelegate::OnCloseEditor);
     }
     return editor;
+}
+
+namespace {
+constexpr int kCellPadding = 4;
+}
+
+void LabelEditDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const {
+    QStyleOptionViewItem cell(option);
+    initStyleOption(&cell, index);
+    const QWidget* widget = option.widget;
+    QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+    // The row's background over the whole cell, the content inside the padding.
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &cell, painter, widget);
+    cell.rect.adjust(kCellPadding, 0, -kCellPadding, 0);
+    style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+}
+
+QSize LabelEditDelegate::sizeHint(const QStyleOptionViewItem& option,
+                                  const QModelIndex& index) const {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    return QSize(size.width() + 2 * kCellPadding, size.height());
 }
 
 void LabelEditDelegate::setModelData(QWidget* editor, QAbstractItemModel* /*model*/,

@@ -133,6 +133,11 @@ class LabelEditDelegate : public QStyledItemDelegate {
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override;
+    // Cells keep a few pixels from their neighbours, so a right-aligned size
+    // and the left-aligned ratio beside it do not run together.
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model,
                       const QModelIndex& index) const override;
 
