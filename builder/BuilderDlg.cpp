@@ -93,7 +93,13 @@ QIcon ToolIcon(const QIcon& base) {
     return icon;
 }
 
-std::string AbsolutePath(const std::string& path) {
+// A command-line path as a full path: relative to the current folder, and
+// without trailing "/" (a shell's completion adds one to folder names, which
+// would leave the folder without a name of its own).
+std::string AbsolutePath(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
     if (path.empty() || path.front() == '/') {
         return path;
     }

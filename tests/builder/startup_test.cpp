@@ -199,6 +199,15 @@ TEST_F(StartupTest, OneFolderIsAddedWhole) {
     EXPECT_EQ(reread.fileCount(), 2u);
 }
 
+TEST_F(StartupTest, FolderWithTrailingSlashKeepsItsName) {
+    MakeDir("games");
+    WriteFile("games/save.dat", 7);
+    watchingDialogs.QueueSaveFile(temp.File("games.VPF"));
+    Start({temp.File("games") + "//"});
+    EXPECT_EQ(Names(), std::vector<std::string>{"games"});
+    EXPECT_TRUE(watchingMessages.Calls().empty());
+}
+
 TEST_F(StartupTest, SeveralPathsAreAddedInOrderWithOneProgressTotal) {
     MakeDir("one");
     MakeDir("two");
