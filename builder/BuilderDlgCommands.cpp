@@ -1,9 +1,9 @@
 // BuilderDlgCommands.cpp - the main window's content commands.
 //
-// Add, Add Folder, New Folder, Rename, Delete, Extract, View, About and
-// files dropped on the window live here. WireContentCommands() connects each
-// one that is built (WireCommand), which lets UpdateCommandStates turn it on;
-// a command not wired stays off in every menu and on the tool bar.
+// Add, Add Folder, New Folder, Rename, Delete, Extract, View, drag-out,
+// About and files dropped on the window. WireContentCommands() makes the
+// CContentCommands of the window and connects each command (WireCommand),
+// which lets UpdateCommandStates turn it on.
 //
 // Hooks the window calls:
 //   WireContentCommands()  once, while the window is built
@@ -11,21 +11,568 @@
 //   OnListKeyDownContent() Insert, Delete and other keys in the list
 //                          (Backspace is the window's own); true when handled
 //   ViewEntry()            a file row was double-clicked
-//
-// None of these commands is built yet: each hook below does nothing, and the
-// commands stay off.
+#include "builder/BuilderDlgCommands.h"
+
+#include <sys/stat.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include "archive/PackArchive.h"
+#include "archive/PackFolder.h"
+#include "archive/SizeText.h"
+#include "archive/TempWorkspace.h"
+#include "builder/AboutDlg.h"
 #include "builder/BuilderDlg.h"
+#include "builder/DropFiles.h"
+#include "builder/ExtractDialog.h"
+#include "platform/FileSystem.h"
 
 namespace crateforge {
 
-void CBuilderDlg::WireContentCommands() {}
+namespace {
 
-void CBuilderDlg::OnEndLabelEdit(int /*row*/, const std::optional<std::string>& /*text*/) {}
-
-bool CBuilderDlg::OnListKeyDownContent(int /*key*/) {
-    return false;
+std::string WithName(const char* format, std::string_view name) {
+    std::string text(format);
+    const std::size_t at = text.find("%s");
+    if (at != std::string::npos) {
+        text.replace(at, 2, name);
+    }
+    return text;
 }
 
-void CBuilderDlg::ViewEntry(int /*row*/) {}
+std::string Numbered(const char* format, int number) {
+    std::string text(format);
+    const std::size_t at = text.find("%d");
+    if (at != std::string::npos) {
+        text.replace(at, 2, std::to_string(number));
+    }
+    return text;
+}
+
+// A file handed to the desktop to be opened must never be taken for a
+// program: whatever mode it ended up with, it loses every execute bit.
+void DropExecuteBits(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && (st.st_mode & 0111) != 0) {
+        chmod(path.c_str(), st.st_mode & 07666);
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Hooks of the window
+
+void CBuilderDlg::WireContentCommands() {
+    auto* content = new CContentCommands(*this);
+    WireCommand(Command::Add, [content] { content->OnAdd(); });
+    WireCommand(Command::AddFolder, [content] { content->OnAddFolder(); });
+    WireCommand(Command::NewFolder, [content] { content->OnNewFolder(false); });
+    WireCommand(Command::Rename, [content] { content->OnRename(); });
+    WireCommand(Command::Extract, [content] { content->OnExtract(); });
+    WireCommand(Command::View, [content] { content->OnView(); });
+    WireCommand(Command::About, [content] { content->OnAbout(); });
+}
+
+void CBuilderDlg::OnEndLabelEdit(int row, const std::optional<std::string>& text) {
+    if (auto* content = findChild<CContentCommands*>(QString(), Qt::FindDirectChildrenOnly)) {
+        content->OnEndLabelEdit(row, text);
+    }
+}
+
+bool CBuilderDlg::OnListKeyDownContent(int key) {
+    auto* content = findChild<CContentCommands*>(QString(), Qt::FindDirectChildrenOnly);
+    return content != nullptr && content->OnListKeyDown(key);
+}
+
+void CBuilderDlg::ViewEntry(int row) {
+    if (auto* content = findChild<CContentCommands*>(QString(), Qt::FindDirectChildrenOnly)) {
+        content->ViewEntry(row);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// CContentCommands
+
+CContentCommands::CContentCommands(CBuilderDlg& window) : QObject(&window), window(window) {
+    setObjectName(QStringLiteral("contentCommands"));
+    // Files and folders dropped from a file manager arrive as a uri-list.
+    window.setAcceptDrops(true);
+    window.installEventFilter(this);
+    if (QTreeWidget* list = window.ListView()) {
+        list->viewport()->installEventFilter(this);
+    }
+}
+
+CContentCommands::~CContentCommands() = default;
+
+void CContentCommands::ClearSelection() {
+    // Adding may replace entries that selected rows point at; until the list
+    // is refilled nothing may read them through the selection.
+    if (ListControl* list = window.ListControlImpl()) {
+        for (int row : list->SelectedRows()) {
+            list->SelectRow(row, false);
+        }
+    }
+}
+
+void CContentCommands::Refresh() {
+    window.UpdateCommandStates();
+    window.UpdateStatusTexts();
+}
+
+// ---- Adding -----------------------------------------------------------------
+
+void CContentCommands::OnAdd() {
+    CPackArchive* archive = window.Archive();
+    if (!window.PackOpen() || archive == nullptr) {
+        return;
+    }
+    OpenFileRequest request;
+    request.filter = kAddFilter;
+    request.multiSelect = true;
+    const std::vector<std::string> paths = window.Dialogs()->OpenFiles(request);
+    if (paths.empty()) {
+        return;
+    }
+    ClearSelection();
+    window.Cursor()->SetWaitCursor(true);
+    ProgressControl* progress = window.CurrentProgress();
+    std::uint32_t total = 0;
+    for (const std::string& path : paths) {
+        total += FileDiskSize(path);
+    }
+    progress->SetRange(0, total);
+    progress->SetPosition(0);
+    for (const std::string& path : paths) {
+        archive->AddFile(path, archive->current());
+    }
+    progress->SetPosition(0);
+    archive->Save();
+    archive->RefreshList();
+    Refresh();
+    window.Cursor()->SetWaitCursor(false);
+}
+
+void CContentCommands::OnAddFolder() {
+    CPackArchive* archive = window.Archive();
+    if (!window.PackOpen() || archive == nullptr) {
+        return;
+    }
+    const std::optional<std::string> path = window.Dialogs()->BrowseFolder(kSelectFolderTitle);
+    if (!path || path->empty()) {
+        return;
+    }
+    ClearSelection();
+    window.Cursor()->SetWaitCursor(true);
+    ProgressControl* progress = window.CurrentProgress();
+    progress->SetRange(0, FolderDiskSize(*path));
+    progress->SetPosition(0);
+    archive->AddFolder(*path, archive->current());
+    archive->Save();
+    archive->RefreshList();
+    progress->SetPosition(0);
+    Refresh();
+    window.Cursor()->SetWaitCursor(false);
+}
+
+void CContentCommands::OnDropFiles(const std::vector<std::string>& paths) {
+    if (paths.empty()) {
+        return;
+    }
+    if (!window.PackOpen()) {
+        window.OnNewPack();
+        if (!window.PackOpen()) {
+            return;
+        }
+    }
+    CPackArchive* archive = window.Archive();
+    ClearSelection();
+    window.Cursor()->SetWaitCursor(true);
+    ProgressControl* progress = window.CurrentProgress();
+    std::uint32_t total = 0;
+    for (const std::string& path : paths) {
+        total += window.PathDiskSize(path);
+    }
+    progress->SetRange(0, total);
+    progress->SetPosition(0);
+    // A dropped pack is packed like any other file; dropping never opens one.
+    for (const std::string& path : paths) {
+        if (fs::IsDirectory(path)) {
+            archive->AddFolder(path, archive->current());
+        } else {
+            archive->AddFile(path, archive->current());
+        }
+    }
+    archive->Save();
+    archive->RefreshList();
+    Refresh();
+    progress->SetPosition(0);
+    window.Cursor()->SetWaitCursor(false);
+}
+
+std::vector<std::string> CContentCommands::LocalPaths(const QMimeData* data) const {
+    std::vector<std::string> paths;
+    if (data == nullptr || !data->hasUrls()) {
+        return paths;
+    }
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()) {
+            std::string path = PathBytes(url.toLocalFile());
+            // "file:///a/b/" names the folder b.
+            while (path.size() > 1 && path.back() == '/') {
+                path.pop_back();
+            }
+            if (!path.empty()) {
+                paths.push_back(std::move(path));
+            }
+        }
+    }
+    return paths;
+}
+
+// ---- New Folder, Rename, Delete ----------------------------------------------
+
+std::string CContentCommands::NextNewFolderName() const {
+    const CPackArchive* archive = window.Archive();
+    if (archive == nullptr || archive->current() == nullptr) {
+        return kNewDirName;
+    }
+    const CPackFolder* current = archive->current();
+    if (current->FindSubfolder(kNewDirName) < 0) {
+        return kNewDirName;
+    }
+    // Only subfolders count: a file called "New Dir" keeps the plain name.
+    for (int n = 1;; ++n) {
+        std::string name = Numbered(kNewDirNumbered, n);
+        if (current->FindSubfolder(name) < 0) {
+            return name;
+        }
+    }
+}
+
+void CContentCommands::OnNewFolder(bool fromKey) {
+    CPackArchive* archive = window.Archive();
+    if (!window.PackOpen() || archive == nullptr || archive->current() == nullptr) {
+        return;
+    }
+    CPackFolder* current = archive->current();
+    // A pack nested deeper than the builder loads could not be opened again.
+    if (current->Depth() + 1 > kMaxFolderDepth) {
+        window.Messages()->ShowMessage(kAppCaption, kTooDeepText, MessageButtons::Ok);
+        return;
+    }
+    const std::string name = NextNewFolderName();
+    if (current->AppendSubfolder(name) == nullptr) {
+        return;
+    }
+    archive->Save();
+    archive->RefreshList();
+    // The label editor opens on the new folder's row, never on a file row
+    // that happens to carry the same name.
+    ListControl* list = window.ListControlImpl();
+    for (int row = 0; row < list->RowCount(); ++row) {
+        if (list->RowData(row) == nullptr && list->RowText(row, 0) == name) {
+            list->SelectRow(row, true);
+            list->EditLabel(row);
+            break;
+        }
+    }
+    if (fromKey) {
+        Refresh();
+    }
+}
+
+void CContentCommands::OnRename() {
+    ListControl* list = window.ListControlImpl();
+    if (!window.PackOpen() || list == nullptr) {
+        return;
+    }
+    // One editor at a time: with several rows the last one stays in edit.
+    for (int row : list->SelectedRows()) {
+        if (list->RowText(row, 0) != kUpDirName) {
+            list->EditLabel(row);
+        }
+    }
+}
+
+void CContentCommands::OnEndLabelEdit(int row, const std::optional<std::string>& text) {
+    ListControl* list = window.ListControlImpl();
+    CPackArchive* archive = window.Archive();
+    if (list == nullptr || archive == nullptr || row < 0 || row >= list->RowCount()) {
+        return;
+    }
+    const std::string oldName = list->RowText(row, 0);
+    if (oldName == kUpDirName) {
+        return;
+    }
+    if (text && !text->empty()) {
+        const bool isFile = list->RowData(row) != nullptr;
+        const int done =
+            isFile ? archive->RenameFile(oldName, *text) : archive->RenameFolder(oldName, *text);
+        if (done == 0) {
+            window.Messages()->ShowMessage(
+                kWarningCaption, WithName(isFile ? kFileTakenText : kDirectoryTakenText, *text),
+                MessageButtons::Ok);
+        } else {
+            // The archive also answers 1 when it refused the name itself (and
+            // said why); only a rename that happened is written.
+            const CPackFolder* current = archive->current();
+            const bool renamed =
+                isFile ? current->FindFile(*text) >= 0 : current->FindSubfolder(*text) >= 0;
+            if (renamed) {
+                archive->Save();
+            }
+        }
+    }
+    Refresh();
+}
+
+bool CContentCommands::OnListKeyDown(int key) {
+    if (!window.PackOpen()) {
+        return false;
+    }
+    switch (key) {
+        case Qt::Key_Insert:
+            OnNewFolder(true);
+            return true;
+        case Qt::Key_Delete:
+            OnDelete();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void CContentCommands::OnDelete() {
+    CPackArchive* archive = window.Archive();
+    ListControl* list = window.ListControlImpl();
+    if (!window.PackOpen() || archive == nullptr || list == nullptr) {
+        return;
+    }
+    if (window.Messages()->ShowMessage(kWarningCaption, kDeleteQuestion, MessageButtons::YesNo) !=
+        MessageAnswer::Yes) {
+        return;
+    }
+    // Names first: removing an entry frees what its row points at.
+    struct Doomed {
+        std::string name;
+        bool isFile;
+    };
+    std::vector<Doomed> doomed;
+    for (int row : list->SelectedRows()) {
+        doomed.push_back({list->RowText(row, 0), list->RowData(row) != nullptr});
+    }
+    list->DeleteAllRows();
+    for (const Doomed& item : doomed) {
+        if (item.isFile) {
+            archive->RemoveFile(item.name);
+        } else {
+            archive->RemoveFolder(item.name);
+        }
+    }
+    archive->Save();
+    archive->RefreshList();
+    Refresh();
+}
+
+// ---- View and drag-out ----------------------------------------------------------
+
+void CContentCommands::OnView() {
+    ListControl* list = window.ListControlImpl();
+    if (list != nullptr) {
+        for (int row : list->SelectedRows()) {
+            if (list->RowData(row) != nullptr) {
+                ViewEntry(row);
+            }
+        }
+    }
+    Refresh();
+}
+
+void CContentCommands::ViewEntry(int row) {
+    ListControl* list = window.ListControlImpl();
+    CPackArchive* archive = window.Archive();
+    CTempWorkspace* workspace = window.Workspace();
+    const PackEntry* entry = list != nullptr ? list->RowData(row) : nullptr;
+    if (entry == nullptr || archive == nullptr || workspace == nullptr) {
+        return;
+    }
+    ProgressControl* progress = window.CurrentProgress();
+    progress->SetPosition(0);
+    // Decoded in full first; a failed decode or write is reported by the
+    // archive and nothing is handed to the desktop.
+    const std::string path = archive->ExtractFileToTemp(*entry, *workspace);
+    progress->SetPosition(0);
+    if (path.empty()) {
+        return;
+    }
+    DropExecuteBits(path);
+    window.Shell()->ShellOpen(path, fs::ParentDirectory(path));
+}
+
+std::vector<std::string> CContentCommands::WriteDragPaths() {
+    std::vector<std::string> paths;
+    ListControl* list = window.ListControlImpl();
+    CPackArchive* archive = window.Archive();
+    CTempWorkspace* workspace = window.Workspace();
+    if (list == nullptr || archive == nullptr || workspace == nullptr ||
+        archive->current() == nullptr) {
+        return paths;
+    }
+    for (int row : list->SelectedRows()) {
+        std::string path;
+        if (const PackEntry* entry = list->RowData(row)) {
+            path = archive->ExtractFileToTemp(*entry, *workspace);
+        } else {
+            const std::string name = list->RowText(row, 0);
+            if (name != kUpDirName) {
+                path = archive->ExtractFolderToTemp(archive->current()->FindSubfolder(name),
+                                                    *workspace, std::string());
+            }
+        }
+        if (!path.empty()) {
+            paths.push_back(std::move(path));
+        }
+    }
+    return paths;
+}
+
+std::unique_ptr<QMimeData> CContentCommands::MakeDragData(const std::vector<std::string>& paths) {
+    QList<QUrl> urls;
+    for (const std::string& path : paths) {
+        if (!path.empty()) {
+            urls.push_back(QUrl::fromLocalFile(PathText(path)));
+        }
+    }
+    if (urls.isEmpty()) {
+        return nullptr;
+    }
+    auto data = std::make_unique<QMimeData>();
+    data->setUrls(urls);
+    const std::vector<unsigned char> block = BuildDropFilesBlock(paths);
+    data->setData(QString::fromLatin1(kDropFilesMimeType),
+                  QByteArray(reinterpret_cast<const char*>(block.data()),
+                             static_cast<qsizetype>(block.size())));
+    return data;
+}
+
+bool CContentCommands::OnBeginDrag() {
+    // Everything is written before the drag starts, so a receiver finds
+    // complete files whenever it reads them.
+    const std::vector<std::string> paths = WriteDragPaths();
+    std::unique_ptr<QMimeData> data = MakeDragData(paths);
+    if (data == nullptr) {
+        return false;
+    }
+    auto* drag = new QDrag(window.ListView());
+    drag->setMimeData(data.release());
+    drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
+    return true;
+}
+
+// ---- Extract and About --------------------------------------------------------------
+
+void CContentCommands::OnExtract() {
+    ListControl* list = window.ListControlImpl();
+    CPackArchive* archive = window.Archive();
+    if (list == nullptr || archive == nullptr || list->SelectedRows().empty()) {
+        return;
+    }
+    CExtractDialog dialog(window.Messages(), window.Dialogs(), window.Cursor(), &window);
+    dialog.listControl = list;
+    dialog.folder = archive->current();
+    dialog.RunModal();
+}
+
+void CContentCommands::OnAbout() {
+    CAboutDlg dialog(window.Shell(), &window);
+    dialog.RunModal();
+}
+
+// ---- Events -----------------------------------------------------------------------
+
+bool CContentCommands::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &window) {
+        switch (event->type()) {
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                auto* drag = static_cast<QDragMoveEvent*>(event);
+                // Our own drag-out coming back would only pack the
+                // workspace's copies again.
+                if (drag->source() == nullptr && !LocalPaths(drag->mimeData()).empty()) {
+                    drag->acceptProposedAction();
+                } else {
+                    drag->ignore();
+                }
+                return true;
+            }
+            case QEvent::Drop: {
+                auto* drop = static_cast<QDropEvent*>(event);
+                if (drop->source() != nullptr) {
+                    drop->ignore();
+                    return true;
+                }
+                const std::vector<std::string> paths = LocalPaths(drop->mimeData());
+                if (paths.empty()) {
+                    drop->ignore();
+                    return true;
+                }
+                drop->acceptProposedAction();
+                // Packing can take long and may ask questions: it runs once
+                // the drop is finished, so the file manager is not kept
+                // waiting for it.
+                QMetaObject::invokeMethod(
+                    this, [this, paths] { OnDropFiles(paths); }, Qt::QueuedConnection);
+                return true;
+            }
+            default:
+                break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+    QTreeWidget* list = window.ListView();
+    if (list != nullptr && watched == list->viewport()) {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress: {
+                auto* mouse = static_cast<QMouseEvent*>(event);
+                dragStart.reset();
+                if (mouse->button() == Qt::LeftButton &&
+                    list->itemAt(mouse->position().toPoint()) != nullptr) {
+                    dragStart = mouse->position().toPoint();
+                }
+                break;
+            }
+            case QEvent::MouseMove: {
+                auto* mouse = static_cast<QMouseEvent*>(event);
+                if (dragStart && (mouse->buttons() & Qt::LeftButton) &&
+                    (mouse->position().toPoint() - *dragStart).manhattanLength() >=
+                        QApplication::startDragDistance()) {
+                    dragStart.reset();
+                    if (window.PackOpen() && !list->selectedItems().isEmpty()) {
+                        OnBeginDrag();
+                        return true;
+                    }
+                }
+                break;
+            }
+            case QEvent::MouseButtonRelease:
+                dragStart.reset();
+                break;
+            default:
+                break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
 
 }  // namespace crateforge

@@ -185,12 +185,12 @@ TEST_F(WindowStatesTest, EachSituationSetsMenusButtonsAndTitle) {
     EXPECT_EQ(triggered, std::vector<Command>{Command::View});
 }
 
-TEST_F(WindowStatesTest, CommandsNotBuiltStayOff) {
+TEST_F(WindowStatesTest, ContentCommandsAreWiredAndOnWithAFileSelected) {
     MakeWindow({"\\o", SamplePack()});
     Select({"Docs", "c.dat"});
     for (Command command : kContentCommands) {
-        EXPECT_FALSE(window->IsCommandWired(command));
-        EXPECT_FALSE(On(command)) << static_cast<int>(command);
+        EXPECT_TRUE(window->IsCommandWired(command));
+        EXPECT_TRUE(On(command)) << static_cast<int>(command);
     }
     EXPECT_TRUE(window->ActionsMenu()->menuAction()->isEnabled());
     EXPECT_TRUE(On(Command::Exit));

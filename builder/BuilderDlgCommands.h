@@ -1,0 +1,88 @@
+// BuilderDlgCommands.h - the main window's content commands (CContentCommands).
+//
+// Add, Add Folder, files and folders dropped on the window, New Folder,
+// rename in place, Delete, View, drag-out, Extract and About. One
+// CContentCommands is made by CBuilderDlg::WireContentCommands() as a child
+// of the window (objectName "contentCommands") and works through the
+// window's public members: the open pack, the list, the progress bar, the
+// workspace and the desktop services. Every command that changes the pack
+// saves it at once and refreshes the list, the states and the status texts.
+//
+// Drag-out is split so that tests can check what a drag would carry
+// without running a drag loop: WriteDragPaths() writes the selected rows
+// into the workspace, MakeDragData() builds the drag's data from the paths.
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QMimeData;
+
+namespace crateforge {
+
+class CBuilderDlg;
+
+// Verbatim texts of the commands.
+inline constexpr char kAddFilter[] = "All files (*.*)|*.*||";
+inline constexpr char kNewDirName[] = "New Dir";
+inline constexpr char kNewDirNumbered[] = "New Dir(%d)";
+inline constexpr char kFileTakenText[] = "File %s already exist.";
+inline constexpr char kDirectoryTakenText[] = "Directory %s already exist.";
+inline constexpr char kDeleteQuestion[] =
+    "Selected item(s) will be lost forever, do you wish to continue?";
+inline constexpr char kTooDeepText[] =
+    "Unable to create a folder here: the folders are nested too deeply.";
+
+class CContentCommands : public QObject {
+    Q_OBJECT
+  public:
+    explicit CContentCommands(CBuilderDlg& window);
+    ~CContentCommands() override;
+
+    void OnAdd();
+    void OnAddFolder();
+    void OnDropFiles(const std::vector<std::string>& paths);
+    // fromKey: the Insert key, which also refreshes states and texts.
+    void OnNewFolder(bool fromKey);
+    void OnRename();
+    void OnEndLabelEdit(int row, const std::optional<std::string>& text);
+    // Insert and Delete; true when the key was one of them.
+    bool OnListKeyDown(int key);
+    void OnDelete();
+    void OnView();
+    void ViewEntry(int row);
+    void OnExtract();
+    void OnAbout();
+
+    // The name New Folder would give now: "New Dir", or "New Dir(n)" with
+    // the first n that no subfolder of the shown folder has.
+    std::string NextNewFolderName() const;
+
+    // Writes every selected row (files, and folders with all they hold) into
+    // the workspace and returns the paths written, in list order; rows that
+    // gave nothing (the ".." row, an entry that failed) are left out.
+    std::vector<std::string> WriteDragPaths();
+    // text/uri-list of the paths plus the dropped-files block; null when
+    // there is no path.
+    static std::unique_ptr<QMimeData> MakeDragData(const std::vector<std::string>& paths);
+    // Writes the selection and runs the drag; false when nothing was left
+    // to drag (no drag is started then).
+    bool OnBeginDrag();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void Refresh();
+    void ClearSelection();
+    std::vector<std::string> LocalPaths(const QMimeData* data) const;
+
+    CBuilderDlg& window;
+    std::optional<QPoint> dragStart;
+};
+
+}  // namespace crateforge

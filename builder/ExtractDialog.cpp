@@ -1,0 +1,344 @@
+// ExtractDialog.cpp - the Extract dialog: its widgets and the extraction.
+#include "builder/ExtractDialog.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFontMetrics>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <cerrno>
+#include <vector>
+
+#include "archive/EntryData.h"
+#include "archive/PackEntry.h"
+#include "archive/PackFolder.h"
+#include "builder/QtPlatform.h"
+#include "platform/FileSystem.h"
+
+namespace crateforge {
+
+namespace {
+
+// The template's size and control rectangles, in dialog units.
+constexpr int kDialogWidth = 232;
+constexpr int kDialogHeight = 76;
+struct UnitRect {
+    int x, y, width, height;
+};
+constexpr UnitRect kDestinationRect{6, 6, 204, 12};
+constexpr UnitRect kBrowseRect{210, 6, 18, 12};
+constexpr UnitRect kExtractAllRect{6, 24, 108, 12};
+constexpr UnitRect kExtractSelectedRect{6, 36, 108, 12};
+constexpr UnitRect kOverwriteRect{144, 24, 84, 12};
+constexpr UnitRect kOkRect{6, 54, 50, 14};
+constexpr UnitRect kCancelRect{174, 54, 50, 14};
+
+std::string WithName(const char* format, std::string_view name) {
+    std::string text(format);
+    const std::size_t at = text.find("%s");
+    if (at != std::string::npos) {
+        text.replace(at, 2, name);
+    }
+    return text;
+}
+
+// Whether the target counts as present: a file that can be opened for
+// reading. A directory of that name does not (opening it to write fails
+// later, with the message).
+bool ExistsForReading(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st;
+    const bool file = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    close(fd);
+    return file;
+}
+
+mode_t CurrentUmask() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+// Writes the entry's original bytes as dir/name. The bytes go to a new
+// temporary file in dir first (decoded before it is written, every write
+// and the close checked) and replace the target only then, so a failure
+// never costs the file that was there.
+bool WriteEntryReplacing(const PackEntry& entry, const std::string& dir, std::string_view name,
+                         std::string& reason) {
+    std::string pattern = fs::JoinPath(dir, ".crateforge-XXXXXX");
+    std::vector<char> temp(pattern.begin(), pattern.end());
+    temp.push_back('\0');
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        reason = fs::ErrnoText(errno);
+        return false;
+    }
+    close(fd);
+    const std::string tempPath(temp.data());
+    if (!WriteEntryToFile(entry, tempPath, reason)) {
+        unlink(tempPath.c_str());
+        return false;
+    }
+    // mkstemp made it private; an extracted file gets the usual mode.
+    chmod(tempPath.c_str(), 0666 & ~CurrentUmask());
+    const std::string target = fs::JoinPath(dir, name);
+    if (rename(tempPath.c_str(), target.c_str()) != 0) {
+        reason = fs::ErrnoText(errno);
+        unlink(tempPath.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+CExtractDialog::CExtractDialog(MessageService* messages, DialogService* dialogs,
+                               CursorService* cursor, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      messages(messages),
+      dialogs(dialogs),
+      cursor(cursor) {
+    setObjectName(QStringLiteral("extractDialog"));
+    setWindowTitle(QString::fromLatin1(kExtractCaption));
+    setModal(true);
+
+    // Dialog units in this font: a quarter of the average character width
+    // across, an eighth of the line height down.
+    const QFontMetrics metrics(font());
+    const int unitX = std::max(1, metrics.averageCharWidth());
+    const int unitY = std::max(1, metrics.height());
+    auto place = [&](QWidget* widget, const UnitRect& r) {
+        widget->setGeometry(r.x * unitX / 4, r.y * unitY / 8, r.width * unitX / 4,
+                            r.height * unitY / 8);
+    };
+    setFixedSize(kDialogWidth * unitX / 4, kDialogHeight * unitY / 8);
+
+    destinationEdit = new QLineEdit(this);
+    destinationEdit->setObjectName(QStringLiteral("destinationEdit"));
+    place(destinationEdit, kDestinationRect);
+
+    browseButton = new QPushButton(QStringLiteral(".."), this);
+    browseButton->setObjectName(QStringLiteral("browseButton"));
+    browseButton->setAutoDefault(false);
+    place(browseButton, kBrowseRect);
+
+    extractAllRadio = new QRadioButton(QString::fromLatin1(kExtractAllText), this);
+    extractAllRadio->setObjectName(QStringLiteral("extractAllRadio"));
+    place(extractAllRadio, kExtractAllRect);
+
+    extractSelectedRadio = new QRadioButton(QString::fromLatin1(kExtractSelectedText), this);
+    extractSelectedRadio->setObjectName(QStringLiteral("extractSelectedRadio"));
+    place(extractSelectedRadio, kExtractSelectedRect);
+
+    overwriteCheck = new QCheckBox(QString::fromLatin1(kOverwriteText), this);
+    overwriteCheck->setObjectName(QStringLiteral("overwriteCheck"));
+    place(overwriteCheck, kOverwriteRect);
+
+    okButton = new QPushButton(QStringLiteral("OK"), this);
+    okButton->setObjectName(QStringLiteral("okButton"));
+    okButton->setDefault(true);
+    place(okButton, kOkRect);
+
+    cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton->setAutoDefault(false);
+    place(cancelButton, kCancelRect);
+
+    connect(browseButton, &QPushButton::clicked, this, &CExtractDialog::OnBrowse);
+    connect(extractAllRadio, &QRadioButton::clicked, this, &CExtractDialog::OnExtractAll);
+    connect(extractSelectedRadio, &QRadioButton::clicked, this, &CExtractDialog::OnExtractSelected);
+    connect(overwriteCheck, &QCheckBox::clicked, this, &CExtractDialog::OnOverwriteToggle);
+    connect(okButton, &QPushButton::clicked, this, &CExtractDialog::OnOK);
+    connect(cancelButton, &QPushButton::clicked, this, &CExtractDialog::OnCancel);
+}
+
+CExtractDialog::~CExtractDialog() = default;
+
+int CExtractDialog::RunModal() {
+    OnInitDialog();
+    return exec();
+}
+
+void CExtractDialog::OnInitDialog() {
+    destinationFolder = PathBytes(QDir::currentPath());
+    destinationEdit->setText(PathText(destinationFolder));
+    overwriteCheck->setChecked(false);
+    overwriteWithoutAsking = false;
+    const bool selection = listControl != nullptr && !listControl->SelectedRows().empty();
+    mode = selection ? ExtractMode::Selected : ExtractMode::All;
+    extractSelectedRadio->setChecked(selection);
+    extractAllRadio->setChecked(!selection);
+    okButton->setFocus();
+}
+
+void CExtractDialog::accept() {
+    OnOK();
+}
+
+void CExtractDialog::reject() {
+    OnCancel();
+}
+
+void CExtractDialog::OnOK() {
+    const std::string text = PathBytes(destinationEdit->text());
+    if (text.empty()) {
+        messages->ShowMessage(kAppCaption, kNoDirectoryText, MessageButtons::Ok);
+        destinationEdit->setFocus();
+        return;
+    }
+    destinationFolder = text;
+    cursor->SetWaitCursor(true);
+    if (mode == ExtractMode::Selected) {
+        ExtractSelected();
+    } else {
+        ExtractAll();
+    }
+    cursor->SetWaitCursor(false);
+    QDialog::accept();
+}
+
+void CExtractDialog::OnCancel() {
+    QDialog::reject();
+}
+
+void CExtractDialog::OnBrowse() {
+    std::optional<std::string> chosen = dialogs->BrowseFolder(kSelectFolderTitle);
+    if (!chosen || chosen->empty()) {
+        return;
+    }
+    destinationFolder = *chosen;
+    destinationEdit->setText(PathText(destinationFolder));
+}
+
+void CExtractDialog::OnExtractAll() {
+    if (extractAllRadio->isChecked()) {
+        mode = ExtractMode::All;
+        extractSelectedRadio->setChecked(false);
+    }
+}
+
+void CExtractDialog::OnExtractSelected() {
+    if (extractSelectedRadio->isChecked()) {
+        mode = ExtractMode::Selected;
+        extractAllRadio->setChecked(false);
+    }
+}
+
+void CExtractDialog::OnOverwriteToggle() {
+    overwriteWithoutAsking = overwriteCheck->isChecked();
+}
+
+bool CExtractDialog::ExtractRow(int row) {
+    if (const PackEntry* entry = listControl->RowData(row)) {
+        return ExtractFile(*entry, std::string());
+    }
+    const std::string name = listControl->RowText(row, 0);
+    if (name == "..") {
+        return true;  // the way up, not a folder of the pack
+    }
+    return ExtractFolder(name, std::string());
+}
+
+bool CExtractDialog::ExtractSelected() {
+    if (listControl == nullptr) {
+        return true;
+    }
+    for (int row : listControl->SelectedRows()) {
+        if (!ExtractRow(row)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CExtractDialog::ExtractAll() {
+    if (listControl == nullptr) {
+        return true;
+    }
+    const int count = listControl->RowCount();
+    for (int row = 0; row < count; ++row) {
+        if (!ExtractRow(row)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CExtractDialog::ExtractFolder(const std::string& name, const std::string& relative) {
+    if (folder == nullptr) {
+        return true;
+    }
+    const int index = folder->FindSubfolder(name);
+    if (index < 0) {
+        return true;
+    }
+    const CPackFolder* found = folder->subfolders[static_cast<std::size_t>(index)].get();
+    const std::string ownName(folder->SubfolderName(index));
+    if (!IsSafeEntryName(ownName)) {
+        Report(WithName(kUnsafeNameText, ownName));
+        return true;
+    }
+    // The folder's own directory: destination/relative/name.
+    const std::string folderRelative = relative.empty() ? ownName : relative + "/" + ownName;
+    const std::string directory = fs::JoinPath(destinationFolder, folderRelative);
+    mkdir(directory.c_str(), 0777);  // it may be there already
+    if (!fs::IsDirectory(directory, false)) {
+        // Missing, a file, or a link that would lead elsewhere: nothing of
+        // this folder can go where it belongs.
+        Report(kExtractFailedText);
+        return true;
+    }
+
+    const CPackFolder* previous = folder;
+    folder = found;
+    for (const auto& file : found->files) {
+        ExtractFile(*file, folderRelative);
+    }
+    for (std::size_t i = 0; i < found->subfolders.size(); ++i) {
+        ExtractFolder(std::string(found->SubfolderName(static_cast<int>(i))), folderRelative);
+    }
+    folder = previous;
+    return true;
+}
+
+bool CExtractDialog::ExtractFile(const PackEntry& entry, const std::string& relative) {
+    const std::string name(entry.Name());
+    if (!IsSafeEntryName(name)) {
+        Report(WithName(kUnsafeNameText, name));
+        return false;
+    }
+    const std::string directory =
+        relative.empty() ? destinationFolder : fs::JoinPath(destinationFolder, relative);
+    const std::string target = fs::JoinPath(directory, name);
+    if (!overwriteWithoutAsking && ExistsForReading(target)) {
+        switch (messages->ShowMessage(kWarningCaption, WithName(kOverwriteQuestion, name),
+                                      MessageButtons::YesNoCancel)) {
+            case MessageAnswer::Yes:
+                break;
+            case MessageAnswer::No:
+                return true;
+            default:
+                return false;
+        }
+    }
+    std::string reason;
+    if (!WriteEntryReplacing(entry, directory, name, reason)) {
+        Report(kExtractFailedText);
+        return false;
+    }
+    return true;
+}
+
+void CExtractDialog::Report(const std::string& text) {
+    messages->ShowMessage(kAppCaption, text, MessageButtons::Ok);
+}
+
+}  // namespace crateforge

@@ -1,0 +1,182 @@
+// Add, Add Folder and files dropped on the window: what lands in the pack,
+// the replace question, the progress bar, the cursor, and the states after.
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+
+#include "ContentFixture.h"
+
+namespace crateforge {
+namespace {
+
+class AddDropTest : public ContentTest {};
+
+TEST_F(AddDropTest, AddFilesAsksBeforeReplacingAndSavesAtOnce) {
+    OpenSample();
+    const std::string fresh = WriteFile("new.bin", 3000, 11);
+    const std::string clash = WriteFile("C.DAT", 77, 12);  // c.dat is in the pack
+
+    struct Case {
+        MessageAnswer answer;
+        std::uint32_t cDatSize;  // original size of the c.dat row after the run
+    };
+    for (const Case& c : {Case{MessageAnswer::No, 40}, Case{MessageAnswer::Yes, 77}}) {
+        SCOPED_TRACE(c.answer == MessageAnswer::Yes ? "Yes" : "No");
+        messages.Clear();
+        dialogs.QueueOpenFiles({fresh, clash});
+        messages.Queue(c.answer);
+        if (c.answer == MessageAnswer::Yes) {
+            messages.Queue(MessageAnswer::Yes);  // new.bin is there from the first run
+        }
+        Trigger(Command::Add);
+
+        ASSERT_FALSE(dialogs.OpenRequests().empty());
+        EXPECT_EQ(dialogs.OpenRequests().back().filter, "All files (*.*)|*.*||");
+        EXPECT_TRUE(dialogs.OpenRequests().back().multiSelect);
+        EXPECT_EQ(messages.UnexpectedCount(), 0);
+        EXPECT_EQ(messages.PendingAnswers(), 0u);
+        const std::vector<std::string> texts = messages.Texts();
+        ASSERT_FALSE(texts.empty());
+        EXPECT_EQ(texts.back(), "File C.DAT already exist. Do you wish to replace it?");
+        EXPECT_EQ(messages.Calls().back().caption, "Warning");
+
+        const int row = RowOf(c.answer == MessageAnswer::Yes ? "C.DAT" : "c.dat");
+        ASSERT_GE(row, 0);
+        ASSERT_NE(window->ListControlImpl()->RowData(row), nullptr);
+        EXPECT_EQ(window->ListControlImpl()->RowData(row)->originalSize, c.cDatSize);
+        EXPECT_NE(RowOf("new.bin"), -1);
+        // Written at once: a fresh reader sees the same files.
+        const std::vector<std::string> saved = SavedNames();
+        EXPECT_NE(std::find(saved.begin(), saved.end(), "new.bin"), saved.end());
+    }
+    // Wait cursor around each run, arrow at the end.
+    EXPECT_FALSE(cursor.Waiting());
+    EXPECT_GE(cursor.Changes().size(), 4u);
+    EXPECT_EQ(TotalText().rfind("Total: 6 Files.", 0), 0u) << TotalText();
+}
+
+TEST_F(AddDropTest, AddSetsTheProgressRangeToTheBytesReadAndEndsAtZero) {
+    OpenSample();
+    const std::string a = WriteFile("one.bin", 1000, 1);
+    const std::string b = WriteFile("two.bin", 2345, 2);
+    dialogs.QueueOpenFiles({a, b});
+    Trigger(Command::Add);
+    QtProgressControl* bar = window->MainProgress();
+    EXPECT_EQ(bar->Low(), 0u);
+    EXPECT_EQ(bar->High(), 3345u);
+    EXPECT_EQ(bar->Position(), 0u);
+}
+
+TEST_F(AddDropTest, CancelledDialogsChangeNothing) {
+    OpenSample();
+    const std::vector<std::string> before = SavedNames();
+    dialogs.QueueOpenFiles({});
+    Trigger(Command::Add);
+    dialogs.QueueBrowseFolder(std::nullopt);
+    Trigger(Command::AddFolder);
+    EXPECT_EQ(SavedNames(), before);
+    EXPECT_TRUE(cursor.Changes().empty());
+    ASSERT_EQ(dialogs.BrowseTitles().size(), 1u);
+    EXPECT_EQ(dialogs.BrowseTitles().front(), "Select Folder");
+}
+
+TEST_F(AddDropTest, AddFolderSkipsHiddenNamesAndShowsNewTotals) {
+    OpenSample();
+    const std::string dir = MakeDir("photos.2024");
+    WriteFile("photos.2024/a.jpg", 500, 1);
+    WriteFile("photos.2024/.hidden", 100, 2);
+    MakeDir("photos.2024/.git");
+    WriteFile("photos.2024/.git/config", 10, 3);
+    MakeDir("photos.2024/raw");
+    WriteFile("photos.2024/raw/b.raw", 250, 4);
+
+    dialogs.QueueBrowseFolder(dir);
+    Trigger(Command::AddFolder);
+
+    EXPECT_NE(RowOf("photos.2024"), -1);
+    EXPECT_EQ(window->MainProgress()->High(), 750u);
+    EXPECT_EQ(window->MainProgress()->Position(), 0u);
+    EXPECT_EQ(SavedNames("photos.2024"), (std::vector<std::string>{"raw", "a.jpg"}));
+    EXPECT_EQ(TotalText().rfind("Total: 7 Files.", 0), 0u) << TotalText();
+    EXPECT_TRUE(On(Command::Add));
+    EXPECT_FALSE(On(Command::View));  // the refill cleared the selection
+}
+
+// A drop as a file manager makes it: a uri-list of local files.
+void Drop(QWidget& target, const std::vector<std::string>& paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const std::string& path : paths) {
+        urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
+    }
+    data.setUrls(urls);
+    const QPoint at(target.width() / 2, target.height() / 2);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&target, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&target, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+}
+
+TEST_F(AddDropTest, DroppedFolderAndFileGoIntoTheShownFolder) {
+    OpenSample();
+    Select({"Docs"});
+    window->OnListDoubleClick();
+    Settle();
+    const std::string dir = MakeDir("drop");
+    WriteFile("drop/x.txt", 300, 1);
+    WriteFile("drop/.y", 200, 2);  // dot-names count for the bar, but stay out
+    const std::string file = WriteFile("z.vpf", 123, 3);
+
+    Drop(*window, {dir, file});
+    Settle();
+
+    EXPECT_EQ(Names(), (std::vector<std::string>{"..", "drop", "readme.txt", "notes.md", "z.vpf"}));
+    EXPECT_EQ(window->MainProgress()->High(), 623u);
+    EXPECT_EQ(SavedNames("Docs"),
+              (std::vector<std::string>{"drop", "readme.txt", "notes.md", "z.vpf"}));
+    // A dropped pack is packed, not opened.
+    EXPECT_NE(Title().find("sample.vpf"), std::string::npos);
+}
+
+TEST_F(AddDropTest, DropWithoutPackAsksForANewPackFirst) {
+    MakeWindow();
+    const std::string file = WriteFile("loose.txt", 50, 1);
+
+    // Cancelled: nothing happens.
+    dialogs.QueueSaveFile(std::nullopt);
+    Drop(*window, {file});
+    Settle();
+    EXPECT_FALSE(window->PackOpen());
+    EXPECT_EQ(Title(), "Crateforge V2.20");
+    EXPECT_TRUE(cursor.Changes().empty());
+
+    // A name given: the pack is made and the file goes in.
+    packPath = temp.File("fresh.vpf");
+    dialogs.QueueSaveFile(packPath);
+    Drop(*window, {file});
+    Settle();
+    ASSERT_TRUE(window->PackOpen());
+    EXPECT_EQ(Names(), (std::vector<std::string>{"loose.txt"}));
+    EXPECT_EQ(SavedNames(), (std::vector<std::string>{"loose.txt"}));
+    EXPECT_EQ(dialogs.SaveRequests().size(), 2u);
+    EXPECT_TRUE(On(Command::Add));
+}
+
+TEST_F(AddDropTest, DropsWithoutLocalFilesAreRefused) {
+    OpenSample();
+    QMimeData data;
+    data.setUrls({QUrl(QStringLiteral("https://www.varnholt.example/a.txt"))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    EXPECT_FALSE(enter.isAccepted());
+    const std::vector<std::string> before = SavedNames();
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &drop);
+    Settle();
+    EXPECT_EQ(SavedNames(), before);
+}
+
+}  // namespace
+}  // namespace crateforge

@@ -1,0 +1,223 @@
+// New Folder, rename in place and Delete: names, questions, refusals, what
+// is saved, and that typed letters go into the name, not to a command.
+#include <QLineEdit>
+#include <QTest>
+
+#include "ContentFixture.h"
+
+namespace crateforge {
+namespace {
+
+class FolderRenameDeleteTest : public ContentTest {
+  protected:
+    void SetUp() override {
+        OpenSample();
+        QApplication::setActiveWindow(window.get());
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        List().setFocus();
+        Settle();
+    }
+    QLineEdit* Editor() {
+        return window->ListView()->findChild<QLineEdit*>(QStringLiteral("labelEditor"));
+    }
+    // Types `name` into the open editor and presses Enter (or Escape).
+    void Finish(const std::string& name, bool accept = true) {
+        QLineEdit* editor = Editor();
+        ASSERT_NE(editor, nullptr);
+        editor->clear();
+        QTest::keyClicks(editor, QString::fromStdString(name));
+        QTest::keyClick(editor, accept ? Qt::Key_Return : Qt::Key_Escape);
+        Settle();
+    }
+    bool IsFolderRow(const std::string& name) {
+        int row = RowOf(name);
+        return row >= 0 && window->ListControlImpl()->RowData(row) == nullptr;
+    }
+};
+
+TEST_F(FolderRenameDeleteTest, NewFolderNumbersItsNamesAndEditsTheNewRow) {
+    Trigger(Command::NewFolder);
+    ASSERT_TRUE(IsFolderRow("New Dir"));
+    ASSERT_NE(Editor(), nullptr);
+    EXPECT_EQ(List().currentItem()->text(0), QStringLiteral("New Dir"));
+    Finish("", false);  // Escape: the generated name stays, already saved
+    EXPECT_EQ(SavedNames(),
+              (std::vector<std::string>{"Docs", "Empty", "New Dir", "b.txt", "A.bin", "c.dat"}));
+
+    // Insert in the list does the same, and the states follow.
+    List().setFocus();
+    QTest::keyClick(&List(), Qt::Key_Insert);
+    Settle();
+    EXPECT_TRUE(IsFolderRow("New Dir(1)"));
+    ASSERT_NE(Editor(), nullptr);
+    Finish("", false);
+    EXPECT_EQ(SavedNames().size(), 7u);
+}
+
+TEST_F(FolderRenameDeleteTest, NewFolderLooksOnlyAtFoldersAndNeverEditsAFileRow) {
+    // A file called "New Dir" and a folder "new dir" in small letters.
+    Select({"c.dat"});
+    Trigger(Command::Rename);
+    Finish("New Dir");
+    ASSERT_FALSE(IsFolderRow("New Dir"));
+    ASSERT_NE(RowOf("New Dir"), -1);
+
+    Trigger(Command::NewFolder);
+    // The only folder named "New Dir" is the new one; the file row of that
+    // name is neither selected nor edited.
+    int folderRow = -1;
+    for (int row = 0; row < window->ListControlImpl()->RowCount(); ++row) {
+        if (window->ListControlImpl()->RowText(row, 0) == "New Dir" &&
+            window->ListControlImpl()->RowData(row) == nullptr) {
+            folderRow = row;
+        }
+    }
+    ASSERT_GE(folderRow, 0);
+    ASSERT_NE(List().currentItem(), nullptr);
+    EXPECT_EQ(List().indexOfTopLevelItem(List().currentItem()), folderRow);
+    EXPECT_EQ(window->ListControlImpl()->SelectedRows(), std::vector<int>{folderRow});
+    Finish("new dir2");
+    EXPECT_TRUE(IsFolderRow("new dir2"));
+
+    Trigger(Command::NewFolder);
+    Finish("", false);
+    // "new dir2" does not block "New Dir".
+    EXPECT_TRUE(IsFolderRow("New Dir"));
+    Select({"New Dir"});
+    Trigger(Command::Rename);
+    Finish("new dir");
+    Trigger(Command::NewFolder);
+    EXPECT_TRUE(IsFolderRow("New Dir(1)"));
+    Finish("", false);
+}
+
+TEST_F(FolderRenameDeleteTest, RenameToAFreeATakenAndAnInvalidName) {
+    struct Case {
+        const char* row;
+        const char* newName;
+        const char* expectedRow;  // the row that holds the entry afterwards
+        const char* message;      // "" for none
+        bool saved;
+    };
+    const Case cases[] = {
+        {"b.txt", "bee.txt", "bee.txt", "", true},
+        {"bee.txt", "A.BIN", "bee.txt", "File A.BIN already exist.", false},
+        {"bee.txt", "BEE.TXT", "bee.txt", "File BEE.TXT already exist.", false},
+        {"bee.txt", "Docs", "Docs", "", true},  // a file may take a folder's name
+        {"Empty", "docs", "Empty", "Directory docs already exist.", false},
+        {"Empty", "Full", "Full", "", true},
+        {"Full", "a/b", "Full", "*", false},  // the archive refuses, with its own text
+        {"Full", "..", "Full", "*", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.row) + " -> " + c.newName);
+        messages.Clear();
+        const std::vector<std::string> before = SavedNames();
+        Select({c.row});
+        Trigger(Command::Rename);
+        Finish(c.newName);
+        EXPECT_NE(RowOf(c.expectedRow), -1);
+        EXPECT_EQ(Editor(), nullptr);
+        if (std::string(c.message).empty()) {
+            EXPECT_TRUE(messages.Calls().empty());
+        } else {
+            ASSERT_EQ(messages.Calls().size(), 1u);
+            if (std::string(c.message) != "*") {
+                EXPECT_EQ(messages.Calls()[0].text, c.message);
+                EXPECT_EQ(messages.Calls()[0].caption, "Warning");
+                EXPECT_EQ(messages.Calls()[0].buttons, MessageButtons::Ok);
+            }
+        }
+        const std::vector<std::string> after = SavedNames();
+        EXPECT_EQ(after != before, c.saved);
+        EXPECT_NE(std::find(after.begin(), after.end(), c.expectedRow), after.end());
+    }
+}
+
+TEST_F(FolderRenameDeleteTest, EscapeOrEmptyKeepsTheNameAndTheUpRowIsNotEdited) {
+    const std::vector<std::string> before = SavedNames();
+    Select({"A.bin"});
+    Trigger(Command::Rename);
+    Finish("changed", false);
+    Trigger(Command::Rename);
+    Finish("");
+    EXPECT_NE(RowOf("A.bin"), -1);
+    EXPECT_EQ(SavedNames(), before);
+    EXPECT_TRUE(messages.Calls().empty());
+
+    Select({"Docs"});
+    window->OnListDoubleClick();
+    Settle();
+    Select({".."});
+    Trigger(Command::Rename);
+    EXPECT_EQ(Editor(), nullptr);
+}
+
+TEST_F(FolderRenameDeleteTest, TypedLettersGoIntoTheNameNotToCommands) {
+    Select({"c.dat"});
+    Trigger(Command::Rename);
+    QLineEdit* editor = Editor();
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    // Shift+V would view, Shift+E extract, Shift+A add, Shift+F add a folder.
+    for (char c : std::string("VEAF")) {
+        QTest::keyClick(editor, c, Qt::ShiftModifier);
+    }
+    QTest::keyClick(editor, Qt::Key_Insert);
+    Settle();
+    EXPECT_EQ(editor->text(), QStringLiteral("VEAF"));
+    EXPECT_TRUE(shell.Calls().empty());
+    EXPECT_TRUE(dialogs.OpenRequests().empty());
+    EXPECT_TRUE(dialogs.BrowseTitles().empty());
+    EXPECT_EQ(RowOf("New Dir"), -1);
+    QTest::keyClick(editor, Qt::Key_Return);
+    Settle();
+    EXPECT_NE(RowOf("VEAF"), -1);
+    EXPECT_EQ(messages.UnexpectedCount(), 0);
+}
+
+TEST_F(FolderRenameDeleteTest, DeleteAsksAndRemovesFilesAndFolders) {
+    // No keeps everything.
+    Select({"Docs", "c.dat"});
+    messages.Queue(MessageAnswer::No);
+    QTest::keyClick(&List(), Qt::Key_Delete);
+    Settle();
+    ASSERT_EQ(messages.Calls().size(), 1u);
+    EXPECT_EQ(messages.Calls()[0].text,
+              "Selected item(s) will be lost forever, do you wish to continue?");
+    EXPECT_EQ(messages.Calls()[0].caption, "Warning");
+    EXPECT_EQ(messages.Calls()[0].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(SavedNames().size(), 5u);
+
+    // Yes removes a folder with all it holds and a file.
+    Select({"Docs", "c.dat"});
+    messages.Queue(MessageAnswer::Yes);
+    QTest::keyClick(&List(), Qt::Key_Delete);
+    Settle();
+    EXPECT_EQ(Names(), (std::vector<std::string>{"Empty", "b.txt", "A.bin"}));
+    EXPECT_EQ(SavedNames(), (std::vector<std::string>{"Empty", "b.txt", "A.bin"}));
+    EXPECT_EQ(TotalText().rfind("Total: 2 Files.", 0), 0u) << TotalText();
+    EXPECT_FALSE(On(Command::Extract));  // nothing selected after the refill
+    EXPECT_TRUE(On(Command::NewFolder));
+}
+
+TEST_F(FolderRenameDeleteTest, DeleteWithTheUpRowRemovesOnlyTheOthers) {
+    Select({"Docs"});
+    window->OnListDoubleClick();
+    Settle();
+    Select({"..", "notes.md"});
+    messages.Queue(MessageAnswer::Yes);
+    QTest::keyClick(&List(), Qt::Key_Delete);
+    Settle();
+    EXPECT_EQ(Names(), (std::vector<std::string>{"..", "readme.txt"}));
+    EXPECT_EQ(SavedNames("Docs"), (std::vector<std::string>{"readme.txt"}));
+    EXPECT_EQ(SavedNames().size(), 5u);
+    // Backspace goes back up.
+    QTest::keyClick(&List(), Qt::Key_Backspace);
+    Settle();
+    EXPECT_EQ(RowOf(".."), -1);
+}
+
+}  // namespace
+}  // namespace crateforge
