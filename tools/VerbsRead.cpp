@@ -1,7 +1,9 @@
 // VerbsRead.cpp - the verbs that read a pack: list, extract, cat, check.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cinttypes>
@@ -13,6 +15,7 @@
 #include "archive/PackArchive.h"
 #include "archive/PackCheck.h"
 #include "archive/PackFolder.h"
+#include "codec/GzCodec.h"
 #include "platform/FileSystem.h"
 #include "tools/Cli.h"
 #include "tools/OrderedPool.h"
@@ -212,15 +215,118 @@ bool MakeOutputDirectory(const std::string& dir) {
     return true;
 }
 
-ExtractResult WriteJob(const ExtractJob& job, mode_t mode) {
+ExtractResult Failed(std::string reason) {
     ExtractResult result;
-    const PackEntry& entry = *job.entry;
-    if (entry.method == static_cast<std::uint8_t>(pack::PackMethod::Lzrw3a) &&
-        !crateforge::LzrwSizePlausible(entry.originalSize, entry.packedSize)) {
-        result.ok = false;
-        result.reason = "its LZRW3-A block cannot hold its original size";
-        return result;
+    result.ok = false;
+    result.reason = std::move(reason);
+    return result;
+}
+
+bool WriteAll(int fd, const unsigned char* data, std::uint32_t length) {
+    std::uint32_t done = 0;
+    while (done < length) {
+        const ssize_t n = write(fd, data + done, length - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::uint32_t>(n);
     }
+    return true;
+}
+
+// The stored bytes of a gzip entry go into an anonymous in-memory file of
+// the worker thread, and the codec's stream decoder writes the original
+// bytes straight into the target: one file is created per entry, as an
+// unpacker of other formats creates, instead of the three of the buffer
+// decoder's round trip through the temporary folder.
+class GzipScratch {
+  public:
+    ~GzipScratch() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    // A read stream over `data`, or null with `reason`.
+    gzFile Open(const unsigned char* data, std::uint32_t length, std::string& reason) {
+        if (fd_ < 0)
+            fd_ = memfd_create("vpf-gzip", MFD_CLOEXEC);
+        if (fd_ < 0 || ftruncate(fd_, 0) != 0 || lseek(fd_, 0, SEEK_SET) != 0 ||
+            !WriteAll(fd_, data, length) || lseek(fd_, 0, SEEK_SET) != 0) {
+            reason = fs::ErrnoText(errno);
+            return nullptr;
+        }
+        const int copy = dup(fd_);
+        gzFile gz = copy >= 0 ? gzdopen(copy, "rb") : nullptr;
+        if (!gz) {
+            if (copy >= 0)
+                close(copy);
+            reason = fs::ErrnoText(ENOMEM);
+            return nullptr;
+        }
+        gzbuffer(gz, kZlibBuffer);
+        return gz;
+    }
+
+  private:
+    static constexpr unsigned kZlibBuffer = 128 * 1024;
+    int fd_ = -1;
+};
+
+ExtractResult WriteGzipJob(const ExtractJob& job, mode_t mode) {
+    thread_local GzipScratch scratch;
+    const PackEntry& entry = *job.entry;
+    if (entry.packedSize > 0 && !entry.data)
+        return Failed("the stored bytes are missing");
+    // A new file is created where it belongs (never through a link); an
+    // existing one is replaced only once its successor is complete.
+    std::string path = job.target;
+    int fd = -1;
+    if (job.replace) {
+        path = fs::JoinPath(fs::ParentDirectory(job.target), ".vpf-XXXXXX");
+        fd = mkstemp(path.data());
+    } else {
+        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    }
+    if (fd < 0)
+        return Failed(fs::ErrnoText(errno));
+    auto fail = [&](std::string reason) {
+        unlink(path.c_str());
+        return Failed(std::move(reason));
+    };
+    std::string reason;
+    gzFile gz = scratch.Open(entry.data.get(), entry.packedSize, reason);
+    std::FILE* out = gz ? fdopen(fd, "wb") : nullptr;
+    if (!out) {
+        if (gz)
+            gzclose(gz);
+        close(fd);
+        return fail(reason.empty() ? fs::ErrnoText(errno) : reason);
+    }
+    errno = 0;
+    if (!codec::GzStreamDecompress(gz, out, entry.originalSize)) {
+        const char* why = codec::GzLastError();
+        return fail(std::string("corrupt gzip data") + (why && *why ? ": " : "") +
+                    (why ? why : ""));
+    }
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return fail(fs::ErrnoText(errno));
+    if (static_cast<std::uint64_t>(st.st_size) != entry.originalSize)
+        return fail("the decoded size differs from the original size");
+    if (job.replace &&
+        (chmod(path.c_str(), mode) != 0 || rename(path.c_str(), job.target.c_str()) != 0))
+        return fail(fs::ErrnoText(errno));
+    return ExtractResult{};
+}
+
+ExtractResult WriteJob(const ExtractJob& job, mode_t mode) {
+    const PackEntry& entry = *job.entry;
+    if (entry.method == static_cast<std::uint8_t>(pack::PackMethod::Gzip))
+        return WriteGzipJob(job, mode);
+    if (entry.method == static_cast<std::uint8_t>(pack::PackMethod::Lzrw3a) &&
+        !crateforge::LzrwSizePlausible(entry.originalSize, entry.packedSize))
+        return Failed("its LZRW3-A block cannot hold its original size");
+    ExtractResult result;
     if (!job.replace) {
         result.ok = crateforge::WriteEntryToFile(entry, job.target, result.reason);
         return result;
@@ -228,21 +334,16 @@ ExtractResult WriteJob(const ExtractJob& job, mode_t mode) {
     // The existing file stays whole until the new one is complete.
     std::string temp = fs::JoinPath(fs::ParentDirectory(job.target), ".vpf-XXXXXX");
     const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        result.ok = false;
-        result.reason = fs::ErrnoText(errno);
-        return result;
-    }
+    if (fd < 0)
+        return Failed(fs::ErrnoText(errno));
     close(fd);
     if (!crateforge::WriteEntryToFile(entry, temp, result.reason)) {
         unlink(temp.c_str());
-        result.ok = false;
-        return result;
+        return Failed(result.reason);
     }
     if (chmod(temp.c_str(), mode) != 0 || rename(temp.c_str(), job.target.c_str()) != 0) {
-        result.reason = fs::ErrnoText(errno);
+        result = Failed(fs::ErrnoText(errno));
         unlink(temp.c_str());
-        result.ok = false;
     }
     return result;
 }
