@@ -1,0 +1,136 @@
+// VpfRunner.h - runs the real vpf binary for tests and captures what it does.
+//
+// Every run gets standard input from /dev/null (so it is never a terminal),
+// standard output and error in files, and TMPDIR pointing at the test's
+// private folder. A run may be given a file-size limit (RLIMIT_FSIZE) to
+// inject a full disk; that works as root too.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/support/TestPacks.h"
+
+#ifndef VPF_BINARY
+#error "VPF_BINARY must name the vpf executable"
+#endif
+
+namespace vpftest {
+
+using testpacks::Bytes;
+
+struct RunResult {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string ReadText(const std::string& path) {
+    const Bytes b = testpacks::ReadFile(path);
+    return std::string(b.begin(), b.end());
+}
+
+class VpfTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        tmp_ = dir_.Path() + "/tmp";
+        mkdir(tmp_.c_str(), 0700);
+        setenv("TMPDIR", tmp_.c_str(), 1);
+    }
+
+    // Runs vpf with `args`; `fileSizeLimit` > 0 limits the size of files the
+    // child may write.
+    RunResult Run(const std::vector<std::string>& args, rlim_t fileSizeLimit = 0) {
+        const std::string outPath = dir_.File(".out"), errPath = dir_.File(".err");
+        std::vector<std::string> all{VPF_BINARY};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int in = open("/dev/null", O_RDONLY);
+            const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (in < 0 || out < 0 || err < 0)
+                _exit(126);
+            dup2(in, 0);
+            dup2(out, 1);
+            dup2(err, 2);
+            if (chdir(dir_.Path().c_str()) != 0)
+                _exit(126);
+            if (fileSizeLimit > 0) {
+                struct rlimit limit {
+                    fileSizeLimit, fileSizeLimit
+                };
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        RunResult r;
+        int status = 0;
+        if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+            r.code = WEXITSTATUS(status);
+        else
+            r.code = 1000 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+        r.out = ReadText(outPath);
+        r.err = ReadText(errPath);
+        return r;
+    }
+
+    std::string Path(const std::string& name) const { return dir_.File(name); }
+    void Write(const std::string& name, const std::string& text) {
+        testpacks::WriteFile(Path(name), Bytes(text.begin(), text.end()));
+    }
+    void Write(const std::string& name, const Bytes& bytes) {
+        testpacks::WriteFile(Path(name), bytes);
+    }
+    void MakeDir(const std::string& name) { ASSERT_EQ(mkdir(Path(name).c_str(), 0777), 0) << name; }
+    Bytes Read(const std::string& name) const { return testpacks::ReadFile(Path(name)); }
+    std::string ReadString(const std::string& name) const { return ReadText(Path(name)); }
+    bool Exists(const std::string& name) const {
+        struct stat st;
+        return lstat(Path(name).c_str(), &st) == 0;
+    }
+    // Names left in TMPDIR (the codecs must leave nothing behind).
+    std::vector<std::string> TempLeftovers() const {
+        std::vector<std::string> names;
+        if (DIR* d = opendir(tmp_.c_str())) {
+            while (dirent* e = readdir(d))
+                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                    names.push_back(e->d_name);
+            closedir(d);
+        }
+        return names;
+    }
+
+    // A small tree: src/a.txt, src/sub/n.txt (compressible), src/sub/deep/
+    // empty, src/.hidden.
+    void MakeTree() {
+        MakeDir("src");
+        MakeDir("src/sub");
+        MakeDir("src/sub/deep");
+        Write("src/a.txt", "hello\n");
+        std::string numbers;
+        for (int i = 1; i <= 2000; ++i)
+            numbers += std::to_string(i) + "\n";
+        Write("src/sub/n.txt", numbers);
+        Write("src/sub/deep/empty", "");
+        Write("src/.hidden", "secret");
+    }
+
+    testpacks::TempDir dir_;
+    std::string tmp_;
+};
+
+}  // namespace vpftest

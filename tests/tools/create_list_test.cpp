@@ -1,0 +1,116 @@
+// vpf create and vpf list: the pack a run writes and what list shows of it.
+#include <sstream>
+
+#include "archive/PackArchive.h"
+#include "platform/Scripted.h"
+#include "tests/tools/VpfRunner.h"
+
+namespace vpftest {
+namespace {
+
+class CreateListTest : public VpfTest {};
+
+TEST_F(CreateListTest, CreateWritesTheSamePackAsTheDesktopProgram) {
+    MakeTree();
+    Write("top.bin", Bytes(300, 0x41));
+    const RunResult r = Run({"create", "p.vpf", "src", "top.bin"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "");
+
+    // The archive's own AddFolder / AddFile, one file at a time, as the
+    // desktop program adds its command-line paths.
+    crateforge::ScriptedMessages messages;
+    crateforge::CPackArchive archive(&messages, nullptr, nullptr);
+    archive.CreateNew(Path("ref.vpf"));
+    ASSERT_EQ(archive.AddFolder(Path("src"), archive.root()), 1);
+    ASSERT_EQ(archive.AddFile(Path("top.bin"), archive.root()), 1);
+    ASSERT_EQ(archive.Save(), 1);
+    EXPECT_EQ(Read("p.vpf"), Read("ref.vpf"));
+    EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(CreateListTest, ListShowsPathsInPackOrderAndTheLongFormSizes) {
+    MakeTree();
+    ASSERT_EQ(Run({"create", "p.vpf", "src"}).code, 0);
+    RunResult r = Run({"list", "p.vpf"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "src/\nsrc/a.txt\nsrc/sub/\nsrc/sub/n.txt\nsrc/sub/deep/\nsrc/sub/deep/empty\n");
+
+    r = Run({"list", "-l", "p.vpf"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < r.out.size();) {
+        const std::size_t nl = r.out.find('\n', at);
+        lines.push_back(r.out.substr(at, nl - at));
+        at = nl + 1;
+    }
+    ASSERT_EQ(lines.size(), 8u) << r.out;
+    EXPECT_EQ(lines[0], "    Original       Packed  Ratio  Method  Name");
+    EXPECT_EQ(lines[2], "           6            6     0%  stored  src/a.txt");
+    EXPECT_EQ(lines[6], "           0            0     0%  stored  src/sub/deep/empty");
+    // n.txt: 8893 bytes of numbers, gzip well below that.
+    std::istringstream row(lines[4]);
+    std::uint64_t original = 0, packed = 0;
+    std::string ratio, method, name;
+    row >> original >> packed >> ratio >> method >> name;
+    EXPECT_EQ(original, 8893u);
+    EXPECT_LT(packed, original / 2);
+    EXPECT_EQ(method, "gzip");
+    EXPECT_EQ(name, "src/sub/n.txt");
+    const auto saved = 100 - static_cast<int>(static_cast<double>(packed) / original * 100.0);
+    EXPECT_EQ(ratio, std::to_string(saved) + "%");
+    EXPECT_NE(lines[7].find("3 files, 3 folders"), std::string::npos) << lines[7];
+}
+
+TEST_F(CreateListTest, CreateRefusesAnExistingFileUnlessOverwrite) {
+    MakeTree();
+    Write("p.vpf", "precious");
+    RunResult r = Run({"create", "p.vpf", "src"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("p.vpf: the file exists already"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadString("p.vpf"), "precious");
+    r = Run({"create", "--overwrite", "p.vpf", "src/a.txt"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Run({"list", "p.vpf"}).out, "a.txt\n");
+}
+
+TEST_F(CreateListTest, UnreadableInputsAreReportedAndTheRestIsPacked) {
+    MakeTree();
+    ASSERT_EQ(symlink("nowhere", Path("src/dangling").c_str()), 0);
+    const RunResult r = Run({"create", "p.vpf", "src", "missing.txt"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("missing.txt"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("src/dangling"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+    EXPECT_EQ(Run({"list", "p.vpf"}).out,
+              "src/\nsrc/a.txt\nsrc/sub/\nsrc/sub/n.txt\nsrc/sub/deep/\nsrc/sub/deep/empty\n");
+}
+
+TEST_F(CreateListTest, EmptyCreateOfAnEmptyFolderIsTheEmptyLayout) {
+    MakeDir("e");
+    ASSERT_EQ(Run({"create", "p.vpf", "e"}).code, 0);
+    // Header, root block with one folder record, then the empty block of "e".
+    EXPECT_EQ(Read("p.vpf").size(), 20u + 12 + 264 + 12);
+    EXPECT_EQ(Run({"list", "p.vpf"}).out, "e/\n");
+}
+
+TEST_F(CreateListTest, DotStandsForTheFolderItNames) {
+    MakeTree();
+    RunResult r = Run({"create", "p.vpf", "src/sub/."});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Run({"list", "p.vpf"}).out, "sub/\nsub/n.txt\nsub/deep/\nsub/deep/empty\n");
+}
+
+TEST_F(CreateListTest, ListPrintsControlBytesOfHostileNamesAsQuestionMarks) {
+    testpacks::Folder root;
+    root.files.push_back(testpacks::File("a\x1b[2Jb", testpacks::ToBytes("x")));
+    Write("h.vpf", testpacks::BuildPack(root));
+    const RunResult r = Run({"list", "h.vpf"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "a?[2Jb\n");
+}
+
+}  // namespace
+}  // namespace vpftest
