@@ -1,5 +1,6 @@
 // main.cpp - vpf, the command-line tool for packs: argument parsing, help
 // and dispatch to the verbs.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -97,6 +98,9 @@ bool ParseJobs(std::string_view text, unsigned& jobs) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit must fail a write with EFBIG, which is reported,
+    // rather than kill the tool halfway.
+    std::signal(SIGXFSZ, SIG_IGN);
     Options options;
     std::vector<std::string> positional;
     bool help = false, version = false, endOfOptions = false;

@@ -1,0 +1,74 @@
+// vpf convert: old packs of version 1.03 become packs of version 2.10.
+#include "tests/tools/VpfRunner.h"
+
+namespace vpftest {
+namespace {
+
+using testpacks::OldEntry;
+
+class ConvertTest : public VpfTest {
+  protected:
+    void WriteOld(const std::string& name) {
+        std::vector<OldEntry> entries;
+        entries.emplace_back("readme.txt", testpacks::ToBytes("plain text"));
+        entries.emplace_back("coded.bin", testpacks::SampleBytes(4000, 3), 1);
+        entries.emplace_back("skipped.bin", testpacks::ToBytes("gone"), 0, 23);
+        Write(name, testpacks::BuildOldPack(entries));
+    }
+};
+
+TEST_F(ConvertTest, DefaultNameTakesTheVpfExtensionAndKeepsTheOldPack) {
+    WriteOld("data.dat");
+    const Bytes old = Read("data.dat");
+    const RunResult r = Run({"convert", "data.dat"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Read("data.dat"), old);
+    EXPECT_EQ(Run({"list", "data.VPF"}).out, "readme.txt\ncoded.bin\n");
+    const Bytes coded = testpacks::SampleBytes(4000, 3);
+    EXPECT_EQ(Run({"cat", "data.VPF", "coded.bin"}).out, std::string(coded.begin(), coded.end()));
+    EXPECT_NE(Run({"list", "-l", "data.VPF"}).out.find("gzip    coded.bin"), std::string::npos);
+    EXPECT_EQ(Run({"check", "-q", "data.VPF"}).code, 0);
+}
+
+TEST_F(ConvertTest, ExplicitTargetAndExistingFiles) {
+    WriteOld("old.dat");
+    Write("new.vpf", "precious");
+    RunResult r = Run({"convert", "old.dat", "new.vpf"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("new.vpf: the file exists already"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadString("new.vpf"), "precious");
+    r = Run({"convert", "--overwrite", "old.dat", "new.vpf"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Run({"list", "new.vpf"}).out, "readme.txt\ncoded.bin\n");
+    // Already current: nothing to do, and nothing changes.
+    const Bytes current = Read("new.vpf");
+    r = Run({"convert", "new.vpf"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.err.find("nothing to convert"), std::string::npos);
+    EXPECT_EQ(Read("new.vpf"), current);
+}
+
+TEST_F(ConvertTest, OtherVerbsPointAtConvertForOldPacks) {
+    WriteOld("old.dat");
+    const RunResult r = Run({"list", "old.dat"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("old.dat: a PackFile of the old version 1.03; convert it first"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(Run({"check", "old.dat"}).code, 0);  // check reads both versions
+}
+
+TEST_F(ConvertTest, DamagedOldPackWritesNothing) {
+    std::vector<OldEntry> entries;
+    entries.emplace_back("x.bin", testpacks::SampleBytes(4000, 3), 1);
+    Bytes bytes = testpacks::BuildOldPack(entries);
+    bytes.resize(bytes.size() - 100);
+    Write("bad.dat", bytes);
+    const RunResult r = Run({"convert", "bad.dat"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("bad.dat"), std::string::npos);
+    EXPECT_FALSE(Exists("bad.VPF"));
+}
+
+}  // namespace
+}  // namespace vpftest

@@ -1,0 +1,129 @@
+// vpf add, rm, mv and mkdir: changes saved atomically, names not found, and
+// a full disk that leaves the previous pack intact.
+#include "tests/tools/VpfRunner.h"
+
+namespace vpftest {
+namespace {
+
+class EditTest : public VpfTest {
+  protected:
+    void Pack() {
+        MakeTree();
+        ASSERT_EQ(Run({"create", "p.vpf", "src"}).code, 0);
+    }
+    std::string List() { return Run({"list", "p.vpf"}).out; }
+};
+
+TEST_F(EditTest, AddIntoAFolderOfThePackMakesItWhenMissing) {
+    Pack();
+    Write("x.txt", "x");
+    RunResult r = Run({"add", "p.vpf", "-C", "new\\inner", "x.txt"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = Run({"add", "p.vpf", "-C", "src/sub", "x.txt"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(List(),
+              "src/\nsrc/a.txt\nsrc/sub/\nsrc/sub/n.txt\nsrc/sub/x.txt\nsrc/sub/deep/\n"
+              "src/sub/deep/empty\nnew/\nnew/inner/\nnew/inner/x.txt\n");
+    EXPECT_EQ(Run({"check", "-q", "p.vpf"}).code, 0);
+}
+
+TEST_F(EditTest, AddReplacesOnlyWhenTold) {
+    Pack();
+    MakeDir("other");
+    Write("other/A.TXT", "replacement");
+    RunResult r = Run({"add", "p.vpf", "-C", "src", "other/A.TXT"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.err.find("kept the existing A.TXT"), std::string::npos) << r.err;
+    EXPECT_EQ(Run({"cat", "p.vpf", "src/a.txt"}).out, "hello\n");
+    r = Run({"add", "--keep", "p.vpf", "-C", "src", "other/A.TXT"});
+    EXPECT_EQ(r.err, "");
+    r = Run({"add", "--overwrite", "p.vpf", "-C", "src", "other/A.TXT"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Run({"cat", "p.vpf", "src/a.txt"}).out, "replacement");
+    // The replacement keeps its place and takes the new name.
+    EXPECT_EQ(List().substr(0, 18), "src/\nsrc/A.TXT\nsrc");
+}
+
+TEST_F(EditTest, AddNeverPacksThePackItself) {
+    MakeDir("d");
+    Write("d/f.txt", "f");
+    ASSERT_EQ(Run({"create", "d/p.vpf", "d/f.txt"}).code, 0);
+    const RunResult r = Run({"add", "d/p.vpf", "d"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Run({"list", "d/p.vpf"}).out, "f.txt\nd/\nd/f.txt\n");
+}
+
+TEST_F(EditTest, RemoveFilesAndFoldersAndReportMissingNames) {
+    Pack();
+    RunResult r = Run({"rm", "p.vpf", "src/sub", "SRC/A.TXT", "src/none"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("p.vpf: no file or folder named src/none"), std::string::npos) << r.err;
+    EXPECT_EQ(List(), "src/\n");
+    // The header count follows: the strict check agrees.
+    EXPECT_EQ(Run({"check", "-q", "p.vpf"}).code, 0);
+}
+
+TEST_F(EditTest, MoveRenamesAndMovesBetweenFolders) {
+    Pack();
+    ASSERT_EQ(Run({"mv", "p.vpf", "src/a.txt", "src/A.txt"}).code, 0);  // case only
+    ASSERT_EQ(Run({"mv", "p.vpf", "src/A.txt", "src/sub/deep"}).code, 0);
+    ASSERT_EQ(Run({"mv", "p.vpf", "src/sub", "top"}).code, 0);
+    EXPECT_EQ(List(), "src/\ntop/\ntop/n.txt\ntop/deep/\ntop/deep/empty\ntop/deep/A.txt\n");
+    EXPECT_EQ(Run({"cat", "p.vpf", "top/deep/A.txt"}).out, "hello\n");
+    EXPECT_EQ(Run({"check", "-q", "p.vpf"}).code, 0);
+    const std::string before = List();
+    const Bytes packBefore = Read("p.vpf");
+
+    RunResult r = Run({"mv", "p.vpf", "top", "top/deep"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("into itself"), std::string::npos) << r.err;
+    r = Run({"mv", "p.vpf", "top/n.txt", "top/deep/a.txt"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("exists already"), std::string::npos) << r.err;
+    r = Run({"mv", "p.vpf", "nothing", "x"});
+    EXPECT_EQ(r.code, 1);
+    r = Run({"mv", "p.vpf", "top/n.txt", "missing/x"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(Read("p.vpf"), packBefore);
+}
+
+TEST_F(EditTest, MakeDirMakesParentsAndKeepsExistingFolders) {
+    Pack();
+    ASSERT_EQ(Run({"mkdir", "p.vpf", "a/b/c", "src"}).code, 0);
+    EXPECT_EQ(List().substr(List().size() - 15), "a/\na/b/\na/b/c/\n");
+    EXPECT_EQ(Run({"mkdir", "p.vpf", "a/../b"}).code, 2);
+}
+
+TEST_F(EditTest, AFullDiskKeepsThePreviousPack) {
+    Pack();
+    const Bytes before = Read("p.vpf");
+    Write("big.bin", testpacks::SampleBytes(200000, 9));
+    // Writes are limited to less than the new pack needs.
+    const RunResult r = Run({"add", "p.vpf", "big.bin"}, before.size() + 1000);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("Unable to save the PackFile"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(Read("p.vpf"), before);
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir_.Path().c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::string(e->d_name).rfind(".TMP", 0) == 0)
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    EXPECT_TRUE(names.empty());
+}
+
+TEST_F(EditTest, ChangingAMissingPackFails) {
+    Write("x.txt", "x");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"add", "none.vpf", "x.txt"}, {"rm", "none.vpf", "x"}, {"mkdir", "none.vpf", "x"}}) {
+        const RunResult r = Run(args);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find("none.vpf"), std::string::npos);
+    }
+    EXPECT_FALSE(Exists("none.vpf"));
+}
+
+}  // namespace
+}  // namespace vpftest
