@@ -1,0 +1,157 @@
+// vpf check: a sound pack passes; each kind of damage is reported with the
+// offset where it lies, and exit status 1.
+#include <functional>
+
+#include "tests/tools/VpfRunner.h"
+
+namespace vpftest {
+namespace {
+
+using pack::PackMethod;
+using testpacks::File;
+using testpacks::Folder;
+using testpacks::PackLayout;
+
+Folder SampleTree() {
+    Folder root;
+    root.files = {File("a.txt", testpacks::ToBytes("stored bytes")),
+                  File("b.gz", testpacks::SampleBytes(6000, 2), PackMethod::Gzip),
+                  File("c.lz", testpacks::SampleBytes(6000, 3), PackMethod::Lzrw3a)};
+    Folder sub("A");
+    sub.files = {File("x.bin", testpacks::SampleBytes(3000, 4), PackMethod::Gzip)};
+    root.folders = {sub};
+    return root;
+}
+
+struct Damage {
+    const char* what;
+    std::function<void(Folder&)> tree;                     // changes before building
+    std::function<void(Bytes&, const PackLayout&)> bytes;  // changes after building
+    std::function<std::uint64_t(const Bytes&, const PackLayout&)> offset;
+    const char* reason;
+};
+
+class CheckTest : public VpfTest {};
+
+TEST_F(CheckTest, SoundPacksOfBothVersionsPass) {
+    Write("p.vpf", testpacks::BuildPack(SampleTree()));
+    RunResult r = Run({"check", "p.vpf"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "p.vpf: OK, version 2.10, 4 files in 1 folders, " +
+                         std::to_string(Read("p.vpf").size()) + " bytes\n");
+    std::vector<testpacks::OldEntry> old;
+    old.emplace_back("a", testpacks::SampleBytes(900, 5), 1);
+    old.emplace_back("b", testpacks::ToBytes("raw"));
+    Write("o.dat", testpacks::BuildOldPack(old));
+    r = Run({"check", "-q", "o.dat"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CheckTest, EachDamageIsReportedAtItsOffset) {
+    const auto none = [](Folder&) {};
+    const auto keep = [](Bytes&, const PackLayout&) {};
+    const std::vector<Damage> cases = {
+        {"truncated", none, [](Bytes& b, const PackLayout&) { b.resize(b.size() - 5); },
+         [](const Bytes&, const PackLayout& l) { return l.dataOffsets[3] + 4; },
+         "run past the end"},
+        {"truncated directory", none, [](Bytes& b, const PackLayout&) { b.resize(300); },
+         [](const Bytes&, const PackLayout&) { return 20; }, "runs past the end"},
+        {"bad data offset", none,
+         [](Bytes& b, const PackLayout& l) {
+             testpacks::PatchU32(b, l.fileRecordOffsets[1] + 260,
+                                 testpacks::PeekU32(b, l.fileRecordOffsets[1] + 260) + 1);
+         },
+         [](const Bytes&, const PackLayout& l) { return l.fileRecordOffsets[1] + 260; },
+         "data offset"},
+        {"bad block offset", none,
+         [](Bytes& b, const PackLayout& l) {
+             testpacks::PatchU32(b, l.folderRecordOffsets[0] + 260, 7);
+         },
+         [](const Bytes&, const PackLayout& l) { return l.folderRecordOffsets[0] + 260; },
+         "block offset"},
+        {"bad subtree size", none,
+         [](Bytes& b, const PackLayout&) { testpacks::PatchU32(b, 20, 12); },
+         [](const Bytes&, const PackLayout&) { return 20; }, "subtree size"},
+        {"bad header count", none,
+         [](Bytes& b, const PackLayout&) { testpacks::PatchU32(b, 16, 5); },
+         [](const Bytes&, const PackLayout&) { return 16; }, "counts 5 files"},
+        {"bad gzip", none,
+         [](Bytes& b, const PackLayout& l) { b[l.dataOffsets[1] + 9 + 100] ^= 0xFF; },
+         [](const Bytes&, const PackLayout& l) { return l.dataOffsets[1] + 9; },
+         "b.gz: corrupt gzip"},
+        {"bad lzrw",
+         [](Folder& f) {
+             Bytes block = testpacks::EncodeContent(f.files[2].content, PackMethod::Lzrw3a);
+             block.resize(block.size() / 2);
+             f.files[2].stored = block;
+         },
+         keep, [](const Bytes&, const PackLayout& l) { return l.dataOffsets[2] + 9; },
+         "c.lz: corrupt LZRW3-A"},
+        {"lzrw claims too much", [](Folder& f) { f.files[2].originalSize = 0x7FFFFFFF; }, keep,
+         [](const Bytes&, const PackLayout& l) { return l.dataOffsets[2]; }, "cannot hold"},
+        {"unknown method", [](Folder& f) { f.files[0].methodByte = 3; }, keep,
+         [](const Bytes&, const PackLayout& l) { return l.dataOffsets[0] + 8; },
+         "unknown method 3"},
+        {"stored size mismatch", [](Folder& f) { f.files[0].originalSize = 99; }, keep,
+         [](const Bytes&, const PackLayout& l) { return l.dataOffsets[0]; }, "stored entry"},
+        {"trailing bytes", none, [](Bytes& b, const PackLayout&) { b.push_back(0); },
+         [](const Bytes& b, const PackLayout&) { return b.size() - 1; }, "1 bytes follow"},
+        {"duplicate name", [](Folder& f) { f.files[1].name = "A.TXT"; }, keep,
+         [](const Bytes&, const PackLayout& l) { return l.fileRecordOffsets[1]; }, "appears twice"},
+        {"unsafe name", [](Folder& f) { f.folders[0].name = ".."; }, keep,
+         [](const Bytes&, const PackLayout& l) { return l.folderRecordOffsets[0]; },
+         "cannot be used as a file name"},
+        {"unknown version", none, [](Bytes& b, const PackLayout&) { b[7] = '9'; },
+         [](const Bytes&, const PackLayout&) { return 4; }, "unknown PackFile version"},
+    };
+    for (const Damage& d : cases) {
+        Folder tree = SampleTree();
+        d.tree(tree);
+        PackLayout layout;
+        Bytes bytes = testpacks::BuildPack(tree, &layout);
+        d.bytes(bytes, layout);
+        Write("d.vpf", bytes);
+        const RunResult r = Run({"check", "d.vpf"});
+        EXPECT_EQ(r.code, 1) << d.what;
+        const std::string expected =
+            "vpf: d.vpf: damaged at offset " + std::to_string(d.offset(bytes, layout)) + ": ";
+        EXPECT_EQ(r.err.rfind(expected, 0), 0u) << d.what << ": " << r.err;
+        EXPECT_NE(r.err.find(d.reason), std::string::npos) << d.what << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << d.what;
+        EXPECT_EQ(r.out, "") << d.what;
+    }
+    EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(CheckTest, DamagedOldPacksAreReportedToo) {
+    std::vector<testpacks::OldEntry> old;
+    old.emplace_back("a", testpacks::SampleBytes(900, 5), 1);
+    testpacks::OldPackLayout layout;
+    Bytes bytes = testpacks::BuildOldPack(old, &layout);
+    Bytes cut(bytes.begin(), bytes.end() - 10);
+    Write("o.dat", cut);
+    RunResult r = Run({"check", "o.dat"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("o.dat: damaged at offset " + std::to_string(layout.entryOffsets[0] + 48) +
+                         ": a: its "),
+              std::string::npos)
+        << r.err;
+    bytes.resize(layout.entryOffsets[0] + 60 + 200);  // a block cut inside its body
+    testpacks::PatchU32(bytes, layout.entryOffsets[0] + 48, 200);
+    Write("o.dat", bytes);
+    r = Run({"check", "o.dat"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("o.dat: damaged at offset " + std::to_string(layout.entryOffsets[0] + 60) +
+                         ": a: "),
+              std::string::npos)
+        << r.err;
+    testpacks::PatchU32(bytes, 12, 1 << 30);
+    Write("o.dat", bytes);
+    r = Run({"check", "o.dat"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("damaged at offset 12: entry 1"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace vpftest
