@@ -197,6 +197,10 @@ CBuilderDlg::CBuilderDlg(Services services, QWidget* parent) : QWidget(parent, Q
 
 CBuilderDlg::~CBuilderDlg() {
     qApp->removeEventFilter(this);
+    // A rename still open ends while the list goes; the window is gone by then.
+    if (listControl != nullptr && listControl->Delegate() != nullptr) {
+        listControl->Delegate()->SetEndHandler({});
+    }
     ReleaseArchive();
     workspace.reset();
 }

@@ -390,6 +390,12 @@ QtListControl::QtListControl(QTreeWidget* tree, QtIconProvider* icons)
     tree->setItemDelegate(delegate);
 }
 
+QtListControl::~QtListControl() {
+    if (delegate != nullptr) {
+        delegate->SetEndHandler({});
+    }
+}
+
 QTreeWidgetItem* QtListControl::Row(int row) const {
     if (row < 0 || row >= tree->topLevelItemCount()) {
         return nullptr;

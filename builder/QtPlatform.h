@@ -154,6 +154,9 @@ class LabelEditDelegate : public QStyledItemDelegate {
 class QtListControl : public ListControl {
   public:
     QtListControl(QTreeWidget* tree, QtIconProvider* icons);
+    // An editor still open closes when its view goes; by then nobody may be
+    // left to hear about it, so the handler is dropped first.
+    ~QtListControl() override;
     void DeleteAllRows() override;
     void InsertRow(int index, std::string_view text, int iconIndex, PackEntry* data) override;
     void SetCellText(int row, int column, std::string_view text) override;
@@ -166,14 +169,14 @@ class QtListControl : public ListControl {
     void EditLabel(int row) override;
 
     QTreeWidget* Tree() const { return tree; }
-    LabelEditDelegate* Delegate() const { return delegate; }
+    LabelEditDelegate* Delegate() const { return delegate.data(); }
 
   private:
     QTreeWidgetItem* Row(int row) const;
 
     QTreeWidget* tree;
     QtIconProvider* icons;
-    LabelEditDelegate* delegate;
+    QPointer<LabelEditDelegate> delegate;
 };
 
 // A QProgressBar with the interface's 32-bit unsigned range. QProgressBar

@@ -119,3 +119,25 @@ TEST_F(AcceleratorTest, AnotherWindowKeepsThemOff) {
 
 }  // namespace
 }  // namespace crateforge
+
+namespace crateforge {
+namespace {
+
+TEST_F(AcceleratorTest, ClosingOrDestroyingWithAnEditorOpenIsSafe) {
+    ASSERT_NE(OpenEditor("c.dat"), nullptr);
+    window->OnCancel();
+    Settle();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(RowOf("c.dat"), -1);
+    window.reset();
+
+    MakeWindow({"\\o", SamplePack("again.vpf")});
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ASSERT_NE(OpenEditor("b.txt"), nullptr);
+    window.reset();  // the editor goes with its view, after the window's members
+    Settle();
+}
+
+}  // namespace
+}  // namespace crateforge
