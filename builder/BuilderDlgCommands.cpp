@@ -108,7 +108,8 @@ CContentCommands::CContentCommands(CBuilderDlg& window) : QObject(&window), wind
     window.setAcceptDrops(true);
     window.installEventFilter(this);
     if (QTreeWidget* list = window.ListView()) {
-        list->viewport()->installEventFilter(this);
+        listViewport = list->viewport();
+        listViewport->installEventFilter(this);
     }
 }
 
@@ -540,10 +541,12 @@ bool CContentCommands::eventFilter(QObject* watched, QEvent* event) {
         return QObject::eventFilter(watched, event);
     }
 
-    QTreeWidget* list = window.ListView();
-    if (list != nullptr && watched == list->viewport()) {
+    // Compared before the window is touched: events still arrive while the
+    // window is being taken apart.
+    if (listViewport != nullptr && watched == listViewport) {
         switch (event->type()) {
             case QEvent::MouseButtonPress: {
+                QTreeWidget* list = window.ListView();
                 auto* mouse = static_cast<QMouseEvent*>(event);
                 dragStart.reset();
                 if (mouse->button() == Qt::LeftButton &&
@@ -553,6 +556,7 @@ bool CContentCommands::eventFilter(QObject* watched, QEvent* event) {
                 break;
             }
             case QEvent::MouseMove: {
+                QTreeWidget* list = window.ListView();
                 auto* mouse = static_cast<QMouseEvent*>(event);
                 if (dragStart && (mouse->buttons() & Qt::LeftButton) &&
                     (mouse->position().toPoint() - *dragStart).manhattanLength() >=

@@ -15,6 +15,8 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QPointer>
+#include <QWidget>
 #include <memory>
 #include <optional>
 #include <string>
@@ -83,6 +85,7 @@ class CContentCommands : public QObject {
 
     CBuilderDlg& window;
     std::optional<QPoint> dragStart;
+    QPointer<QWidget> listViewport;
 };
 
 }  // namespace crateforge
