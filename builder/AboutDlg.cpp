@@ -10,6 +10,7 @@
 #include <QPainterPath>
 #include <QPushButton>
 
+#include "builder/DialogUnits.h"
 #include "builder/QtPlatform.h"
 
 namespace crateforge {
@@ -19,9 +20,6 @@ namespace {
 // The template's size and control rectangles, in dialog units.
 constexpr int kDialogWidth = 264;
 constexpr int kDialogHeight = 130;
-struct UnitRect {
-    int x, y, width, height;
-};
 constexpr UnitRect kPictureRect{6, 6, 111, 95};
 constexpr UnitRect kTitleRect{126, 10, 132, 36};
 constexpr UnitRect kWebRect{126, 54, 132, 12};
@@ -227,14 +225,17 @@ CAboutDlg::CAboutDlg(ShellService* shell, QWidget* parent)
     setModal(true);
     setMouseTracking(true);
 
-    const QFontMetrics metrics(font());
-    const int unitX = std::max(1, metrics.averageCharWidth());
-    const int unitY = std::max(1, metrics.height());
-    auto place = [&](QWidget* widget, const UnitRect& r) {
-        widget->setGeometry(r.x * unitX / 4, r.y * unitY / 8, r.width * unitX / 4,
-                            r.height * unitY / 8);
-    };
-    setFixedSize(kDialogWidth * unitX / 4, kDialogHeight * unitY / 8);
+    // Every text must fit its control: the link texts in the link font.
+    DialogUnits units(font());
+    QFont linkMeasure(font());
+    linkMeasure.setPixelSize(kLinkFontHeight);
+    linkMeasure.setUnderline(true);
+    const QFontMetrics linkMetrics(linkMeasure);
+    units.Fit(linkMetrics.horizontalAdvance(QString::fromLatin1(kWebAddress)) + 8, kWebRect.width);
+    units.Fit(linkMetrics.horizontalAdvance(QString::fromLatin1(kSupportMailAddress)) + 8,
+              kSupportRect.width);
+    auto place = [&](QWidget* widget, const UnitRect& r) { widget->setGeometry(units.Pixels(r)); };
+    setFixedSize(units.X(kDialogWidth), units.Y(kDialogHeight));
 
     place(new AboutPicture(this), kPictureRect);
 
@@ -247,6 +248,7 @@ CAboutDlg::CAboutDlg(ShellService* shell, QWidget* parent)
     title->setAlignment(Qt::AlignCenter);
     title->setAttribute(Qt::WA_TransparentForMouseEvents);
     place(title, kTitleRect);
+    title->setWordWrap(true);
 
     // The empty statics the links draw into; the box gets the mouse over them.
     const UnitRect* rects[3] = {&kWebRect, &kInfoRect, &kSupportRect};

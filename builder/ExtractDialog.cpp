@@ -17,6 +17,7 @@
 #include "archive/EntryData.h"
 #include "archive/PackEntry.h"
 #include "archive/PackFolder.h"
+#include "builder/DialogUnits.h"
 #include "builder/QtPlatform.h"
 #include "platform/FileSystem.h"
 
@@ -27,9 +28,6 @@ namespace {
 // The template's size and control rectangles, in dialog units.
 constexpr int kDialogWidth = 232;
 constexpr int kDialogHeight = 76;
-struct UnitRect {
-    int x, y, width, height;
-};
 constexpr UnitRect kDestinationRect{6, 6, 204, 12};
 constexpr UnitRect kBrowseRect{210, 6, 18, 12};
 constexpr UnitRect kExtractAllRect{6, 24, 108, 12};
@@ -110,47 +108,51 @@ CExtractDialog::CExtractDialog(MessageService* messages, DialogService* dialogs,
     setWindowTitle(QString::fromLatin1(kExtractCaption));
     setModal(true);
 
-    // Dialog units in this font: a quarter of the average character width
-    // across, an eighth of the line height down.
-    const QFontMetrics metrics(font());
-    const int unitX = std::max(1, metrics.averageCharWidth());
-    const int unitY = std::max(1, metrics.height());
-    auto place = [&](QWidget* widget, const UnitRect& r) {
-        widget->setGeometry(r.x * unitX / 4, r.y * unitY / 8, r.width * unitX / 4,
-                            r.height * unitY / 8);
-    };
-    setFixedSize(kDialogWidth * unitX / 4, kDialogHeight * unitY / 8);
-
     destinationEdit = new QLineEdit(this);
     destinationEdit->setObjectName(QStringLiteral("destinationEdit"));
-    place(destinationEdit, kDestinationRect);
 
     browseButton = new QPushButton(QStringLiteral(".."), this);
     browseButton->setObjectName(QStringLiteral("browseButton"));
     browseButton->setAutoDefault(false);
-    place(browseButton, kBrowseRect);
 
     extractAllRadio = new QRadioButton(QString::fromLatin1(kExtractAllText), this);
     extractAllRadio->setObjectName(QStringLiteral("extractAllRadio"));
-    place(extractAllRadio, kExtractAllRect);
 
     extractSelectedRadio = new QRadioButton(QString::fromLatin1(kExtractSelectedText), this);
     extractSelectedRadio->setObjectName(QStringLiteral("extractSelectedRadio"));
-    place(extractSelectedRadio, kExtractSelectedRect);
 
     overwriteCheck = new QCheckBox(QString::fromLatin1(kOverwriteText), this);
     overwriteCheck->setObjectName(QStringLiteral("overwriteCheck"));
-    place(overwriteCheck, kOverwriteRect);
 
     okButton = new QPushButton(QStringLiteral("OK"), this);
     okButton->setObjectName(QStringLiteral("okButton"));
     okButton->setDefault(true);
-    place(okButton, kOkRect);
 
     cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
     cancelButton->setObjectName(QStringLiteral("cancelButton"));
     cancelButton->setAutoDefault(false);
-    place(cancelButton, kCancelRect);
+
+    // Every text must fit its control; then the template's rectangles.
+    DialogUnits units(font());
+    const std::pair<QWidget*, UnitRect> placed[] = {
+        {destinationEdit, kDestinationRect}, {browseButton, kBrowseRect},
+        {extractAllRadio, kExtractAllRect},  {extractSelectedRadio, kExtractSelectedRect},
+        {overwriteCheck, kOverwriteRect},    {okButton, kOkRect},
+        {cancelButton, kCancelRect},
+    };
+    for (const auto& [widget, rect] : placed) {
+        if (auto* button = qobject_cast<QPushButton*>(widget)) {
+            // The text and a little room; the style's minimum button width
+            // does not matter for a ".." button.
+            units.Fit(button->fontMetrics().horizontalAdvance(button->text()) + 12, rect.width);
+        } else if (widget != destinationEdit) {
+            units.Fit(widget->sizeHint().width(), rect.width);
+        }
+    }
+    for (const auto& [widget, rect] : placed) {
+        widget->setGeometry(units.Pixels(rect));
+    }
+    setFixedSize(units.X(kDialogWidth), units.Y(kDialogHeight));
 
     connect(browseButton, &QPushButton::clicked, this, &CExtractDialog::OnBrowse);
     connect(extractAllRadio, &QRadioButton::clicked, this, &CExtractDialog::OnExtractAll);
