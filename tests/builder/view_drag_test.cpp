@@ -59,6 +59,19 @@ TEST_F(ViewDragTest, ViewWritesTheFileWithoutExecuteBitsAndOpensIt) {
     EXPECT_TRUE(messages.Calls().empty());
 }
 
+TEST_F(ViewDragTest, ViewTakesTheExecuteBitsOffAFileWrittenAgain) {
+    OpenMixed();
+    // An earlier file at the workspace path that became executable.
+    testpacks::WriteFile(WorkspaceFile("run.sh"), testpacks::ToBytes("old"));
+    ASSERT_EQ(::chmod(WorkspaceFile("run.sh").c_str(), 0755), 0);
+    Select({"run.sh"});
+    Trigger(Command::View);
+    ASSERT_EQ(shell.Calls().size(), 1u);
+    EXPECT_EQ(ReadText(WorkspaceFile("run.sh")), "#!/bin/sh\necho hi\n");
+    EXPECT_EQ(Mode(WorkspaceFile("run.sh")) & 0111, 0u);
+    EXPECT_EQ(Mode(WorkspaceFile("run.sh")) & 0600, 0600u);
+}
+
 TEST_F(ViewDragTest, ViewOfAGzipFileDecodesIt) {
     OpenMixed();
     Select({"Docs"});
