@@ -48,7 +48,8 @@ class VpfTest : public ::testing::Test {
 
     // Runs vpf with `args`; `fileSizeLimit` > 0 limits the size of files the
     // child may write.
-    RunResult Run(const std::vector<std::string>& args, rlim_t fileSizeLimit = 0) {
+    RunResult Run(const std::vector<std::string>& args, rlim_t fileSizeLimit = 0,
+                  long* maxRssKb = nullptr) {
         const std::string outPath = dir_.File(".out"), errPath = dir_.File(".err");
         std::vector<std::string> all{VPF_BINARY};
         all.insert(all.end(), args.begin(), args.end());
@@ -79,10 +80,13 @@ class VpfTest : public ::testing::Test {
         }
         RunResult r;
         int status = 0;
-        if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        struct rusage usage {};
+        if (pid > 0 && wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status))
             r.code = WEXITSTATUS(status);
         else
             r.code = 1000 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+        if (maxRssKb)
+            *maxRssKb = usage.ru_maxrss;
         r.out = ReadText(outPath);
         r.err = ReadText(errPath);
         return r;
