@@ -35,14 +35,6 @@ constexpr std::uint64_t kMaxPackSize = UINT32_MAX;
 constexpr std::uint64_t kLzrwMaxExpansion = 9;
 constexpr std::size_t kWriteBufferSize = 1 << 20;
 
-std::string WithName(const char* pattern, std::string_view name) {
-    std::string text = pattern;
-    const std::size_t at = text.find("%s");
-    if (at != std::string::npos)
-        text.replace(at, 2, name);
-    return text;
-}
-
 std::string_view StripOneTrailingSlash(std::string_view path) {
     if (path.size() > 1 && path.back() == '/')
         path.remove_suffix(1);

@@ -39,15 +39,6 @@ namespace crateforge {
 
 namespace {
 
-std::string WithName(const char* format, std::string_view name) {
-    std::string text(format);
-    const std::size_t at = text.find("%s");
-    if (at != std::string::npos) {
-        text.replace(at, 2, name);
-    }
-    return text;
-}
-
 std::string Numbered(const char* format, int number) {
     std::string text(format);
     const std::size_t at = text.find("%d");

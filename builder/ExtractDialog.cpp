@@ -36,15 +36,6 @@ constexpr UnitRect kOverwriteRect{144, 24, 84, 12};
 constexpr UnitRect kOkRect{6, 54, 50, 14};
 constexpr UnitRect kCancelRect{174, 54, 50, 14};
 
-std::string WithName(const char* format, std::string_view name) {
-    std::string text(format);
-    const std::size_t at = text.find("%s");
-    if (at != std::string::npos) {
-        text.replace(at, 2, name);
-    }
-    return text;
-}
-
 // Whether the target counts as present: a file that can be opened for
 // reading. A directory of that name does not (opening it to write fails
 // later, with the message).

@@ -163,16 +163,7 @@ MessageAnswer QtMessageService::ShowMessage(std::string_view caption, std::strin
         default:
             break;
     }
-    // Closed by the window's frame.
-    switch (buttons) {
-        case MessageButtons::Ok:
-            return MessageAnswer::Ok;
-        case MessageButtons::YesNo:
-            return MessageAnswer::No;
-        case MessageButtons::YesNoCancel:
-            return MessageAnswer::Cancel;
-    }
-    return MessageAnswer::Cancel;
+    return ClosedAnswer(buttons);  // closed by the window's frame
 }
 
 // ---------------------------------------------------------------------------

@@ -43,8 +43,31 @@ inline constexpr char kAppCaption[] = "Crateforge";
 enum class MessageButtons { Ok, YesNo, YesNoCancel };
 enum class MessageAnswer { Ok, Yes, No, Cancel };
 
+// The answer of a box closed by its frame instead of a button.
+constexpr MessageAnswer ClosedAnswer(MessageButtons buttons) {
+    switch (buttons) {
+        case MessageButtons::Ok:
+            return MessageAnswer::Ok;
+        case MessageButtons::YesNo:
+            return MessageAnswer::No;
+        case MessageButtons::YesNoCancel:
+            return MessageAnswer::Cancel;
+    }
+    return MessageAnswer::Cancel;
+}
+
+// A message pattern with its "%s" replaced by a name (the names come from
+// packs and disks, so they are never used as a printf format).
+inline std::string WithName(std::string_view pattern, std::string_view name) {
+    std::string text(pattern);
+    const std::size_t at = text.find("%s");
+    if (at != std::string::npos)
+        text.replace(at, 2, name);
+    return text;
+}
+
 class MessageService {
-public:
+  public:
     virtual ~MessageService() = default;
     // Shows a modal box owned by the main window (or the open dialog) and
     // returns the button chosen. Closing the box counts as No for YesNo, as
@@ -54,7 +77,7 @@ public:
 };
 
 class ListControl {
-public:
+  public:
     virtual ~ListControl() = default;
     virtual void DeleteAllRows() = 0;
     // Inserts a row at `index` (0 .. RowCount()) with its column 0 text, its
@@ -64,7 +87,8 @@ public:
     virtual void SetCellText(int row, int column, std::string_view text) = 0;
     // Reorders the rows with `compare(a, b)` on their row data (< 0: a first).
     // The sort is stable, so rows the comparator calls equal keep their order.
-    virtual void SortRows(const std::function<int(const PackEntry*, const PackEntry*)>& compare) = 0;
+    virtual void SortRows(
+        const std::function<int(const PackEntry*, const PackEntry*)>& compare) = 0;
 
     virtual int RowCount() const = 0;
     virtual std::string RowText(int row, int column = 0) const = 0;
@@ -77,7 +101,7 @@ public:
 };
 
 class ProgressControl {
-public:
+  public:
     virtual ~ProgressControl() = default;
     virtual void SetRange(std::uint32_t low, std::uint32_t high) = 0;
     virtual void SetPosition(std::uint32_t position) = 0;
@@ -85,7 +109,7 @@ public:
 };
 
 class IconProvider {
-public:
+  public:
     virtual ~IconProvider() = default;
     virtual int FolderIconIndex() = 0;
     // The icon of a file type, chosen by the name alone (the disk is not read).
@@ -106,7 +130,7 @@ struct SaveFileRequest {
 };
 
 class DialogService {
-public:
+  public:
     virtual ~DialogService() = default;
     // Full paths chosen, in the dialog's order; empty when cancelled.
     virtual std::vector<std::string> OpenFiles(const OpenFileRequest& request) = 0;
@@ -117,7 +141,7 @@ public:
 };
 
 class ShellService {
-public:
+  public:
     virtual ~ShellService() = default;
     // Opens a path or a link ("https://...", "mailto:...") with the desktop's
     // program for it. The result is not reported.
@@ -125,7 +149,7 @@ public:
 };
 
 class CursorService {
-public:
+  public:
     virtual ~CursorService() = default;
     virtual void SetWaitCursor(bool wait) = 0;
 };

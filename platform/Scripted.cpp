@@ -5,20 +5,6 @@
 
 namespace crateforge {
 
-namespace {
-MessageAnswer ClosedAnswer(MessageButtons buttons) {
-    switch (buttons) {
-        case MessageButtons::Ok:
-            return MessageAnswer::Ok;
-        case MessageButtons::YesNo:
-            return MessageAnswer::No;
-        case MessageButtons::YesNoCancel:
-            return MessageAnswer::Cancel;
-    }
-    return MessageAnswer::Cancel;
-}
-}  // namespace
-
 MessageAnswer ScriptedMessages::ShowMessage(std::string_view caption, std::string_view text,
                                             MessageButtons buttons) {
     Call call{std::string(caption), std::string(text), buttons, ClosedAnswer(buttons), false};
