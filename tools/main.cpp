@@ -63,7 +63,7 @@ int Usage(const std::string& text) {
     return vpf::kExitUsage;
 }
 
-struct VerbSpec {
+struct VerbEntry {
     const char* name;
     int (*run)(const Options&);
     std::size_t minArgs;
@@ -72,7 +72,7 @@ struct VerbSpec {
 
 constexpr std::size_t kMany = static_cast<std::size_t>(-1);
 
-constexpr VerbSpec kVerbs[] = {
+constexpr VerbEntry kVerbs[] = {
     {"create", vpf::RunCreate, 2, kMany}, {"add", vpf::RunAdd, 2, kMany},
     {"list", vpf::RunList, 1, 1},         {"extract", vpf::RunExtract, 1, kMany},
     {"cat", vpf::RunCat, 2, 2},           {"rm", vpf::RunRemove, 2, kMany},
@@ -187,11 +187,11 @@ int main(int argc, char** argv) {
     options.verb = positional.front();
     options.args.assign(positional.begin() + 1, positional.end());
 
-    const VerbSpec* spec = nullptr;
-    for (const VerbSpec& v : kVerbs)
+    const VerbEntry* chosen = nullptr;
+    for (const VerbEntry& v : kVerbs)
         if (options.verb == v.name)
-            spec = &v;
-    if (!spec)
+            chosen = &v;
+    if (!chosen)
         return Usage("unknown verb \"" + options.verb + "\"");
     for (const std::string& o : seenVerbOptions) {
         const bool fits = (o == "-l" && options.verb == "list") ||
@@ -200,9 +200,9 @@ int main(int argc, char** argv) {
         if (!fits)
             return Usage("the option " + o + " does not apply to " + options.verb);
     }
-    if (options.args.size() < spec->minArgs)
+    if (options.args.size() < chosen->minArgs)
         return Usage(options.verb + ": too few arguments");
-    if (options.args.size() > spec->maxArgs)
+    if (options.args.size() > chosen->maxArgs)
         return Usage(options.verb + ": too many arguments");
-    return spec->run(options);
+    return chosen->run(options);
 }
