@@ -17,7 +17,7 @@
 namespace crateforge {
 
 namespace {
-constexpr std::uint64_t kLzrwMaxExpansion = 9;
+constexpr std::uint64_t kLzrwMaxExpansion = codec::LzrwMaxExpansion;
 const char kSizeMismatch[] = "the decoded size differs from the original size";
 
 codec::GzBuffer Allocate(std::uint32_t length) {

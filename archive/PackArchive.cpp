@@ -29,10 +29,8 @@ namespace crateforge {
 namespace {
 
 constexpr std::uint64_t kMaxPackSize = UINT32_MAX;
-// An LZRW3-A block yields at most 18 bytes per 2-byte copy item (plus the
-// control words), so a block cannot decode to more than this many times its
-// own size; larger claims are damaged and are refused before allocating.
-constexpr std::uint64_t kLzrwMaxExpansion = 9;
+// Larger LZRW3-A size claims are damaged and refused before allocating.
+constexpr std::uint64_t kLzrwMaxExpansion = codec::LzrwMaxExpansion;
 constexpr std::size_t kWriteBufferSize = 1 << 20;
 
 std::string_view StripOneTrailingSlash(std::string_view path) {

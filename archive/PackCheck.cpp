@@ -16,6 +16,7 @@
 #include "archive/EntryData.h"
 #include "archive/PackEntry.h"
 #include "archive/PackFolder.h"
+#include "codec/Lzrw.h"
 #include "format/PackFormat.h"
 #include "platform/FileSystem.h"
 
@@ -24,9 +25,8 @@ namespace crateforge {
 namespace {
 
 constexpr std::uint64_t kMaxPackSize = UINT32_MAX;
-// Per 16 items an LZRW3-A group takes at least 2 + 2 * 16 bytes and yields at
-// most 18 * 16; the block header and one partial group add a little.
-constexpr std::uint64_t kLzrwMaxExpansion = 9;
+// The block header and one partial group add a little to the codec's bound.
+constexpr std::uint64_t kLzrwMaxExpansion = codec::LzrwMaxExpansion;
 constexpr std::uint64_t kLzrwSlack = 64;
 
 std::string Lower(std::string_view name) {

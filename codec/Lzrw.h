@@ -32,6 +32,11 @@ inline constexpr std::uint32_t LzrwWorkMemorySize = 16400;
 // too large and falls back to a stored copy.
 inline constexpr std::uint32_t LzrwCompressSlack = 32;
 
+// No block decodes to more than this many times its own length: a copy item
+// takes 2 bytes (plus its share of a control word) and yields at most 18.
+// Callers refuse larger size claims before allocating the output.
+inline constexpr std::uint64_t LzrwMaxExpansion = 9;
+
 enum class LzrwAction : std::uint8_t { Compress = 1, Decompress = 2 };
 
 // LzrwCompress: codes `sourceLength` bytes at `source` into one block.

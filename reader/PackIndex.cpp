@@ -465,7 +465,7 @@ bool PackIndex::LoadEntry(PackEntry& entry) {
         }
         case static_cast<std::uint32_t>(pack::PackMethod::Lzrw3a): {
             // Refuse before allocating: no block decodes to more than this.
-            if (original > kLzrwMaxExpansion * entry.packedSize)
+            if (original > codec::LzrwMaxExpansion * entry.packedSize)
                 return fail("original size too large for its LZRW3-A block");
             std::unique_ptr<unsigned char[]> stored = Allocate(entry.packedSize);
             std::unique_ptr<unsigned char[]> work = Allocate(codec::LzrwWorkMemorySize);

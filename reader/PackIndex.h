@@ -36,9 +36,6 @@ inline constexpr std::size_t kMaxFullNameLength = 4096;
 inline constexpr std::uint64_t kNameBytesPerPackByte = 8;
 // The longest archive path kept: 259 characters and the terminator.
 inline constexpr std::size_t kArchivePathSize = 260;
-// An LZRW3-A item decodes to at most 18 bytes from 2, plus a 2-byte control
-// word per 16 items: no block decodes to more than this many times its size.
-inline constexpr std::uint64_t kLzrwMaxExpansion = 9;
 
 // The reader's record of one stored file.
 struct PackEntry {
