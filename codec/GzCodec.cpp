@@ -28,6 +28,38 @@ constexpr std::uint64_t kMaxBufferResult = std::numeric_limits<std::uint32_t>::m
 
 thread_local std::string lastError;
 
+// CRC-32 and length of what the last GzStreamDecompress on this thread
+// wrote, for the buffer and file operations that check a member's trailer.
+struct StreamSummary {
+    std::uint32_t crc = 0;
+    std::uint64_t length = 0;
+};
+thread_local StreamSummary lastStream;
+
+constexpr unsigned char kGzMagic0 = 0x1F;
+constexpr unsigned char kGzMagic1 = 0x8B;
+constexpr std::size_t kGzTrailerSize = 8;
+
+std::uint32_t LittleEndian32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// zlib's file functions can take a member cut short for a clean end of file
+// (the trailer is then never read, so never checked), and they skip bytes
+// after a member. A member is complete only when the last eight bytes of the
+// input are its trailer and match what was decoded. Input without the gzip
+// magic was copied as it is and has no trailer.
+bool TrailerMatches(const unsigned char* input, std::size_t length) {
+    if (length < 2 || input[0] != kGzMagic0 || input[1] != kGzMagic1)
+        return true;
+    if (length < kGzMinStreamSize)
+        return false;
+    const unsigned char* trailer = input + length - kGzTrailerSize;
+    return LittleEndian32(trailer) == lastStream.crc &&
+           LittleEndian32(trailer + 4) == static_cast<std::uint32_t>(lastStream.length);
+}
+
 // strerror_r comes in two flavours; take whichever this C library has.
 [[maybe_unused]] const char* PickErrorText(int rc, const char* buf) {
     return rc == 0 ? buf : "unknown error";
@@ -41,8 +73,18 @@ std::string ErrnoText(int err) {
     return PickErrorText(strerror_r(err, buf, sizeof buf), buf);
 }
 
+thread_local GzFailure lastFailure = GzFailure::None;
+
 void Fail(std::string text) {
     lastError = std::move(text);
+    if (lastError == "corrupt gzip stream" || lastError == "truncated gzip stream")
+        lastFailure = GzFailure::Corrupt;
+    else if (lastError == "decoded size exceeds limit" || lastError == "result too large")
+        lastFailure = GzFailure::TooLarge;
+    else if (lastError == "out of memory")
+        lastFailure = GzFailure::NoMemory;
+    else
+        lastFailure = GzFailure::File;
 }
 void FailErrno(const std::string& what, int err) {
     Fail(what + ": " + ErrnoText(err));
@@ -267,6 +309,33 @@ void FailGz(gzFile file, const char* what) {
     }
 }
 
+// The trailer check of TrailerMatches for a compressed file on disk.
+bool FileTrailerMatches(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        FailErrno("cannot open " + path, errno);
+        return false;
+    }
+    struct stat st {};
+    unsigned char head[2] = {};
+    unsigned char tail[kGzTrailerSize] = {};
+    bool ok = ::fstat(fd, &st) == 0;
+    const auto size = static_cast<std::uint64_t>(ok ? st.st_size : 0);
+    bool gzip = ok && size >= 2 && ::pread(fd, head, 2, 0) == 2 && head[0] == kGzMagic0 &&
+                head[1] == kGzMagic1;
+    if (ok && gzip) {
+        ok = size >= kGzMinStreamSize &&
+             ::pread(fd, tail, kGzTrailerSize, static_cast<off_t>(size - kGzTrailerSize)) ==
+                 static_cast<ssize_t>(kGzTrailerSize) &&
+             LittleEndian32(tail) == lastStream.crc &&
+             LittleEndian32(tail + 4) == static_cast<std::uint32_t>(lastStream.length);
+    }
+    ::close(fd);
+    if (!ok)
+        Fail("truncated gzip stream");
+    return ok;
+}
+
 bool HasSuffix(const std::string& path) {
     return path.size() > kGzSuffixLength &&
            path.compare(path.size() - kGzSuffixLength, kGzSuffixLength, kGzSuffix) == 0;
@@ -276,6 +345,10 @@ bool HasSuffix(const std::string& path) {
 
 const char* GzLastError() {
     return lastError.c_str();
+}
+
+GzFailure GzLastFailure() {
+    return lastFailure;
 }
 
 int GzStreamCompress(std::FILE* plainFile, void* gzipFile, GzProgress progress) {
@@ -325,6 +398,8 @@ int GzStreamDecompress(void* gzipFile, std::FILE* plainFile, std::uint64_t outpu
         Fail("no stream to decompress");
     unsigned char block[GzBlockSize];
     std::uint64_t total = 0;
+    uLong crc = ::crc32(0L, Z_NULL, 0);
+    lastStream = StreamSummary();
     while (ok) {
         // Ask for at most one byte past the limit: a stream that would decode
         // to more stops here instead of being inflated first.
@@ -353,6 +428,7 @@ int GzStreamDecompress(void* gzipFile, std::FILE* plainFile, std::uint64_t outpu
             break;
         }
         total += static_cast<std::uint64_t>(n);
+        crc = ::crc32(crc, block, static_cast<uInt>(n));
         if (std::fwrite(block, 1, static_cast<std::size_t>(n), plainFile) !=
             static_cast<std::size_t>(n)) {
             FailErrno("cannot write decoded output", errno);
@@ -373,6 +449,8 @@ int GzStreamDecompress(void* gzipFile, std::FILE* plainFile, std::uint64_t outpu
             ok = false;
         }
     }
+    if (ok)
+        lastStream = StreamSummary{static_cast<std::uint32_t>(crc), total};
     return ok ? 1 : 0;
 }
 
@@ -434,6 +512,10 @@ int GzDecompressFile(const std::string& path, std::uint64_t outputLimit) {
         return 0;
     }
     if (!GzStreamDecompress(gz, plain, outputLimit)) {
+        ::unlink(output.c_str());
+        return 0;
+    }
+    if (!FileTrailerMatches(input)) {
         ::unlink(output.c_str());
         return 0;
     }
@@ -501,6 +583,10 @@ GzBuffer GzDecompressBuffer(const unsigned char* data, std::uint32_t length,
     if (!GzStreamDecompress(gz, plain, limit))
         return nullptr;
 
+    if (!TrailerMatches(data, length)) {
+        Fail("truncated gzip stream");
+        return nullptr;
+    }
     std::uint64_t size = 0;
     GzBuffer result = ReadResult(temp.PlainFd(), temp.PlainPath(), size);
     if (!result)

@@ -67,10 +67,14 @@ GzBuffer GzCompressBuffer(const unsigned char* data, std::uint32_t length, std::
 // transparently). `outputLimit` caps the decoded size: a stream that decodes
 // to more bytes fails as soon as the limit is passed (callers pass the
 // entry's original size), so a tiny hostile stream cannot fill the disk;
-// results never exceed 4 GiB - 1 whatever the limit. A corrupt or truncated
-// stream fails ("corrupt gzip stream"), and so does one past the limit
-// ("decoded size exceeds limit"). Returns the bytes and sets *outLength
-// (a non-null buffer also for 0 bytes), or null.
+// results never exceed 4 GiB - 1 whatever the limit. Input that begins with
+// the gzip magic must be exactly one member: its last eight bytes must be
+// the member's CRC-32 and length trailer and match what was decoded, so a
+// member cut short fails ("truncated gzip stream") however zlib's file
+// functions saw its end, and so do bytes after it. A damaged stream fails
+// ("corrupt gzip stream"), and so does one past the limit ("decoded size
+// exceeds limit"). Returns the bytes and sets *outLength (a non-null buffer
+// also for 0 bytes), or null.
 GzBuffer GzDecompressBuffer(const unsigned char* data, std::uint32_t length,
                             std::uint32_t* outLength, std::uint64_t outputLimit = GzNoLimit);
 
@@ -83,8 +87,9 @@ int GzCompressFile(const std::string& path, const char* mode, GzProgress progres
 // GzDecompressFile: when `path` is at least 4 characters long and ends in
 // ".gz" (case-sensitive), decodes it into `path` without the suffix;
 // otherwise decodes `path` + ".gz" into `path`. So ".gz" alone, or "x.GZ",
-// counts as a name without the suffix. Deletes the compressed input on
-// success. 1 on success, 0 on failure (a partial output is removed, the
+// counts as a name without the suffix. The input must be one whole member,
+// checked against its trailer as in GzDecompressBuffer. Deletes the
+// compressed input on success. 1 on success, 0 on failure (a partial output is removed, the
 // input kept).
 int GzDecompressFile(const std::string& path, std::uint64_t outputLimit = GzNoLimit);
 
@@ -101,5 +106,13 @@ int GzStreamDecompress(void* gzipFile, std::FILE* plainFile, std::uint64_t outpu
 // "corrupt gzip stream" or "decoded size exceeds limit". A successful call
 // leaves it as it was. Valid until the next failure on the same thread.
 const char* GzLastError();
+
+// What kind of failure that was: the data (Corrupt: damaged, truncated or
+// not one member; TooLarge: past the output limit), memory, or a file that
+// could not be made, written or read (for the buffer operations, always one
+// of their temporary files: the temporary folder is missing, full, read-only
+// or not writable). None before any failure on this thread.
+enum class GzFailure { None, Corrupt, TooLarge, NoMemory, File };
+GzFailure GzLastFailure();
 
 }  // namespace codec

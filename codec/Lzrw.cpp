@@ -15,7 +15,7 @@ namespace codec {
 namespace {
 
 // Block header: flag byte, three zero bytes.
-constexpr std::uint32_t kHeaderSize = 4;
+constexpr std::uint32_t kHeaderSize = LzrwBlockHeaderSize;
 constexpr std::uint8_t kFlagCompressed = 0;
 constexpr std::uint8_t kFlagStored = 1;
 

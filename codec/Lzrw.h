@@ -32,10 +32,24 @@ inline constexpr std::uint32_t LzrwWorkMemorySize = 16400;
 // too large and falls back to a stored copy.
 inline constexpr std::uint32_t LzrwCompressSlack = 32;
 
-// No block decodes to more than this many times its own length: a copy item
+// Bytes before the body of every block: the flag and three zero bytes.
+inline constexpr std::uint32_t LzrwBlockHeaderSize = 4;
+
+// No body decodes to more than this many times its own length: a copy item
 // takes 2 bytes (plus its share of a control word) and yields at most 18.
-// Callers refuse larger size claims before allocating the output.
 inline constexpr std::uint64_t LzrwMaxExpansion = 9;
+
+// The most bytes a block of `blockLength` bytes can decode to (a stored copy
+// yields its body, a compressed body at most LzrwMaxExpansion times it).
+// Callers refuse larger size claims before allocating the output. 64-bit, so
+// that no claim read from a file can wrap.
+constexpr std::uint64_t LzrwMaxDecodedSize(std::uint64_t blockLength) {
+    return blockLength < LzrwBlockHeaderSize
+               ? 0
+               : LzrwMaxExpansion * (blockLength - LzrwBlockHeaderSize);
+}
+static_assert(LzrwMaxDecodedSize(0) == 0 && LzrwMaxDecodedSize(4) == 0 &&
+              LzrwMaxDecodedSize(6) == 18 && LzrwMaxDecodedSize(0xFFFFFFFFull) > 0xFFFFFFFFull);
 
 enum class LzrwAction : std::uint8_t { Compress = 1, Decompress = 2 };
 

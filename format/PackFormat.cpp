@@ -227,4 +227,28 @@ bool SetFieldName(char* field, std::size_t fieldSize, std::string_view name) {
     return true;
 }
 
+PackVersion DetectVersion(std::span<const std::uint8_t> firstBytes) {
+    if (firstBytes.size() < kVersionTagBytes ||
+        std::memcmp(firstBytes.data(), kMagic, kTagSize) != 0)
+        return PackVersion::None;
+    const std::uint8_t* version = firstBytes.data() + kTagSize;
+    if (std::memcmp(version, kVersionOld, kTagSize) == 0)
+        return PackVersion::Old;
+    if (std::memcmp(version, kVersionCurrent, kTagSize) == 0)
+        return PackVersion::Current;
+    return PackVersion::None;
+}
+
+std::string_view VersionText(PackVersion version) {
+    switch (version) {
+        case PackVersion::Old:
+            return std::string_view(kVersionOld, kTagSize);
+        case PackVersion::Current:
+            return std::string_view(kVersionCurrent, kTagSize);
+        case PackVersion::None:
+            break;
+    }
+    return {};
+}
+
 }  // namespace pack

@@ -61,6 +61,19 @@ inline constexpr std::uint8_t kOldFirstSkippedEntryCode = 23;
 inline constexpr std::uint8_t kOldFlagsMethodMask = 0x0F;
 inline constexpr std::uint8_t kOldFlagsLzrw = 0x01;
 
+// ---- Limits ------------------------------------------------------------------
+//
+// What a valid writer can produce, and so what every parser accepts. Sizes,
+// counts and offsets are u32: a pack and every file in it stay below 4 GiB.
+// The builder creates folders at most kMaxFolderDepth levels below the root;
+// names are one path component of at most kMaxNameLength bytes; a full name
+// (folders joined by one separator byte) therefore has a fixed bound.
+
+inline constexpr std::uint64_t kMaxPackSize = 0xFFFFFFFFull;  // largest file size
+inline constexpr std::uint32_t kMaxFolderDepth = 512;         // the root is depth 0
+inline constexpr std::size_t kMaxFullNameLength = (kMaxFolderDepth + 1) * (kMaxNameLength + 1) - 1;
+static_assert(kMaxFullNameLength == 513 * 260 - 1);
+
 // Size of one folder block with the given counts, in 64 bits so that hostile
 // counts cannot wrap.
 constexpr std::uint64_t FolderBlockSize(std::uint64_t folderCount, std::uint64_t fileCount) {
@@ -188,6 +201,15 @@ OldPackHeader MakeOldPackHeader(std::uint32_t fileCount);
 
 bool IsCurrentPack(const PackHeader& header);  // "VHPF" + "2.10"
 bool IsOldPack(const OldPackHeader& header);   // "VHPF" + "1.03"
+
+// The versions this system knows, told apart by the first 8 bytes.
+enum class PackVersion { None, Old, Current };
+inline constexpr std::size_t kVersionTagBytes = 2 * kTagSize;
+// "VHPF" followed by "1.03" or "2.10"; None for anything else and for fewer
+// than 8 bytes.
+PackVersion DetectVersion(std::span<const std::uint8_t> firstBytes);
+// "1.03", "2.10", or "" for None.
+std::string_view VersionText(PackVersion version);
 
 // The name stored in a field: the bytes up to the first NUL, or the whole
 // field when it holds none. Never reads past the field.

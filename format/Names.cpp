@@ -1,0 +1,56 @@
+// Names.cpp - folding, validity and the converted-pack name.
+#include "format/Names.h"
+
+#include "format/PackFormat.h"
+
+namespace pack {
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (FoldAscii(static_cast<unsigned char>(a[i])) !=
+            FoldAscii(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+std::string FoldedName(std::string_view name) {
+    std::string out(name);
+    for (char& c : out)
+        c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string InvalidNameReason(std::string_view name) {
+    if (name.empty())
+        return "empty name";
+    if (name.size() > kMaxNameLength)
+        return "a name longer than " + std::to_string(kMaxNameLength) + " bytes";
+    if (name == "." || name == "..")
+        return "the name \"" + std::string(name) + "\" leads out of its folder";
+    if (name.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos)
+        return "a name holding a folder separator";
+    return {};
+}
+
+bool IsValidEntryName(std::string_view name) {
+    return !name.empty() && name.size() <= kMaxNameLength && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+std::string ConvertedPackPath(std::string_view oldPackPath) {
+    static constexpr std::string_view kNewExtension = ".VPF";
+    const std::size_t slash = oldPackPath.rfind('/');
+    const std::size_t base = slash == std::string_view::npos ? 0 : slash + 1;
+    const std::string_view name = oldPackPath.substr(base);
+    if (name.size() >= kNewExtension.size() &&
+        SameNameIgnoringCase(name.substr(name.size() - kNewExtension.size()), kNewExtension))
+        return std::string(oldPackPath);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0)
+        return std::string(oldPackPath) + std::string(kNewExtension);
+    return std::string(oldPackPath.substr(0, base + dot)) + std::string(kNewExtension);
+}
+
+}  // namespace pack
