@@ -20,7 +20,10 @@
 #include "archive/EntryCoding.h"
 #include "archive/EntryData.h"
 #include "archive/TempWorkspace.h"
-#include "codec/Lzrw.h"
+#include "format/ByteSource.h"
+#include "format/EntryDecoder.h"
+#include "format/Names.h"
+#include "format/PackDirectory.h"
 #include "format/PackFormat.h"
 #include "platform/FileSystem.h"
 
@@ -28,9 +31,6 @@ namespace crateforge {
 
 namespace {
 
-constexpr std::uint64_t kMaxPackSize = UINT32_MAX;
-// Larger LZRW3-A size claims are damaged and refused before allocating.
-constexpr std::uint64_t kLzrwMaxExpansion = codec::LzrwMaxExpansion;
 constexpr std::size_t kWriteBufferSize = 1 << 20;
 
 std::string_view StripOneTrailingSlash(std::string_view path) {
@@ -48,27 +48,6 @@ std::string SuffixBeforeExtension(std::string_view name, int k) {
     return std::string(name.substr(0, dot)) + suffix + std::string(name.substr(dot));
 }
 
-// The converted pack's path: the extension replaced by ".VPF", unless the
-// name already ends in ".vpf" in any case.
-std::string ConvertedPackPath(const std::string& file) {
-    const std::string_view name = fs::LastComponent(file);
-    if (name.size() >= 4 && SameNameIgnoringCase(name.substr(name.size() - 4), ".vpf"))
-        return file;
-    const std::size_t dot = name.rfind('.');
-    const std::size_t base = file.size() - name.size();
-    if (dot == std::string_view::npos)
-        return file + ".VPF";
-    return file.substr(0, base + dot) + ".VPF";
-}
-
-std::string LowerAscii(std::string_view name) {
-    std::string out(name);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 std::string UnsignedText(std::uint32_t value) {
     return std::to_string(value);
 }
@@ -80,73 +59,6 @@ std::string RatioText(std::int64_t ratio) {
 }  // namespace
 
 // ---- Checked file access ------------------------------------------------------
-
-// Reads of a pack file that never leave the file: every read names its
-// offset and length and fails unless both lie inside the file's size.
-class PackFileReader {
-  public:
-    ~PackFileReader() {
-        if (file_)
-            std::fclose(file_);
-    }
-    bool Open(const std::string& path, std::string& reason) {
-        file_ = std::fopen(path.c_str(), "rb");
-        if (!file_) {
-            reason = fs::ErrnoText(errno);
-            return false;
-        }
-        struct stat st;
-        if (fstat(fileno(file_), &st) != 0 || !S_ISREG(st.st_mode)) {
-            reason = "not a regular file";
-            return false;
-        }
-        size_ = static_cast<std::uint64_t>(st.st_size);
-        return true;
-    }
-    std::uint64_t Size() const { return size_; }
-    std::uint64_t Position() const { return position_; }
-    bool Fits(std::uint64_t offset, std::uint64_t length) const {
-        return offset <= size_ && length <= size_ - offset;
-    }
-    bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) {
-        if (!Fits(offset, length))
-            return false;
-        if (length == 0)
-            return true;
-        if (offset != filePosition_ && fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0)
-            return false;
-        filePosition_ = offset;
-        const std::size_t got = std::fread(buffer, 1, length, file_);
-        filePosition_ += got;
-        return got == length;
-    }
-    // Sequential reads of the directory.
-    bool ReadNext(void* buffer, std::size_t length) {
-        if (!ReadAt(position_, buffer, length))
-            return false;
-        position_ += length;
-        return true;
-    }
-    template <class Record>
-    bool ReadRecord(Record& record, std::size_t size) {
-        std::uint8_t bytes[sizeof(Record)];
-        return size == sizeof(Record) && ReadNext(bytes, size) &&
-               pack::Read(std::span<const std::uint8_t>(bytes, size), 0, record);
-    }
-    template <class Record>
-    bool ReadRecordAt(std::uint64_t offset, Record& record) {
-        std::uint8_t bytes[sizeof(Record)];
-        return ReadAt(offset, bytes, sizeof bytes) &&
-               pack::Read(std::span<const std::uint8_t>(bytes, sizeof bytes), 0, record);
-    }
-    void Seek(std::uint64_t position) { position_ = position; }
-
-  private:
-    std::FILE* file_ = nullptr;
-    std::uint64_t size_ = 0;
-    std::uint64_t position_ = 0;
-    std::uint64_t filePosition_ = 0;
-};
 
 // Buffered writes that remember the first failure.
 class PackFileWriter {
@@ -232,19 +144,30 @@ int CPackArchive::CreateNew(const std::string& path) {
     return 1;
 }
 
+namespace {
+
+// The version whose whole header `file` begins with; None when it cannot be
+// opened, names no known version or is shorter than that version's header.
+pack::PackVersion VersionOf(const std::string& file) {
+    pack::FileSource source;
+    pack::Fault fault;
+    std::uint8_t tag[pack::kVersionTagBytes];
+    if (!source.Open(file, fault) || !source.ReadAt(0, tag, sizeof tag))
+        return pack::PackVersion::None;
+    const pack::PackVersion version = pack::DetectVersion(tag);
+    const std::size_t header =
+        version == pack::PackVersion::Old ? pack::kOldPackHeaderSize : pack::kPackHeaderSize;
+    return source.Size() >= header ? version : pack::PackVersion::None;
+}
+
+}  // namespace
+
 bool CPackArchive::IsCurrentPack(const std::string& file) {
-    PackFileReader reader;
-    std::string reason;
-    pack::PackHeader header;
-    return reader.Open(file, reason) && reader.ReadRecordAt(0, header) &&
-           pack::IsCurrentPack(header);
+    return VersionOf(file) == pack::PackVersion::Current;
 }
 
 bool CPackArchive::IsOldPack(const std::string& file) {
-    PackFileReader reader;
-    std::string reason;
-    pack::OldPackHeader header;
-    return reader.Open(file, reason) && reader.ReadRecordAt(0, header) && pack::IsOldPack(header);
+    return VersionOf(file) == pack::PackVersion::Old;
 }
 
 int CPackArchive::Open(const std::string& file) {
@@ -254,11 +177,10 @@ int CPackArchive::Open(const std::string& file) {
     fileCount_ = 0;
     onDisk_ = false;
 
-    const bool current = IsCurrentPack(file);
-    const bool old = !current && IsOldPack(file);
-    if (!current && !old)
+    const pack::PackVersion version = VersionOf(file);
+    if (version == pack::PackVersion::None)
         return 0;
-    if (current) {
+    if (version == pack::PackVersion::Current) {
         path_ = file;
         if (!Load()) {
             path_.clear();
@@ -274,7 +196,7 @@ int CPackArchive::Open(const std::string& file) {
         path_.clear();
         return 0;
     }
-    path_ = ConvertedPackPath(file);
+    path_ = pack::ConvertedPackPath(file);
     onDisk_ = false;
     if (!Save()) {
         root_.reset();
@@ -288,126 +210,56 @@ int CPackArchive::Open(const std::string& file) {
     return 1;
 }
 
-bool CPackArchive::ReadHeader(PackFileReader& file, std::uint32_t& headerFileCount) {
-    pack::PackHeader header;
-    file.Seek(0);
-    if (!file.ReadRecord(header, pack::kPackHeaderSize) || !pack::IsCurrentPack(header))
-        return false;
-    headerFileCount = header.fileCount;
-    return true;
-}
-
-std::unique_ptr<CPackFolder> CPackArchive::ReadFolder(PackFileReader& file, CPackFolder* parent,
-                                                      int depth, std::uint64_t& storedBytes) {
-    const std::uint64_t blockStart = file.Position();
-    if (depth > kMaxFolderDepth) {
-        lastError_ =
-            "its folders are nested more than " + std::to_string(kMaxFolderDepth) + " deep";
-        return nullptr;
+int CPackArchive::Load() {
+    pack::FileSource source;
+    pack::Directory directory;
+    pack::Fault fault;
+    if (!source.Open(path_, fault) ||
+        !pack::ReadDirectory(source, pack::PackVersion::Current, directory, fault)) {
+        lastError_ = fault.Text();
+        return 0;
     }
-    pack::FolderBlockHeader header;
-    if (!file.ReadRecord(header, pack::kFolderBlockHeaderSize) ||
-        !file.Fits(blockStart, pack::FolderBlockSize(header.folderCount, header.fileCount))) {
-        lastError_ = "the folder block at offset " + std::to_string(blockStart) +
-                     " lies past the end of the file";
-        return nullptr;
+    // The walker has checked the structure; the tree is built in its order
+    // (folders in pre-order, so a parent always comes before its children)
+    // and the stored bytes are read in the order they lie in the file, so
+    // the source's read-ahead window serves runs of small entries at once.
+    auto tree = std::make_unique<CPackFolder>(nullptr);
+    std::vector<CPackFolder*> folders(directory.folders.size(), nullptr);
+    folders[0] = tree.get();
+    tree->subtreeSize = directory.folders[0].subtreeSize;
+    for (std::size_t i = 1; i < directory.folders.size(); ++i) {
+        const pack::PackDirectory& d = directory.folders[i];
+        CPackFolder* parent = folders[d.parent];
+        CPackFolder* folder = parent->AppendSubfolder(directory.FolderName(i));
+        parent->subfolderNames.back()->blockOffset = d.recordedBlockOffset;
+        folder->subtreeSize = d.subtreeSize;
+        folders[i] = folder;
     }
-    auto folder = std::make_unique<CPackFolder>(parent);
-    folder->subtreeSize = header.subtreeSize;
-    folder->subfolderNames.reserve(header.folderCount);
-    folder->files.reserve(header.fileCount);
-    for (std::uint32_t i = 0; i < header.folderCount; ++i) {
-        auto record = std::make_unique<pack::FolderRecord>();
-        if (!file.ReadRecord(*record, pack::kFolderRecordSize)) {
-            lastError_ = "a folder record cannot be read";
-            return nullptr;
-        }
-        folder->subfolderNames.push_back(std::move(record));
-    }
-    for (std::uint32_t i = 0; i < header.fileCount; ++i) {
-        const std::uint64_t recordAt = file.Position();
-        pack::FileRecord record;
-        pack::DataBlockHeader block;
-        if (!file.ReadRecord(record, pack::kFileRecordSize) ||
-            !file.ReadRecordAt(record.dataOffset, block)) {
-            lastError_ = "the file record at offset " + std::to_string(recordAt) +
-                         " points past the end of the file";
-            return nullptr;
-        }
-        const std::uint64_t bytesAt = std::uint64_t{record.dataOffset} + pack::kDataBlockHeaderSize;
-        storedBytes += pack::kDataBlockHeaderSize + std::uint64_t{block.packedSize};
-        if (!file.Fits(bytesAt, block.packedSize) || storedBytes > file.Size()) {
-            lastError_ = "the data block at offset " + std::to_string(record.dataOffset) +
-                         " is larger than the file holds";
-            return nullptr;
-        }
+    for (std::size_t i = 0; i < directory.files.size(); ++i) {
+        const pack::DirectoryFile& f = directory.files[i];
         auto entry = std::make_unique<PackEntry>();
-        std::memcpy(entry->name, record.name, sizeof entry->name);
-        entry->dataOffset = record.dataOffset;
-        entry->originalSize = block.originalSize;
-        entry->packedSize = block.packedSize;
-        entry->method = block.method;
-        if (block.packedSize > 0) {
-            entry->data.reset(new (std::nothrow) unsigned char[block.packedSize]);
+        entry->SetName(directory.FileName(i));
+        entry->dataOffset = static_cast<std::uint32_t>(f.blockOffset);
+        entry->originalSize = f.originalSize;
+        entry->packedSize = f.packedSize;
+        entry->method = f.method;
+        if (f.packedSize > 0) {
+            entry->data.reset(new (std::nothrow) unsigned char[f.packedSize]);
             if (!entry->data) {
                 lastError_ = fs::ErrnoText(ENOMEM);
-                return nullptr;
+                return 0;
             }
-            if (!file.ReadAt(bytesAt, entry->data.get(), block.packedSize)) {
-                lastError_ = "the data block at offset " + std::to_string(record.dataOffset) +
-                             " cannot be read";
-                return nullptr;
+            if (!source.ReadAt(f.dataOffset, entry->data.get(), f.packedSize)) {
+                lastError_ = "the stored bytes at offset " + std::to_string(f.dataOffset) +
+                             " cannot be read: " + fs::ErrnoText(errno);
+                return 0;
             }
         }
-        folder->AppendFile(std::move(entry));
-    }
-    for (std::uint32_t i = 0; i < header.folderCount; ++i) {
-        std::unique_ptr<CPackFolder> child = ReadFolder(file, folder.get(), depth + 1, storedBytes);
-        if (!child)
-            return nullptr;
-        folder->subfolders.push_back(std::move(child));
-        ++folder->subfolderCount;
-    }
-    return folder;
-}
-
-int CPackArchive::Load() {
-    PackFileReader file;
-    std::string reason;
-    if (!file.Open(path_, reason)) {
-        lastError_ = reason;
-        return 0;
-    }
-    std::uint32_t headerFileCount = 0;
-    if (!ReadHeader(file, headerFileCount)) {
-        lastError_ = "it is not a PackFile of version 2.10";
-        return 0;
-    }
-    if (file.Size() > kMaxPackSize) {
-        lastError_ = "it is 4 GiB or larger";
-        return 0;
-    }
-    std::uint64_t storedBytes = 0;
-    std::unique_ptr<CPackFolder> tree = ReadFolder(file, nullptr, 0, storedBytes);
-    if (!tree)
-        return 0;
-    std::uint64_t files = 0;
-    std::vector<const CPackFolder*> stack{tree.get()};
-    while (!stack.empty()) {
-        const CPackFolder* f = stack.back();
-        stack.pop_back();
-        files += f->fileCount;
-        for (const auto& child : f->subfolders)
-            stack.push_back(child.get());
-    }
-    if (files != headerFileCount) {
-        lastError_ = "its header counts " + std::to_string(headerFileCount) +
-                     " files but its folders hold " + std::to_string(files);
-        return 0;
+        folders[f.folder]->AppendFile(std::move(entry));
     }
     root_ = std::move(tree);
     current_ = root_.get();
-    fileCount_ = headerFileCount;
+    fileCount_ = directory.headerFileCount;
     onDisk_ = true;
     RefreshList();
     return 1;
@@ -419,106 +271,65 @@ int CPackArchive::ConvertOldPack() {
         return Fail("Unable to convert the PackFile " + packPath + ": " + why +
                     ". Nothing was written.");
     };
-    PackFileReader file;
-    std::string reason;
-    if (!file.Open(packPath, reason))
-        return refuse(reason);
-    pack::OldPackHeader header;
-    if (!file.ReadRecordAt(0, header) || !pack::IsOldPack(header))
-        return refuse("it is not a PackFile of version 1.03");
-    if (!file.Fits(pack::kOldPackHeaderSize,
-                   std::uint64_t{pack::kOldEntryOffsetSize} * header.fileCount))
-        return refuse("its entry table lies past the end of the file");
+    pack::FileSource source;
+    pack::Directory directory;
+    pack::Fault fault;
+    if (!source.Open(packPath, fault) ||
+        !pack::ReadDirectory(source, pack::PackVersion::Old, directory, fault))
+        return refuse(fault.Text());
 
     auto tree = std::make_unique<CPackFolder>(nullptr);
-    std::uint32_t count = 0;
-    std::vector<unsigned char> work(codec::LzrwWorkMemorySize);
-    // Entries never share bytes in a sound pack, so everything taken over
-    // fits in the file; this stops many records naming one large entry.
-    std::uint64_t takenBytes =
-        pack::kOldPackHeaderSize + std::uint64_t{pack::kOldEntryOffsetSize} * header.fileCount;
-    // Names taken so far (lower case) and the next suffix to try per name,
-    // so that many equal names cost no more than distinct ones.
+    // The converted pack must stay below 4 GiB like any other; its size is
+    // known entry by entry, so an old pack that cannot fit stops early.
+    std::uint64_t packSize = pack::kEmptyPackSize;
+    // Names taken so far (folded) and the next suffix to try per name, so
+    // that many equal names cost no more than distinct ones.
     std::unordered_set<std::string> taken;
     std::unordered_map<std::string, int> nextSuffix;
-    for (std::uint32_t i = 0; i < header.fileCount; ++i) {
-        std::uint8_t offsetBytes[4];
-        std::uint32_t offset = 0;
-        pack::OldEntryRecord record;
-        if (!file.ReadAt(pack::kOldPackHeaderSize + std::uint64_t{pack::kOldEntryOffsetSize} * i,
-                         offsetBytes, sizeof offsetBytes) ||
-            !pack::ReadU32(offsetBytes, 0, offset) || !file.ReadRecordAt(offset, record))
-            return refuse("entry " + std::to_string(i + 1) + " lies past the end of the file");
-        if (record.entryCode >= pack::kOldFirstSkippedEntryCode)
-            continue;
-        const std::string name(pack::FieldName(record.name));
-        const std::uint64_t bytesAt = std::uint64_t{offset} + pack::kOldEntryRecordSize;
-        if (!file.Fits(bytesAt, record.packedSize))
-            return refuse("the file " + name + " lies past the end of the file");
-        takenBytes += pack::kOldEntryRecordSize + std::uint64_t{record.packedSize};
-        if (takenBytes > file.Size())
-            return refuse("its entries overlap");
+    for (std::size_t i = 0; i < directory.files.size(); ++i) {
+        const pack::DirectoryFile& f = directory.files[i];
+        const std::string_view name = directory.FileName(i);
+        pack::DecodedBytes content;
+        if (!pack::LoadEntry(source, f.dataOffset, {f.method, f.originalSize, f.packedSize},
+                             content, fault))
+            return refuse("the file " + std::string(name) + ": " + fault.Text());
 
         auto entry = std::make_unique<PackEntry>();
         // Names equal but for case would hide each other from commands that
         // work by name: the later ones get " (2)", " (3)", ...
-        std::string unique = name;
-        if (taken.count(LowerAscii(name))) {
-            int& k = nextSuffix.try_emplace(LowerAscii(name), 2).first->second;
+        std::string unique(name);
+        if (taken.count(pack::FoldedName(name))) {
+            int& k = nextSuffix.try_emplace(pack::FoldedName(name), 2).first->second;
             do
                 unique = SuffixBeforeExtension(name, k++);
-            while (taken.count(LowerAscii(unique)));
+            while (taken.count(pack::FoldedName(unique)));
         }
-        taken.insert(LowerAscii(unique));
-        entry->SetName(unique);
-        entry->originalSize = record.originalSize;
-
-        const bool lzrw = pack::OldEntryMethod(record.flags) == pack::PackMethod::Lzrw3a;
-        if (lzrw ? std::uint64_t{record.originalSize} >
-                       kLzrwMaxExpansion * record.packedSize + pack::kOldEntryRecordSize
-                 : record.originalSize != record.packedSize)
-            return refuse("the file " + name + " is damaged");
-        codec::GzBuffer content;
-        if (record.originalSize > 0 || record.packedSize > 0) {
-            content.reset(new (std::nothrow) unsigned char[record.originalSize + 1]);
-            if (!content)
-                return refuse(fs::ErrnoText(ENOMEM));
-        }
-        if (lzrw) {
-            std::unique_ptr<unsigned char[]> packed(
-                new (std::nothrow) unsigned char[record.packedSize + 1]);
-            std::uint32_t decoded = 0;
-            if (!packed)
-                return refuse(fs::ErrnoText(ENOMEM));
-            if (!file.ReadAt(bytesAt, packed.get(), record.packedSize))
-                return refuse("the file " + name + " cannot be read");
-            if (!codec::LzrwDecompress(work.data(), packed.get(), record.packedSize, content.get(),
-                                       record.originalSize, &decoded) ||
-                decoded != record.originalSize)
-                return refuse("the file " + name + " does not decode to its original size");
-        } else if (!file.ReadAt(bytesAt, content.get(), record.originalSize)) {
-            return refuse("the file " + name + " cannot be read");
-        }
+        taken.insert(pack::FoldedName(unique));
+        if (!entry->SetName(unique))
+            return refuse("the file " + std::string(name) +
+                          " cannot keep its name: " + pack::InvalidNameReason(unique));
+        entry->originalSize = f.originalSize;
 
         if (progressControl_) {
             progressControl_->SetPosition(0);
-            progressControl_->SetRange(0, record.packedSize);
+            progressControl_->SetRange(0, f.packedSize);
         }
         ProgressAccumulator = 0.0f;
         CompressEntry(std::move(content), *entry);
         if (progressControl_)
             progressControl_->SetPosition(0);
+        packSize += pack::kFileRecordSize + pack::kDataBlockHeaderSize + entry->packedSize;
+        if (packSize > pack::kMaxPackSize)
+            return refuse("the converted PackFile would reach 4 GiB");
         tree->AppendFile(std::move(entry));
-        ++count;
     }
     root_ = std::move(tree);
     current_ = root_.get();
-    fileCount_ = count;
+    fileCount_ = static_cast<std::uint32_t>(directory.files.size());
     onDisk_ = false;
     RefreshList();
     return 1;
 }
-
 // ---- Save -----------------------------------------------------------------------
 
 std::uint64_t CPackArchive::PackSize() const {
@@ -559,7 +370,7 @@ bool CPackArchive::WriteHeader(PackFileWriter& file) {
 bool CPackArchive::WriteDirectory(PackFileWriter& file) {
     const std::uint64_t directoryEnd = ComputeFolderOffsets(*root_, pack::kRootBlockOffset);
     const std::uint64_t end = ComputeDataOffsets(*root_, directoryEnd);
-    if (end > kMaxPackSize)
+    if (end > pack::kMaxPackSize)
         return file.Fail(EFBIG);
     return WriteFolder(file, *root_);
 }
@@ -603,7 +414,7 @@ bool CPackArchive::WriteData(PackFileWriter& file, const CPackFolder& folder) {
 int CPackArchive::Save() {
     if (!IsOpen() || !root_)
         return 0;
-    if (PackSize() > kMaxPackSize)
+    if (PackSize() > pack::kMaxPackSize)
         return SaveFailed("it would reach 4 GiB");
 
     // Write through a link to the pack it names, not over the link.
@@ -661,8 +472,8 @@ int CPackArchive::Save() {
     sigaction(SIGXFSZ, &previous, nullptr);
     if (error != 0) {
         unlink(temp.c_str());
-        return SaveFailed(error == EFBIG && PackSize() > kMaxPackSize ? "it would reach 4 GiB"
-                                                                      : fs::ErrnoText(error));
+        return SaveFailed(error == EFBIG && PackSize() > pack::kMaxPackSize ? "it would reach 4 GiB"
+                                                                            : fs::ErrnoText(error));
     }
     // Make the rename itself durable; a failure here loses nothing.
     const int dirFd = open(fs::ParentDirectory(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -746,7 +557,7 @@ int CPackArchive::InsertEntry(std::unique_ptr<PackEntry> entry, CPackFolder* fol
     else
         size -= pack::kDataBlockHeaderSize +
                 std::uint64_t{folder->files[static_cast<std::size_t>(existing)]->packedSize};
-    if (size > kMaxPackSize)
+    if (size > pack::kMaxPackSize)
         return Fail("Unable to add " + sourcePath + ": the PackFile would reach 4 GiB.");
     if (existing < 0) {
         folder->AppendFile(std::move(entry));
@@ -793,7 +604,7 @@ int CPackArchive::AddFile(const std::string& path, CPackFolder* folder) {
         else
             size -= pack::kDataBlockHeaderSize +
                     std::uint64_t{folder->files[static_cast<std::size_t>(existing)]->packedSize};
-        if (size > kMaxPackSize)
+        if (size > pack::kMaxPackSize)
             return Fail("Unable to add " + path + ": the PackFile would reach 4 GiB.");
     }
     auto entry = std::make_unique<PackEntry>();
@@ -842,7 +653,8 @@ int CPackArchive::AddFolderAt(const std::string& path, CPackFolder* folder, int 
     if (i >= 0) {
         target = folder->subfolders[static_cast<std::size_t>(i)].get();
     } else {
-        if (PackSize() + pack::kFolderRecordSize + pack::kFolderBlockHeaderSize > kMaxPackSize)
+        if (PackSize() + pack::kFolderRecordSize + pack::kFolderBlockHeaderSize >
+            pack::kMaxPackSize)
             return Fail("Unable to add " + dir + ": the PackFile would reach 4 GiB.");
         target = folder->AppendSubfolder(name);
     }

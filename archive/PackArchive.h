@@ -49,7 +49,6 @@
 namespace crateforge {
 
 class CTempWorkspace;
-class PackFileReader;  // checked reads of a pack file (PackArchive.cpp)
 class PackFileWriter;  // checked buffered writes (PackArchive.cpp)
 
 // Verbatim texts.
@@ -193,9 +192,6 @@ class CPackArchive {
     static std::int64_t FolderRatio(std::uint32_t originalSize, std::uint32_t packedSize);
 
   private:
-    bool ReadHeader(PackFileReader& file, std::uint32_t& headerFileCount);
-    std::unique_ptr<CPackFolder> ReadFolder(PackFileReader& file, CPackFolder* parent, int depth,
-                                            std::uint64_t& storedBytes);
     bool WriteHeader(PackFileWriter& file);
     bool WriteDirectory(PackFileWriter& file);
     std::uint64_t ComputeFolderOffsets(CPackFolder& folder, std::uint64_t start);

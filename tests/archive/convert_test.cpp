@@ -3,6 +3,8 @@
 // nothing.
 #include "tests/archive/ArchiveFixture.h"
 
+#include <unistd.h>
+
 #include <cstring>
 
 #include "archive/EntryData.h"
@@ -137,10 +139,12 @@ TEST_F(ConvertTest, ShortLzrwDecodeStopsTheConversionAndWritesNothing) {
     EXPECT_FALSE(archive->IsOpen());
     EXPECT_FALSE(fs::PathExists(dir.File("short.VPF")));
     ASSERT_EQ(messages.Calls().size(), 2u);
-    EXPECT_EQ(
-        messages.Calls()[1].text,
-        "Unable to convert the PackFile " + path +
-            ": the file short.txt does not decode to its original size. Nothing was written.");
+    EXPECT_EQ(messages.Calls()[1].text,
+              "Unable to convert the PackFile " + path +
+                  ": the file short.txt: decoded to 4000 bytes instead of 4010 at offset " +
+                  std::to_string(pack::kOldPackHeaderSize + 2 * pack::kOldEntryOffsetSize +
+                                 pack::kOldEntryRecordSize + 100 + pack::kOldEntryRecordSize) +
+                  ". Nothing was written.");
     EXPECT_EQ(messages.Calls()[1].caption, kAppCaption);
 }
 
@@ -182,6 +186,63 @@ TEST_F(ConvertTest, DamagedOldPacksAreRefused) {
             << messages.Calls()[1].text;
         EXPECT_FALSE(fs::PathExists(dir.File("bad.VPF"))) << label;
     }
+}
+
+// An LZRW3-A entry may claim the largest original size a u32 holds when its
+// block is large enough to yield it (about 477 MB). A sparse file makes such
+// a pack cheap on disk; the claim must neither wrap a size computation nor
+// let the decoder write past its buffer.
+TEST_F(ConvertTest, LargestLzrwClaimInASparsePackIsRefusedWithoutOverflow) {
+    constexpr std::uint32_t kClaim = 0xFFFFFFFFu;
+    // The smallest block whose bound admits the claim.
+    std::uint32_t packed = codec::LzrwBlockHeaderSize;
+    while (codec::LzrwMaxDecodedSize(packed) < kClaim)
+        packed += 1u << 16;
+    ASSERT_GT(packed, 400u * 1000 * 1000);
+    testpacks::OldEntry huge("huge.bin", {}, 1);
+    huge.originalSize = kClaim;
+    huge.stored = Bytes{1, 0, 0, 0};  // a stored-copy block: its body follows
+    Bytes head = testpacks::BuildOldPack({huge});
+    const std::size_t record = pack::kOldPackHeaderSize + pack::kOldEntryOffsetSize;
+    testpacks::PatchU32(head, record + pack::kOldNameFieldSize, packed);
+    const std::string path = dir.Write("huge.dat", head);
+    ASSERT_EQ(
+        truncate(path.c_str(), static_cast<off_t>(record + pack::kOldEntryRecordSize + packed)), 0);
+
+    messages.Queue(MessageAnswer::Yes);
+    EXPECT_EQ(archive->Open(path), 0);
+    EXPECT_FALSE(archive->IsOpen());
+    ASSERT_EQ(messages.Calls().size(), 2u);
+    EXPECT_EQ(messages.Calls()[1].text,
+              "Unable to convert the PackFile " + path + ": the file huge.bin: decoded to " +
+                  std::to_string(packed - codec::LzrwBlockHeaderSize) + " bytes instead of " +
+                  std::to_string(kClaim) + " at offset " +
+                  std::to_string(record + pack::kOldEntryRecordSize) + ". Nothing was written.");
+    EXPECT_FALSE(fs::PathExists(dir.File("huge.VPF")));
+}
+
+// A table that names one record ten million times is refused from its
+// structure, before the converter allocates or decodes anything per slot.
+TEST_F(ConvertTest, TableNamingOneRecordManyTimesIsRefusedAtOnce) {
+    constexpr std::uint32_t kSlots = 10'000'000;
+    const std::uint32_t record = pack::kOldPackHeaderSize + pack::kOldEntryOffsetSize * kSlots;
+    Bytes bytes(record + pack::kOldEntryRecordSize + 100);
+    pack::Write(bytes, 0, pack::MakeOldPackHeader(kSlots));
+    for (std::uint32_t i = 0; i < kSlots; ++i)
+        pack::WriteU32(bytes, pack::kOldPackHeaderSize + pack::kOldEntryOffsetSize * i, record);
+    pack::OldEntryRecord entry{};
+    std::memcpy(entry.name, "one", 3);
+    entry.packedSize = entry.originalSize = 100;
+    pack::Write(bytes, record, entry);
+    const std::string path = dir.Write("many.dat", bytes);
+
+    messages.Queue(MessageAnswer::Yes);
+    EXPECT_EQ(archive->Open(path), 0);
+    ASSERT_EQ(messages.Calls().size(), 2u);
+    EXPECT_EQ(messages.Calls()[1].text, "Unable to convert the PackFile " + path +
+                                            ": entries that overlap at offset " +
+                                            std::to_string(record) + ". Nothing was written.");
+    EXPECT_FALSE(fs::PathExists(dir.File("many.VPF")));
 }
 
 }  // namespace

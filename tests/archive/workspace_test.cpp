@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "archive/TempWorkspace.h"
 
 namespace crateforge::test {
@@ -88,14 +90,33 @@ TEST_F(WorkspaceTest, AFileAndAFolderOfTheSameNameDoNotOverwriteEachOther) {
     EXPECT_EQ(ws.MakeFilePath("n.txt"), w + "/n (2).txt");
 }
 
-TEST_F(WorkspaceTest, UnsafeNamesFromAPackAreRefusedOrSkipped) {
+TEST_F(WorkspaceTest, UnsafeNamesAreRefusedOrSkipped) {
+    // A pack cannot bring such names in: the loader refuses it as damaged.
+    const Folder hostile("", {File("../evil", NoiseBytes(3))});
+    EXPECT_EQ(archive->Open(dir.Write("w.vpf", testpacks::BuildPack(hostile))), 0);
+    ASSERT_EQ(messages.Calls().size(), 1u);
+    messages.Clear();
+    // The workspace still refuses them on its own, whatever filled the tree.
+    ASSERT_EQ(archive->CreateNew(PackPath()), 1);
+    CPackFolder& root = *archive->root();
+    auto add = [](CPackFolder& folder, std::string_view name, const Bytes& bytes) {
+        auto entry = std::make_unique<PackEntry>();
+        entry->SetName(name);
+        entry->originalSize = entry->packedSize = static_cast<std::uint32_t>(bytes.size());
+        entry->data.reset(new unsigned char[bytes.size() + 1]);
+        std::copy(bytes.begin(), bytes.end(), entry->data.get());
+        folder.AppendFile(std::move(entry));
+    };
     const Bytes good = testpacks::ToBytes("good");
-    OpenPack(Folder(
-        "", {File("../evil", NoiseBytes(3)), File("..", NoiseBytes(3)), File("", {})},
-        {Folder("A",
-                {File("ok", good), File("..\\evil", NoiseBytes(3)), File("/abs", NoiseBytes(3))},
-                {Folder("..", {File("escaped", NoiseBytes(3))})}),
-         Folder("../up", {File("f", NoiseBytes(3))})}));
+    add(root, "../evil", NoiseBytes(3));
+    add(root, "..", NoiseBytes(3));
+    add(root, "", {});
+    CPackFolder& a = *root.AppendSubfolder("A");
+    add(a, "ok", good);
+    add(a, "..\\evil", NoiseBytes(3));
+    add(a, "/abs", NoiseBytes(3));
+    add(*a.AppendSubfolder(".."), "escaped", NoiseBytes(3));
+    add(*root.AppendSubfolder("../up"), "f", NoiseBytes(3));
     CTempWorkspace ws;
     const std::string w = ws.WorkspacePath();
     for (int i = 0; i < 3; ++i)

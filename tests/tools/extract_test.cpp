@@ -94,28 +94,24 @@ TEST_F(ExtractTest, ALinkInTheWayIsReplacedNotFollowed) {
     EXPECT_EQ(ReadString("o/src/a.txt"), "hello\n");
 }
 
-TEST_F(ExtractTest, HostileNamesNeverLeaveTheOutputFolder) {
+TEST_F(ExtractTest, APackWithNamesLeadingOutIsRefusedWhole) {
     Folder root;
-    root.files.push_back(File("../escaped.txt", ToBytes("bad")));
-    root.files.push_back(File("..", ToBytes("bad")));
     root.files.push_back(File("ok.txt", ToBytes("good")));
+    root.files.push_back(File("../escaped.txt", ToBytes("bad")));
     Folder up("..");
     up.files.push_back(File("up.txt", ToBytes("bad")));
-    Folder slash("a/../..");
-    slash.files.push_back(File("s.txt", ToBytes("bad")));
-    root.folders = {up, slash};
+    root.folders = {up};
     Write("h.vpf", testpacks::BuildPack(root));
     MakeDir("o");
     MakeDir("o/inner");
     const RunResult r = Run({"extract", "h.vpf", "-o", "o/inner"});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(ReadString("o/inner/ok.txt"), "good");
+    EXPECT_FALSE(Exists("o/inner/ok.txt"));
     EXPECT_FALSE(Exists("escaped.txt"));
     EXPECT_FALSE(Exists("o/escaped.txt"));
     EXPECT_FALSE(Exists("o/up.txt"));
-    EXPECT_FALSE(Exists("s.txt"));
-    EXPECT_FALSE(Exists("o/s.txt"));
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 4) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find("leads out of its folder"), std::string::npos) << r.err;
 }
 
 TEST_F(ExtractTest, DamagedEntriesFailAloneAndLeaveNoFile) {
