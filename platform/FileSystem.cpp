@@ -13,18 +13,6 @@
 
 namespace crateforge::fs {
 
-std::string ErrnoText(int error) {
-    char buffer[256];
-    // GNU strerror_r returns the text (possibly not in `buffer`).
-#if defined(__GLIBC__) && defined(_GNU_SOURCE)
-    return strerror_r(error, buffer, sizeof buffer);
-#else
-    if (strerror_r(error, buffer, sizeof buffer) != 0)
-        return "error " + std::to_string(error);
-    return buffer;
-#endif
-}
-
 bool ListDirectory(const std::string& dir, std::vector<DirEntry>& out, std::string* reason) {
     out.clear();
     DIR* handle = opendir(dir.c_str());
@@ -42,15 +30,19 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>& out, std::stri
         entry.name = std::move(name);
         const std::string full = JoinPath(dir, entry.name);
         struct stat st;
-        if (lstat(full.c_str(), &st) == 0) {
-            if (S_ISLNK(st.st_mode)) {
-                entry.isSymlink = true;
-                if (stat(full.c_str(), &st) != 0)
-                    st.st_mode = 0;  // dangling
-            }
+        if (lstat(full.c_str(), &st) != 0) {
+            entry.statError = errno;  // gone since it was listed
+        } else if (S_ISLNK(st.st_mode)) {
+            entry.isSymlink = true;
+            if (stat(full.c_str(), &st) != 0)
+                entry.statError = errno;  // dangling, or a loop of links
+        }
+        if (entry.statError == 0) {
             entry.isDirectory = S_ISDIR(st.st_mode);
             entry.isRegular = S_ISREG(st.st_mode);
             entry.size = entry.isRegular ? static_cast<std::uint64_t>(st.st_size) : 0;
+            entry.device = static_cast<std::uint64_t>(st.st_dev);
+            entry.inode = static_cast<std::uint64_t>(st.st_ino);
         }
         out.push_back(std::move(entry));
         errno = 0;

@@ -18,17 +18,24 @@
 #include <string_view>
 #include <vector>
 
+#include "format/ByteSource.h"
+
 namespace crateforge::fs {
 
 // One name of a directory listing. For a symbolic link, `isSymlink` is true
-// and `isDirectory` / `isRegular` / `size` describe what it points to (all
-// false / 0 for a dangling link). "." and ".." are never listed.
+// and `isDirectory` / `isRegular` / `size` / `device` / `inode` describe what
+// it points to; for a dangling link (or a name that vanished) `statError`
+// holds the errno of the failed stat and the rest is false / 0. "." and ".."
+// are never listed.
 struct DirEntry {
     std::string name;
     bool isDirectory = false;
     bool isRegular = false;
     bool isSymlink = false;
     std::uint64_t size = 0;  // bytes of a regular file (or its link target)
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    int statError = 0;
 };
 
 // ListDirectory: every name in `dir` except "." and "..", sorted by name in
@@ -71,7 +78,9 @@ std::string_view LastComponent(std::string_view path);
 std::string ParentDirectory(std::string_view path);
 std::string JoinPath(std::string_view dir, std::string_view name);
 
-// ErrnoText: strerror(errno) of the given value, thread-safe.
-std::string ErrnoText(int error);
+// ErrnoText: strerror of the given value, thread-safe (the format core's).
+inline std::string ErrnoText(int error) {
+    return pack::ErrnoText(error);
+}
 
 }  // namespace crateforge::fs

@@ -1,0 +1,312 @@
+// AtomicFile.cpp - replacing a file through a hidden sibling.
+#include "platform/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "platform/FileSystem.h"
+#include "platform/TempFiles.h"
+
+namespace crateforge::fs {
+
+namespace {
+
+// Bytes gathered before a write reaches the file; larger writes go straight
+// through.
+constexpr std::size_t kBufferSize = 256 * 1024;
+// Links followed at most at the target, as the kernel's own limit.
+constexpr int kMaxLinkHops = 40;
+// Random characters of a sibling's name, and bytes of the target's name kept
+// in it (so that it stays below NAME_MAX whatever the target's length).
+constexpr std::size_t kRandomChars = 6;
+constexpr std::size_t kNameKept = 200;
+constexpr int kNameAttempts = 100;
+
+// SIGXFSZ is ignored while any AtomicFile is open on any thread.
+std::mutex g_signalMutex;
+int g_signalUsers = 0;
+struct sigaction g_previousAction;
+
+void HoldFileSizeSignal() {
+    std::lock_guard<std::mutex> lock(g_signalMutex);
+    if (g_signalUsers++ == 0) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGXFSZ, &ignore, &g_previousAction);
+    }
+}
+
+void ReleaseFileSizeSignal() {
+    std::lock_guard<std::mutex> lock(g_signalMutex);
+    if (--g_signalUsers == 0)
+        sigaction(SIGXFSZ, &g_previousAction, nullptr);
+}
+
+bool Fail(pack::Fault& fault, int error) {
+    return pack::Fail(fault, pack::FaultKind::Io, pack::ErrnoText(error));
+}
+
+std::string RandomSuffix() {
+    static constexpr char kChars[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char bytes[kRandomChars];
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+        static std::atomic<unsigned> counter{0};
+        auto x = static_cast<unsigned long long>(
+            std::chrono::steady_clock::now().time_since_epoch().count());
+        x ^= (static_cast<unsigned long long>(getpid()) << 32) ^ counter.fetch_add(7919);
+        for (unsigned char& b : bytes) {
+            x = x * 6364136223846793005ull + 1442695040888963407ull;
+            b = static_cast<unsigned char>(x >> 56);
+        }
+    }
+    std::string out;
+    for (unsigned char b : bytes)
+        out += kChars[b % (sizeof kChars - 1)];
+    return out;
+}
+
+bool SyncFolder(const std::string& dir) {
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
+}
+
+// Puts `temp` at `target`, refusing to replace anything when `replace` is
+// false.
+int RenameInto(const std::string& temp, const std::string& target, bool replace) {
+    if (replace)
+        return rename(temp.c_str(), target.c_str()) == 0 ? 0 : errno;
+    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system without RENAME_NOREPLACE: a hard link is just as exclusive.
+    if (link(temp.c_str(), target.c_str()) != 0)
+        return errno;
+    unlink(temp.c_str());
+    return 0;
+}
+
+}  // namespace
+
+std::string FollowLinks(const std::string& path) {
+    std::string current = path;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        char buffer[PATH_MAX];
+        const ssize_t n = readlink(current.c_str(), buffer, sizeof buffer - 1);
+        if (n < 0)
+            return current;
+        const std::string link(buffer, static_cast<std::size_t>(n));
+        current = !link.empty() && link[0] == '/' ? link : JoinPath(ParentDirectory(current), link);
+    }
+    return current;
+}
+
+AtomicFile::AtomicFile() = default;
+
+AtomicFile::~AtomicFile() {
+    Abort();
+}
+
+std::string AtomicFile::WriteFailure() const {
+    return writeError_ != 0 ? pack::ErrnoText(writeError_) : std::string();
+}
+
+bool AtomicFile::Begin(const std::string& target, const AtomicFileOptions& options,
+                       pack::Fault& fault) {
+    Abort();
+    inPlace_ = false;
+    target_ = options.followLink ? FollowLinks(target) : target;
+    replace_ = options.replace;
+    keepMode_.reset();
+    writeError_ = 0;
+    written_ = 0;
+    buffered_ = 0;
+
+    struct stat st;
+    if (lstat(target_.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode) && !(S_ISLNK(st.st_mode) && !options.followLink))
+            return pack::Fail(fault, pack::FaultKind::Io,
+                              S_ISDIR(st.st_mode) ? ErrnoText(EISDIR) : "not a regular file");
+        if (S_ISREG(st.st_mode)) {
+            keepMode_ = st.st_mode & 07777;
+            keepOwner_ = st.st_uid;
+            keepGroup_ = st.st_gid;
+        }
+    } else if (errno != ENOENT) {
+        return Fail(fault, errno);
+    }
+    if (!buffer_) {
+        buffer_.reset(new (std::nothrow) unsigned char[kBufferSize]);
+        if (!buffer_)
+            return Fail(fault, ENOMEM);
+    }
+
+    const std::string dir = ParentDirectory(target_);
+    std::string base(LastComponent(target_));
+    if (base.size() > kNameKept)
+        base.resize(kNameKept);
+    // A new file is created with its final mode, so that the umask applies
+    // without being read; a replaced file gets its old mode at Commit.
+    const mode_t createMode = keepMode_ ? 0600 : options.newFileMode;
+    int error = 0;
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        temp_ = JoinPath(dir, "." + base + "." + RandomSuffix());
+        slot_ = RegisterTempFile(temp_.c_str());
+        if (slot_ < 0) {
+            error = temp_.size() >= kMaxTempPathSize ? ENAMETOOLONG : EMFILE;
+            break;
+        }
+        fd_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode);
+        if (fd_ >= 0)
+            break;
+        error = errno;
+        UnregisterTempFile(slot_);
+        slot_ = -1;
+        if (error != EEXIST)
+            break;
+    }
+    if (fd_ < 0) {
+        temp_.clear();
+        // The folder takes no new file; the old file itself may still be
+        // writable, and rewriting it is better than not saving at all.
+        if (options.allowInPlace && keepMode_ && (error == EACCES || error == EPERM)) {
+            fd_ = open(target_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd_ >= 0) {
+                inPlace_ = true;
+                HoldFileSizeSignal();
+                ignoringFileSizeSignal_ = true;
+                return true;
+            }
+        }
+        return Fail(fault, error);
+    }
+    HoldFileSizeSignal();
+    ignoringFileSizeSignal_ = true;
+    return true;
+}
+
+bool AtomicFile::FailWrite(int error) {
+    if (writeError_ == 0)
+        writeError_ = error != 0 ? error : EIO;
+    return false;
+}
+
+bool AtomicFile::Flush() {
+    std::size_t done = 0;
+    while (done < buffered_) {
+        const ssize_t n = write(fd_, buffer_.get() + done, buffered_ - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return FailWrite(n < 0 ? errno : ENOSPC);
+        done += static_cast<std::size_t>(n);
+    }
+    buffered_ = 0;
+    return true;
+}
+
+bool AtomicFile::Write(const void* data, std::size_t length) {
+    if (fd_ < 0)
+        return FailWrite(EBADF);
+    if (writeError_ != 0)
+        return false;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    written_ += length;
+    if (buffered_ + length <= kBufferSize) {
+        if (length > 0)
+            std::memcpy(buffer_.get() + buffered_, bytes, length);
+        buffered_ += length;
+        return true;
+    }
+    if (!Flush())
+        return false;
+    if (length < kBufferSize) {
+        std::memcpy(buffer_.get(), bytes, length);
+        buffered_ = length;
+        return true;
+    }
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = write(fd_, bytes + done, length - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return FailWrite(n < 0 ? errno : ENOSPC);
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool AtomicFile::Commit(pack::Fault& fault) {
+    if (fd_ < 0)
+        return Fail(fault, EBADF);
+    int error = writeError_;
+    if (error == 0 && !Flush())
+        error = writeError_;
+    if (error == 0 && inPlace_ && ftruncate(fd_, static_cast<off_t>(written_)) != 0)
+        error = errno;
+    if (error == 0 && fsync(fd_) != 0)
+        error = errno;
+    if (error == 0 && !inPlace_ && keepMode_) {
+        // The owner first: changing it may clear set-id bits that the mode
+        // then restores. Only permitted for root; others keep their own.
+        if (fchown(fd_, keepOwner_, keepGroup_) != 0 && errno != EPERM)
+            error = errno;
+        if (error == 0 && fchmod(fd_, *keepMode_) != 0)
+            error = errno;
+    }
+    if (close(fd_) != 0 && error == 0)
+        error = errno;
+    fd_ = -1;
+    if (error == 0 && !inPlace_)
+        error = RenameInto(temp_, target_, replace_);
+    if (error != 0) {
+        Abort();
+        return Fail(fault, error);
+    }
+    // The rename is done; a folder that cannot be synced loses nothing.
+    if (!inPlace_)
+        SyncFolder(ParentDirectory(target_));
+    Release();
+    return true;
+}
+
+void AtomicFile::Release() {
+    if (slot_ >= 0)
+        UnregisterTempFile(slot_);
+    slot_ = -1;
+    temp_.clear();
+    if (ignoringFileSizeSignal_)
+        ReleaseFileSizeSignal();
+    ignoringFileSizeSignal_ = false;
+    buffered_ = 0;
+}
+
+void AtomicFile::Abort() {
+    if (fd_ >= 0)
+        close(fd_);
+    fd_ = -1;
+    if (!temp_.empty() && !inPlace_)
+        unlink(temp_.c_str());
+    Release();
+}
+
+}  // namespace crateforge::fs

@@ -1,0 +1,119 @@
+// AtomicFile.h - the one way this program replaces a file on disk.
+//
+// Saving a pack, extracting an entry (the Extract dialog, the workspace, the
+// command-line tool) all write through AtomicFile, so a final name never
+// holds a partial file and a failure never costs the file that was there:
+//
+//   Begin    resolves the target (through links when asked), refuses a
+//            target that exists and is no regular file, and creates a hidden
+//            sibling ".NAME.XXXXXX" in the target's folder (O_EXCL, entered
+//            into the live temporary-file list of TempFiles.h first);
+//   Write    buffers and writes; the first failure is kept;
+//   Commit   flushes, fsyncs, gives the file the old file's mode (and owner,
+//            where permitted) or the mode a new file gets (0666 less the
+//            umask, or the mode asked for), renames it over the target and
+//            fsyncs the folder, so that the rename itself is durable;
+//   Abort    (or destruction without Commit) removes the sibling.
+//
+// Last resort: when the folder cannot take a new file (EACCES, EPERM) but
+// the target exists and can be opened for writing, and the caller allows it,
+// the target is rewritten in place: written from its start, then cut to the
+// new length at Commit. That is not atomic: a failure part-way leaves the
+// target damaged, so callers that allow it must say so when it fails
+// (InPlace() tells them).
+//
+// While a file is open for writing, SIGXFSZ is ignored (counted across
+// threads), so that a file-size limit makes the write fail with EFBIG
+// instead of killing the process.
+//
+// Failures come back as pack::Fault of kind Io whose reason is the errno
+// text, or "not a regular file" for a target that is a folder, a FIFO, a
+// device or a socket. An AtomicFile is used by one thread; separate objects
+// may be used on separate threads at once.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "format/Fault.h"
+
+namespace crateforge::fs {
+
+struct AtomicFileOptions {
+    // True: a link at the target is followed and the file it names is
+    // replaced (the link stays). False: the link itself is replaced, so that
+    // nothing is written outside the target's folder.
+    bool followLink = false;
+    // False: Commit fails with "File exists" when the target exists by then.
+    bool replace = true;
+    // Allow the in-place rewrite described at the top.
+    bool allowInPlace = false;
+    // Mode of a new file before the umask; an existing file keeps its own.
+    mode_t newFileMode = 0666;
+};
+
+class AtomicFile {
+  public:
+    AtomicFile();
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Prepares to replace `target`. False with `fault` when the target
+    // cannot be replaced or the sibling cannot be created; nothing is left
+    // on disk then.
+    bool Begin(const std::string& target, const AtomicFileOptions& options, pack::Fault& fault);
+
+    // Appends bytes. False once any write has failed (see Commit).
+    bool Write(const void* data, std::size_t length);
+
+    // Puts the written bytes in place of the target. False with `fault` on
+    // the first failure of any Write or of the commit itself; the sibling is
+    // then removed and the target is as it was (except after an in-place
+    // rewrite, see the top).
+    bool Commit(pack::Fault& fault);
+
+    // Removes the sibling; the target stays as it was. Safe to call twice.
+    void Abort();
+
+    bool IsOpen() const { return fd_ >= 0; }
+    bool InPlace() const { return inPlace_; }
+    // The file that is replaced (the link's target when links are followed).
+    const std::string& TargetPath() const { return target_; }
+    // The hidden sibling being written ("" in place or when not open).
+    const std::string& TempPath() const { return temp_; }
+    // Why the last Write failed ("" when none did).
+    std::string WriteFailure() const;
+
+  private:
+    bool Flush();
+    bool FailWrite(int error);
+    void Release();
+
+    int fd_ = -1;
+    int slot_ = -1;  // in the live temporary-file list
+    bool inPlace_ = false;
+    bool replace_ = true;
+    bool ignoringFileSizeSignal_ = false;
+    std::optional<mode_t> keepMode_;  // the replaced file's mode
+    uid_t keepOwner_ = 0;
+    gid_t keepGroup_ = 0;
+    std::string target_;
+    std::string temp_;
+    std::unique_ptr<unsigned char[]> buffer_;
+    std::size_t buffered_ = 0;
+    std::uint64_t written_ = 0;
+    int writeError_ = 0;
+};
+
+// The file a chain of links at `path` leads to (the last component followed
+// up to 40 times; relative links taken from the link's folder); `path`
+// itself when it is no link. A dangling link yields the path it names.
+std::string FollowLinks(const std::string& path);
+
+}  // namespace crateforge::fs

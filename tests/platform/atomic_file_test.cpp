@@ -1,0 +1,285 @@
+// The atomic replace-write: a hidden sibling that becomes the target only
+// when complete, the old file's mode, links, refusals, failures that keep
+// the old file, and the in-place rewrite when the folder takes no new file.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "platform/AtomicFile.h"
+#include "platform/FileSystem.h"
+#include "platform/TempFiles.h"
+#include "tests/platform/Unprivileged.h"
+#include "tests/support/TestPacks.h"
+
+namespace crateforge {
+namespace {
+
+using testpacks::Bytes;
+using testpacks::ToBytes;
+
+class AtomicFileTest : public ::testing::Test {
+  protected:
+    std::vector<std::string> Names() const {
+        std::vector<fs::DirEntry> entries;
+        fs::ListDirectory(dir.Path(), entries);
+        std::vector<std::string> out;
+        for (const auto& e : entries)
+            out.push_back(e.name);
+        return out;
+    }
+    static bool WriteAll(fs::AtomicFile& file, const std::string& text) {
+        return file.Write(text.data(), text.size());
+    }
+    static mode_t ModeOf(const std::string& path) {
+        struct stat st {};
+        stat(path.c_str(), &st);
+        return st.st_mode & 07777;
+    }
+    testpacks::TempDir dir;
+    pack::Fault fault;
+};
+
+TEST_F(AtomicFileTest, ANewFileAppearsWholeWithTheUsualMode) {
+    const mode_t old = umask(022);
+    const std::string target = dir.File("new.bin");
+    {
+        fs::AtomicFile file;
+        ASSERT_TRUE(file.Begin(target, {}, fault)) << fault.Text();
+        EXPECT_EQ(fs::ParentDirectory(file.TempPath()), dir.Path());
+        EXPECT_EQ(std::string(fs::LastComponent(file.TempPath())).rfind(".new.bin.", 0), 0u);
+        EXPECT_EQ(fs::LiveTempFileCount(), 1u);
+        // Large and small writes mixed, across the buffer's size.
+        const std::string big(700000, 'b');
+        ASSERT_TRUE(WriteAll(file, "head "));
+        ASSERT_TRUE(WriteAll(file, big));
+        ASSERT_TRUE(WriteAll(file, " tail"));
+        EXPECT_FALSE(fs::PathExists(target));  // nothing under the final name yet
+        ASSERT_TRUE(file.Commit(fault)) << fault.Text();
+        EXPECT_EQ(testpacks::ReadFile(target), ToBytes("head " + big + " tail"));
+    }
+    umask(old);
+    EXPECT_EQ(ModeOf(target), 0644u);
+    EXPECT_EQ(Names(), std::vector<std::string>{"new.bin"});
+    EXPECT_EQ(fs::LiveTempFileCount(), 0u);
+}
+
+TEST_F(AtomicFileTest, AReplacedFileKeepsItsModeAndStaysUntilCommit) {
+    const std::string target = dir.Write("pack.vpf", ToBytes("old contents"));
+    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(target.c_str(), &before), 0);
+    fs::AtomicFile file;
+    ASSERT_TRUE(file.Begin(target, {}, fault)) << fault.Text();
+    ASSERT_TRUE(WriteAll(file, "new"));
+    EXPECT_EQ(testpacks::ReadFile(target), ToBytes("old contents"));
+    ASSERT_TRUE(file.Commit(fault)) << fault.Text();
+    EXPECT_EQ(testpacks::ReadFile(target), ToBytes("new"));
+    EXPECT_EQ(ModeOf(target), 0640u);
+    struct stat after {};
+    ASSERT_EQ(stat(target.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(Names(), std::vector<std::string>{"pack.vpf"});
+}
+
+TEST_F(AtomicFileTest, LinksAreFollowedOnlyWhenAsked) {
+    mkdir(dir.File("real").c_str(), 0755);
+    const std::string named = dir.Write("real/pack.vpf", ToBytes("named"));
+    const std::string link = dir.File("link.vpf");
+    ASSERT_EQ(symlink("real/pack.vpf", link.c_str()), 0);  // relative, as users make them
+
+    fs::AtomicFile through;
+    fs::AtomicFileOptions follow;
+    follow.followLink = true;
+    ASSERT_TRUE(through.Begin(link, follow, fault)) << fault.Text();
+    EXPECT_EQ(through.TargetPath(), named);
+    ASSERT_TRUE(WriteAll(through, "via link"));
+    ASSERT_TRUE(through.Commit(fault)) << fault.Text();
+    EXPECT_TRUE(fs::IsSymlink(link));
+    EXPECT_EQ(testpacks::ReadFile(named), ToBytes("via link"));
+
+    // Not followed: the link is replaced and what it named is left alone.
+    fs::AtomicFile over;
+    ASSERT_TRUE(over.Begin(link, {}, fault)) << fault.Text();
+    ASSERT_TRUE(WriteAll(over, "in place of the link"));
+    ASSERT_TRUE(over.Commit(fault)) << fault.Text();
+    EXPECT_FALSE(fs::IsSymlink(link));
+    EXPECT_EQ(testpacks::ReadFile(link), ToBytes("in place of the link"));
+    EXPECT_EQ(testpacks::ReadFile(named), ToBytes("via link"));
+
+    // A dangling link followed creates the file it names.
+    ASSERT_EQ(symlink("real/later.vpf", dir.File("dangling").c_str()), 0);
+    fs::AtomicFile dangling;
+    ASSERT_TRUE(dangling.Begin(dir.File("dangling"), follow, fault)) << fault.Text();
+    ASSERT_TRUE(dangling.Commit(fault)) << fault.Text();
+    EXPECT_TRUE(fs::PathExists(dir.File("real/later.vpf")));
+    EXPECT_TRUE(fs::IsSymlink(dir.File("dangling")));
+}
+
+TEST_F(AtomicFileTest, TargetsThatAreNoRegularFileAreRefused) {
+    mkdir(dir.File("folder").c_str(), 0755);
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0644), 0);
+    struct Case {
+        std::string path;
+        const char* reason;
+    } cases[] = {{dir.File("folder"), "Is a directory"},
+                 {dir.File("fifo"), "not a regular file"},
+                 {"/dev/null", "not a regular file"},
+                 {dir.File("missing/x"), "No such file or directory"}};
+    for (const Case& c : cases) {
+        fs::AtomicFile file;
+        EXPECT_FALSE(file.Begin(c.path, {}, fault)) << c.path;
+        EXPECT_EQ(fault.kind, pack::FaultKind::Io);
+        EXPECT_EQ(fault.reason, c.reason) << c.path;
+        EXPECT_FALSE(file.IsOpen());
+    }
+    EXPECT_EQ(Names(), (std::vector<std::string>{"fifo", "folder"}));
+    EXPECT_EQ(fs::LiveTempFileCount(), 0u);
+}
+
+TEST_F(AtomicFileTest, AbortAndDestructionLeaveTheOldFile) {
+    const std::string target = dir.Write("keep.txt", ToBytes("keep"));
+    {
+        fs::AtomicFile file;
+        ASSERT_TRUE(file.Begin(target, {}, fault));
+        ASSERT_TRUE(WriteAll(file, "lost"));
+        file.Abort();
+        file.Abort();
+    }
+    {
+        fs::AtomicFile file;
+        ASSERT_TRUE(file.Begin(target, {}, fault));
+        ASSERT_TRUE(WriteAll(file, "lost too"));
+    }
+    EXPECT_EQ(testpacks::ReadFile(target), ToBytes("keep"));
+    EXPECT_EQ(Names(), std::vector<std::string>{"keep.txt"});
+    EXPECT_EQ(fs::LiveTempFileCount(), 0u);
+}
+
+TEST_F(AtomicFileTest, WithoutReplaceAFileThatAppearedMeanwhileIsKept) {
+    const std::string target = dir.File("race.txt");
+    fs::AtomicFileOptions options;
+    options.replace = false;
+    fs::AtomicFile file;
+    ASSERT_TRUE(file.Begin(target, options, fault));
+    ASSERT_TRUE(WriteAll(file, "mine"));
+    testpacks::WriteFile(target, ToBytes("theirs"));
+    EXPECT_FALSE(file.Commit(fault));
+    EXPECT_EQ(fault.reason, "File exists");
+    EXPECT_EQ(testpacks::ReadFile(target), ToBytes("theirs"));
+    EXPECT_EQ(Names(), std::vector<std::string>{"race.txt"});
+}
+
+TEST_F(AtomicFileTest, AWriteBeyondTheFileSizeLimitFailsAndKeepsTheOldFile) {
+    const std::string target = dir.Write("limited.bin", ToBytes("previous"));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // SIGXFSZ keeps its default action: the writer must not let it kill.
+        signal(SIGXFSZ, SIG_DFL);
+        rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        fs::AtomicFile file;
+        pack::Fault f;
+        if (!file.Begin(target, {}, f))
+            _exit(10);
+        const std::string block(10000, 'x');
+        file.Write(block.data(), block.size());
+        file.Write(block.data(), block.size());
+        if (file.Commit(f))
+            _exit(11);
+        _exit(f.reason == "File too large" ? 0 : 12);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(testpacks::ReadFile(target), ToBytes("previous"));
+    EXPECT_EQ(Names(), std::vector<std::string>{"limited.bin"});
+}
+
+// A folder that takes no new file holding a file that may be written: the
+// rewrite in place is the last resort, and only when the caller allows it.
+TEST_F(AtomicFileTest, InPlaceRewriteWhenTheFolderTakesNoNewFile) {
+    const std::string target = dir.Write("pack.vpf", ToBytes("a longer previous version"));
+    testpriv::GiveAway(target);
+    testpriv::MakeReachable(dir.Path());
+    if (geteuid() != 0) {
+        ASSERT_EQ(chmod(dir.Path().c_str(), 0555), 0);
+    }
+    struct stat before {};
+    ASSERT_EQ(stat(target.c_str(), &before), 0);
+
+    enum : int {
+        kOk = 0,
+        kReachable = 20,
+        kBeganWithoutInPlace,
+        kWrongReason,
+        kNoInPlace,
+        kCommitFailed,
+        kBadState
+    };
+    const int code = testpriv::RunUnprivileged([&] {
+        if (access(target.c_str(), W_OK) != 0)
+            return static_cast<int>(kReachable);
+        pack::Fault f;
+        fs::AtomicFile refused;
+        if (refused.Begin(target, {}, f))
+            return static_cast<int>(kBeganWithoutInPlace);
+        if (f.reason != "Permission denied")
+            return static_cast<int>(kWrongReason);
+        fs::AtomicFileOptions options;
+        options.allowInPlace = true;
+        fs::AtomicFile file;
+        if (!file.Begin(target, options, f) || !file.InPlace() || !file.TempPath().empty())
+            return static_cast<int>(kNoInPlace);
+        const std::string text = "shorter";
+        file.Write(text.data(), text.size());
+        if (!file.Commit(f))
+            return static_cast<int>(kCommitFailed);
+        return fs::LiveTempFileCount() == 0 ? static_cast<int>(kOk) : static_cast<int>(kBadState);
+    });
+    chmod(dir.Path().c_str(), 0700);
+    if (code == testpriv::kCannotDrop || code == kReachable)
+        GTEST_SKIP() << "the test folder cannot be reached without privileges";
+    EXPECT_EQ(code, kOk);
+    EXPECT_EQ(testpacks::ReadFile(target), ToBytes("shorter"));
+    struct stat after {};
+    ASSERT_EQ(stat(target.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(Names(), std::vector<std::string>{"pack.vpf"});
+}
+
+// What a signal handler does at an interrupt: the half-written sibling goes,
+// the old file stays.
+TEST_F(AtomicFileTest, AnInterruptedWriteLeavesNoSibling) {
+    const std::string target = dir.Write("big.vpf", ToBytes("whole"));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGTERM, [](int) {
+            fs::RemoveLiveTempFiles();
+            _exit(0);
+        });
+        fs::AtomicFile file;
+        pack::Fault f;
+        if (!file.Begin(target, {}, f))
+            _exit(1);
+        const std::string block(1 << 20, 'z');
+        file.Write(block.data(), block.size());
+        raise(SIGTERM);
+        _exit(2);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(testpacks::ReadFile(target), ToBytes("whole"));
+    EXPECT_EQ(Names(), std::vector<std::string>{"big.vpf"});
+}
+
+}  // namespace
+}  // namespace crateforge
