@@ -1,57 +1,58 @@
-// EntryData.h - getting a stored entry's original bytes back, safely.
+// EntryData.h - a stored entry of the builder's tree, back to its original
+// bytes and onto the disk.
 //
-// Every path that turns a pack entry back into a file (the temporary
-// workspace, the desktop program's View and Extract, the command-line tool's
-// extract) goes through these functions, so that the checks live once:
+// A thin layer over the format core's one entry decoder
+// (format/EntryDecoder.h), which holds every check: method dispatch, equal
+// sizes for stored entries, the LZRW3-A plausibility bound, decoding to
+// exactly originalSize bytes, all sizes in 64 bits. Entries held in memory
+// are decoded whole here, gzip through the buffer codec's temporary files;
+// streaming callers (vpf) decode with pack::StreamEntry over a MemorySource
+// of the entry's bytes into an AtomicFileSink instead.
 //
-//   - the method byte is dispatched: Stored, LZRW3-A and gzip decode, any
-//     other value is a failure (never an empty file);
-//   - a stored entry whose packedSize differs from its originalSize is
-//     damaged and fails (its bytes are never read past packedSize);
-//   - a coded entry must decode to exactly originalSize bytes; gzip decoding
-//     is capped at originalSize so a small hostile stream cannot fill memory
-//     or the disk;
-//   - writing decodes first and creates the file only then, checks every
-//     write and the close, refuses to follow a symbolic link at the target,
-//     and removes a partly written file.
-//
-// Names taken from a pack are untrusted: IsSafeEntryName says whether one may
-// become a single path component on disk.
-//
-// All functions are thread-safe (the gzip codec uses a unique temporary name
-// per call) and show nothing; failures come back with a short reason.
+// Writing goes through the one atomic replace-write (platform/AtomicFile.h):
+// the entry is decoded first, so a damaged entry creates nothing; the file
+// appears whole under its name or not at all. Failures come back as a
+// pack::Fault: Damaged for the entry's bytes, NoMemory or TempFolder for
+// this machine, Io for the disk. All functions are thread-safe.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "archive/PackEntry.h"
-#include "codec/GzCodec.h"
+#include "format/EntryDecoder.h"
+#include "format/Fault.h"
+#include "platform/AtomicFile.h"
 
 namespace crateforge {
 
-// Whether `name` can be used as one path component below a folder we chose:
-// not empty, not "." or "..", no "/", "\\" or NUL byte, at most 259 bytes.
-bool IsSafeEntryName(std::string_view name);
+// The method byte and sizes the entry claims.
+inline pack::EntryClaim ClaimOf(const PackEntry& entry) {
+    return {entry.method, entry.originalSize, entry.packedSize};
+}
 
-// DecodeEntry: the original bytes of `entry`. On success returns true,
-// `bytes` holds exactly entry.originalSize bytes (null when that is 0) and
-// `length` equals entry.originalSize. On failure returns false, `bytes` is
-// null and `reason` says why ("damaged stored entry", "unknown method 7",
-// "decoded size differs from the original size", "corrupt gzip data", ...).
-bool DecodeEntry(const PackEntry& entry, codec::GzBuffer& bytes, std::uint32_t& length,
-                 std::string& reason);
+// The original bytes of `entry` (exactly originalSize of them) in `bytes`.
+bool DecodeEntry(const PackEntry& entry, pack::DecodedBytes& bytes, pack::Fault& fault);
 
-// WriteBytesToFile: creates or truncates the file at `path` (never through a
-// symbolic link; mode 0666 less the umask), writes `length` bytes, checks
-// every write and the close. On failure the partial file is removed and
-// `reason` holds the errno text. `data` may be null when length is 0.
-bool WriteBytesToFile(const std::string& path, const unsigned char* data, std::uint32_t length,
-                      std::string& reason);
+// The options extraction uses: a link at the target is replaced rather than
+// followed (nothing lands outside the chosen folder), and the file gets the
+// mode of a new file whatever was there.
+fs::AtomicFileOptions ExtractOptions();
 
-// WriteEntryToFile: DecodeEntry, then WriteBytesToFile. A failed decode
-// leaves the disk untouched (no file is created or truncated).
-bool WriteEntryToFile(const PackEntry& entry, const std::string& path, std::string& reason);
+// Decodes the entry and writes its original bytes as `target`.
+bool WriteEntryToFile(const PackEntry& entry, const std::string& target, pack::Fault& fault,
+                      const fs::AtomicFileOptions& options = ExtractOptions());
+
+// Decoded bytes straight into an AtomicFile (pack::StreamEntry's output).
+class AtomicFileSink final : public pack::ByteSink {
+  public:
+    explicit AtomicFileSink(fs::AtomicFile& file) : file_(file) {}
+    bool Write(const unsigned char* data, std::size_t length) override {
+        return file_.Write(data, length);
+    }
+    std::string Reason() const override { return file_.WriteFailure(); }
+
+  private:
+    fs::AtomicFile& file_;
+};
 
 }  // namespace crateforge

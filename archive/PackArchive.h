@@ -10,31 +10,42 @@
 // Results: operations return 1 for done and 0 for refused / not possible
 // (nothing open, name taken, the user said No, a failure reported to the
 // user); lookups return an index or -1. While nothing is open (path empty)
-// every content operation returns 0 and changes nothing.
+// every content operation returns 0 and changes nothing. Callers that need
+// to tell the cases apart (vpf) use the structured answers AddCodedEntry
+// and RenameEntry give.
 //
 // Safety and failures:
-//   - Open / Load / ConvertOldPack check every count, size and offset against
-//     the file: a truncated, inconsistent or hostile file is refused with 0,
-//     a message naming the file, and no change to the document.
-//   - Save writes a sibling temporary file, flushes and fsyncs it and renames
-//     it over the pack (the old file's permission bits are kept). When any
-//     step fails the user is told, the previous pack stays byte-identical,
-//     and the document goes back to what is on disk: it reloads the pack it
-//     last loaded or saved (keeping the shown folder where it still exists),
-//     or, for a pack never written, returns to an empty root. Row data from
-//     before the failed Save is then invalid; the list has been refilled.
+//   - Open / Load / ConvertOldPack read the pack through the format core's
+//     one directory walker and entry decoder (format/PackDirectory.h,
+//     format/EntryDecoder.h): a truncated, inconsistent or hostile file is
+//     refused with 0, a message naming the file, and no change to the
+//     document. Load keeps every stored byte and method byte as loaded;
+//     conversion decodes every entry and codes it again.
+//   - Save writes through the one atomic replace-write (platform/
+//     AtomicFile.h): a link at the path is followed, the old file's mode is
+//     kept, and the previous pack stays byte-identical when any step fails.
+//     The document then goes back to what is on disk (it reloads the pack it
+//     last loaded or saved, keeping the shown folder where it still exists,
+//     or returns to an empty root for a pack never written); row data from
+//     before the failed Save is then invalid and the list has been refilled.
+//     When the pack's folder takes no new file but the pack is writable,
+//     Save rewrites it in place; if that fails the message says the pack is
+//     incomplete, and the document keeps its tree so that the next save
+//     writes it again.
 //   - Adding refuses, with a message naming the file and before anything
-//     changes: names of more than 259 bytes, files that cannot be opened or
-//     read (the rest of a batch goes on), files of 4 GiB or more, and
-//     additions that would make the pack reach 4 GiB.
-//   - Nothing writes outside the workspace: pack names that are no safe path
-//     component are skipped with a message.
-//   - LastError() keeps the reason of the last failure for tools.
+//     changes: names of more than 259 bytes or that a pack cannot hold,
+//     files that cannot be opened or read (the rest of a batch goes on),
+//     files of 4 GiB or more, and additions that would make the pack reach
+//     4 GiB. AddFolder walks the disk with the one folder walk (platform/
+//     FolderWalk.h) and reports everything it did not add in one message.
+//   - Nothing writes outside the workspace: names that are no single path
+//     component are refused.
+//   - LastFault() keeps the reason of the last failure for tools.
 //
-// Message texts are the program's own and are kept byte for byte; see the
-// k*Text constants below. Everything runs on one thread (the user interface
-// thread); the process-wide progress binding of EntryCoding.h is set by the
-// constructor and SetProgressControl and cleared by the destructor.
+// Message texts are the program's own and live in ArchiveTexts.h.
+// Everything runs on one thread (the user interface thread); the process-
+// wide progress binding of EntryCoding.h is set by the constructor and
+// SetProgressControl and cleared by the destructor.
 #pragma once
 
 #include <cstdint>
@@ -42,20 +53,43 @@
 #include <string>
 #include <string_view>
 
+#include "archive/ArchiveTexts.h"
 #include "archive/PackEntry.h"
 #include "archive/PackFolder.h"
+#include "format/Fault.h"
 #include "platform/Platform.h"
 
 namespace crateforge {
 
 class CTempWorkspace;
-class PackFileWriter;  // checked buffered writes (PackArchive.cpp)
 
-// Verbatim texts.
-inline constexpr char kOldPackQuestion[] =
-    "PackFile has an old version. It will be converted. Do you wish to continue?";
-inline constexpr char kReplaceQuestion[] = "File %s already exist. Do you wish to replace it?";
-inline constexpr char kUpDirName[] = "..";
+namespace fs {
+class AtomicFile;
+}
+
+// What to do when an added file's name is taken in its folder.
+enum class NameClash {
+    Ask,      // ask "File %s already exist. Do you wish to replace it?"
+    Replace,  // replace without asking
+    Keep,     // keep the existing file and answer NameTaken
+};
+
+// How an addition ended.
+enum class AddOutcome {
+    Added,      // a new file in the folder
+    Replaced,   // the file of that name was replaced in its place
+    NameTaken,  // kept the existing file (NameClash::Keep, or the user said No)
+    Refused,    // not added; the reason was shown and is in LastFault()
+};
+
+// How a rename ended.
+enum class RenameOutcome {
+    Renamed,
+    NotFound,     // no such file / folder: nothing changed
+    NameTaken,    // the new name is taken (also by the entry itself in another case)
+    InvalidName,  // the new name cannot be stored; the reason was shown
+    NotOpen,
+};
 
 class CPackArchive {
   public:
@@ -78,11 +112,10 @@ class CPackArchive {
     // file appears at the first Save). Returns 1.
     int CreateNew(const std::string& path);
     // Opens a "2.10" pack (loads and lists it) or, after the old-version
-    // question answered Yes, converts a "1.03" pack and saves it as the same
-    // path with ".VPF" in place of its extension (a name already ending in
-    // ".vpf", any case, is rewritten in place; the old file is otherwise left
-    // as it was). Returns 1 when a pack is open, 0 otherwise (no pack: no
-    // message; the user said No; damaged: a message) with the document Empty.
+    // question answered Yes, converts a "1.03" pack and saves it under
+    // pack::ConvertedPackPath (the old file is otherwise left as it was).
+    // Returns 1 when a pack is open, 0 otherwise (no pack: no message; the
+    // user said No; damaged: a message) with the document Empty.
     int Open(const std::string& file);
     // Rewrites the whole pack at path() atomically. 1 on success; 0 after a
     // failure that was reported (see the top of this header).
@@ -92,14 +125,15 @@ class CPackArchive {
     static bool IsCurrentPack(const std::string& file);
     static bool IsOldPack(const std::string& file);
 
-    // Loads path() as a "2.10" pack; 1, or 0 (with LastError) leaving the
+    // Loads path() as a "2.10" pack; 1, or 0 (with LastFault) leaving the
     // document unchanged. Lists the root on success.
     int Load();
     // Converts path() as a "1.03" pack into the tree (all in the root, in the
     // order of the offset table; entryCode >= 23 skipped; names equal but for
     // case after the first get " (2)", " (3)", ... before the extension;
-    // every file recoded to gzip or stored). 1, or 0 with a message and the
-    // document unchanged; nothing is written either way.
+    // every file recoded to gzip or stored; refused once the converted pack
+    // would reach 4 GiB). 1, or 0 with a message and the document unchanged;
+    // nothing is written either way.
     int ConvertOldPack();
 
     // ---- Content (all 0 while nothing is open) -------------------------------
@@ -109,33 +143,37 @@ class CPackArchive {
     // 1 added or replaced; 0 declined or refused (with a message).
     int AddFile(const std::string& path, CPackFolder* folder);
     // Adds the disk folder and everything below it into `folder`, merging
-    // into a subfolder of the same name. Names beginning with "." are
-    // skipped; links to directories are not followed; links to files add the
-    // file. Names are taken in byte order. 1, or 0 when nothing is open or
-    // the folder itself cannot be listed or named (with a message).
+    // into a subfolder of the same name, walking the disk with the one
+    // folder walk (names in byte order, dot-names included, links to folders
+    // followed except cycles). 1, or 0 when nothing is open or the folder
+    // itself cannot be listed or named (with a message). What the walk or
+    // the additions left out inside is reported in one message.
     int AddFolder(const std::string& path, CPackFolder* folder);
     // Reads the disk file into `entry` (whose name is set) and codes it,
     // moving the bar by half its length first and resetting the progress
     // accumulator. 1, or 0 with a message naming the file.
     int LoadEntryFromDisk(const std::string& path, PackEntry& entry);
     // Adds an entry already coded elsewhere (CodeDiskFile) into `folder`
-    // with the same checks and the same replace question as AddFile; the
-    // entry's name must be set. `sourcePath` names the file in messages.
-    // 1 added or replaced; 0 declined or refused (the entry is dropped).
-    int AddCodedFile(std::unique_ptr<PackEntry> entry, CPackFolder* folder,
-                     const std::string& sourcePath);
+    // with the checks of AddFile; `onClash` says what to do with a name that
+    // is taken. `sourcePath` names the file in messages. The entry is taken
+    // on Added and Replaced, and left to the caller otherwise.
+    AddOutcome AddCodedEntry(std::unique_ptr<PackEntry>& entry, CPackFolder* folder,
+                             const std::string& sourcePath, NameClash onClash);
 
     // Remove by row text in the current folder; 1 (also when not found).
     int RemoveFile(const std::string& name);
     int RemoveFolder(const std::string& name);
     // Rename in the current folder; 0 when the new name is taken (the caller
     // shows "File %s already exist." / "Directory %s already exist."); 1
-    // otherwise. A new name that is empty, ".", "..", holds "/" or "\\", or
-    // has more than 259 bytes is refused with a message and changes nothing
-    // (returns 1 so the caller does not report it as taken). Refreshes the
-    // list.
+    // otherwise, also when the new name was refused with a message or no
+    // such entry exists. Refreshes the list.
     int RenameFile(const std::string& oldName, const std::string& newName);
     int RenameFolder(const std::string& oldName, const std::string& newName);
+    // The same with the outcome told apart. A new name that is empty, ".",
+    // "..", holds "/" or "\\", or has more than 259 bytes is refused with a
+    // message (InvalidName) and changes nothing.
+    RenameOutcome RenameEntry(const std::string& oldName, const std::string& newName,
+                              bool isFolder);
 
     // ---- Listing and navigation ---------------------------------------------
 
@@ -171,18 +209,20 @@ class CPackArchive {
 
     // ---- State ----------------------------------------------------------------
 
-    bool IsOpen() const { return !path_.empty(); }
-    const std::string& path() const { return path_; }
-    CPackFolder* root() const { return root_.get(); }
-    CPackFolder* current() const { return current_; }
-    std::uint32_t fileCount() const { return fileCount_; }
-    int sortColumn() const { return sortColumn_; }
-    int sortDirection() const { return sortDirection_; }
+    bool IsOpen() const { return !path.empty(); }
+    const std::string& Path() const { return path; }
+    CPackFolder* Root() const { return root.get(); }
+    CPackFolder* Current() const { return current; }
+    std::uint32_t FileCount() const { return fileCount; }
+    int SortColumn() const { return sortColumn; }
+    int SortDirection() const { return sortDirection; }
     ListControl* listControl() const { return listControl_; }
     ProgressControl* progressControl() const { return progressControl_; }
     // Size in bytes of the pack that Save would write now.
     std::uint64_t PackSize() const;
-    const std::string& LastError() const { return lastError_; }
+    // Why the last operation failed (kind Io, Damaged, ...; empty reason when
+    // none did).
+    const pack::Fault& LastFault() const { return lastFault; }
 
     // Percent saved, as the Ratio column shows it: 0 when both sizes are
     // equal or the original size is 0, else 100 - trunc(packed / original *
@@ -192,39 +232,50 @@ class CPackArchive {
     static std::int64_t FolderRatio(std::uint32_t originalSize, std::uint32_t packedSize);
 
   private:
-    bool WriteHeader(PackFileWriter& file);
-    bool WriteDirectory(PackFileWriter& file);
+    bool WriteHeader(fs::AtomicFile& file);
+    bool WriteDirectory(fs::AtomicFile& file);
     std::uint64_t ComputeFolderOffsets(CPackFolder& folder, std::uint64_t start);
     std::uint64_t ComputeDataOffsets(CPackFolder& folder, std::uint64_t position);
-    bool WriteFolder(PackFileWriter& file, const CPackFolder& folder);
-    bool WriteData(PackFileWriter& file, const CPackFolder& folder);
+    bool WriteFolder(fs::AtomicFile& file, const CPackFolder& folder);
+    bool WriteData(fs::AtomicFile& file, const CPackFolder& folder);
 
-    int SaveFailed(const std::string& reason);
+    int SaveFailed(const pack::Fault& fault, bool inPlace);
+    // Whether `name` can be stored in a pack; false after a message naming
+    // `sourcePath`.
+    bool CheckNewName(std::string_view name, const std::string& sourcePath);
     void RestoreFromDisk();
-    int InsertEntry(std::unique_ptr<PackEntry> entry, CPackFolder* folder, int existing,
-                    const std::string& sourcePath);
-    int PrepareAdd(std::string_view name, CPackFolder* folder, const std::string& sourcePath,
-                   int& existing);
-    int AddFolderAt(const std::string& path, CPackFolder* folder, int depth);
-    int Rename(const std::string& oldName, const std::string& newName, bool isFolder);
+    // Checks a name and the 4 GiB limit for an entry about to go into
+    // `folder`; asks about a taken name per `onClash`. Refused and NameTaken
+    // end the addition; Added means "go on" (existing is then the index of
+    // the file to replace, or -1).
+    AddOutcome PrepareAdd(std::string_view name, CPackFolder* folder, const std::string& sourcePath,
+                          NameClash onClash, int& existing);
+    AddOutcome InsertEntry(std::unique_ptr<PackEntry>& entry, CPackFolder* folder, int existing,
+                           const std::string& sourcePath);
     bool ExtractTree(const CPackFolder& folder, CTempWorkspace& workspace, const std::string& dir,
-                     const std::string& relative, int depth, int& failures,
+                     const std::string& relative, std::uint32_t depth, int& failures,
                      std::string& firstFailure);
-    void Message(const std::string& text);
-    int Fail(const std::string& text);
+
+    // The one edge where a failure becomes a message: keeps `fault` as the
+    // last failure and shows `text` (the fault told in a sentence).
+    void Report(const pack::Fault& fault, const std::string& text);
+    // Report with a fault of kind Io whose reason is the text; returns 0.
+    int Refuse(const std::string& text);
+    friend class AddFolderVisitor;
 
     MessageService* ownerWindow_;
     ListControl* listControl_;
     ProgressControl* progressControl_;
     IconProvider* icons_;
-    std::unique_ptr<CPackFolder> root_;
-    CPackFolder* current_ = nullptr;
-    std::string path_;
-    std::uint32_t fileCount_ = 0;
-    int sortColumn_ = -1;
-    int sortDirection_ = 0;
-    bool onDisk_ = false;  // path_ holds the pack this document last loaded or saved
-    std::string lastError_;
+    // The document's fields, named as the rest of the program knows them.
+    std::unique_ptr<CPackFolder> root;
+    CPackFolder* current = nullptr;
+    std::string path;
+    std::uint32_t fileCount = 0;
+    int sortColumn = -1;
+    int sortDirection = 0;
+    bool onDisk = false;  // path holds the pack this document last loaded or saved
+    pack::Fault lastFault;
 };
 
 }  // namespace crateforge

@@ -3,21 +3,16 @@
 
 #include <cstring>
 
+#include "format/Names.h"
+
 namespace crateforge {
 
-namespace {
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-}  // namespace
-
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i]))
-            return false;
-    return true;
+std::string NumberedName(std::string_view name, int k, bool beforeExtension) {
+    const std::string suffix = " (" + std::to_string(k) + ")";
+    const std::size_t dot = beforeExtension ? name.rfind('.') : std::string_view::npos;
+    if (dot == std::string_view::npos || dot == 0)
+        return std::string(name) + suffix;
+    return std::string(name.substr(0, dot)) + suffix + std::string(name.substr(dot));
 }
 
 CPackFolder::CPackFolder(CPackFolder* parentFolder) : parent(parentFolder) {}
@@ -28,14 +23,14 @@ CPackFolder::~CPackFolder() {
 
 int CPackFolder::FindSubfolder(std::string_view name) const {
     for (std::size_t i = 0; i < subfolderNames.size(); ++i)
-        if (SameNameIgnoringCase(pack::FieldName(subfolderNames[i]->name), name))
+        if (pack::SameNameIgnoringCase(pack::FieldName(subfolderNames[i]->name), name))
             return static_cast<int>(i);
     return -1;
 }
 
 int CPackFolder::FindFile(std::string_view name) const {
     for (std::size_t i = 0; i < files.size(); ++i)
-        if (SameNameIgnoringCase(files[i]->Name(), name))
+        if (pack::SameNameIgnoringCase(files[i]->Name(), name))
             return static_cast<int>(i);
     return -1;
 }

@@ -15,12 +15,14 @@
 //     (32-bit counters that wrap, like the pack's own fields);
 //   - the order of the lists is the order of the records in the pack and of
 //     the rows in the list before any sort.
-// Names are compared ignoring ASCII letter case (A-Z match a-z, other bytes
-// must be equal). Entry pointers stay valid while the entry is in the tree.
+// Names are compared ignoring ASCII letter case (pack::SameNameIgnoringCase).
+// The deepest nesting loaded or created is pack::kMaxFolderDepth. Entry
+// pointers stay valid while the entry is in the tree.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -29,13 +31,10 @@
 
 namespace crateforge {
 
-// Deepest folder nesting the builder creates or loads (the root is depth 0).
-// Loading refuses deeper packs, adding refuses deeper disk trees, so that no
-// walk over the tree can run out of stack.
-inline constexpr int kMaxFolderDepth = 512;
-
-// Whether two names are equal ignoring ASCII letter case.
-bool SameNameIgnoringCase(std::string_view a, std::string_view b);
+// The name with " (k)" added, before its extension when `beforeExtension`
+// (a leading dot starts no extension): used wherever a name must step past
+// one that is taken. NumberedName("a.txt", 2, true) == "a (2).txt".
+std::string NumberedName(std::string_view name, int k, bool beforeExtension);
 
 class CPackFolder {
   public:

@@ -6,10 +6,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <vector>
-
-#include "archive/PackFolder.h"
+#include "format/PackFormat.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderWalk.h"
 
 namespace crateforge {
 
@@ -27,39 +26,21 @@ std::string FormatSize(std::uint32_t size) {
 }
 
 namespace {
+
+// Files of 4 GiB or more cannot be added, so they add nothing to the bar.
 std::uint32_t Addable(std::uint64_t size) {
-    return size > UINT32_MAX ? 0 : static_cast<std::uint32_t>(size);
+    return size > pack::kMaxPackSize ? 0 : static_cast<std::uint32_t>(size);
 }
 
-std::uint32_t FolderSizeAt(const std::string& dir, int depth) {
-    std::vector<fs::DirEntry> names;
-    if (depth > kMaxFolderDepth || !fs::ListDirectory(dir, names))
-        return 0;
-    std::uint32_t sum = 0;
-    for (const fs::DirEntry& e : names) {
-        if (e.name[0] == '.')
-            continue;
-        if (e.isDirectory) {
-            if (!e.isSymlink)
-                sum += FolderSizeAt(fs::JoinPath(dir, e.name), depth + 1);
-        } else if (e.isRegular) {
-            sum += Addable(e.size);
-        }
-    }
-    return sum;
-}
+// Sums what AddFolder would read: the same walk, the same files.
+class SizeVisitor final : public fs::FolderVisitor {
+  public:
+    bool EnterFolder(const fs::WalkItem&) override { return true; }
+    void VisitFile(const fs::WalkItem& file) override { sum += Addable(file.size); }
+    void Skipped(const fs::WalkProblem&) override {}
+    std::uint32_t sum = 0;  // wraps, like the bar's 32-bit range
+};
 
-std::uint32_t PathSizeAt(const std::string& path, bool followLink, int depth) {
-    if (!fs::IsDirectory(path, followLink))
-        return fs::IsDirectory(path, true) ? 0 : FileDiskSize(path);
-    std::vector<fs::DirEntry> names;
-    if (depth > kMaxFolderDepth || !fs::ListDirectory(path, names))
-        return 0;
-    std::uint32_t sum = 0;
-    for (const fs::DirEntry& e : names)
-        sum += PathSizeAt(fs::JoinPath(path, e.name), false, depth + 1);
-    return sum;
-}
 }  // namespace
 
 std::uint32_t FileDiskSize(const std::string& path) {
@@ -73,11 +54,14 @@ std::uint32_t FileDiskSize(const std::string& path) {
 }
 
 std::uint32_t FolderDiskSize(const std::string& path) {
-    return FolderSizeAt(path, 0);
+    SizeVisitor visitor;
+    pack::Fault fault;
+    fs::WalkFolder(path, visitor, pack::kMaxFolderDepth, fault);
+    return visitor.sum;
 }
 
 std::uint32_t PathDiskSize(const std::string& path) {
-    return PathSizeAt(path, true, 0);
+    return fs::IsDirectory(path) ? FolderDiskSize(path) : FileDiskSize(path);
 }
 
 }  // namespace crateforge

@@ -7,10 +7,9 @@
 // The disk-size helpers measure what an add command is about to read, to set
 // the progress bar's range. Sums are 32-bit and wrap (the bar's range is
 // 32-bit). They report no errors: whatever cannot be opened or listed counts
-// 0. Symbolic links to directories found inside a folder are not followed
-// (the adding code does not follow them either, and a link to an ancestor
-// would never end); links to files count the file they point to. Files of
-// 4 GiB or more count 0, since they cannot be added.
+// 0. Folders are measured with the same disk walk that adding a folder uses
+// (platform/FolderWalk.h): dot-names count, links to folders are followed
+// except cycles. Files of 4 GiB or more count 0, since they cannot be added.
 #pragma once
 
 #include <cstdint>
@@ -26,14 +25,12 @@ std::string FormatSize(std::uint32_t size);
 // a regular file.
 std::uint32_t FileDiskSize(const std::string& path);
 
-// Total bytes of the files below the folder, recursively, skipping every name
-// that begins with "." (as adding a folder does). Sizes come from the listing.
+// Total bytes of the files the folder walk visits below the folder (what
+// AddFolder would read). Sizes come from the listing.
 std::uint32_t FolderDiskSize(const std::string& path);
 
-// Total bytes of a file, or of a folder recursively with every name
-// (dot-names included) except "." and "..". A path that is not a directory is
-// measured with FileDiskSize; a missing path counts 0. The path itself may be
-// a link to a directory; links found below it are not followed.
+// FolderDiskSize of a folder (or a link to one), else FileDiskSize; a
+// missing path counts 0.
 std::uint32_t PathDiskSize(const std::string& path);
 
 }  // namespace crateforge

@@ -6,7 +6,8 @@
 
 #include <algorithm>
 
-#include "archive/EntryData.h"
+#include "archive/PackFolder.h"
+#include "format/Names.h"
 #include "platform/FileSystem.h"
 
 namespace crateforge {
@@ -14,14 +15,6 @@ namespace crateforge {
 namespace {
 // Past this many attempts a name is given up rather than searched forever.
 constexpr int kMaxNameSuffix = 1000;
-
-std::string SuffixedName(std::string_view name, int k, bool isDirectory) {
-    const std::string suffix = " (" + std::to_string(k) + ")";
-    const std::size_t dot = isDirectory ? std::string_view::npos : name.rfind('.');
-    if (dot == std::string_view::npos || dot == 0)
-        return std::string(name) + suffix;
-    return std::string(name.substr(0, dot)) + suffix + std::string(name.substr(dot));
-}
 
 std::string_view StripTrailingSlash(std::string_view path) {
     if (path.size() > 1 && path.back() == '/')
@@ -70,13 +63,13 @@ std::string CTempWorkspace::FreePath(const std::string& dir, std::string_view na
         // entry). A link is never ours, so it counts as the other kind.
         if (!S_ISLNK(st.st_mode) && S_ISDIR(st.st_mode) == wantDirectory)
             return candidate;
-        candidate = fs::JoinPath(dir, SuffixedName(name, k, wantDirectory));
+        candidate = fs::JoinPath(dir, NumberedName(name, k, !wantDirectory));
     }
     return {};
 }
 
 std::string CTempWorkspace::MakeFilePath(std::string_view name) {
-    if (!IsValid() || !IsSafeEntryName(name))
+    if (!IsValid() || !pack::IsValidEntryName(name))
         return {};
     std::string path = FreePath(workspacePath, name, false);
     if (!path.empty())
@@ -86,7 +79,7 @@ std::string CTempWorkspace::MakeFilePath(std::string_view name) {
 
 std::string CTempWorkspace::MakeNestedFilePath(std::string_view directory, std::string_view name) {
     directory = StripTrailingSlash(directory);
-    if (!IsValid() || !IsSafeEntryName(name) ||
+    if (!IsValid() || !pack::IsValidEntryName(name) ||
         (directory != workspacePath && !IsHandedOutFolder(directory)))
         return {};
     std::string path = FreePath(std::string(directory), name, false);
@@ -97,7 +90,7 @@ std::string CTempWorkspace::MakeNestedFilePath(std::string_view directory, std::
 
 std::string CTempWorkspace::MakeFolderPath(std::string_view name, std::string_view relativeParent) {
     name = StripTrailingSlash(name);
-    if (!IsValid() || !IsSafeEntryName(name))
+    if (!IsValid() || !pack::IsValidEntryName(name))
         return {};
     std::string dir = workspacePath;
     if (!relativeParent.empty()) {
@@ -105,7 +98,7 @@ std::string CTempWorkspace::MakeFolderPath(std::string_view name, std::string_vi
         while (!rest.empty()) {
             const std::size_t slash = rest.find('/');
             const std::string_view part = rest.substr(0, slash);
-            if (!IsSafeEntryName(part))
+            if (!pack::IsValidEntryName(part))
                 return {};
             rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
         }

@@ -8,7 +8,7 @@
 // Anything it did not hand out stays, and so does a directory holding it.
 //
 // The Make*Path members create nothing. They refuse (return "") a name that
-// is not a safe single component (IsSafeEntryName: empty, ".", "..", "/" or
+// is not a safe single component (pack::IsValidEntryName: empty, ".", "..", "/" or
 // "\\" inside, too long), so no name from a pack can lead outside the
 // workspace. A file and a folder of the same name never overwrite each other:
 // when the wanted path is already taken on disk by the other kind, the name

@@ -513,11 +513,11 @@ void CBuilderDlg::UpdateCommandStates() {
 }
 
 void CBuilderDlg::UpdateStatusTexts() {
-    if (archive == nullptr || archive->current() == nullptr) {
+    if (archive == nullptr || archive->Current() == nullptr) {
         return;
     }
-    const CPackFolder* current = archive->current();
-    totalText->setText(QString::fromStdString(FormatStatus(kTotalFormat, archive->fileCount(),
+    const CPackFolder* current = archive->Current();
+    totalText->setText(QString::fromStdString(FormatStatus(kTotalFormat, archive->FileCount(),
                                                            FormatSize(current->totalOriginalSize),
                                                            FormatSize(current->totalPackedSize))));
     totalText->setToolTip(totalText->text());
@@ -551,19 +551,19 @@ void CBuilderDlg::UpdateStatusTexts() {
 
     QString title = QString::fromLatin1(kWindowTitle);
     if (packOpen != 0) {
-        title += QStringLiteral(" - ") + PathText(archive->path());
+        title += QStringLiteral(" - ") + PathText(archive->Path());
     }
     setWindowTitle(title);
 }
 
 void CBuilderDlg::UpdateSortIndicator() {
     QHeaderView* header = listView->header();
-    if (archive == nullptr || archive->sortColumn() < 0) {
+    if (archive == nullptr || archive->SortColumn() < 0) {
         header->setSortIndicatorShown(false);
         return;
     }
     header->setSortIndicatorShown(true);
-    header->setSortIndicator(archive->sortColumn(), archive->sortDirection() == 1
+    header->setSortIndicator(archive->SortColumn(), archive->SortDirection() == 1
                                                         ? Qt::AscendingOrder
                                                         : Qt::DescendingOrder);
 }
@@ -788,27 +788,35 @@ void CBuilderDlg::OnInitDialog() {
     UpdateStatusTexts();
 }
 
-std::uint32_t CBuilderDlg::DiskSizeOfArguments(const std::vector<std::string>& paths) const {
+void CBuilderDlg::AddPathsToPack(const std::vector<std::string>& paths, CPackFolder* target) {
+    if (archive == nullptr || target == nullptr || paths.empty()) {
+        return;
+    }
+    // Adding may replace entries that selected rows point at; until the list
+    // is refilled nothing may read them through the selection.
+    for (int row : listControl->SelectedRows()) {
+        listControl->SelectRow(row, false);
+    }
+    cursor->SetWaitCursor(true);
     std::uint32_t total = 0;
     for (const std::string& path : paths) {
-        total += fs::IsDirectory(path) ? FolderDiskSize(path) : FileDiskSize(path);
+        total += PathDiskSize(path);
     }
-    return total;
-}
-
-void CBuilderDlg::AddCommandLinePaths(const std::vector<std::string>& paths) {
-    progressBar->SetRange(0, DiskSizeOfArguments(paths));
+    progressBar->SetRange(0, total);
     progressBar->SetPosition(0);
     for (const std::string& path : paths) {
         if (fs::IsDirectory(path)) {
-            archive->AddFolder(path, archive->root());
+            archive->AddFolder(path, target);
         } else {
-            archive->AddFile(path, archive->root());
+            archive->AddFile(path, target);
         }
     }
-    archive->RefreshList();
     archive->Save();
+    archive->RefreshList();
+    UpdateCommandStates();
+    UpdateStatusTexts();
     progressBar->SetPosition(0);
+    cursor->SetWaitCursor(false);
 }
 
 void CBuilderDlg::RunCommandLine() {
@@ -848,7 +856,7 @@ void CBuilderDlg::RunCommandLine() {
         case CommandLineWork::Kind::NewPackAndAdd:
             OnNewPack();
             if (archive != nullptr) {
-                AddCommandLinePaths(paths);
+                AddPathsToPack(paths, archive->Root());
             }
             break;
     }

@@ -53,6 +53,7 @@ class QTreeWidget;
 namespace crateforge {
 
 class CPackArchive;
+class CPackFolder;
 class CTempWorkspace;
 
 inline constexpr char kWindowTitle[] = "Crateforge V2.20";
@@ -126,6 +127,13 @@ class CBuilderDlg : public QWidget {
     int CreatePackPath(const std::string& path);
     std::uint32_t PathDiskSize(const std::string& path) const;
     void LayoutControls();
+    // The one add sequence of every adding command (Add, Add Folder, drops,
+    // the command line): the bar's range set to the bytes about to be read
+    // and its position to 0, the wait cursor, each path added into `target`
+    // (a folder with AddFolder, anything else with AddFile, in the given
+    // order), the pack saved, the list refilled, states and texts brought
+    // up to date, the bar back at 0 and the arrow cursor.
+    void AddPathsToPack(const std::vector<std::string>& paths, CPackFolder* target);
 
     // Commands of the "&File" menu.
     void OnOpenPack();
@@ -192,8 +200,6 @@ class CBuilderDlg : public QWidget {
     void ShowNoPack();
     void UpdateSortIndicator();
     void RunCommandLine();
-    std::uint32_t DiskSizeOfArguments(const std::vector<std::string>& paths) const;
-    void AddCommandLinePaths(const std::vector<std::string>& paths);
 
     // ---- Content commands (BuilderDlgCommands.cpp) ----------------------------
     void WireContentCommands();

@@ -106,16 +106,6 @@ CContentCommands::CContentCommands(CBuilderDlg& window) : QObject(&window), wind
 
 CContentCommands::~CContentCommands() = default;
 
-void CContentCommands::ClearSelection() {
-    // Adding may replace entries that selected rows point at; until the list
-    // is refilled nothing may read them through the selection.
-    if (ListControl* list = window.ListControlImpl()) {
-        for (int row : list->SelectedRows()) {
-            list->SelectRow(row, false);
-        }
-    }
-}
-
 void CContentCommands::Refresh() {
     window.UpdateCommandStates();
     window.UpdateStatusTexts();
@@ -131,27 +121,7 @@ void CContentCommands::OnAdd() {
     OpenFileRequest request;
     request.filter = kAddFilter;
     request.multiSelect = true;
-    const std::vector<std::string> paths = window.Dialogs()->OpenFiles(request);
-    if (paths.empty()) {
-        return;
-    }
-    ClearSelection();
-    window.Cursor()->SetWaitCursor(true);
-    ProgressControl* progress = window.CurrentProgress();
-    std::uint32_t total = 0;
-    for (const std::string& path : paths) {
-        total += FileDiskSize(path);
-    }
-    progress->SetRange(0, total);
-    progress->SetPosition(0);
-    for (const std::string& path : paths) {
-        archive->AddFile(path, archive->current());
-    }
-    progress->SetPosition(0);
-    archive->Save();
-    archive->RefreshList();
-    Refresh();
-    window.Cursor()->SetWaitCursor(false);
+    window.AddPathsToPack(window.Dialogs()->OpenFiles(request), archive->Current());
 }
 
 void CContentCommands::OnAddFolder() {
@@ -163,17 +133,7 @@ void CContentCommands::OnAddFolder() {
     if (!path || path->empty()) {
         return;
     }
-    ClearSelection();
-    window.Cursor()->SetWaitCursor(true);
-    ProgressControl* progress = window.CurrentProgress();
-    progress->SetRange(0, FolderDiskSize(*path));
-    progress->SetPosition(0);
-    archive->AddFolder(*path, archive->current());
-    archive->Save();
-    archive->RefreshList();
-    progress->SetPosition(0);
-    Refresh();
-    window.Cursor()->SetWaitCursor(false);
+    window.AddPathsToPack({*path}, archive->Current());
 }
 
 void CContentCommands::OnDropFiles(const std::vector<std::string>& paths) {
@@ -186,29 +146,8 @@ void CContentCommands::OnDropFiles(const std::vector<std::string>& paths) {
             return;
         }
     }
-    CPackArchive* archive = window.Archive();
-    ClearSelection();
-    window.Cursor()->SetWaitCursor(true);
-    ProgressControl* progress = window.CurrentProgress();
-    std::uint32_t total = 0;
-    for (const std::string& path : paths) {
-        total += window.PathDiskSize(path);
-    }
-    progress->SetRange(0, total);
-    progress->SetPosition(0);
     // A dropped pack is packed like any other file; dropping never opens one.
-    for (const std::string& path : paths) {
-        if (fs::IsDirectory(path)) {
-            archive->AddFolder(path, archive->current());
-        } else {
-            archive->AddFile(path, archive->current());
-        }
-    }
-    archive->Save();
-    archive->RefreshList();
-    Refresh();
-    progress->SetPosition(0);
-    window.Cursor()->SetWaitCursor(false);
+    window.AddPathsToPack(paths, window.Archive()->Current());
 }
 
 std::vector<std::string> CContentCommands::LocalPaths(const QMimeData* data) const {
@@ -235,10 +174,10 @@ std::vector<std::string> CContentCommands::LocalPaths(const QMimeData* data) con
 
 std::string CContentCommands::NextNewFolderName() const {
     const CPackArchive* archive = window.Archive();
-    if (archive == nullptr || archive->current() == nullptr) {
+    if (archive == nullptr || archive->Current() == nullptr) {
         return kNewDirName;
     }
-    const CPackFolder* current = archive->current();
+    const CPackFolder* current = archive->Current();
     if (current->FindSubfolder(kNewDirName) < 0) {
         return kNewDirName;
     }
@@ -253,12 +192,12 @@ std::string CContentCommands::NextNewFolderName() const {
 
 void CContentCommands::OnNewFolder(bool fromKey) {
     CPackArchive* archive = window.Archive();
-    if (!window.PackOpen() || archive == nullptr || archive->current() == nullptr) {
+    if (!window.PackOpen() || archive == nullptr || archive->Current() == nullptr) {
         return;
     }
-    CPackFolder* current = archive->current();
+    CPackFolder* current = archive->Current();
     // A pack nested deeper than the builder loads could not be opened again.
-    if (current->Depth() + 1 > kMaxFolderDepth) {
+    if (static_cast<std::uint32_t>(current->Depth()) + 1 > pack::kMaxFolderDepth) {
         window.Messages()->ShowMessage(kAppCaption, kTooDeepText, MessageButtons::Ok);
         return;
     }
@@ -308,21 +247,19 @@ void CContentCommands::OnEndLabelEdit(int row, const std::optional<std::string>&
     }
     if (text && !text->empty()) {
         const bool isFile = list->RowData(row) != nullptr;
-        const int done =
-            isFile ? archive->RenameFile(oldName, *text) : archive->RenameFolder(oldName, *text);
-        if (done == 0) {
-            window.Messages()->ShowMessage(
-                kWarningCaption, WithName(isFile ? kFileTakenText : kDirectoryTakenText, *text),
-                MessageButtons::Ok);
-        } else {
-            // The archive also answers 1 when it refused the name itself (and
-            // said why); only a rename that happened is written.
-            const CPackFolder* current = archive->current();
-            const bool renamed =
-                isFile ? current->FindFile(*text) >= 0 : current->FindSubfolder(*text) >= 0;
-            if (renamed) {
+        switch (archive->RenameEntry(oldName, *text, !isFile)) {
+            case RenameOutcome::NameTaken:
+                window.Messages()->ShowMessage(
+                    kWarningCaption, WithName(isFile ? kFileTakenText : kDirectoryTakenText, *text),
+                    MessageButtons::Ok);
+                break;
+            case RenameOutcome::Renamed:
                 archive->Save();
-            }
+                break;
+            case RenameOutcome::NotFound:
+            case RenameOutcome::InvalidName:  // the archive has said why
+            case RenameOutcome::NotOpen:
+                break;
         }
     }
     Refresh();
@@ -417,7 +354,7 @@ std::vector<std::string> CContentCommands::WriteDragPaths() {
     CPackArchive* archive = window.Archive();
     CTempWorkspace* workspace = window.Workspace();
     if (list == nullptr || archive == nullptr || workspace == nullptr ||
-        archive->current() == nullptr) {
+        archive->Current() == nullptr) {
         return paths;
     }
     for (int row : list->SelectedRows()) {
@@ -427,7 +364,7 @@ std::vector<std::string> CContentCommands::WriteDragPaths() {
         } else {
             const std::string name = list->RowText(row, 0);
             if (name != kUpDirName) {
-                path = archive->ExtractFolderToTemp(archive->current()->FindSubfolder(name),
+                path = archive->ExtractFolderToTemp(archive->Current()->FindSubfolder(name),
                                                     *workspace, std::string());
             }
         }
@@ -481,7 +418,7 @@ void CContentCommands::OnExtract() {
     }
     CExtractDialog dialog(window.Messages(), window.Dialogs(), window.Cursor(), &window);
     dialog.listControl = list;
-    dialog.folder = archive->current();
+    dialog.folder = archive->Current();
     dialog.RunModal();
 }
 

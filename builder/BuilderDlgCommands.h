@@ -80,7 +80,6 @@ class CContentCommands : public QObject {
 
   private:
     void Refresh();
-    void ClearSelection();
     std::vector<std::string> LocalPaths(const QMimeData* data) const;
 
     CBuilderDlg& window;

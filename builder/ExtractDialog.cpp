@@ -11,14 +11,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <cerrno>
-#include <vector>
 
 #include "archive/EntryData.h"
 #include "archive/PackEntry.h"
 #include "archive/PackFolder.h"
 #include "builder/DialogUnits.h"
 #include "builder/QtPlatform.h"
+#include "format/Names.h"
 #include "platform/FileSystem.h"
 
 namespace crateforge {
@@ -48,43 +47,6 @@ bool ExistsForReading(const std::string& path) {
     const bool file = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
     close(fd);
     return file;
-}
-
-mode_t CurrentUmask() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return mask;
-}
-
-// Writes the entry's original bytes as dir/name. The bytes go to a new
-// temporary file in dir first (decoded before it is written, every write
-// and the close checked) and replace the target only then, so a failure
-// never costs the file that was there.
-bool WriteEntryReplacing(const PackEntry& entry, const std::string& dir, std::string_view name,
-                         std::string& reason) {
-    std::string pattern = fs::JoinPath(dir, ".crateforge-XXXXXX");
-    std::vector<char> temp(pattern.begin(), pattern.end());
-    temp.push_back('\0');
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        reason = fs::ErrnoText(errno);
-        return false;
-    }
-    close(fd);
-    const std::string tempPath(temp.data());
-    if (!WriteEntryToFile(entry, tempPath, reason)) {
-        unlink(tempPath.c_str());
-        return false;
-    }
-    // mkstemp made it private; an extracted file gets the usual mode.
-    chmod(tempPath.c_str(), 0666 & ~CurrentUmask());
-    const std::string target = fs::JoinPath(dir, name);
-    if (rename(tempPath.c_str(), target.c_str()) != 0) {
-        reason = fs::ErrnoText(errno);
-        unlink(tempPath.c_str());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -275,7 +237,7 @@ bool CExtractDialog::ExtractFolder(const std::string& name, const std::string& r
     }
     const CPackFolder* found = folder->subfolders[static_cast<std::size_t>(index)].get();
     const std::string ownName(folder->SubfolderName(index));
-    if (!IsSafeEntryName(ownName)) {
+    if (!pack::IsValidEntryName(ownName)) {
         Report(WithName(kUnsafeNameText, ownName));
         return true;
     }
@@ -304,7 +266,7 @@ bool CExtractDialog::ExtractFolder(const std::string& name, const std::string& r
 
 bool CExtractDialog::ExtractFile(const PackEntry& entry, const std::string& relative) {
     const std::string name(entry.Name());
-    if (!IsSafeEntryName(name)) {
+    if (!pack::IsValidEntryName(name)) {
         Report(WithName(kUnsafeNameText, name));
         return false;
     }
@@ -322,8 +284,10 @@ bool CExtractDialog::ExtractFile(const PackEntry& entry, const std::string& rela
                 return false;
         }
     }
-    std::string reason;
-    if (!WriteEntryReplacing(entry, directory, name, reason)) {
+    // The file appears whole or not at all, and a failure costs the user
+    // nothing that was there before.
+    pack::Fault fault;
+    if (!WriteEntryToFile(entry, target, fault)) {
         Report(kExtractFailedText);
         return false;
     }

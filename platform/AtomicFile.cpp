@@ -141,11 +141,13 @@ bool AtomicFile::Begin(const std::string& target, const AtomicFileOptions& optio
     buffered_ = 0;
 
     struct stat st;
+    bool regular = false;
     if (lstat(target_.c_str(), &st) == 0) {
+        regular = S_ISREG(st.st_mode);
         if (!S_ISREG(st.st_mode) && !(S_ISLNK(st.st_mode) && !options.followLink))
             return pack::Fail(fault, pack::FaultKind::Io,
                               S_ISDIR(st.st_mode) ? ErrnoText(EISDIR) : "not a regular file");
-        if (S_ISREG(st.st_mode)) {
+        if (S_ISREG(st.st_mode) && options.keepMode) {
             keepMode_ = st.st_mode & 07777;
             keepOwner_ = st.st_uid;
             keepGroup_ = st.st_gid;
@@ -187,7 +189,7 @@ bool AtomicFile::Begin(const std::string& target, const AtomicFileOptions& optio
         temp_.clear();
         // The folder takes no new file; the old file itself may still be
         // writable, and rewriting it is better than not saving at all.
-        if (options.allowInPlace && keepMode_ && (error == EACCES || error == EPERM)) {
+        if (options.allowInPlace && regular && (error == EACCES || error == EPERM)) {
             fd_ = open(target_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
             if (fd_ >= 0) {
                 inPlace_ = true;

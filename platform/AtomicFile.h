@@ -10,8 +10,8 @@
 //            into the live temporary-file list of TempFiles.h first);
 //   Write    buffers and writes; the first failure is kept;
 //   Commit   flushes, fsyncs, gives the file the old file's mode (and owner,
-//            where permitted) or the mode a new file gets (0666 less the
-//            umask, or the mode asked for), renames it over the target and
+//            where permitted; when asked) or the mode a new file gets (0666
+//            less the umask, or the mode asked for), renames it over the target and
 //            fsyncs the folder, so that the rename itself is durable;
 //   Abort    (or destruction without Commit) removes the sibling.
 //
@@ -53,7 +53,11 @@ struct AtomicFileOptions {
     bool replace = true;
     // Allow the in-place rewrite described at the top.
     bool allowInPlace = false;
-    // Mode of a new file before the umask; an existing file keeps its own.
+    // True: a replaced file keeps its mode (and owner, where permitted), as
+    // a saved document should. False: the result gets newFileMode like a new
+    // file, as an extracted file should whatever was there before.
+    bool keepMode = true;
+    // Mode of a new file before the umask.
     mode_t newFileMode = 0666;
 };
 

@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,14 +57,29 @@ constexpr MessageAnswer ClosedAnswer(MessageButtons buttons) {
     return MessageAnswer::Cancel;
 }
 
+// A pattern with each "%s" replaced, in order, by the next value; the
+// values are never searched for patterns themselves.
+inline std::string WithNames(std::string_view pattern,
+                             std::initializer_list<std::string_view> values) {
+    std::string text;
+    auto value = values.begin();
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t mark = pattern.find("%s", at);
+        if (mark == std::string_view::npos || value == values.end()) {
+            text.append(pattern.substr(at));
+            return text;
+        }
+        text.append(pattern.substr(at, mark - at));
+        text.append(*value++);
+        at = mark + 2;
+    }
+}
+
 // A message pattern with its "%s" replaced by a name (the names come from
 // packs and disks, so they are never used as a printf format).
 inline std::string WithName(std::string_view pattern, std::string_view name) {
-    std::string text(pattern);
-    const std::size_t at = text.find("%s");
-    if (at != std::string::npos)
-        text.replace(at, 2, name);
-    return text;
+    return WithNames(pattern, {name});
 }
 
 class MessageService {

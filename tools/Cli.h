@@ -65,7 +65,6 @@ class ConsoleMessages : public crateforge::MessageService {
     crateforge::MessageAnswer ShowMessage(std::string_view caption, std::string_view text,
                                           crateforge::MessageButtons buttons) override;
     int errors() const { return errors_; }
-    void AllowConversion(bool allow) { allowConversion_ = allow; }
     // Decides about replacing `what` (a name in the pack or a disk path):
     // true replaces. Asks "question" on the terminal when the policy is Ask
     // and standard input is a terminal; otherwise Ask keeps with a warning.
@@ -75,7 +74,6 @@ class ConsoleMessages : public crateforge::MessageService {
     const Options& options_;
     std::string packPath_;
     int errors_ = 0;
-    bool allowConversion_ = false;
     bool replaceAll_ = false;
     bool keepAll_ = false;
 };

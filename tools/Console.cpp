@@ -8,9 +8,9 @@
 #include <iostream>
 #include <thread>
 
-#include "archive/EntryData.h"
 #include "archive/PackArchive.h"
 #include "archive/PackFolder.h"
+#include "format/Names.h"
 #include "platform/FileSystem.h"
 #include "tools/Cli.h"
 
@@ -82,15 +82,10 @@ bool ConsoleMessages::DecideReplace(std::string_view what, std::string_view ques
 MessageAnswer ConsoleMessages::ShowMessage(std::string_view caption, std::string_view text,
                                            MessageButtons buttons) {
     if (caption == crateforge::kWarningCaption) {
-        if (text == crateforge::kOldPackQuestion)
-            return allowConversion_ ? MessageAnswer::Yes : MessageAnswer::No;
-        // "File %s already exist. Do you wish to replace it?"
-        const std::string_view head = "File ";
-        const std::size_t tail = text.rfind(" already exist.");
-        if (text.starts_with(head) && tail != std::string_view::npos && tail >= head.size()) {
-            const std::string_view name = text.substr(head.size(), tail - head.size());
-            return DecideReplace(name, text) ? MessageAnswer::Yes : MessageAnswer::No;
-        }
+        // A question that no verb settles beforehand: printed, and answered
+        // the safe way (nothing replaced, nothing converted). Name clashes
+        // never come here; the verbs settle them through the archive's
+        // structured answers.
         Error(packPath_ + ": " + std::string(text));
         return buttons == MessageButtons::YesNoCancel ? MessageAnswer::Cancel : MessageAnswer::No;
     }
@@ -171,7 +166,7 @@ bool SplitPackPath(std::string_view text, std::vector<std::string>& parts) {
         const std::string_view part =
             text.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
         if (!part.empty()) {
-            if (!crateforge::IsSafeEntryName(part))
+            if (!pack::IsValidEntryName(part))
                 return false;
             parts.emplace_back(part);
         }

@@ -1,9 +1,6 @@
 // VerbsRead.cpp - the verbs that read a pack: list, extract, cat, check.
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cerrno>
 #include <cinttypes>
@@ -15,7 +12,10 @@
 #include "archive/PackArchive.h"
 #include "archive/PackCheck.h"
 #include "archive/PackFolder.h"
-#include "codec/GzCodec.h"
+#include "format/ByteSource.h"
+#include "format/EntryDecoder.h"
+#include "format/Names.h"
+#include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 #include "tools/Cli.h"
 #include "tools/OrderedPool.h"
@@ -104,13 +104,13 @@ class ExtractPlan {
             return;
         for (const auto& file : folder.files)
             AddFile(*file, dir, prefix);
-        if (depth >= crateforge::kMaxFolderDepth && !folder.subfolders.empty()) {
+        if (depth >= static_cast<int>(pack::kMaxFolderDepth) && !folder.subfolders.empty()) {
             Fail(prefix + ": its folders are nested too deeply");
             return;
         }
         for (std::size_t i = 0; i < folder.subfolders.size(); ++i) {
             const std::string name(folder.SubfolderName(static_cast<int>(i)));
-            if (!crateforge::IsSafeEntryName(name)) {
+            if (!pack::IsValidEntryName(name)) {
                 Fail("the folder name \"" + name + "\" in " + (prefix.empty() ? "/" : prefix) +
                      " cannot be used on disk; it was skipped");
                 continue;
@@ -122,7 +122,7 @@ class ExtractPlan {
 
     void AddFile(const PackEntry& entry, const std::string& dir, const std::string& prefix) {
         const std::string name(entry.Name());
-        if (!crateforge::IsSafeEntryName(name)) {
+        if (!pack::IsValidEntryName(name)) {
             Fail("the file name \"" + name + "\" in " + (prefix.empty() ? "/" : prefix) +
                  " cannot be used on disk; it was skipped");
             return;
@@ -222,131 +222,48 @@ ExtractResult Failed(std::string reason) {
     return result;
 }
 
-bool WriteAll(int fd, const unsigned char* data, std::uint32_t length) {
-    std::uint32_t done = 0;
-    while (done < length) {
-        const ssize_t n = write(fd, data + done, length - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::uint32_t>(n);
-    }
-    return true;
-}
-
-// The stored bytes of a gzip entry go into an anonymous in-memory file of
-// the worker thread, and the codec's stream decoder writes the original
-// bytes straight into the target: one file is created per entry, as an
-// unpacker of other formats creates, instead of the three of the buffer
-// decoder's round trip through the temporary folder.
-class GzipScratch {
-  public:
-    ~GzipScratch() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    // A read stream over `data`, or null with `reason`.
-    gzFile Open(const unsigned char* data, std::uint32_t length, std::string& reason) {
-        if (fd_ < 0)
-            fd_ = memfd_create("vpf-gzip", MFD_CLOEXEC);
-        if (fd_ < 0 || ftruncate(fd_, 0) != 0 || lseek(fd_, 0, SEEK_SET) != 0 ||
-            !WriteAll(fd_, data, length) || lseek(fd_, 0, SEEK_SET) != 0) {
-            reason = fs::ErrnoText(errno);
-            return nullptr;
-        }
-        const int copy = dup(fd_);
-        gzFile gz = copy >= 0 ? gzdopen(copy, "rb") : nullptr;
-        if (!gz) {
-            if (copy >= 0)
-                close(copy);
-            reason = fs::ErrnoText(ENOMEM);
-            return nullptr;
-        }
-        gzbuffer(gz, kZlibBuffer);
-        return gz;
-    }
-
-  private:
-    static constexpr unsigned kZlibBuffer = 128 * 1024;
-    int fd_ = -1;
-};
-
-ExtractResult WriteGzipJob(const ExtractJob& job, mode_t mode) {
-    thread_local GzipScratch scratch;
+// Writes one entry through a hidden sibling that becomes the target only
+// when it is complete: the one entry decoder streams the original bytes
+// into it (gzip inflated in memory, in blocks, so no decoded copy is held
+// and the temporary folder is not needed), and a failure leaves the target
+// as it was.
+ExtractResult WriteJob(const ExtractJob& job) {
     const PackEntry& entry = *job.entry;
+    const pack::EntryClaim claim = crateforge::ClaimOf(entry);
+    pack::Fault fault;
+    // A claim that cannot be right creates nothing at all.
+    if (!pack::CheckEntryClaim(claim, fault))
+        return Failed(fault.reason);
     if (entry.packedSize > 0 && !entry.data)
         return Failed("the stored bytes are missing");
-    // A new file is created where it belongs (never through a link); an
-    // existing one is replaced only once its successor is complete.
-    std::string path = job.target;
-    int fd = -1;
-    if (job.replace) {
-        path = fs::JoinPath(fs::ParentDirectory(job.target), ".vpf-XXXXXX");
-        fd = mkstemp(path.data());
-    } else {
-        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    }
-    if (fd < 0)
-        return Failed(fs::ErrnoText(errno));
-    auto fail = [&](std::string reason) {
-        unlink(path.c_str());
-        return Failed(std::move(reason));
-    };
-    std::string reason;
-    gzFile gz = scratch.Open(entry.data.get(), entry.packedSize, reason);
-    std::FILE* out = gz ? fdopen(fd, "wb") : nullptr;
-    if (!out) {
-        if (gz)
-            gzclose(gz);
-        close(fd);
-        return fail(reason.empty() ? fs::ErrnoText(errno) : reason);
-    }
-    errno = 0;
-    if (!codec::GzStreamDecompress(gz, out, entry.originalSize)) {
-        const char* why = codec::GzLastError();
-        return fail(std::string("corrupt gzip data") + (why && *why ? ": " : "") +
-                    (why ? why : ""));
-    }
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0)
-        return fail(fs::ErrnoText(errno));
-    if (static_cast<std::uint64_t>(st.st_size) != entry.originalSize)
-        return fail("the decoded size differs from the original size");
-    if (job.replace &&
-        (chmod(path.c_str(), mode) != 0 || rename(path.c_str(), job.target.c_str()) != 0))
-        return fail(fs::ErrnoText(errno));
+    fs::AtomicFileOptions options = crateforge::ExtractOptions();
+    options.replace = job.replace;  // a file that appeared meanwhile is kept
+    fs::AtomicFile file;
+    if (!file.Begin(job.target, options, fault))
+        return Failed(fault.reason);
+    pack::MemorySource stored({entry.data.get(), entry.packedSize});
+    crateforge::AtomicFileSink sink(file);
+    if (!pack::StreamEntry(stored, 0, claim, sink, fault) || !file.Commit(fault))
+        return Failed(fault.reason);
     return ExtractResult{};
 }
 
-ExtractResult WriteJob(const ExtractJob& job, mode_t mode) {
-    const PackEntry& entry = *job.entry;
-    if (entry.method == static_cast<std::uint8_t>(pack::PackMethod::Gzip))
-        return WriteGzipJob(job, mode);
-    if (entry.method == static_cast<std::uint8_t>(pack::PackMethod::Lzrw3a) &&
-        !crateforge::LzrwSizePlausible(entry.originalSize, entry.packedSize))
-        return Failed("its LZRW3-A block cannot hold its original size");
-    ExtractResult result;
-    if (!job.replace) {
-        result.ok = crateforge::WriteEntryToFile(entry, job.target, result.reason);
-        return result;
+// Standard output as the decoder's sink.
+class StdoutSink final : public pack::ByteSink {
+  public:
+    bool Write(const unsigned char* data, std::size_t length) override {
+        if (std::fwrite(data, 1, length, stdout) == length)
+            return true;
+        error_ = errno;
+        return false;
     }
-    // The existing file stays whole until the new one is complete.
-    std::string temp = fs::JoinPath(fs::ParentDirectory(job.target), ".vpf-XXXXXX");
-    const int fd = mkstemp(temp.data());
-    if (fd < 0)
-        return Failed(fs::ErrnoText(errno));
-    close(fd);
-    if (!crateforge::WriteEntryToFile(entry, temp, result.reason)) {
-        unlink(temp.c_str());
-        return Failed(result.reason);
+    std::string Reason() const override {
+        return "standard output: " + fs::ErrnoText(error_ != 0 ? error_ : EIO);
     }
-    if (chmod(temp.c_str(), mode) != 0 || rename(temp.c_str(), job.target.c_str()) != 0) {
-        result = Failed(fs::ErrnoText(errno));
-        unlink(temp.c_str());
-    }
-    return result;
-}
+
+  private:
+    int error_ = 0;
+};
 
 struct Selection {
     const CPackFolder* folder = nullptr;
@@ -362,7 +279,7 @@ int RunList(const Options& options) {
     CPackArchive archive(&console, nullptr, nullptr);
     if (const int rc = OpenPack(archive, packPath); rc != kExitOk)
         return rc;
-    const CPackFolder& root = *archive.root();
+    const CPackFolder& root = *archive.Root();
     if (options.longList)
         PrintLine("    Original       Packed  Ratio  Method  Name");
     ListFolder(root, "", options.longList);
@@ -373,7 +290,7 @@ int RunList(const Options& options) {
                       " files, %" PRIu64 " folders",
                       root.totalOriginalSize, root.totalPackedSize,
                       CPackArchive::FolderRatio(root.totalOriginalSize, root.totalPackedSize),
-                      archive.fileCount(), root.FolderCountInSubtree() - 1);
+                      archive.FileCount(), root.FolderCountInSubtree() - 1);
         PrintLine(row);
     }
     if (std::fflush(stdout) != 0) {
@@ -401,7 +318,7 @@ int RunExtract(const Options& options) {
     std::vector<Selection> selected;
     int failures = 0;
     if (options.args.size() == 1) {
-        selected.push_back(Selection{archive.root(), nullptr, {}});
+        selected.push_back(Selection{archive.Root(), nullptr, {}});
     } else {
         for (std::size_t a = 1; a < options.args.size(); ++a) {
             std::vector<std::string> parts;
@@ -410,11 +327,11 @@ int RunExtract(const Options& options) {
                 return kExitUsage;
             }
             if (parts.empty()) {
-                selected.push_back(Selection{archive.root(), nullptr, {}});
+                selected.push_back(Selection{archive.Root(), nullptr, {}});
                 continue;
             }
             Selection base;
-            const CPackFolder* folder = archive.root();
+            const CPackFolder* folder = archive.Root();
             for (std::size_t k = 0; folder && k + 1 < parts.size(); ++k) {
                 const int i = folder->FindSubfolder(parts[k]);
                 if (i < 0) {
@@ -458,7 +375,7 @@ int RunExtract(const Options& options) {
         bool usable = true;
         const std::size_t dirs = s.parents.size();
         for (std::size_t k = 0; k < dirs; ++k) {
-            if (!crateforge::IsSafeEntryName(s.parents[k])) {
+            if (!pack::IsValidEntryName(s.parents[k])) {
                 usable = false;
                 break;
             }
@@ -479,9 +396,6 @@ int RunExtract(const Options& options) {
     }
     failures += plan.failures;
 
-    const mode_t mask = umask(0);
-    umask(mask);
-    const mode_t mode = 0666 & ~mask;
     const unsigned jobs = EffectiveJobs(options);
     PoolOptions pool;
     pool.jobs = jobs;
@@ -490,7 +404,7 @@ int RunExtract(const Options& options) {
     ProgressMeter meter(options, plan.totalBytes);
     RunOrdered<ExtractResult>(
         plan.jobs.size(), pool, [&](std::size_t i) { return plan.jobs[i].entry->originalSize; },
-        [&](std::size_t i) { return WriteJob(plan.jobs[i], mode); },
+        [&](std::size_t i) { return WriteJob(plan.jobs[i]); },
         [&](std::size_t i, ExtractResult&& result) {
             meter.Advance(plan.jobs[i].entry->originalSize);
             if (!result.ok) {
@@ -519,88 +433,100 @@ int RunCat(const Options& options) {
         return rc;
     const std::string name = parts.back();
     parts.pop_back();
-    const CPackFolder* folder = FindPackFolder(archive.root(), parts);
+    const CPackFolder* folder = FindPackFolder(archive.Root(), parts);
     const int i = folder ? folder->FindFile(name) : -1;
     if (i < 0) {
         Error(packPath + ": no file named " + options.args[1]);
         return kExitFailure;
     }
     const PackEntry& entry = *folder->files[static_cast<std::size_t>(i)];
-    codec::GzBuffer bytes;
-    std::uint32_t length = 0;
-    std::string reason;
-    if (entry.method == static_cast<std::uint8_t>(pack::PackMethod::Lzrw3a) &&
-        !crateforge::LzrwSizePlausible(entry.originalSize, entry.packedSize)) {
-        reason = "its LZRW3-A block cannot hold its original size";
-    } else if (crateforge::DecodeEntry(entry, bytes, length, reason)) {
-        if ((length > 0 && std::fwrite(bytes.get(), 1, length, stdout) != length) ||
-            std::fflush(stdout) != 0) {
-            Error("standard output: " + fs::ErrnoText(errno));
-            return kExitFailure;
-        }
-        return kExitOk;
+    if (entry.packedSize > 0 && !entry.data) {
+        Error(packPath + ": unable to read " + options.args[1] + ": the stored bytes are missing");
+        return kExitFailure;
     }
-    Error(packPath + ": unable to read " + options.args[1] + ": " + reason);
-    return kExitFailure;
+    pack::MemorySource stored({entry.data.get(), entry.packedSize});
+    StdoutSink sink;
+    pack::Fault fault;
+    if (!pack::StreamEntry(stored, 0, crateforge::ClaimOf(entry), sink, fault)) {
+        if (fault.kind == pack::FaultKind::Interrupted)
+            Error(fault.reason);
+        else
+            Error(packPath + ": unable to read " + options.args[1] + ": " + fault.reason);
+        return kExitFailure;
+    }
+    if (std::fflush(stdout) != 0) {
+        Error("standard output: " + fs::ErrnoText(errno));
+        return kExitFailure;
+    }
+    return kExitOk;
 }
 
 int RunCheck(const Options& options) {
     const std::string& packPath = options.args[0];
-    crateforge::PackStructure structure;
-    crateforge::PackCheckFault fault;
-    auto damaged = [&](const crateforge::PackCheckFault& f) {
-        Error(packPath + ": damaged at offset " + std::to_string(f.offset) + ": " + f.reason);
+    // The first fault, told as damage only when it is the pack's.
+    auto report = [&](const pack::Fault& f) {
+        if (f.kind == pack::FaultKind::Damaged)
+            Error(packPath + ": damaged at offset " + std::to_string(f.offset) + ": " + f.reason);
+        else if (f.kind == pack::FaultKind::NotAPack)
+            Error(packPath + ": " + f.reason);
+        else
+            Error(packPath + ": cannot check: " + f.Text());
         return kExitFailure;
     };
-    const int fd = open(packPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        Error(packPath + ": " + fs::ErrnoText(errno));
+    pack::FileSource source;
+    pack::Directory directory;
+    pack::Fault fault;
+    if (!source.Open(packPath, fault)) {
+        if (fault.kind == pack::FaultKind::Damaged)
+            return report(fault);
+        Error(packPath + ": " + fault.reason);
         return kExitFailure;
     }
-    if (!crateforge::CheckPackStructure(packPath, structure, fault)) {
-        close(fd);
-        return damaged(fault);
-    }
+    if (!crateforge::CheckPackStructure(source, directory, fault))
+        return report(fault);
+
     const unsigned jobs = EffectiveJobs(options);
     PoolOptions pool;
     pool.jobs = jobs;
     pool.window = std::size_t{4} * jobs;
     pool.budget = std::max<std::uint64_t>(64ull << 20, (32ull << 20) * jobs);
-    const auto& entries = structure.entries;
+    const auto& files = directory.files;
     std::uint64_t total = 0;
-    for (const auto& e : entries)
-        total += e.originalSize;
+    for (const auto& f : files)
+        total += f.originalSize;
     ProgressMeter meter(options, total);
+    struct Checked {
+        bool ok = true;
+        pack::Fault fault;
+    };
     bool ok = true;
-    RunOrdered<ExtractResult>(
-        entries.size(), pool,
+    RunOrdered<Checked>(
+        files.size(), pool,
+        [&](std::size_t i) { return std::uint64_t{files[i].originalSize} + files[i].packedSize; },
         [&](std::size_t i) {
-            return std::uint64_t{entries[i].originalSize} + entries[i].packedSize;
-        },
-        [&](std::size_t i) {
-            ExtractResult r;
-            r.ok = crateforge::CheckEntryData(fd, entries[i], r.reason);
+            // Each worker reads through its own source over the one descriptor.
+            pack::DescriptorSource own(source.Descriptor(), source.Size());
+            Checked r;
+            r.ok = crateforge::CheckEntryData(own, directory, i, r.fault);
             return r;
         },
-        [&](std::size_t i, ExtractResult&& r) {
-            meter.Advance(entries[i].originalSize);
+        [&](std::size_t i, Checked&& r) {
+            meter.Advance(files[i].originalSize);
             if (!r.ok) {
                 ok = false;
-                fault = crateforge::PackCheckFault{entries[i].dataOffset,
-                                                   entries[i].path + ": " + r.reason};
+                fault = r.fault;
                 return false;  // the first fault in pack order is the one reported
             }
             return true;
         });
     meter.Finish();
-    close(fd);
     if (!ok)
-        return damaged(fault);
+        return report(fault);
     if (!options.quiet) {
-        PrintLine(packPath + ": OK, version " + structure.version + ", " +
-                  std::to_string(entries.size()) + " files in " +
-                  std::to_string(structure.folderCount) + " folders, " +
-                  std::to_string(structure.fileSize) + " bytes");
+        PrintLine(packPath + ": OK, version " + std::string(pack::VersionText(directory.version)) +
+                  ", " + std::to_string(files.size()) + " files in " +
+                  std::to_string(directory.folders.size() - 1) + " folders, " +
+                  std::to_string(directory.fileSize) + " bytes");
         std::fflush(stdout);
     }
     return kExitOk;

@@ -10,10 +10,11 @@
 #include <memory>
 
 #include "archive/EntryCoding.h"
-#include "archive/EntryData.h"
 #include "archive/PackArchive.h"
 #include "archive/PackFolder.h"
+#include "format/Names.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderWalk.h"
 #include "tools/Cli.h"
 #include "tools/OrderedPool.h"
 
@@ -47,11 +48,12 @@ struct CodedItem {
     std::string reason;
 };
 
-// Walks the disk paths given on the command line in the order the desktop
-// program adds them (names in byte order, names beginning with "." skipped,
-// links to folders not followed), making the pack's folders as it goes and
-// listing the files to add. Contents are read later, by the coding workers.
-class AddPlan {
+// Walks the disk paths given on the command line with the program's one
+// folder walk (names in byte order, dot-names included, links to folders
+// followed, cycles and unreadable names reported), making the pack's folders
+// as it goes and listing the files to add. Contents are read later, by the
+// coding workers.
+class AddPlan final : public fs::FolderVisitor {
   public:
     explicit AddPlan(const std::string& packPath) {
         struct stat st;
@@ -87,7 +89,18 @@ class AddPlan {
             Fail("Unable to add " + path + ": a folder without a name cannot be packed.");
             return;
         }
-        AddDirectory(path, name, target, prefix, target->Depth() + 1);
+        const auto depth = static_cast<std::uint32_t>(target->Depth()) + 1;
+        if (depth > pack::kMaxFolderDepth) {
+            Fail("Unable to add " + path + ": its folders are nested more than " +
+                 std::to_string(pack::kMaxFolderDepth) + " deep.");
+            return;
+        }
+        rootName_ = name;
+        folders_ = {target};
+        prefixes_ = {prefix};
+        pack::Fault fault;
+        if (!fs::WalkFolder(path, *this, pack::kMaxFolderDepth - depth, fault))
+            Fail("Unable to list the folder " + path + ": " + fault.reason + ". It was not added.");
     }
 
     std::vector<AddItem> items;
@@ -106,7 +119,7 @@ class AddPlan {
             Fail("Unable to add " + path + ": its name is longer than 259 bytes.");
             return false;
         }
-        if (!crateforge::IsSafeEntryName(name)) {
+        if (!pack::IsValidEntryName(name)) {
             Fail("Unable to add " + path + ": its name cannot be used inside a PackFile.");
             return false;
         }
@@ -129,21 +142,12 @@ class AddPlan {
         totalBytes += size;
     }
 
-    void AddDirectory(const std::string& path, const std::string& name, CPackFolder* parent,
-                      const std::string& prefix, int depth) {
-        if (!NameUsable(path, name))
-            return;
-        if (depth > crateforge::kMaxFolderDepth) {
-            Fail("Unable to add " + path + ": its folders are nested more than " +
-                 std::to_string(crateforge::kMaxFolderDepth) + " deep.");
-            return;
-        }
-        std::vector<fs::DirEntry> names;
-        std::string reason;
-        if (!fs::ListDirectory(path, names, &reason)) {
-            Fail("Unable to list the folder " + path + ": " + reason + ". It was not added.");
-            return;
-        }
+    // ---- The walk ------------------------------------------------------------
+    bool EnterFolder(const fs::WalkItem& folder) override {
+        const std::string name = folder.depth == 0 ? rootName_ : folder.name;
+        if (!NameUsable(folder.path, name))
+            return false;
+        CPackFolder* parent = folders_.back();
         CPackFolder* target = nullptr;
         const int i = parent->FindSubfolder(name);
         if (i >= 0) {
@@ -152,21 +156,36 @@ class AddPlan {
             target = parent->AppendSubfolder(name);
             ++foldersMade;
         }
-        if (!target) {
-            Fail("Unable to add " + path + ": its name cannot be used inside a PackFile.");
-            return;
-        }
-        const std::string inner = prefix + name + "/";
-        for (const fs::DirEntry& e : names) {
-            if (e.name[0] == '.')
-                continue;
-            const std::string full = fs::JoinPath(path, e.name);
-            if (e.isDirectory) {
-                if (!e.isSymlink)  // a link to a folder could lead back up
-                    AddDirectory(full, e.name, target, inner, depth + 1);
-            } else {
-                AddFileItem(full, e.name, target, inner, e.size, nullptr);
-            }
+        folders_.push_back(target);
+        prefixes_.push_back(prefixes_.back() + name + "/");
+        return true;
+    }
+    void LeaveFolder(const fs::WalkItem&) override {
+        folders_.pop_back();
+        prefixes_.pop_back();
+    }
+    void VisitFile(const fs::WalkItem& file) override {
+        AddFileItem(file.path, file.name, folders_.back(), prefixes_.back(), file.size, nullptr);
+    }
+    void Skipped(const fs::WalkProblem& problem) override {
+        switch (problem.kind) {
+            case fs::WalkProblemKind::CannotList:
+                Fail("Unable to list the folder " + problem.path + ": " + problem.reason +
+                     ". It was not added.");
+                break;
+            case fs::WalkProblemKind::CannotRead:
+            case fs::WalkProblemKind::NotRegular:
+                Fail("Unable to read the file " + problem.path + ": " + problem.reason +
+                     ". It was not added.");
+                break;
+            case fs::WalkProblemKind::TooDeep:
+                Fail("Unable to add " + problem.path + ": its folders are nested more than " +
+                     std::to_string(pack::kMaxFolderDepth) + " deep.");
+                break;
+            case fs::WalkProblemKind::Cycle:
+                Fail("Unable to add " + problem.path + ": " + problem.reason +
+                     ". It was not added.");
+                break;
         }
     }
 
@@ -174,12 +193,30 @@ class AddPlan {
     std::uint64_t packSize_ = 0;
     dev_t packDevice_ = 0;
     ino_t packInode_ = 0;
+    std::string rootName_;
+    std::vector<CPackFolder*> folders_;  // the pack folders of the walk's path
+    std::vector<std::string> prefixes_;  // their paths inside the pack
 };
 
 // Codes the planned files on the workers and adds them in plan order.
 // Returns the number of files added or replaced.
-std::size_t CodeAndAdd(CPackArchive& archive, AddPlan& plan, const Options& options,
-                       int& failures) {
+// Adds one coded file; a name that is taken is settled by the replace
+// policy (asking on the terminal when it says so). True when added or
+// replaced.
+bool AddCoded(CPackArchive& archive, ConsoleMessages& console, std::unique_ptr<PackEntry>& entry,
+              const AddItem& item) {
+    crateforge::AddOutcome outcome =
+        archive.AddCodedEntry(entry, item.folder, item.diskPath, crateforge::NameClash::Keep);
+    if (outcome == crateforge::AddOutcome::NameTaken &&
+        console.DecideReplace(item.packPath,
+                              crateforge::WithName(crateforge::kReplaceQuestion, item.name)))
+        outcome = archive.AddCodedEntry(entry, item.folder, item.diskPath,
+                                        crateforge::NameClash::Replace);
+    return outcome == crateforge::AddOutcome::Added || outcome == crateforge::AddOutcome::Replaced;
+}
+
+std::size_t CodeAndAdd(CPackArchive& archive, ConsoleMessages& console, AddPlan& plan,
+                       const Options& options, int& failures) {
     const unsigned jobs = EffectiveJobs(options);
     PoolOptions pool;
     pool.jobs = jobs;
@@ -209,7 +246,7 @@ std::size_t CodeAndAdd(CPackArchive& archive, AddPlan& plan, const Options& opti
                 ++failures;
                 Error("Unable to read the file " + item.diskPath + ": " + coded.reason +
                       ". It was not added.");
-            } else if (archive.AddCodedFile(std::move(coded.entry), item.folder, item.diskPath)) {
+            } else if (AddCoded(archive, console, coded.entry, item)) {
                 ++added;
                 if (options.verbose)
                     Error("added " + item.packPath);
@@ -223,7 +260,7 @@ std::size_t CodeAndAdd(CPackArchive& archive, AddPlan& plan, const Options& opti
 // The folder named by -C, made when missing; null after a message.
 CPackFolder* PackDirectory(CPackArchive& archive, const Options& options, std::string& prefix,
                            bool& changed) {
-    CPackFolder* folder = archive.root();
+    CPackFolder* folder = archive.Root();
     prefix.clear();
     if (!options.havePackDir)
         return folder;
@@ -233,7 +270,7 @@ CPackFolder* PackDirectory(CPackArchive& archive, const Options& options, std::s
         return nullptr;
     }
     for (const std::string& part : parts) {
-        if (folder->Depth() + 1 > crateforge::kMaxFolderDepth) {
+        if (static_cast<std::uint32_t>(folder->Depth()) + 1 > pack::kMaxFolderDepth) {
             Error(options.packDir + ": folders are nested too deeply");
             return nullptr;
         }
@@ -267,7 +304,7 @@ int AddPaths(CPackArchive& archive, ConsoleMessages& console, const Options& opt
         plan.AddPath(options.args[i], target, prefix);
     changed = changed || plan.foldersMade > 0;
     int failures = plan.failures;
-    const std::size_t added = CodeAndAdd(archive, plan, options, failures);
+    const std::size_t added = CodeAndAdd(archive, console, plan, options, failures);
     return Finish(archive, console, alwaysSave || changed || added > 0, failures);
 }
 
@@ -339,7 +376,7 @@ int RunRemove(const Options& options) {
         }
         const std::string last = parts.back();
         parts.pop_back();
-        CPackFolder* parent = FindPackFolder(archive.root(), parts);
+        CPackFolder* parent = FindPackFolder(archive.Root(), parts);
         const bool found =
             parent && (parent->FindFile(last) >= 0 || parent->FindSubfolder(last) >= 0);
         if (!found) {
@@ -350,11 +387,11 @@ int RunRemove(const Options& options) {
         // The archive removes from the folder it shows: walk there and back.
         for (const std::string& part : parts)
             archive.EnterFolder(part);
-        if (archive.current()->FindFile(last) >= 0)
+        if (archive.Current()->FindFile(last) >= 0)
             archive.RemoveFile(last);
-        if (archive.current()->FindSubfolder(last) >= 0)
+        if (archive.Current()->FindSubfolder(last) >= 0)
             archive.RemoveFolder(last);
-        while (archive.current() != archive.root())
+        while (archive.Current() != archive.Root())
             archive.GoUp();
         changed = true;
         if (options.verbose)
@@ -376,11 +413,11 @@ int RunMakeDir(const Options& options) {
             Error(options.args[a] + ": not a valid folder name inside a PackFile");
             return kExitUsage;
         }
-        if (parts.size() > static_cast<std::size_t>(crateforge::kMaxFolderDepth)) {
+        if (parts.size() > static_cast<std::size_t>(pack::kMaxFolderDepth)) {
             Error(options.args[a] + ": folders are nested too deeply");
             return kExitUsage;
         }
-        CPackFolder* folder = archive.root();
+        CPackFolder* folder = archive.Root();
         for (const std::string& part : parts) {
             const int i = folder->FindSubfolder(part);
             if (i >= 0) {
@@ -414,7 +451,7 @@ int RunMove(const Options& options) {
 
     const std::string name = from.back();
     from.pop_back();
-    CPackFolder* source = FindPackFolder(archive.root(), from);
+    CPackFolder* source = FindPackFolder(archive.Root(), from);
     const int fileIndex = source ? source->FindFile(name) : -1;
     const int folderIndex = source ? source->FindSubfolder(name) : -1;
     if (fileIndex < 0 && folderIndex < 0) {
@@ -430,13 +467,13 @@ int RunMove(const Options& options) {
                        : std::string(source->SubfolderName(folderIndex));
 
     // NEW names an existing folder: move into it; else it is the new path.
-    CPackFolder* destination = FindPackFolder(archive.root(), to);
+    CPackFolder* destination = FindPackFolder(archive.Root(), to);
     std::string newName = storedName;
     if (!destination || to.empty()) {
         if (!destination) {
             newName = to.back();
             to.pop_back();
-            destination = FindPackFolder(archive.root(), to);
+            destination = FindPackFolder(archive.Root(), to);
         }
         if (!destination) {
             Error(packPath + ": no folder named " + JoinPackPath(to));
@@ -473,7 +510,8 @@ int RunMove(const Options& options) {
             pack::SetFieldName(source->subfolderNames[static_cast<std::size_t>(folderIndex)]->name,
                                newName);
         } else {
-            if (destination->Depth() + 1 + Height(*moving) > crateforge::kMaxFolderDepth) {
+            if (static_cast<std::uint32_t>(destination->Depth() + 1 + Height(*moving)) >
+                pack::kMaxFolderDepth) {
                 Error(packPath + ": the folders would be nested too deeply");
                 return kExitFailure;
             }
@@ -508,16 +546,7 @@ int RunConvert(const Options& options) {
     if (options.args.size() > 1) {
         newPath = options.args[1];
     } else {
-        // The desktop program's rule: the extension becomes ".VPF".
-        const std::string_view name = fs::LastComponent(oldPath);
-        const std::size_t dot = name.rfind('.');
-        const std::size_t base = oldPath.size() - name.size();
-        newPath = (dot == std::string_view::npos || dot == 0)
-                      ? oldPath + ".VPF"
-                      : oldPath.substr(0, base + dot) + ".VPF";
-        if (name.size() >= 4 &&
-            crateforge::SameNameIgnoringCase(name.substr(name.size() - 4), ".vpf"))
-            newPath = oldPath;
+        newPath = pack::ConvertedPackPath(oldPath);  // the desktop program's rule
     }
     if (fs::PathExists(newPath) && options.replace != ReplacePolicy::Overwrite) {
         Error(newPath + ": the file exists already; use --overwrite to replace it");
@@ -531,8 +560,11 @@ int RunConvert(const Options& options) {
     ConsoleMessages target(options, newPath);
     CPackArchive converted(&target, nullptr, nullptr);
     converted.CreateNew(newPath);
-    for (auto& file : old.root()->files) {
-        if (!converted.AddCodedFile(TakeEntry(*file, file->Name()), converted.root(), oldPath))
+    for (auto& file : old.Root()->files) {
+        std::unique_ptr<PackEntry> entry = TakeEntry(*file, file->Name());
+        // Conversion made every name unique already.
+        if (converted.AddCodedEntry(entry, converted.Root(), oldPath,
+                                    crateforge::NameClash::Keep) != crateforge::AddOutcome::Added)
             return kExitFailure;
     }
     if (!converted.Save())

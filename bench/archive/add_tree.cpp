@@ -34,12 +34,12 @@ int main(int argc, char** argv) {
         archive.CreateNew(argv[2]);
         progress.SetRange(0, FolderDiskSize(argv[1]));
         progress.SetPosition(0);
-        if (!archive.AddFolder(argv[1], archive.root()) || !archive.Save()) {
-            std::fprintf(stderr, "add_tree: %s\n", archive.LastError().c_str());
+        if (!archive.AddFolder(argv[1], archive.Root()) || !archive.Save()) {
+            std::fprintf(stderr, "add_tree: %s\n", archive.LastFault().Text().c_str());
             return 1;
         }
         packBytes = archive.PackSize();
-        files = archive.fileCount();
+        files = archive.FileCount();
     }
     for (const auto& call : messages.Calls())
         std::fprintf(stderr, "message: %s\n", call.text.c_str());

@@ -81,7 +81,7 @@ void OpenOnce(benchmark::State& state, const std::string& path, std::uint32_t fi
     crateforge::ScriptedList list;
     crateforge::ScriptedProgress progress;
     crateforge::CPackArchive archive(&messages, &list, &progress);
-    if (archive.Open(path) != 1 || archive.fileCount() != files)
+    if (archive.Open(path) != 1 || archive.FileCount() != files)
         state.SkipWithError("the pack did not open");
 }
 
@@ -108,7 +108,7 @@ void BM_ConvertOldPack(benchmark::State& state) {
         crateforge::ScriptedMessages messages;
         crateforge::CPackArchive archive(&messages, nullptr, nullptr);
         archive.CreateNew(path);
-        if (archive.ConvertOldPack() != 1 || archive.fileCount() != 5000)
+        if (archive.ConvertOldPack() != 1 || archive.FileCount() != 5000)
             state.SkipWithError("the pack did not convert");
     }
     state.SetItemsProcessed(state.iterations() * 5000);

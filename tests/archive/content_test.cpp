@@ -34,7 +34,7 @@ class ContentTest : public ArchiveTest {
 };
 
 TEST_F(ContentTest, ReplaceQuestionNoKeepsYesReplacesInPlace) {
-    CPackFolder* root = archive->root();
+    CPackFolder* root = archive->Root();
     ASSERT_EQ(archive->AddFile(Source("README.TXT", NoiseBytes(10)), root), 1);
     ASSERT_EQ(archive->AddFile(Source("zzz", NoiseBytes(5)), root), 1);
     SourceDir("other");
@@ -55,12 +55,12 @@ TEST_F(ContentTest, ReplaceQuestionNoKeepsYesReplacesInPlace) {
     EXPECT_EQ(Names(root), (std::vector<std::string>{"readme.txt", "zzz"}));
     EXPECT_EQ(root->files[0]->originalSize, 25u);
     EXPECT_EQ(root->totalOriginalSize, 30u);
-    EXPECT_EQ(archive->fileCount(), 2u);
+    EXPECT_EQ(archive->FileCount(), 2u);
     EXPECT_EQ(messages.UnexpectedCount(), 0);
 }
 
 TEST_F(ContentTest, TotalsFollowAddRemoveRename) {
-    CPackFolder* root = archive->root();
+    CPackFolder* root = archive->Root();
     ASSERT_EQ(archive->AddFile(Source("empty", {}), root), 1);
     EXPECT_EQ(root->files[0]->method, 0);
     EXPECT_EQ(root->files[0]->packedSize, 0u);
@@ -72,7 +72,7 @@ TEST_F(ContentTest, TotalsFollowAddRemoveRename) {
         archive->AddFile(Source("s" + std::to_string(i), NoiseBytes(100, i)), sub);
     for (int i = 0; i < 3; ++i)
         archive->AddFile(Source("d" + std::to_string(i), NoiseBytes(10, i)), deep);
-    EXPECT_EQ(archive->fileCount(), 8u);
+    EXPECT_EQ(archive->FileCount(), 8u);
     EXPECT_EQ(root->totalOriginalSize, 430u);
     EXPECT_EQ(sub->totalPackedSize, 430u);
 
@@ -80,20 +80,20 @@ TEST_F(ContentTest, TotalsFollowAddRemoveRename) {
     EXPECT_EQ(Names(root), (std::vector<std::string>{"renamed"}));
     EXPECT_EQ(list.Names(), (std::vector<std::string>{"Sub", "renamed"}));
     EXPECT_EQ(archive->RemoveFile("no such file"), 1);
-    EXPECT_EQ(archive->fileCount(), 8u);
+    EXPECT_EQ(archive->FileCount(), 8u);
 
     EXPECT_EQ(archive->RemoveFolder("SUB/"), 1);  // case-blind, one trailing "/" dropped
-    EXPECT_EQ(archive->fileCount(), 1u);
+    EXPECT_EQ(archive->FileCount(), 1u);
     EXPECT_EQ(root->totalOriginalSize, 0u);
     EXPECT_EQ(root->subfolderCount, 0u);
     EXPECT_EQ(archive->RemoveFile("RENAMED"), 1);
-    EXPECT_EQ(archive->fileCount(), 0u);
+    EXPECT_EQ(archive->FileCount(), 0u);
     ASSERT_EQ(archive->Save(), 1);
     EXPECT_EQ(testpacks::ReadFile(PackPath()).size(), 32u);
 }
 
 TEST_F(ContentTest, RenameRules) {
-    CPackFolder* root = archive->root();
+    CPackFolder* root = archive->Root();
     archive->AddFile(Source("a.txt", NoiseBytes(3)), root);
     archive->AddFile(Source("b.txt", NoiseBytes(3)), root);
     root->AppendSubfolder("Dir");
@@ -127,7 +127,7 @@ TEST_F(ContentTest, RenameRules) {
     EXPECT_EQ(archive->RenameFile("a", std::string(259, 'r')), 1);  // 259 bytes fit
 }
 
-TEST_F(ContentTest, AddFolderSkipsDotNamesMergesAndAsksPerFile) {
+TEST_F(ContentTest, AddFolderTakesDotNamesMergesAndAsksPerFile) {
     const std::string top = SourceDir("old.stuff");
     Source("old.stuff/b.txt", NoiseBytes(5));
     Source("old.stuff/A.txt", NoiseBytes(6));
@@ -137,38 +137,54 @@ TEST_F(ContentTest, AddFolderSkipsDotNamesMergesAndAsksPerFile) {
     SourceDir("old.stuff/inner");
     Source("old.stuff/inner/c.bin", NoiseBytes(9));
 
-    CPackFolder* root = archive->root();
+    CPackFolder* root = archive->Root();
     EXPECT_EQ(archive->AddFolder(top + "/", root), 1);
     ASSERT_EQ(FolderNames(root), (std::vector<std::string>{"old.stuff"}));
     CPackFolder* added = root->subfolders[0].get();
-    EXPECT_EQ(Names(added), (std::vector<std::string>{"A.txt", "b.txt"}));  // byte order
-    EXPECT_EQ(FolderNames(added), (std::vector<std::string>{"inner"}));
-    EXPECT_EQ(archive->fileCount(), 3u);
+    // Byte order; a name beginning with a dot is an ordinary name.
+    EXPECT_EQ(Names(added), (std::vector<std::string>{".hidden", "A.txt", "b.txt"}));
+    EXPECT_EQ(FolderNames(added), (std::vector<std::string>{".svn", "inner"}));
+    EXPECT_EQ(archive->FileCount(), 5u);
     EXPECT_TRUE(messages.Calls().empty());
 
-    // Again: merged into the same subfolder, one question per file.
+    // Again: merged into the same subfolders, one question per file, in the
+    // walk's order.
     Source("old.stuff/new.txt", NoiseBytes(2));
-    messages.Queue({MessageAnswer::No, MessageAnswer::Yes, MessageAnswer::No});
+    messages.Queue({MessageAnswer::No, MessageAnswer::No, MessageAnswer::Yes, MessageAnswer::No,
+                    MessageAnswer::No});
     EXPECT_EQ(archive->AddFolder(top, root), 1);
     EXPECT_EQ(root->subfolderCount, 1u);
-    EXPECT_EQ(messages.Calls().size(), 3u);
+    EXPECT_EQ(messages.Texts(),
+              (std::vector<std::string>{"File .hidden already exist. Do you wish to replace it?",
+                                        "File entries already exist. Do you wish to replace it?",
+                                        "File A.txt already exist. Do you wish to replace it?",
+                                        "File b.txt already exist. Do you wish to replace it?",
+                                        "File c.bin already exist. Do you wish to replace it?"}));
     EXPECT_EQ(messages.UnexpectedCount(), 0);
-    EXPECT_EQ(Names(added), (std::vector<std::string>{"A.txt", "b.txt", "new.txt"}));
-    EXPECT_EQ(archive->fileCount(), 4u);
+    EXPECT_EQ(Names(added), (std::vector<std::string>{".hidden", "A.txt", "b.txt", "new.txt"}));
+    EXPECT_EQ(archive->FileCount(), 6u);
 }
 
-TEST_F(ContentTest, LinksToDirectoriesAreNotFollowedLinksToFilesAre) {
+TEST_F(ContentTest, LinksToFoldersAreFollowedExceptBackUpTheTree) {
     const std::string top = SourceDir("tree");
     Source("tree/real.txt", testpacks::ToBytes("real"));
+    SourceDir("elsewhere");
+    Source("elsewhere/far.txt", testpacks::ToBytes("far away"));
     ASSERT_EQ(symlink(top.c_str(), (top + "/loop").c_str()), 0);  // link to an ancestor
     ASSERT_EQ(symlink((top + "/real.txt").c_str(), (top + "/alias.txt").c_str()), 0);
+    ASSERT_EQ(symlink((src + "/elsewhere").c_str(), (top + "/there").c_str()), 0);
 
-    EXPECT_EQ(archive->AddFolder(top, archive->root()), 1);
-    const CPackFolder* tree = archive->root()->subfolders[0].get();
+    EXPECT_EQ(archive->AddFolder(top, archive->Root()), 1);
+    const CPackFolder* tree = archive->Root()->subfolders[0].get();
     EXPECT_EQ(Names(tree), (std::vector<std::string>{"alias.txt", "real.txt"}));
-    EXPECT_EQ(tree->subfolderCount, 0u);
     EXPECT_EQ(tree->files[0]->originalSize, 4u);
-    EXPECT_TRUE(messages.Calls().empty());
+    ASSERT_EQ(FolderNames(tree), (std::vector<std::string>{"there"}));
+    EXPECT_EQ(Names(tree->subfolders[0].get()), (std::vector<std::string>{"far.txt"}));
+    ASSERT_EQ(messages.Calls().size(), 1u);
+    EXPECT_EQ(messages.Calls()[0].text, "Unable to add " + top +
+                                            "/loop: a link back to a folder that holds it. It "
+                                            "was not added.");
+    EXPECT_EQ(messages.Calls()[0].caption, kAppCaption);
 }
 
 TEST_F(ContentTest, UnreadableFilesAreReportedAndTheRestGoesOn) {
@@ -178,8 +194,8 @@ TEST_F(ContentTest, UnreadableFilesAreReportedAndTheRestGoesOn) {
     ASSERT_EQ(mkfifo((top + "/fifo").c_str(), 0600), 0);  // must not block
     Source("mixed/z.txt", NoiseBytes(4));
 
-    EXPECT_EQ(archive->AddFolder(top, archive->root()), 1);
-    const CPackFolder* mixed = archive->root()->subfolders[0].get();
+    EXPECT_EQ(archive->AddFolder(top, archive->Root()), 1);
+    const CPackFolder* mixed = archive->Root()->subfolders[0].get();
     EXPECT_EQ(Names(mixed), (std::vector<std::string>{"a.txt", "z.txt"}));
     ASSERT_EQ(messages.Calls().size(), 2u);
     EXPECT_EQ(messages.Calls()[0].text, "Unable to read the file " + top +
@@ -191,11 +207,11 @@ TEST_F(ContentTest, UnreadableFilesAreReportedAndTheRestGoesOn) {
 
     // A directory passed as a file.
     messages.Clear();
-    EXPECT_EQ(archive->AddFile(top, archive->root()), 0);
+    EXPECT_EQ(archive->AddFile(top, archive->Root()), 0);
     ASSERT_EQ(messages.Calls().size(), 1u);
     EXPECT_EQ(messages.Calls()[0].text,
               "Unable to read the file " + top + ": Is a directory. It was not added.");
-    EXPECT_EQ(archive->fileCount(), 2u);
+    EXPECT_EQ(archive->FileCount(), 2u);
 }
 
 TEST_F(ContentTest, FoldersThatCannotBeListedAreReportedAndNotAdded) {
@@ -204,88 +220,117 @@ TEST_F(ContentTest, FoldersThatCannotBeListedAreReportedAndNotAdded) {
     const std::string reasons[] = {"No such file or directory", "Not a directory"};
     for (int i = 0; i < 2; ++i) {
         messages.Clear();
-        EXPECT_EQ(archive->AddFolder(paths[i], archive->root()), 0);
+        EXPECT_EQ(archive->AddFolder(paths[i], archive->Root()), 0);
         ASSERT_EQ(messages.Calls().size(), 1u);
         EXPECT_EQ(messages.Calls()[0].text, "Unable to list the folder " + paths[i] + ": " +
                                                 reasons[i] + ". It was not added.");
     }
-    EXPECT_EQ(archive->root()->subfolderCount, 0u);
+    EXPECT_EQ(archive->Root()->subfolderCount, 0u);
 }
 
 TEST_F(ContentTest, NamesThatCannotBeStoredAreRefused) {
     const std::string longName = src + "/" + std::string(300, 'L');
-    EXPECT_EQ(archive->AddFile(longName, archive->root()), 0);
-    EXPECT_EQ(archive->AddFolder(longName, archive->root()), 0);
+    EXPECT_EQ(archive->AddFile(longName, archive->Root()), 0);
+    EXPECT_EQ(archive->AddFolder(longName, archive->Root()), 0);
     const std::string backslash = Source("back\\slash", NoiseBytes(3));
-    EXPECT_EQ(archive->AddFile(backslash, archive->root()), 0);
-    EXPECT_EQ(archive->AddFolder("/", archive->root()), 0);
+    EXPECT_EQ(archive->AddFile(backslash, archive->Root()), 0);
+    EXPECT_EQ(archive->AddFolder("/", archive->Root()), 0);
     EXPECT_EQ(messages.Texts(),
               (std::vector<std::string>{
                   "Unable to add " + longName + ": its name is longer than 259 bytes.",
                   "Unable to add " + longName + ": its name is longer than 259 bytes.",
                   "Unable to add " + backslash + ": its name cannot be used inside a PackFile.",
                   "Unable to add /: its name cannot be used inside a PackFile."}));
-    EXPECT_EQ(archive->fileCount(), 0u);
-    EXPECT_EQ(archive->root()->subfolderCount, 0u);
+    EXPECT_EQ(archive->FileCount(), 0u);
+    EXPECT_EQ(archive->Root()->subfolderCount, 0u);
 }
 
 TEST_F(ContentTest, FourGibibytesAreRefusedBeforeAnythingChanges) {
     // A sparse file of exactly 4 GiB: refused without being read.
     const std::string huge = Source("huge.bin", {});
     ASSERT_EQ(truncate(huge.c_str(), 0x100000000LL), 0);
-    EXPECT_EQ(archive->AddFile(huge, archive->root()), 0);
+    EXPECT_EQ(archive->AddFile(huge, archive->Root()), 0);
     ASSERT_EQ(messages.Calls().size(), 1u);
     EXPECT_EQ(messages.Calls()[0].text,
               "Unable to add " + huge + ": files of 4 GiB or more cannot be packed.");
-    EXPECT_EQ(archive->fileCount(), 0u);
+    EXPECT_EQ(archive->FileCount(), 0u);
 
     // A pack already close to 4 GiB: a stand-in entry claims the space.
     auto filler = std::make_unique<PackEntry>();
     filler->SetName("filler");
     filler->originalSize = filler->packedSize = 0xFFFF0000u;
     PackEntry* fillerEntry = filler.get();
-    archive->root()->AppendFile(std::move(filler));
+    archive->Root()->AppendFile(std::move(filler));
     const std::string small = Source("small.bin", NoiseBytes(70000));
     messages.Clear();
-    EXPECT_EQ(archive->AddFile(small, archive->root()), 0);
+    EXPECT_EQ(archive->AddFile(small, archive->Root()), 0);
     // The folder itself still fits; none of its files do.
-    EXPECT_EQ(archive->AddFolder(src, archive->root()), 1);
+    EXPECT_EQ(archive->AddFolder(src, archive->Root()), 1);
     auto coded = std::make_unique<PackEntry>();
     coded->SetName("coded");
     std::string reason;
     ASSERT_EQ(CodeDiskFile(small, *coded, {}, reason), DiskReadStatus::Ok);
-    EXPECT_EQ(archive->AddCodedFile(std::move(coded), archive->root(), small), 0);
+    EXPECT_EQ(archive->AddCodedEntry(coded, archive->Root(), small, NameClash::Ask),
+              AddOutcome::Refused);
+    EXPECT_NE(coded, nullptr);  // left to the caller
     const std::string wouldReach = "Unable to add " + small + ": the PackFile would reach 4 GiB.";
     EXPECT_EQ(
         messages.Texts(),
         (std::vector<std::string>{
             wouldReach, "Unable to add " + huge + ": files of 4 GiB or more cannot be packed.",
             wouldReach, wouldReach}));
-    ASSERT_EQ(archive->root()->subfolderCount, 1u);
-    EXPECT_EQ(archive->root()->subfolders[0]->fileCount, 0u);
-    EXPECT_EQ(archive->root()->fileCount, 1u);
-    EXPECT_EQ(archive->root()->files[0].get(), fillerEntry);
-    EXPECT_EQ(archive->fileCount(), 0u);  // the stand-in was put in behind its back
+    ASSERT_EQ(archive->Root()->subfolderCount, 1u);
+    EXPECT_EQ(archive->Root()->subfolders[0]->fileCount, 0u);
+    EXPECT_EQ(archive->Root()->fileCount, 1u);
+    EXPECT_EQ(archive->Root()->files[0].get(), fillerEntry);
+    EXPECT_EQ(archive->FileCount(), 0u);  // the stand-in was put in behind its back
 }
 
-TEST_F(ContentTest, CodedOnAnotherThreadAddedWithTheSameQuestion) {
+TEST_F(ContentTest, CodedEntriesSayHowATakenNameWasSettled) {
     const std::string path = Source("t.txt", TextBytes(50000));
-    archive->AddFile(path, archive->root());
-    std::unique_ptr<PackEntry> entry = std::make_unique<PackEntry>();
-    entry->SetName("T.TXT");
-    DiskReadStatus status{};
-    std::thread worker([&] {
-        std::string reason;
-        status = CodeDiskFile(path, *entry, {}, reason);
-    });
-    worker.join();
-    ASSERT_EQ(status, DiskReadStatus::Ok);
-    EXPECT_EQ(entry->method, static_cast<std::uint8_t>(pack::PackMethod::Gzip));
-    messages.Queue(MessageAnswer::Yes);
-    EXPECT_EQ(archive->AddCodedFile(std::move(entry), archive->root(), path), 1);
-    EXPECT_EQ(messages.Calls().at(0).text, "File T.TXT already exist. Do you wish to replace it?");
-    EXPECT_EQ(Names(archive->root()), (std::vector<std::string>{"T.TXT"}));
-    EXPECT_EQ(archive->fileCount(), 1u);
+    archive->AddFile(path, archive->Root());
+    auto codeOnAThread = [&] {
+        auto entry = std::make_unique<PackEntry>();
+        entry->SetName("T.TXT");
+        DiskReadStatus status{};
+        std::thread worker([&] {
+            std::string reason;
+            status = CodeDiskFile(path, *entry, {}, reason);
+        });
+        worker.join();
+        EXPECT_EQ(status, DiskReadStatus::Ok);
+        EXPECT_EQ(entry->method, static_cast<std::uint8_t>(pack::PackMethod::Gzip));
+        return entry;
+    };
+    // Keep: no question, the name is reported taken and the entry handed back.
+    std::unique_ptr<PackEntry> entry = codeOnAThread();
+    EXPECT_EQ(archive->AddCodedEntry(entry, archive->Root(), path, NameClash::Keep),
+              AddOutcome::NameTaken);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_TRUE(messages.Calls().empty());
+    EXPECT_EQ(Names(archive->Root()), (std::vector<std::string>{"t.txt"}));
+    // Ask: the program's question; No keeps, Yes replaces in place.
+    messages.Queue({MessageAnswer::No, MessageAnswer::Yes});
+    EXPECT_EQ(archive->AddCodedEntry(entry, archive->Root(), path, NameClash::Ask),
+              AddOutcome::NameTaken);
+    EXPECT_EQ(archive->AddCodedEntry(entry, archive->Root(), path, NameClash::Ask),
+              AddOutcome::Replaced);
+    EXPECT_EQ(entry, nullptr);  // taken by the folder
+    ASSERT_EQ(messages.Calls().size(), 2u);
+    EXPECT_EQ(messages.Calls()[1].text, "File T.TXT already exist. Do you wish to replace it?");
+    EXPECT_EQ(Names(archive->Root()), (std::vector<std::string>{"T.TXT"}));
+    // Replace: no question.
+    entry = codeOnAThread();
+    entry->SetName("t.txt");
+    EXPECT_EQ(archive->AddCodedEntry(entry, archive->Root(), path, NameClash::Replace),
+              AddOutcome::Replaced);
+    entry = codeOnAThread();
+    entry->SetName("u.txt");
+    EXPECT_EQ(archive->AddCodedEntry(entry, archive->Root(), path, NameClash::Keep),
+              AddOutcome::Added);
+    EXPECT_EQ(messages.Calls().size(), 2u);
+    EXPECT_EQ(Names(archive->Root()), (std::vector<std::string>{"t.txt", "u.txt"}));
+    EXPECT_EQ(archive->FileCount(), 2u);
 }
 
 TEST_F(ContentTest, NothingOpenRefusesEverything) {

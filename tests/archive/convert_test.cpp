@@ -17,15 +17,14 @@ using testpacks::OldEntry;
 class ConvertTest : public ArchiveTest {
   protected:
     static Bytes Decoded(const PackEntry& entry) {
-        codec::GzBuffer bytes;
-        std::uint32_t length = 0;
-        std::string reason;
-        EXPECT_TRUE(DecodeEntry(entry, bytes, length, reason)) << reason;
-        return bytes ? Bytes(bytes.get(), bytes.get() + length) : Bytes();
+        pack::DecodedBytes bytes;
+        pack::Fault fault;
+        EXPECT_TRUE(DecodeEntry(entry, bytes, fault)) << fault.Text();
+        return bytes ? Bytes(bytes.get(), bytes.get() + entry.originalSize) : Bytes();
     }
     std::vector<std::string> RootNames() const {
         std::vector<std::string> out;
-        for (const auto& f : archive->root()->files)
+        for (const auto& f : archive->Root()->files)
             out.emplace_back(f->Name());
         return out;
     }
@@ -52,14 +51,14 @@ TEST_F(ConvertTest, YesConvertsToTheVpfPathAndLeavesTheOldFile) {
               "PackFile has an old version. It will be converted. Do you wish to continue?");
     EXPECT_EQ(messages.Calls()[0].buttons, MessageButtons::YesNo);
 
-    EXPECT_EQ(archive->path(), dir.File("data.VPF"));
+    EXPECT_EQ(archive->Path(), dir.File("data.VPF"));
     EXPECT_EQ(testpacks::ReadFile(path), old);
     EXPECT_EQ(RootNames(), (std::vector<std::string>{"first.txt", name48, "coded.txt", "last"}));
-    EXPECT_EQ(archive->fileCount(), 4u);
-    EXPECT_EQ(Decoded(*archive->root()->files[2]), lzrwText);
-    for (const auto& f : archive->root()->files)
+    EXPECT_EQ(archive->FileCount(), 4u);
+    EXPECT_EQ(Decoded(*archive->Root()->files[2]), lzrwText);
+    for (const auto& f : archive->Root()->files)
         EXPECT_NE(f->method, static_cast<std::uint8_t>(pack::PackMethod::Lzrw3a));
-    EXPECT_EQ(archive->root()->files[0]->method, static_cast<std::uint8_t>(pack::PackMethod::Gzip));
+    EXPECT_EQ(archive->Root()->files[0]->method, static_cast<std::uint8_t>(pack::PackMethod::Gzip));
 
     const Bytes written = testpacks::ReadFile(dir.File("data.VPF"));
     ASSERT_GE(written.size(), 20u);
@@ -96,7 +95,7 @@ TEST_F(ConvertTest, NewPathRules) {
         auto doc = MakeArchive();
         messages.Queue(MessageAnswer::Yes);
         ASSERT_EQ(doc->Open(path), 1) << c.file;
-        EXPECT_EQ(doc->path(), dir.File(c.converted)) << c.file;
+        EXPECT_EQ(doc->Path(), dir.File(c.converted)) << c.file;
         EXPECT_TRUE(CPackArchive::IsCurrentPack(dir.File(c.converted))) << c.file;
         if (std::string(c.file) != c.converted) {
             EXPECT_EQ(testpacks::ReadFile(path), old) << c.file;
@@ -116,7 +115,7 @@ TEST_F(ConvertTest, NamesEqualButForCaseGetNumberedSuffixes) {
     EXPECT_EQ(RootNames(),
               (std::vector<std::string>{"Readme.txt", "README (2).TXT", "readme (3).txt",
                                         "Makefile", "MAKEFILE (2)"}));
-    EXPECT_EQ(Decoded(*archive->root()->files[2]), testpacks::ToBytes("3"));
+    EXPECT_EQ(Decoded(*archive->Root()->files[2]), testpacks::ToBytes("3"));
 }
 
 TEST_F(ConvertTest, ManyEqualNamesStayCheap) {
@@ -124,9 +123,9 @@ TEST_F(ConvertTest, ManyEqualNamesStayCheap) {
     const std::string path = dir.Write("same.dat", testpacks::BuildOldPack(entries));
     messages.Queue(MessageAnswer::Yes);
     ASSERT_EQ(archive->Open(path), 1);
-    ASSERT_EQ(archive->fileCount(), 3000u);
-    EXPECT_EQ(archive->root()->files[1]->Name(), "Same (2).txt");
-    EXPECT_EQ(archive->root()->files[2999]->Name(), "Same (3000).txt");
+    ASSERT_EQ(archive->FileCount(), 3000u);
+    EXPECT_EQ(archive->Root()->files[1]->Name(), "Same (2).txt");
+    EXPECT_EQ(archive->Root()->files[2999]->Name(), "Same (3000).txt");
 }
 
 TEST_F(ConvertTest, ShortLzrwDecodeStopsTheConversionAndWritesNothing) {

@@ -55,7 +55,7 @@ TEST_F(EntryCodingTest, HundredThousandBytesTakeSevenStepsAndFillTheBar) {
     progress.SetRange(0, 100000);
     progress.SetPosition(0);
     progress.ClearLog();
-    ASSERT_EQ(archive->AddFile(path, archive->root()), 1);
+    ASSERT_EQ(archive->AddFile(path, archive->Root()), 1);
     EXPECT_EQ(progress.Positions(), (std::vector<std::uint32_t>{50000, 58192, 66384, 74576, 82768,
                                                                 90960, 99152, 100000}));
 }

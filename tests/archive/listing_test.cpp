@@ -46,7 +46,7 @@ TEST_F(ListingTest, RatioExamples) {
 }
 
 TEST_F(ListingTest, RowsOfRootAndSubfolder) {
-    CPackFolder* root = archive->root();
+    CPackFolder* root = archive->Root();
     CPackFolder* sub = root->AppendSubfolder("Sub");
     root->AppendSubfolder("Stored");
     Add(sub, "x.gz", 200, 50);
@@ -67,25 +67,25 @@ TEST_F(ListingTest, RowsOfRootAndSubfolder) {
     EXPECT_EQ(list.Rows()[3].icon, ScriptedIcons::kPlainFileIcon);
 
     archive->EnterFolder("SUB");
-    EXPECT_EQ(archive->current(), sub);
+    EXPECT_EQ(archive->Current(), sub);
     EXPECT_EQ(Column(0), (std::vector<std::string>{"..", "x.gz"}));
     EXPECT_EQ(Column(1), (std::vector<std::string>{"", "200"}));
     EXPECT_EQ(list.RowData(0), nullptr);
 
     archive->GoUp();
-    EXPECT_EQ(archive->current(), root);
+    EXPECT_EQ(archive->Current(), root);
     archive->GoUp();  // at the root: nothing
-    EXPECT_EQ(archive->current(), root);
+    EXPECT_EQ(archive->Current(), root);
     archive->EnterFolder("nowhere");
     archive->EnterFolderAt(-1);
     archive->EnterFolderAt(2);
-    EXPECT_EQ(archive->current(), root);
+    EXPECT_EQ(archive->Current(), root);
     archive->EnterFolderAt(1);
     EXPECT_EQ(Column(0), (std::vector<std::string>{"..", "plain"}));
 }
 
 TEST_F(ListingTest, SortingKeepsFoldersOnTopAndFlipsOnSecondClick) {
-    CPackFolder* root = archive->root();
+    CPackFolder* root = archive->Root();
     CPackFolder* child = root->AppendSubfolder("zeta");
     root->AppendSubfolder("alpha");
     Add(root, "a.txt", 30, 10);
@@ -96,16 +96,16 @@ TEST_F(ListingTest, SortingKeepsFoldersOnTopAndFlipsOnSecondClick) {
     EXPECT_EQ(list.SortCount(), 0);
 
     archive->SortByColumn(1);
-    EXPECT_EQ(archive->sortColumn(), 1);
-    EXPECT_EQ(archive->sortDirection(), 1);
+    EXPECT_EQ(archive->SortColumn(), 1);
+    EXPECT_EQ(archive->SortDirection(), 1);
     EXPECT_EQ(Column(0),
               (std::vector<std::string>{"zeta", "alpha", "c.txt", "D", "a.txt", "B.txt"}));
     archive->SortByColumn(1);
-    EXPECT_EQ(archive->sortDirection(), 2);
+    EXPECT_EQ(archive->SortDirection(), 2);
     EXPECT_EQ(Column(0),
               (std::vector<std::string>{"zeta", "alpha", "B.txt", "a.txt", "D", "c.txt"}));
     archive->SortByColumn(0);
-    EXPECT_EQ(archive->sortDirection(), 1);
+    EXPECT_EQ(archive->SortDirection(), 1);
     EXPECT_EQ(Column(0),
               (std::vector<std::string>{"zeta", "alpha", "B.txt", "D", "a.txt", "c.txt"}));
     archive->SortByColumn(2);  // ratios 67, 0, 10, 95
@@ -124,8 +124,8 @@ TEST_F(ListingTest, SortingKeepsFoldersOnTopAndFlipsOnSecondClick) {
 }
 
 TEST_F(ListingTest, ComparatorIsAStrictWeakOrdering) {
-    PackEntry* a = Add(archive->root(), "a", 1, 1);
-    PackEntry* b = Add(archive->root(), "b", 2, 1);
+    PackEntry* a = Add(archive->Root(), "a", 1, 1);
+    PackEntry* b = Add(archive->Root(), "b", 2, 1);
     for (int column = 0; column < 5; ++column) {
         for (int direction : {1, 2}) {
             archive->SetSortState(column, direction);
@@ -149,7 +149,7 @@ TEST_F(ListingTest, NoListControlAndEmptyPack) {
     ASSERT_EQ(unlisted.CreateNew(PackPath("other.vpf")), 1);
     unlisted.RefreshList();  // no list: nothing to do, no crash
     unlisted.SortByColumn(0);
-    EXPECT_EQ(unlisted.sortColumn(), 0);
+    EXPECT_EQ(unlisted.SortColumn(), 0);
 }
 
 }  // namespace

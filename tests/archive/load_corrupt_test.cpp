@@ -25,7 +25,7 @@ class LoadCorruptTest : public ArchiveTest {
         auto doc = MakeArchive();
         EXPECT_EQ(doc->Open(path), 0) << label;
         EXPECT_FALSE(doc->IsOpen()) << label;
-        EXPECT_EQ(doc->root(), nullptr) << label;
+        EXPECT_EQ(doc->Root(), nullptr) << label;
         ASSERT_EQ(messages.Calls().size(), 1u) << label;
         EXPECT_EQ(messages.Calls()[0].caption, kAppCaption);
         EXPECT_EQ(messages.Calls()[0].text.rfind("Unable to open the PackFile " + path + ": ", 0),
@@ -105,9 +105,10 @@ TEST_F(LoadCorruptTest, NestingDeeperThanTheLimitIsRefusedShallowerLoads) {
         f->files.push_back(File("leaf", testpacks::ToBytes("x")));
         return root;
     };
-    ExpectRefused(testpacks::BuildPack(nested(kMaxFolderDepth + 1)), "too deep");
+    ExpectRefused(testpacks::BuildPack(nested(static_cast<int>(pack::kMaxFolderDepth) + 1)),
+                  "too deep");
     ASSERT_EQ(archive->Open(dir.Write("ok.vpf", testpacks::BuildPack(nested(100)))), 1);
-    EXPECT_EQ(archive->fileCount(), 1u);
+    EXPECT_EQ(archive->FileCount(), 1u);
 }
 
 TEST_F(LoadCorruptTest, UnreadablePathIsNoPack) {

@@ -20,8 +20,8 @@ TEST_F(ReaderInteropTest, SavedPackIsReadByTheLibrary) {
     const std::string top = Source("top.txt", testpacks::ToBytes("top"));
 
     ASSERT_EQ(archive->CreateNew(PackPath()), 1);
-    ASSERT_EQ(archive->AddFile(top, archive->root()), 1);
-    ASSERT_EQ(archive->AddFolder(src + "/tree", archive->root()), 1);
+    ASSERT_EQ(archive->AddFile(top, archive->Root()), 1);
+    ASSERT_EQ(archive->AddFolder(src + "/tree", archive->Root()), 1);
     ASSERT_EQ(archive->Save(), 1);
 
     PackReader reader;

@@ -9,6 +9,8 @@
 
 #include <csignal>
 
+#include "tests/platform/Unprivileged.h"
+
 namespace crateforge::test {
 namespace {
 
@@ -17,7 +19,7 @@ class SaveFaultTest : public ArchiveTest {
     // A saved pack with a subfolder "Sub" holding one file, shown in the list.
     void MakeSavedPack() {
         ASSERT_EQ(archive->CreateNew(PackPath()), 1);
-        CPackFolder* sub = archive->root()->AppendSubfolder("Sub");
+        CPackFolder* sub = archive->Root()->AppendSubfolder("Sub");
         ASSERT_EQ(archive->AddFile(Source("keep.txt", TextBytes(3000)), sub), 1);
         ASSERT_EQ(archive->Save(), 1);
         archive->EnterFolder("Sub");
@@ -28,7 +30,7 @@ class SaveFaultTest : public ArchiveTest {
         fs::ListDirectory(dir.Path(), names);
         std::vector<std::string> out;
         for (const auto& e : names)
-            if (e.name.rfind(".TMPsave", 0) == 0)
+            if (e.name[0] == '.')
                 out.push_back(e.name);
         return out;
     }
@@ -49,7 +51,7 @@ TEST_F(SaveFaultTest, FileSizeLimitFailsTheSaveAndKeepsThePreviousPack) {
         // The file is coded before the limit applies; then the limit lets the
         // pack grow a little, but not by the new file. SIGXFSZ keeps its
         // default action: the save itself must not let it kill us.
-        if (archive->AddFile(bigFile, archive->current()) != 1)
+        if (archive->AddFile(bigFile, archive->Current()) != 1)
             _exit(kSaveSucceeded + 20);
         messages.Clear();
         rlimit limit{saved.size() + 1000, saved.size() + 1000};
@@ -61,9 +63,9 @@ TEST_F(SaveFaultTest, FileSizeLimitFailsTheSaveAndKeepsThePreviousPack) {
         if (messages.Calls()[0].text != "Unable to save the PackFile " + PackPath() +
                                             ": File too large. The previous version is kept.")
             _exit(kWrongMessage);
-        if (archive->fileCount() != 1 || archive->root()->subfolders.size() != 1)
+        if (archive->FileCount() != 1 || archive->Root()->subfolders.size() != 1)
             _exit(kNotReloaded);
-        if (archive->current() != archive->root()->subfolders[0].get() ||
+        if (archive->Current() != archive->Root()->subfolders[0].get() ||
             list.Names() != std::vector<std::string>{"..", "keep.txt"})
             _exit(kNotShown);
         _exit(kOk);
@@ -81,7 +83,7 @@ TEST_F(SaveFaultTest, UnwritableFolderFailsANewPackBackToEmpty) {
     const std::string plain = Source("plain", NoiseBytes(4));
     const std::string path = plain + "/new.vpf";
     ASSERT_EQ(archive->CreateNew(path), 1);
-    ASSERT_EQ(archive->AddFile(Source("a.txt", NoiseBytes(10)), archive->root()), 1);
+    ASSERT_EQ(archive->AddFile(Source("a.txt", NoiseBytes(10)), archive->Root()), 1);
     EXPECT_EQ(archive->Save(), 0);
     ASSERT_EQ(messages.Calls().size(), 1u);
     EXPECT_EQ(messages.Calls()[0].caption, kAppCaption);
@@ -89,8 +91,8 @@ TEST_F(SaveFaultTest, UnwritableFolderFailsANewPackBackToEmpty) {
               "Unable to save the PackFile " + path + ": Not a directory.");
     // Nothing of it is on disk, so the document holds nothing either.
     EXPECT_TRUE(archive->IsOpen());
-    EXPECT_EQ(archive->fileCount(), 0u);
-    EXPECT_EQ(archive->root()->fileCount, 0u);
+    EXPECT_EQ(archive->FileCount(), 0u);
+    EXPECT_EQ(archive->Root()->fileCount, 0u);
     EXPECT_EQ(list.RowCount(), 0);
 }
 
@@ -100,7 +102,7 @@ TEST_F(SaveFaultTest, RenameOverADirectoryFailsAndCleansUp) {
     // Someone replaced the pack with a directory: the final rename fails.
     ASSERT_EQ(unlink(PackPath().c_str()), 0);
     ASSERT_EQ(mkdir(PackPath().c_str(), 0755), 0);
-    ASSERT_EQ(archive->AddFile(Source("more.txt", NoiseBytes(10)), archive->current()), 1);
+    ASSERT_EQ(archive->AddFile(Source("more.txt", NoiseBytes(10)), archive->Current()), 1);
     messages.Clear();
     EXPECT_EQ(archive->Save(), 0);
     ASSERT_GE(messages.Calls().size(), 1u);
@@ -111,8 +113,8 @@ TEST_F(SaveFaultTest, RenameOverADirectoryFailsAndCleansUp) {
     // The pack cannot be read back either: the document is empty, and says so.
     ASSERT_EQ(messages.Calls().size(), 2u);
     EXPECT_EQ(messages.Calls()[1].text.rfind("Unable to reload the PackFile " + PackPath(), 0), 0u);
-    EXPECT_EQ(archive->fileCount(), 0u);
-    EXPECT_EQ(archive->current(), archive->root());
+    EXPECT_EQ(archive->FileCount(), 0u);
+    EXPECT_EQ(archive->Current(), archive->Root());
 }
 
 TEST_F(SaveFaultTest, SaveKeepsPermissionBitsAndReplacesAtomically) {
@@ -121,7 +123,7 @@ TEST_F(SaveFaultTest, SaveKeepsPermissionBitsAndReplacesAtomically) {
     ASSERT_EQ(chmod(PackPath().c_str(), 0640), 0);
     struct stat before;
     ASSERT_EQ(stat(PackPath().c_str(), &before), 0);
-    ASSERT_EQ(archive->AddFile(Source("n.txt", NoiseBytes(5)), archive->current()), 1);
+    ASSERT_EQ(archive->AddFile(Source("n.txt", NoiseBytes(5)), archive->Current()), 1);
     ASSERT_EQ(archive->Save(), 1);
     struct stat after;
     ASSERT_EQ(stat(PackPath().c_str(), &after), 0);
@@ -138,12 +140,73 @@ TEST_F(SaveFaultTest, SaveThroughALinkWritesThePackItNames) {
     ASSERT_EQ(symlink(PackPath().c_str(), link.c_str()), 0);
     auto doc = MakeArchive();
     ASSERT_EQ(doc->Open(link), 1);
-    ASSERT_EQ(doc->AddFile(Source("via-link", NoiseBytes(5)), doc->root()), 1);
+    ASSERT_EQ(doc->AddFile(Source("via-link", NoiseBytes(5)), doc->Root()), 1);
     ASSERT_EQ(doc->Save(), 1);
     EXPECT_TRUE(fs::IsSymlink(link));
     auto check = MakeArchive();
     ASSERT_EQ(check->Open(PackPath()), 1);
-    EXPECT_EQ(check->fileCount(), 2u);
+    EXPECT_EQ(check->FileCount(), 2u);
+}
+
+// A folder that takes no new file holding a pack that may be written: the
+// save rewrites the pack in place; when even that fails, the user is told
+// the pack is incomplete and the document keeps what it holds.
+TEST_F(SaveFaultTest, AFolderThatTakesNoNewFileGetsThePackRewrittenInPlace) {
+    MakeSavedPack();
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(archive->AddFile(Source("second.txt", TextBytes(2000, 9)), archive->Current()), 1);
+    testpriv::GiveAway(PackPath());
+    testpriv::MakeReachable(dir.Path());
+    if (geteuid() != 0) {
+        ASSERT_EQ(chmod(dir.Path().c_str(), 0555), 0);
+    }
+    struct stat before {};
+    ASSERT_EQ(stat(PackPath().c_str(), &before), 0);
+    enum : int { kUnreachable = 20, kSaveFailed, kMessage, kNotRewritten, kNotKept };
+
+    const int saved = testpriv::RunUnprivileged([&] {
+        if (access(PackPath().c_str(), W_OK) != 0)
+            return static_cast<int>(kUnreachable);
+        messages.Clear();
+        if (archive->Save() != 1)
+            return static_cast<int>(kSaveFailed);
+        if (!messages.Calls().empty())
+            return static_cast<int>(kMessage);
+        CPackArchive reread(&messages, nullptr, nullptr);
+        return reread.Open(PackPath()) == 1 && reread.FileCount() == 2
+                   ? 0
+                   : static_cast<int>(kNotRewritten);
+    });
+    if (saved == testpriv::kCannotDrop || saved == kUnreachable) {
+        chmod(dir.Path().c_str(), 0700);
+        GTEST_SKIP() << "the test folder cannot be reached without privileges";
+    }
+    EXPECT_EQ(saved, 0);
+    struct stat after {};
+    ASSERT_EQ(stat(PackPath().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);  // the same file, rewritten
+    EXPECT_TRUE(SaveLeftovers().empty());
+
+    ASSERT_EQ(archive->AddFile(Source("third.bin", NoiseBytes(50000)), archive->Current()), 1);
+    const int failed = testpriv::RunUnprivileged([&] {
+        signal(SIGXFSZ, SIG_DFL);
+        rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        messages.Clear();
+        if (archive->Save() != 0)
+            return static_cast<int>(kSaveFailed);
+        if (messages.Calls().size() != 1 ||
+            messages.Calls()[0].text !=
+                "Unable to save the PackFile " + PackPath() +
+                    ": File too large. Its folder takes no new file, so it was being rewritten "
+                    "in place and is now incomplete; the changes are still open here and the "
+                    "next save writes them again.")
+            return static_cast<int>(kMessage);
+        return archive->FileCount() == 3 ? 0 : static_cast<int>(kNotKept);
+    });
+    chmod(dir.Path().c_str(), 0700);
+    EXPECT_EQ(failed, 0);
+    EXPECT_TRUE(SaveLeftovers().empty());
 }
 
 TEST_F(SaveFaultTest, ConvertedPackThatCannotBeSavedLeavesNoPack) {

@@ -32,34 +32,39 @@ TEST(SizeText, FormatSizeTable) {
 
 using DiskSizeTest = ArchiveTest;
 
-TEST_F(DiskSizeTest, FolderSkipsDotNamesPathCountsThem) {
+// The folder measure counts what adding the folder reads: dot-names
+// included, as the folder walk visits them.
+TEST_F(DiskSizeTest, FolderAndPathCountDotNames) {
     const std::string top = SourceDir("m");
     Source("m/a.txt", NoiseBytes(10));
     Source("m/.hidden", NoiseBytes(5));
     SourceDir("m/sub");
     Source("m/sub/b.bin", NoiseBytes(20));
-    EXPECT_EQ(FolderDiskSize(top), 30u);
-    EXPECT_EQ(FolderDiskSize(top + "/"), 30u);
+    EXPECT_EQ(FolderDiskSize(top), 35u);
+    EXPECT_EQ(FolderDiskSize(top + "/"), 35u);
     EXPECT_EQ(PathDiskSize(top), 35u);
 
     SourceDir("m/.config");
     Source("m/.config/big", NoiseBytes(1000));
-    EXPECT_EQ(FolderDiskSize(top), 30u);
+    EXPECT_EQ(FolderDiskSize(top), 1035u);
     EXPECT_EQ(PathDiskSize(top), 1035u);
 }
 
-TEST_F(DiskSizeTest, LinksToDirectoriesBelowAreNotFollowed) {
+TEST_F(DiskSizeTest, LinksBelowAreFollowedExceptBackUpTheTree) {
     const std::string top = SourceDir("l");
     Source("l/f", NoiseBytes(7));
+    SourceDir("outside");
+    Source("outside/o", NoiseBytes(100));
     ASSERT_EQ(symlink(top.c_str(), (top + "/loop").c_str()), 0);
     ASSERT_EQ(symlink((top + "/f").c_str(), (top + "/alias").c_str()), 0);
     ASSERT_EQ(symlink((top + "/gone").c_str(), (top + "/dangling").c_str()), 0);
-    EXPECT_EQ(FolderDiskSize(top), 14u);
-    EXPECT_EQ(PathDiskSize(top), 14u);
+    ASSERT_EQ(symlink((src + "/outside").c_str(), (top + "/out").c_str()), 0);
+    EXPECT_EQ(FolderDiskSize(top), 114u);
+    EXPECT_EQ(PathDiskSize(top), 114u);
     // The path itself may be a link to a folder.
     const std::string topLink = src + "/toplink";
     ASSERT_EQ(symlink(top.c_str(), topLink.c_str()), 0);
-    EXPECT_EQ(PathDiskSize(topLink), 14u);
+    EXPECT_EQ(PathDiskSize(topLink), 114u);
 }
 
 TEST_F(DiskSizeTest, WhatCannotBeMeasuredCountsZero) {

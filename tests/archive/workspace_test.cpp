@@ -42,12 +42,12 @@ TEST_F(WorkspaceTest, FolderTreeIsMirroredAndRemovedAtTheEnd) {
         EXPECT_TRUE(fs::PathExists(a + "/zero"));
         EXPECT_TRUE(testpacks::ReadFile(a + "/zero").empty());
         EXPECT_TRUE(fs::IsDirectory(a + "/Empty"));
-        EXPECT_EQ(archive->current(), archive->root());
+        EXPECT_EQ(archive->Current(), archive->Root());
 
-        const std::string top = archive->ExtractFileToTemp(*archive->root()->files[0], ws);
+        const std::string top = archive->ExtractFileToTemp(*archive->Root()->files[0], ws);
         EXPECT_EQ(top, wsPath + "/top.txt");
         testpacks::WriteFile(top, testpacks::ToBytes("changed by the receiver"));
-        EXPECT_EQ(archive->ExtractFileToTemp(*archive->root()->files[0], ws), top);
+        EXPECT_EQ(archive->ExtractFileToTemp(*archive->Root()->files[0], ws), top);
         EXPECT_EQ(testpacks::ReadFile(top), z);
         EXPECT_EQ(archive->ExtractFolderToTemp(-1, ws, ""), "");
         EXPECT_EQ(archive->ExtractFolderToTemp(5, ws, ""), "");
@@ -81,7 +81,7 @@ TEST_F(WorkspaceTest, AFileAndAFolderOfTheSameNameDoNotOverwriteEachOther) {
     EXPECT_EQ(testpacks::ReadFile(w + "/A/B"), testpacks::ToBytes("file B"));
     EXPECT_EQ(testpacks::ReadFile(w + "/A/B (2)/inner"), testpacks::ToBytes("in B"));
     EXPECT_TRUE(fs::IsDirectory(w + "/A/n.txt (2)"));
-    EXPECT_EQ(archive->ExtractFileToTemp(*archive->root()->files[0], ws), w + "/A (2)");
+    EXPECT_EQ(archive->ExtractFileToTemp(*archive->Root()->files[0], ws), w + "/A (2)");
     EXPECT_EQ(testpacks::ReadFile(w + "/A (2)"), testpacks::ToBytes("file A"));
     EXPECT_TRUE(fs::IsDirectory(w + "/A"));
     EXPECT_TRUE(messages.Calls().empty());
@@ -98,7 +98,7 @@ TEST_F(WorkspaceTest, UnsafeNamesAreRefusedOrSkipped) {
     messages.Clear();
     // The workspace still refuses them on its own, whatever filled the tree.
     ASSERT_EQ(archive->CreateNew(PackPath()), 1);
-    CPackFolder& root = *archive->root();
+    CPackFolder& root = *archive->Root();
     auto add = [](CPackFolder& folder, std::string_view name, const Bytes& bytes) {
         auto entry = std::make_unique<PackEntry>();
         entry->SetName(name);
@@ -121,7 +121,7 @@ TEST_F(WorkspaceTest, UnsafeNamesAreRefusedOrSkipped) {
     const std::string w = ws.WorkspacePath();
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(
-            archive->ExtractFileToTemp(*archive->root()->files[static_cast<std::size_t>(i)], ws),
+            archive->ExtractFileToTemp(*archive->Root()->files[static_cast<std::size_t>(i)], ws),
             "");
     ASSERT_EQ(messages.Calls().size(), 3u);
     EXPECT_EQ(messages.Calls()[0].text,
@@ -166,11 +166,11 @@ TEST_F(WorkspaceTest, EntriesThatCannotBeDecodedAreReportedAndNotWritten) {
     OpenPack(Folder("", {damaged, unknown, wrongSize}, {Folder("D", {damaged, File("ok", {})})}));
     CTempWorkspace ws;
     const std::string w = ws.WorkspacePath();
-    const char* reasons[] = {"damaged stored entry: its stored size differs from its original size",
-                             "unknown method 7", "the decoded size differs from the original size"};
+    const char* reasons[] = {"a stored file of 10000 bytes that holds 10", "unknown method 7",
+                             "decoded to 5000 bytes instead of 4999"};
     for (int i = 0; i < 3; ++i) {
         messages.Clear();
-        const PackEntry& e = *archive->root()->files[static_cast<std::size_t>(i)];
+        const PackEntry& e = *archive->Root()->files[static_cast<std::size_t>(i)];
         EXPECT_EQ(archive->ExtractFileToTemp(e, ws), "");
         EXPECT_FALSE(fs::PathExists(w + "/" + std::string(e.Name())));
         ASSERT_EQ(messages.Calls().size(), 1u);
@@ -198,7 +198,7 @@ TEST_F(WorkspaceTest, MissingTemporaryDirectoryIsReported) {
     EXPECT_FALSE(ws.IsValid());
     EXPECT_EQ(ws.Reason(), "No such file or directory");
     EXPECT_EQ(ws.MakeFilePath("f"), "");
-    EXPECT_EQ(archive->ExtractFileToTemp(*archive->root()->files[0], ws), "");
+    EXPECT_EQ(archive->ExtractFileToTemp(*archive->Root()->files[0], ws), "");
     ASSERT_EQ(messages.Calls().size(), 1u);
     EXPECT_EQ(messages.Calls()[0].text,
               "Unable to write f to the temporary folder: No such file or directory.");

@@ -42,8 +42,9 @@ class ContentTest : public BuilderTest {
         Settle();
     }
 
-    // The names at the root of the pack as saved on disk, read back by a
-    // fresh document: folders first, then files, in stored order.
+    // The names at the root of the pack as saved on disk (or in `folder`,
+    // "a/b" for b inside a), read back by a fresh document: folders first,
+    // then files, in stored order.
     std::vector<std::string> SavedNames(const std::string& folder = "") {
         ScriptedMessages quiet;
         ScriptedList list;
@@ -51,8 +52,14 @@ class ContentTest : public BuilderTest {
         if (reread.Open(packPath) == 0) {
             return {"<cannot open>"};
         }
-        if (!folder.empty()) {
-            reread.EnterFolder(folder);
+        // "a/b" enters a, then b.
+        for (std::size_t at = 0; at < folder.size();) {
+            std::size_t slash = folder.find('/', at);
+            if (slash == std::string::npos) {
+                slash = folder.size();
+            }
+            reread.EnterFolder(folder.substr(at, slash - at));
+            at = slash + 1;
         }
         std::vector<std::string> names = list.Names();
         if (!names.empty() && names.front() == "..") {

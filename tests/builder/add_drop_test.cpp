@@ -80,7 +80,7 @@ TEST_F(AddDropTest, CancelledDialogsChangeNothing) {
     EXPECT_EQ(dialogs.BrowseTitles().front(), "Select Folder");
 }
 
-TEST_F(AddDropTest, AddFolderSkipsHiddenNamesAndShowsNewTotals) {
+TEST_F(AddDropTest, AddFolderTakesDotNamesAndShowsNewTotals) {
     OpenSample();
     const std::string dir = MakeDir("photos.2024");
     WriteFile("photos.2024/a.jpg", 500, 1);
@@ -94,10 +94,12 @@ TEST_F(AddDropTest, AddFolderSkipsHiddenNamesAndShowsNewTotals) {
     Trigger(Command::AddFolder);
 
     EXPECT_NE(RowOf("photos.2024"), -1);
-    EXPECT_EQ(window->MainProgress()->High(), 750u);
+    EXPECT_EQ(window->MainProgress()->High(), 860u);
     EXPECT_EQ(window->MainProgress()->Position(), 0u);
-    EXPECT_EQ(SavedNames("photos.2024"), (std::vector<std::string>{"raw", "a.jpg"}));
-    EXPECT_EQ(TotalText().rfind("Total: 7 Files.", 0), 0u) << TotalText();
+    EXPECT_EQ(SavedNames("photos.2024"),
+              (std::vector<std::string>{".git", "raw", ".hidden", "a.jpg"}));
+    EXPECT_EQ(TotalText().rfind("Total: 9 Files.", 0), 0u) << TotalText();
+    EXPECT_TRUE(messages.Calls().empty());
     EXPECT_TRUE(On(Command::Add));
     EXPECT_FALSE(On(Command::View));  // the refill cleared the selection
 }
@@ -126,7 +128,7 @@ TEST_F(AddDropTest, DroppedFolderAndFileGoIntoTheShownFolder) {
     Settle();
     const std::string dir = MakeDir("drop");
     WriteFile("drop/x.txt", 300, 1);
-    WriteFile("drop/.y", 200, 2);  // dot-names count for the bar, but stay out
+    WriteFile("drop/.y", 200, 2);  // an ordinary file, counted and packed
     const std::string file = WriteFile("z.vpf", 123, 3);
 
     Drop(*window, {dir, file});
@@ -136,6 +138,7 @@ TEST_F(AddDropTest, DroppedFolderAndFileGoIntoTheShownFolder) {
     EXPECT_EQ(window->MainProgress()->High(), 623u);
     EXPECT_EQ(SavedNames("Docs"),
               (std::vector<std::string>{"drop", "readme.txt", "notes.md", "z.vpf"}));
+    EXPECT_EQ(SavedNames("Docs/drop"), (std::vector<std::string>{".y", "x.txt"}));
     // A dropped pack is packed, not opened.
     EXPECT_NE(Title().find("sample.vpf"), std::string::npos);
 }

@@ -33,7 +33,7 @@ class ExtractTest : public ContentTest {
     std::unique_ptr<CExtractDialog> MakeDialog() {
         auto dialog = std::make_unique<CExtractDialog>(&messages, &dialogs, &cursor, window.get());
         dialog->listControl = window->ListControlImpl();
-        dialog->folder = window->Archive()->current();
+        dialog->folder = window->Archive()->Current();
         dialog->OnInitDialog();
         return dialog;
     }
@@ -376,7 +376,7 @@ TEST_F(HostileExtractTest, APackWithNamesLeadingOutIsNotOpened) {
 
 TEST_F(HostileExtractTest, NothingIsWrittenOutsideTheDestination) {
     CPackArchive& archive = *window->Archive();
-    CPackFolder& root = *archive.root();
+    CPackFolder& root = *archive.Root();
     AddEntry(root, "../outside.txt");
     AddEntry(*root.AppendSubfolder(".."), "escaped.txt");
     AddEntry(*root.AppendSubfolder("a/.."), "slash.txt");

@@ -120,7 +120,7 @@ TEST_F(NavigationSortTest, EveryColumnBothWays) {
         EXPECT_EQ(names[0], "zeta");
         EXPECT_EQ(names[1], "Alpha");
         EXPECT_EQ(std::vector<std::string>(names.begin() + 2, names.end()), step.files);
-        EXPECT_EQ(window->Archive()->sortColumn(), step.column);
+        EXPECT_EQ(window->Archive()->SortColumn(), step.column);
         EXPECT_TRUE(List().header()->isSortIndicatorShown());
         EXPECT_EQ(List().header()->sortIndicatorSection(), step.column);
         EXPECT_EQ(List().header()->sortIndicatorOrder(), step.order);

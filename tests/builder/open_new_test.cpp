@@ -148,7 +148,7 @@ TEST_F(OpenNewTest, NewPackReplacesTheOpenOneAndCancelKeepsIt) {
     window->OnColumnClick(1);
     dialogs.QueueOpenFiles({pack});
     Trigger(Command::OpenPack);
-    EXPECT_EQ(window->Archive()->sortColumn(), -1);
+    EXPECT_EQ(window->Archive()->SortColumn(), -1);
     EXPECT_EQ(Names(), (std::vector<std::string>{"Docs", "Empty", "b.txt", "A.bin", "c.dat"}));
 }
 

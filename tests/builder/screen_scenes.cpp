@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
             auto* dialog =
                 new CExtractDialog(window.Messages(), window.Dialogs(), window.Cursor(), &window);
             dialog->listControl = window.ListControlImpl();
-            dialog->folder = window.Archive()->current();
+            dialog->folder = window.Archive()->Current();
             dialog->OnInitDialog();
             dialog->show();
         } else if (scene == "about") {

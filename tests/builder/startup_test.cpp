@@ -177,7 +177,7 @@ TEST_F(StartupTest, OneOtherFileGoesIntoANewPack) {
     // Saved at once: the pack on disk holds the file.
     CPackArchive reread(&messages, nullptr, nullptr);
     ASSERT_EQ(reread.Open(target), 1);
-    EXPECT_EQ(reread.fileCount(), 1u);
+    EXPECT_EQ(reread.FileCount(), 1u);
     EXPECT_TRUE(messages.Calls().empty());
 }
 
@@ -192,11 +192,12 @@ TEST_F(StartupTest, OneFolderIsAddedWhole) {
     Start({temp.File("tree")});
     EXPECT_TRUE(window->PackOpen());
     EXPECT_EQ(Names(), std::vector<std::string>{"tree"});
-    EXPECT_EQ(TotalText(), "Total: 2 Files. OrgSize:30 B, Packed: 30 B");
+    // A name beginning with a dot is an ordinary file.
+    EXPECT_EQ(TotalText(), "Total: 3 Files. OrgSize:35 B, Packed: 35 B");
     ExpectBackOnMainBar();
     CPackArchive reread(&messages, nullptr, nullptr);
     ASSERT_EQ(reread.Open(target), 1);
-    EXPECT_EQ(reread.fileCount(), 2u);
+    EXPECT_EQ(reread.FileCount(), 3u);
 }
 
 TEST_F(StartupTest, FolderWithTrailingSlashKeepsItsName) {

@@ -57,13 +57,17 @@ TEST_F(CheckTest, EachDamageIsReportedAtItsOffset) {
          "run past the end"},
         {"truncated directory", none, [](Bytes& b, const PackLayout&) { b.resize(300); },
          [](const Bytes&, const PackLayout&) { return 20; }, "runs past the end"},
-        {"bad data offset", none,
+        {"data out of order", none,
          [](Bytes& b, const PackLayout& l) {
-             testpacks::PatchU32(b, l.fileRecordOffsets[1] + 260,
-                                 testpacks::PeekU32(b, l.fileRecordOffsets[1] + 260) + 1);
+             // a.txt and b.gz swap their data blocks: both sound, but not
+             // in the writer's order.
+             const std::uint32_t first = testpacks::PeekU32(b, l.fileRecordOffsets[0] + 260);
+             testpacks::PatchU32(b, l.fileRecordOffsets[0] + 260,
+                                 testpacks::PeekU32(b, l.fileRecordOffsets[1] + 260));
+             testpacks::PatchU32(b, l.fileRecordOffsets[1] + 260, first);
          },
-         [](const Bytes&, const PackLayout& l) { return l.fileRecordOffsets[1] + 260; },
-         "data offset"},
+         [](const Bytes&, const PackLayout& l) { return l.fileRecordOffsets[0] + 260; },
+         "a.txt: its data offset is"},
         {"bad block offset", none,
          [](Bytes& b, const PackLayout& l) {
              testpacks::PatchU32(b, l.folderRecordOffsets[0] + 260, 7);
@@ -79,7 +83,7 @@ TEST_F(CheckTest, EachDamageIsReportedAtItsOffset) {
         {"bad gzip", none,
          [](Bytes& b, const PackLayout& l) { b[l.dataOffsets[1] + 9 + 100] ^= 0xFF; },
          [](const Bytes&, const PackLayout& l) { return l.dataOffsets[1] + 9; },
-         "b.gz: corrupt gzip"},
+         "b.gz: damaged gzip data"},
         {"bad lzrw",
          [](Folder& f) {
              Bytes block = testpacks::EncodeContent(f.files[2].content, PackMethod::Lzrw3a);
@@ -87,23 +91,23 @@ TEST_F(CheckTest, EachDamageIsReportedAtItsOffset) {
              f.files[2].stored = block;
          },
          keep, [](const Bytes&, const PackLayout& l) { return l.dataOffsets[2] + 9; },
-         "c.lz: corrupt LZRW3-A"},
+         "c.lz: damaged LZRW3-A data"},
         {"lzrw claims too much", [](Folder& f) { f.files[2].originalSize = 0x7FFFFFFF; }, keep,
-         [](const Bytes&, const PackLayout& l) { return l.dataOffsets[2]; }, "cannot hold"},
+         [](const Bytes&, const PackLayout& l) { return l.dataOffsets[2]; },
+         "c.lz: an LZRW3-A block of"},
         {"unknown method", [](Folder& f) { f.files[0].methodByte = 3; }, keep,
          [](const Bytes&, const PackLayout& l) { return l.dataOffsets[0] + 8; },
          "unknown method 3"},
         {"stored size mismatch", [](Folder& f) { f.files[0].originalSize = 99; }, keep,
-         [](const Bytes&, const PackLayout& l) { return l.dataOffsets[0]; }, "stored entry"},
+         [](const Bytes&, const PackLayout& l) { return l.dataOffsets[0]; },
+         "a.txt: a stored file of 99 bytes"},
         {"trailing bytes", none, [](Bytes& b, const PackLayout&) { b.push_back(0); },
          [](const Bytes& b, const PackLayout&) { return b.size() - 1; }, "1 bytes follow"},
         {"duplicate name", [](Folder& f) { f.files[1].name = "A.TXT"; }, keep,
          [](const Bytes&, const PackLayout& l) { return l.fileRecordOffsets[1]; }, "appears twice"},
         {"unsafe name", [](Folder& f) { f.folders[0].name = ".."; }, keep,
          [](const Bytes&, const PackLayout& l) { return l.folderRecordOffsets[0]; },
-         "cannot be used as a file name"},
-        {"unknown version", none, [](Bytes& b, const PackLayout&) { b[7] = '9'; },
-         [](const Bytes&, const PackLayout&) { return 4; }, "unknown PackFile version"},
+         "the name \"..\" leads out of its folder"},
     };
     for (const Damage& d : cases) {
         Folder tree = SampleTree();
@@ -124,6 +128,19 @@ TEST_F(CheckTest, EachDamageIsReportedAtItsOffset) {
     EXPECT_TRUE(TempLeftovers().empty());
 }
 
+TEST_F(CheckTest, AFileOfAnotherKindIsNoPackRatherThanDamaged) {
+    Bytes bytes = testpacks::BuildPack(SampleTree());
+    bytes[7] = '9';  // "2.19"
+    Write("v.vpf", bytes);
+    RunResult r = Run({"check", "v.vpf"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err,
+              "vpf: v.vpf: not a PackFile (no \"VHPF\" header of version \"1.03\" or \"2.10\")\n");
+    r = Run({"check", "missing.vpf"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "vpf: missing.vpf: No such file or directory\n");
+}
+
 TEST_F(CheckTest, DamagedOldPacksAreReportedToo) {
     std::vector<testpacks::OldEntry> old;
     old.emplace_back("a", testpacks::SampleBytes(900, 5), 1);
@@ -134,7 +151,7 @@ TEST_F(CheckTest, DamagedOldPacksAreReportedToo) {
     RunResult r = Run({"check", "o.dat"});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("o.dat: damaged at offset " + std::to_string(layout.entryOffsets[0] + 48) +
-                         ": a: its "),
+                         ": entry 1 has "),
               std::string::npos)
         << r.err;
     bytes.resize(layout.entryOffsets[0] + 60 + 200);  // a block cut inside its body

@@ -23,8 +23,8 @@ TEST_F(CreateListTest, CreateWritesTheSamePackAsTheDesktopProgram) {
     crateforge::ScriptedMessages messages;
     crateforge::CPackArchive archive(&messages, nullptr, nullptr);
     archive.CreateNew(Path("ref.vpf"));
-    ASSERT_EQ(archive.AddFolder(Path("src"), archive.root()), 1);
-    ASSERT_EQ(archive.AddFile(Path("top.bin"), archive.root()), 1);
+    ASSERT_EQ(archive.AddFolder(Path("src"), archive.Root()), 1);
+    ASSERT_EQ(archive.AddFile(Path("top.bin"), archive.Root()), 1);
     ASSERT_EQ(archive.Save(), 1);
     EXPECT_EQ(Read("p.vpf"), Read("ref.vpf"));
     EXPECT_TRUE(TempLeftovers().empty());
@@ -35,8 +35,10 @@ TEST_F(CreateListTest, ListShowsPathsInPackOrderAndTheLongFormSizes) {
     ASSERT_EQ(Run({"create", "p.vpf", "src"}).code, 0);
     RunResult r = Run({"list", "p.vpf"});
     ASSERT_EQ(r.code, 0) << r.err;
+    // A name beginning with a dot is packed like any other.
     EXPECT_EQ(r.out,
-              "src/\nsrc/a.txt\nsrc/sub/\nsrc/sub/n.txt\nsrc/sub/deep/\nsrc/sub/deep/empty\n");
+              "src/\nsrc/.hidden\nsrc/a.txt\nsrc/sub/\nsrc/sub/n.txt\nsrc/sub/deep/\n"
+              "src/sub/deep/empty\n");
 
     r = Run({"list", "-l", "p.vpf"});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -46,12 +48,13 @@ TEST_F(CreateListTest, ListShowsPathsInPackOrderAndTheLongFormSizes) {
         lines.push_back(r.out.substr(at, nl - at));
         at = nl + 1;
     }
-    ASSERT_EQ(lines.size(), 8u) << r.out;
+    ASSERT_EQ(lines.size(), 9u) << r.out;
     EXPECT_EQ(lines[0], "    Original       Packed  Ratio  Method  Name");
-    EXPECT_EQ(lines[2], "           6            6     0%  stored  src/a.txt");
-    EXPECT_EQ(lines[6], "           0            0     0%  stored  src/sub/deep/empty");
+    EXPECT_EQ(lines[2], "           6            6     0%  stored  src/.hidden");
+    EXPECT_EQ(lines[3], "           6            6     0%  stored  src/a.txt");
+    EXPECT_EQ(lines[7], "           0            0     0%  stored  src/sub/deep/empty");
     // n.txt: 8893 bytes of numbers, gzip well below that.
-    std::istringstream row(lines[4]);
+    std::istringstream row(lines[5]);
     std::uint64_t original = 0, packed = 0;
     std::string ratio, method, name;
     row >> original >> packed >> ratio >> method >> name;
@@ -61,7 +64,7 @@ TEST_F(CreateListTest, ListShowsPathsInPackOrderAndTheLongFormSizes) {
     EXPECT_EQ(name, "src/sub/n.txt");
     const auto saved = 100 - static_cast<int>(static_cast<double>(packed) / original * 100.0);
     EXPECT_EQ(ratio, std::to_string(saved) + "%");
-    EXPECT_NE(lines[7].find("3 files, 3 folders"), std::string::npos) << lines[7];
+    EXPECT_NE(lines[8].find("4 files, 3 folders"), std::string::npos) << lines[8];
 }
 
 TEST_F(CreateListTest, CreateRefusesAnExistingFileUnlessOverwrite) {
@@ -85,7 +88,8 @@ TEST_F(CreateListTest, UnreadableInputsAreReportedAndTheRestIsPacked) {
     EXPECT_NE(r.err.find("src/dangling"), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
     EXPECT_EQ(Run({"list", "p.vpf"}).out,
-              "src/\nsrc/a.txt\nsrc/sub/\nsrc/sub/n.txt\nsrc/sub/deep/\nsrc/sub/deep/empty\n");
+              "src/\nsrc/.hidden\nsrc/a.txt\nsrc/sub/\nsrc/sub/n.txt\nsrc/sub/deep/\n"
+              "src/sub/deep/empty\n");
 }
 
 TEST_F(CreateListTest, EmptyCreateOfAnEmptyFolderIsTheEmptyLayout) {

@@ -1,0 +1,212 @@
+// ArchiveLoad.cpp - opening a pack: recognising its version, loading a
+// "2.10" pack and converting a "1.03" one, all on the format core's one
+// directory walker and entry decoder.
+#include <cerrno>
+#include <new>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "archive/EntryCoding.h"
+#include "archive/PackArchive.h"
+#include "format/ByteSource.h"
+#include "format/EntryDecoder.h"
+#include "format/Names.h"
+#include "format/PackDirectory.h"
+#include "format/PackFormat.h"
+
+namespace crateforge {
+
+namespace {
+
+// The version whose whole header `file` begins with; None when it cannot be
+// opened, names no known version or is shorter than that version's header.
+pack::PackVersion VersionOf(const std::string& file) {
+    pack::FileSource source;
+    pack::Fault fault;
+    std::uint8_t tag[pack::kVersionTagBytes];
+    if (!source.Open(file, fault) || !source.ReadAt(0, tag, sizeof tag))
+        return pack::PackVersion::None;
+    const pack::PackVersion version = pack::DetectVersion(tag);
+    const std::size_t header =
+        version == pack::PackVersion::Old ? pack::kOldPackHeaderSize : pack::kPackHeaderSize;
+    return source.Size() >= header ? version : pack::PackVersion::None;
+}
+
+}  // namespace
+
+bool CPackArchive::IsCurrentPack(const std::string& file) {
+    return VersionOf(file) == pack::PackVersion::Current;
+}
+
+bool CPackArchive::IsOldPack(const std::string& file) {
+    return VersionOf(file) == pack::PackVersion::Old;
+}
+
+int CPackArchive::Open(const std::string& file) {
+    root.reset();
+    current = nullptr;
+    path.clear();
+    fileCount = 0;
+    onDisk = false;
+
+    const pack::PackVersion version = VersionOf(file);
+    if (version == pack::PackVersion::None)
+        return 0;
+    if (version == pack::PackVersion::Current) {
+        path = file;
+        if (!Load()) {
+            path.clear();
+            Report(lastFault, WithNames(kOpenFailedText, {file, lastFault.Text()}));
+            return 0;
+        }
+        return 1;
+    }
+    if (!ownerWindow_ || ownerWindow_->ShowMessage(kWarningCaption, kOldPackQuestion,
+                                                   MessageButtons::YesNo) != MessageAnswer::Yes)
+        return 0;
+    path = file;
+    if (!ConvertOldPack()) {
+        path.clear();
+        return 0;
+    }
+    path = pack::ConvertedPackPath(file);
+    onDisk = false;
+    if (!Save()) {
+        root.reset();
+        current = nullptr;
+        path.clear();
+        fileCount = 0;
+        if (listControl_)
+            listControl_->DeleteAllRows();
+        return 0;
+    }
+    return 1;
+}
+
+int CPackArchive::Load() {
+    pack::FileSource source;
+    pack::Directory directory;
+    pack::Fault fault;
+    if (!source.Open(path, fault) ||
+        !pack::ReadDirectory(source, pack::PackVersion::Current, directory, fault)) {
+        lastFault = fault;
+        return 0;
+    }
+    // The walker has checked the structure; the tree is built in its order
+    // (folders in pre-order, so a parent always comes before its children)
+    // and the stored bytes are read in the order they lie in the file, so
+    // that the source's read-ahead window serves runs of small entries with
+    // one read.
+    auto tree = std::make_unique<CPackFolder>(nullptr);
+    std::vector<CPackFolder*> folders(directory.folders.size(), nullptr);
+    folders[0] = tree.get();
+    tree->subtreeSize = directory.folders[0].subtreeSize;
+    for (std::size_t i = 1; i < directory.folders.size(); ++i) {
+        const pack::PackDirectory& d = directory.folders[i];
+        CPackFolder* parent = folders[d.parent];
+        CPackFolder* folder = parent->AppendSubfolder(directory.FolderName(i));
+        parent->subfolderNames.back()->blockOffset = d.recordedBlockOffset;
+        folder->subtreeSize = d.subtreeSize;
+        folders[i] = folder;
+    }
+    for (std::size_t i = 0; i < directory.files.size(); ++i) {
+        const pack::DirectoryFile& f = directory.files[i];
+        auto entry = std::make_unique<PackEntry>();
+        entry->SetName(directory.FileName(i));
+        entry->dataOffset = static_cast<std::uint32_t>(f.blockOffset);
+        entry->originalSize = f.originalSize;
+        entry->packedSize = f.packedSize;
+        entry->method = f.method;
+        if (f.packedSize > 0) {
+            entry->data.reset(new (std::nothrow) unsigned char[f.packedSize]);
+            if (!entry->data) {
+                pack::Fail(lastFault, pack::FaultKind::NoMemory, "out of memory");
+                return 0;
+            }
+            if (!source.ReadAt(f.dataOffset, entry->data.get(), f.packedSize)) {
+                pack::Fail(lastFault, pack::FaultKind::Io,
+                           "cannot read the stored bytes: " + pack::ErrnoText(errno), f.dataOffset);
+                return 0;
+            }
+        }
+        folders[f.folder]->AppendFile(std::move(entry));
+    }
+    root = std::move(tree);
+    current = root.get();
+    fileCount = directory.headerFileCount;
+    onDisk = true;
+    RefreshList();
+    return 1;
+}
+
+int CPackArchive::ConvertOldPack() {
+    const std::string packPath = path;
+    auto refuse = [&](const pack::Fault& fault, const std::string& reason) {
+        Report(fault, WithNames(kConvertFailedText, {packPath, reason}));
+        return 0;
+    };
+    pack::FileSource source;
+    pack::Directory directory;
+    pack::Fault fault;
+    if (!source.Open(packPath, fault) ||
+        !pack::ReadDirectory(source, pack::PackVersion::Old, directory, fault))
+        return refuse(fault, fault.Text());
+
+    auto tree = std::make_unique<CPackFolder>(nullptr);
+    // The converted pack must stay below 4 GiB like any other; its size is
+    // known entry by entry, so an old pack that cannot fit stops early.
+    std::uint64_t packSize = pack::kEmptyPackSize;
+    // Names taken so far (folded) and the next number to try per name, so
+    // that many equal names cost no more than distinct ones.
+    std::unordered_set<std::string> taken;
+    std::unordered_map<std::string, int> nextNumber;
+    for (std::size_t i = 0; i < directory.files.size(); ++i) {
+        const pack::DirectoryFile& f = directory.files[i];
+        const std::string name(directory.FileName(i));
+        pack::DecodedBytes content;
+        if (!pack::LoadEntry(source, f.dataOffset, {f.method, f.originalSize, f.packedSize},
+                             content, fault))
+            return refuse(fault, WithNames(kConvertEntryReason, {name, fault.Text()}));
+
+        // Names equal but for case would hide each other from commands that
+        // work by name: the later ones get " (2)", " (3)", ...
+        std::string unique = name;
+        if (taken.count(pack::FoldedName(name))) {
+            int& k = nextNumber.try_emplace(pack::FoldedName(name), 2).first->second;
+            do
+                unique = NumberedName(name, k++, true);
+            while (taken.count(pack::FoldedName(unique)));
+        }
+        auto entry = std::make_unique<PackEntry>();
+        if (!entry->SetName(unique) || !pack::IsValidEntryName(unique)) {
+            pack::Damaged(fault, pack::InvalidNameReason(unique), f.recordOffset);
+            return refuse(fault, WithNames(kConvertEntryReason, {name, fault.Text()}));
+        }
+        taken.insert(pack::FoldedName(unique));
+        entry->originalSize = f.originalSize;
+
+        if (progressControl_) {
+            progressControl_->SetPosition(0);
+            progressControl_->SetRange(0, f.packedSize);
+        }
+        ProgressAccumulator = 0.0f;
+        CompressEntry(std::move(content), *entry);
+        if (progressControl_)
+            progressControl_->SetPosition(0);
+        packSize += pack::kFileRecordSize + pack::kDataBlockHeaderSize + entry->packedSize;
+        if (packSize > pack::kMaxPackSize) {
+            pack::Fail(fault, pack::FaultKind::Io, kConvertTooLargeReason);
+            return refuse(fault, kConvertTooLargeReason);
+        }
+        tree->AppendFile(std::move(entry));
+    }
+    root = std::move(tree);
+    current = root.get();
+    fileCount = static_cast<std::uint32_t>(directory.files.size());
+    onDisk = false;
+    RefreshList();
+    return 1;
+}
+
+}  // namespace crateforge

@@ -1,0 +1,176 @@
+// ArchiveSave.cpp - writing the whole pack from the tree, through the one
+// atomic replace-write, and going back to the disk when that fails.
+#include <cstring>
+#include <vector>
+
+#include "archive/PackArchive.h"
+#include "format/PackFormat.h"
+#include "platform/AtomicFile.h"
+
+namespace crateforge {
+
+namespace {
+
+template <class Record>
+bool WriteRecord(fs::AtomicFile& file, const Record& record) {
+    const pack::RecordBytes<Record> bytes = pack::Encode(record);
+    return file.Write(bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+std::uint64_t CPackArchive::ComputeFolderOffsets(CPackFolder& folder, std::uint64_t start) {
+    std::uint64_t end =
+        start + pack::FolderBlockSize(folder.subfolders.size(), folder.files.size());
+    for (std::size_t i = 0; i < folder.subfolders.size(); ++i) {
+        folder.subfolderNames[i]->blockOffset = static_cast<std::uint32_t>(end);
+        end = ComputeFolderOffsets(*folder.subfolders[i], end);
+    }
+    folder.subtreeSize = static_cast<std::uint32_t>(end - start);
+    return end;
+}
+
+std::uint64_t CPackArchive::ComputeDataOffsets(CPackFolder& folder, std::uint64_t position) {
+    for (auto& entry : folder.files) {
+        entry->dataOffset = static_cast<std::uint32_t>(position);
+        position += pack::kDataBlockHeaderSize + std::uint64_t{entry->packedSize};
+    }
+    for (auto& child : folder.subfolders)
+        position = ComputeDataOffsets(*child, position);
+    return position;
+}
+
+bool CPackArchive::WriteHeader(fs::AtomicFile& file) {
+    return WriteRecord(file, pack::MakePackHeader(fileCount));
+}
+
+bool CPackArchive::WriteDirectory(fs::AtomicFile& file) {
+    const std::uint64_t directoryEnd = ComputeFolderOffsets(*root, pack::kRootBlockOffset);
+    ComputeDataOffsets(*root, directoryEnd);
+    return WriteFolder(file, *root);
+}
+
+bool CPackArchive::WriteFolder(fs::AtomicFile& file, const CPackFolder& folder) {
+    const pack::FolderBlockHeader header{folder.subtreeSize,
+                                         static_cast<std::uint32_t>(folder.subfolders.size()),
+                                         static_cast<std::uint32_t>(folder.files.size())};
+    if (!WriteRecord(file, header))
+        return false;
+    for (const auto& name : folder.subfolderNames)
+        if (!WriteRecord(file, *name))
+            return false;
+    for (const auto& entry : folder.files) {
+        pack::FileRecord record;
+        std::memcpy(record.name, entry->name, sizeof record.name);
+        record.dataOffset = entry->dataOffset;
+        if (!WriteRecord(file, record))
+            return false;
+    }
+    for (const auto& child : folder.subfolders)
+        if (!WriteFolder(file, *child))
+            return false;
+    return true;
+}
+
+bool CPackArchive::WriteData(fs::AtomicFile& file, const CPackFolder& folder) {
+    for (const auto& entry : folder.files) {
+        const pack::DataBlockHeader block{entry->originalSize, entry->packedSize, entry->method};
+        if (!WriteRecord(file, block) || !file.Write(entry->data.get(), entry->packedSize))
+            return false;
+    }
+    for (const auto& child : folder.subfolders)
+        if (!WriteData(file, *child))
+            return false;
+    return true;
+}
+
+namespace {
+
+// Every entry's bytes are there to be written (a missing buffer would make
+// the pack lie about its sizes).
+bool HasAllBytes(const CPackFolder& folder) {
+    for (const auto& entry : folder.files)
+        if (entry->packedSize > 0 && !entry->data)
+            return false;
+    for (const auto& child : folder.subfolders)
+        if (!HasAllBytes(*child))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+int CPackArchive::Save() {
+    if (!IsOpen() || !root)
+        return 0;
+    pack::Fault fault;
+    if (PackSize() > pack::kMaxPackSize) {
+        pack::Fail(fault, pack::FaultKind::Io, kPackTooLargeReason);
+        return SaveFailed(fault, false);
+    }
+    if (!HasAllBytes(*root)) {
+        pack::Fail(fault, pack::FaultKind::Io, "the stored bytes of a file are missing");
+        return SaveFailed(fault, false);
+    }
+    fs::AtomicFileOptions options;
+    options.followLink = true;    // a link to the pack: the pack it names is saved
+    options.allowInPlace = true;  // a folder that takes no new file
+    fs::AtomicFile file;
+    if (!file.Begin(path, options, fault))
+        return SaveFailed(fault, false);
+    // A failed write is remembered by the file and reported by Commit.
+    if (WriteHeader(file) && WriteDirectory(file))
+        WriteData(file, *root);
+    if (!file.Commit(fault))
+        return SaveFailed(fault, file.InPlace());
+    onDisk = true;
+    return 1;
+}
+
+int CPackArchive::SaveFailed(const pack::Fault& fault, bool inPlace) {
+    if (inPlace) {
+        // The pack on disk is incomplete now; the tree is what the user has,
+        // so it stays for the next save to write again.
+        onDisk = false;
+        Report(fault, WithNames(kSaveFailedInPlaceText, {path, fault.Text()}));
+        return 0;
+    }
+    Report(fault, WithNames(onDisk ? kSaveFailedKeptText : kSaveFailedText, {path, fault.Text()}));
+    RestoreFromDisk();
+    lastFault = fault;
+    return 0;
+}
+
+void CPackArchive::RestoreFromDisk() {
+    // The tree goes back to what the file holds, so that the document and
+    // the disk agree after a failed save. The shown folder is kept where it
+    // still exists.
+    std::vector<std::string> trail;
+    for (const CPackFolder* f = current; f && f->parent; f = f->parent) {
+        const CPackFolder* parent = f->parent;
+        for (std::size_t i = 0; i < parent->subfolders.size(); ++i)
+            if (parent->subfolders[i].get() == f)
+                trail.emplace(trail.begin(), parent->SubfolderName(static_cast<int>(i)));
+    }
+    current = nullptr;
+    root.reset();
+    fileCount = 0;
+    const bool reloaded = onDisk && Load();
+    if (!reloaded) {
+        if (onDisk)
+            Report(lastFault, WithNames(kReloadFailedText, {path, lastFault.Text()}));
+        root = std::make_unique<CPackFolder>(nullptr);
+        fileCount = 0;
+        onDisk = false;
+    }
+    current = root.get();
+    for (const std::string& name : trail) {
+        const int i = current->FindSubfolder(name);
+        if (i < 0)
+            break;
+        current = current->subfolders[static_cast<std::size_t>(i)].get();
+    }
+    RefreshList();
+}
+
+}  // namespace crateforge
