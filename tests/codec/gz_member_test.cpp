@@ -147,7 +147,7 @@ TEST(GzMemberTest, EveryCutOfASmallMemberIsRefused) {
 }
 
 TEST(GzMemberTest, OneMemberAndNothingElse) {
-    const Bytes a = Content(500, 1), b = Content(700, 2);
+    const Bytes a = Content(500, 1), b = Content(700, 2), empty;
     const Bytes ga = Compress(a), gb = Compress(b);
     Bytes two = ga;
     two.insert(two.end(), gb.begin(), gb.end());
@@ -157,6 +157,27 @@ TEST(GzMemberTest, OneMemberAndNothingElse) {
         trailing.push_back(extra);
         EXPECT_FALSE(BothAccept(trailing, codec::GzNoLimit)) << int(extra);
     }
+    // Bytes after a member are skipped as zlib skips them; the input must
+    // still end with a trailer that matches what was decoded. Zero bytes
+    // after an empty member, or a repeated trailer, do.
+    const Bytes none = Compress({});
+    for (std::size_t zeros : {1u, 2u, 8u}) {
+        Bytes padded = none;
+        padded.insert(padded.end(), zeros, 0);
+        EXPECT_TRUE(BothAccept(padded, codec::GzNoLimit, &empty)) << zeros;
+    }
+    Bytes repeated = ga;
+    repeated.push_back(0);
+    repeated.insert(repeated.end(), ga.end() - 8, ga.end());
+    EXPECT_TRUE(BothAccept(repeated, codec::GzNoLimit, &a));
+    // Members run together as zlib reads them: the whole must end with a
+    // trailer that matches everything decoded.
+    Bytes emptyFirst = none;
+    emptyFirst.insert(emptyFirst.end(), gb.begin(), gb.end());
+    EXPECT_TRUE(BothAccept(emptyFirst, codec::GzNoLimit, &b));
+    Bytes emptyLast = gb;
+    emptyLast.insert(emptyLast.end(), none.begin(), none.end());
+    EXPECT_FALSE(BothAccept(emptyLast, codec::GzNoLimit));
     // A damaged trailer: CRC and length each off by one bit.
     for (std::size_t back : {8u, 4u}) {
         Bytes bad = ga;
