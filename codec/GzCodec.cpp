@@ -45,13 +45,19 @@ std::uint32_t LittleEndian32(const unsigned char* p) {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+bool IsGzip(const unsigned char* input, std::size_t length) {
+    return length >= 2 && input[0] == kGzMagic0 && input[1] == kGzMagic1;
+}
+
 // zlib's file functions can take a member cut short for a clean end of file
-// (the trailer is then never read, so never checked), and they skip bytes
-// after a member. A member is complete only when the last eight bytes of the
-// input are its trailer and match what was decoded. Input without the gzip
-// magic was copied as it is and has no trailer.
+// (the trailer is then never read, so never checked); they also run members
+// together and skip bytes after a member that do not start another. The
+// input is accepted only when its last eight bytes are a trailer that
+// matches the CRC-32 and length of everything decoded: a member cut short
+// has no trailer there, and bytes after a member do not end with one unless
+// they repeat it. Input without the gzip magic was copied as it is.
 bool TrailerMatches(const unsigned char* input, std::size_t length) {
-    if (length < 2 || input[0] != kGzMagic0 || input[1] != kGzMagic1)
+    if (!IsGzip(input, length))
         return true;
     if (length < kGzMinStreamSize)
         return false;
@@ -309,31 +315,23 @@ void FailGz(gzFile file, const char* what) {
     }
 }
 
-// The trailer check of TrailerMatches for a compressed file on disk.
+// TrailerMatches for a compressed file on disk.
 bool FileTrailerMatches(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         FailErrno("cannot open " + path, errno);
         return false;
     }
-    struct stat st {};
-    unsigned char head[2] = {};
-    unsigned char tail[kGzTrailerSize] = {};
-    bool ok = ::fstat(fd, &st) == 0;
-    const auto size = static_cast<std::uint64_t>(ok ? st.st_size : 0);
-    bool gzip = ok && size >= 2 && ::pread(fd, head, 2, 0) == 2 && head[0] == kGzMagic0 &&
-                head[1] == kGzMagic1;
-    if (ok && gzip) {
-        ok = size >= kGzMinStreamSize &&
-             ::pread(fd, tail, kGzTrailerSize, static_cast<off_t>(size - kGzTrailerSize)) ==
-                 static_cast<ssize_t>(kGzTrailerSize) &&
-             LittleEndian32(tail) == lastStream.crc &&
-             LittleEndian32(tail + 4) == static_cast<std::uint32_t>(lastStream.length);
-    }
+    std::uint64_t size = 0;
+    GzBuffer bytes = ReadResult(fd, path, size);
     ::close(fd);
-    if (!ok)
+    if (!bytes)
+        return false;
+    if (!TrailerMatches(bytes.get(), size)) {
         Fail("truncated gzip stream");
-    return ok;
+        return false;
+    }
+    return true;
 }
 
 bool HasSuffix(const std::string& path) {
