@@ -1,9 +1,14 @@
-// A pack written by the archive reads back through the reader library.
-#include "tests/archive/ArchiveFixture.h"
-
+// What the desktop program writes, the reader library reads: a saved pack
+// of a disk tree, and packs built from generated trees (deep, 259-byte
+// names, empty folders and files, names equal but for case, many files).
+#include <algorithm>
 #include <cstring>
+#include <random>
 
+#include "archive/EntryCoding.h"
+#include "format/Names.h"
 #include "reader/PackReader.h"
+#include "tests/archive/ArchiveFixture.h"
 
 namespace crateforge::test {
 namespace {
@@ -50,6 +55,196 @@ TEST_F(ReaderInteropTest, SavedPackIsReadByTheLibrary) {
     }
     EXPECT_LT(reader.GetFilePackedSize(reader.GetIndex(wants[1].name.data())), text.size());
     reader.ClosePack();
+}
+
+// ---- Generated trees ---------------------------------------------------------------
+
+// One file the generator put into the document, by its full name.
+struct Expected {
+    std::string name;  // folders joined with "\\", as the library names entries
+    Bytes bytes;
+};
+
+// Builds trees in the document as its commands do (AppendSubfolder for a new
+// folder, coded entries added with the document's checks), remembering what
+// each file must read back as.
+class TreeMaker {
+  public:
+    TreeMaker(CPackArchive& archive, std::uint32_t seed) : archive_(archive), random_(seed) {}
+
+    // A name of `length` bytes: letters in both cases, digits, spaces, dots
+    // and bytes above 0x7F; never a separator, NUL, "." or "..".
+    std::string Name(std::size_t length) {
+        static constexpr char kPlain[] = "abcXYZ019 ._-~";
+        std::string name;
+        while (name.size() < length) {
+            const unsigned pick = Next(4);
+            name +=
+                pick == 0 ? static_cast<char>(0x80 + Next(0x7F)) : kPlain[Next(sizeof kPlain - 1)];
+        }
+        if (name == "." || name == "..")
+            name[0] = 'n';
+        return name;
+    }
+    Bytes Content() {
+        switch (Next(4)) {
+            case 0:
+                return {};
+            case 1:
+                return NoiseBytes(Next(3000), Next(1000));
+            default:
+                return TextBytes(Next(20000), Next(1000));
+        }
+    }
+    // The subfolder `name` of `parent`, made when missing; a folder whose
+    // name differs only in case is that folder, and `name` becomes its own.
+    CPackFolder* Folder(CPackFolder* parent, std::string& name) {
+        const int i = parent->FindSubfolder(name);
+        if (i < 0)
+            return parent->AppendSubfolder(name);
+        name = std::string(parent->SubfolderName(i));
+        return parent->subfolders[static_cast<std::size_t>(i)].get();
+    }
+    // Adds a file; false when its name is taken in the folder (ignoring
+    // case), which the builder never lets happen.
+    bool File(CPackFolder* folder, const std::string& path, const std::string& name, Bytes bytes) {
+        auto entry = std::make_unique<PackEntry>();
+        EXPECT_TRUE(entry->SetName(name));
+        entry->originalSize = static_cast<std::uint32_t>(bytes.size());
+        codec::GzBuffer buffer(new unsigned char[bytes.size() + 1]);
+        std::copy(bytes.begin(), bytes.end(), buffer.get());
+        CompressEntry(std::move(buffer), *entry, {});
+        const AddOutcome outcome = archive_.AddCodedEntry(entry, folder, name, NameClash::Keep);
+        if (outcome != AddOutcome::Added)
+            return false;
+        expected.push_back({path.empty() ? name : path + "\\" + name, std::move(bytes)});
+        return true;
+    }
+    unsigned Next(unsigned bound) {
+        return bound == 0 ? 0 : static_cast<unsigned>(random_() % bound);
+    }
+
+    std::vector<Expected> expected;
+
+  private:
+    CPackArchive& archive_;
+    std::mt19937 random_;
+};
+
+class GeneratedTreeTest : public ArchiveTest {
+  protected:
+    // Saves the document and reads every entry back through the library:
+    // the same names in the same order, sizes and bytes, each also found by
+    // its name in another letter case.
+    void ExpectReaderSees(std::vector<Expected> expected, std::string path = {}) {
+        if (path.empty())
+            path = PackPath();
+        ASSERT_EQ(archive->Save(), 1) << archive->LastFault().Text();
+        PackReader reader;
+        ASSERT_TRUE(reader.OpenPack(path.data()));
+        ASSERT_EQ(reader.GetNumFiles(), expected.size());
+        // The library lists a folder's files, then its subfolders' entries;
+        // the generator added them in any order, so compare by name.
+        std::sort(expected.begin(), expected.end(),
+                  [](const Expected& a, const Expected& b) { return a.name < b.name; });
+        std::vector<std::pair<std::string, unsigned long>> listed;
+        for (unsigned long i = 0; i < reader.GetNumFiles(); ++i)
+            listed.emplace_back(reader.GetName(i), i);
+        std::sort(listed.begin(), listed.end());
+        for (std::size_t k = 0; k < expected.size(); ++k) {
+            const Expected& want = expected[k];
+            ASSERT_EQ(listed[k].first, want.name);
+            const unsigned long i = listed[k].second;
+            ASSERT_EQ(reader.GetFileSize(i), want.bytes.size()) << want.name;
+            const unsigned char* data = reader.GetData(i);
+            ASSERT_NE(data, nullptr) << want.name;
+            EXPECT_EQ(Bytes(data, data + want.bytes.size()), want.bytes) << want.name;
+            reader.PurgeFile(i);
+            std::string upper = want.name;
+            for (char& c : upper)
+                c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+            const unsigned long found = reader.GetIndex(upper.data());
+            ASSERT_NE(found, static_cast<unsigned long>(-1)) << want.name;
+            EXPECT_TRUE(pack::SameNameIgnoringCase(reader.GetName(found), want.name));
+        }
+        reader.ClosePack();
+        // The document reads it back the same way too.
+        auto again = MakeArchive();
+        ASSERT_EQ(again->Open(path), 1);
+        EXPECT_EQ(again->FileCount(), expected.size());
+    }
+};
+
+TEST_F(GeneratedTreeTest, TheDeepestTreeTheBuilderMakes) {
+    ASSERT_EQ(archive->CreateNew(PackPath()), 1);
+    TreeMaker make(*archive, 1);
+    CPackFolder* folder = archive->Root();
+    std::string path;
+    for (std::uint32_t depth = 1; depth <= pack::kMaxFolderDepth; ++depth) {
+        std::string name = make.Name(1 + make.Next(3));
+        folder = make.Folder(folder, name);
+        path += (path.empty() ? "" : "\\") + name;
+        if (depth % 64 == 0 || depth == pack::kMaxFolderDepth) {
+            ASSERT_TRUE(make.File(folder, path, "at" + std::to_string(depth), make.Content()));
+        }
+    }
+    ExpectReaderSees(make.expected);
+}
+
+TEST_F(GeneratedTreeTest, NamesOfTheFullLengthInEveryPlace) {
+    ASSERT_EQ(archive->CreateNew(PackPath()), 1);
+    TreeMaker make(*archive, 2);
+    CPackFolder* folder = archive->Root();
+    std::string path;
+    for (int level = 0; level < 8; ++level) {
+        ASSERT_TRUE(make.File(folder, path, make.Name(pack::kMaxNameLength), make.Content()));
+        std::string name = make.Name(pack::kMaxNameLength);
+        folder = make.Folder(folder, name);
+        path += (path.empty() ? "" : "\\") + name;
+    }
+    ASSERT_TRUE(make.File(folder, path, make.Name(pack::kMaxNameLength), make.Content()));
+    ExpectReaderSees(make.expected);
+}
+
+TEST_F(GeneratedTreeTest, EmptyFoldersEmptyFilesAndNamesEqualButForCase) {
+    ASSERT_EQ(archive->CreateNew(PackPath()), 1);
+    TreeMaker make(*archive, 3);
+    CPackFolder* root = archive->Root();
+    // Empty folders stay (they hold no entry the library lists).
+    std::string empty = "empty", emptier = "emptier", dataName = "DATA", inner = "Data";
+    make.Folder(make.Folder(root, empty), emptier);
+    ASSERT_TRUE(make.File(root, "", "zero", {}));
+    // A file and a folder may share a name; the same name in other folders
+    // and other letter cases is a different entry.
+    ASSERT_TRUE(make.File(root, "", "Data", testpacks::ToBytes("the file")));
+    CPackFolder* data = make.Folder(root, dataName);
+    ASSERT_TRUE(make.File(data, "DATA", "data", testpacks::ToBytes("inside")));
+    ASSERT_TRUE(make.File(make.Folder(data, inner), "DATA\\Data", "DATA", {}));
+    // Within one folder, names equal but for case are refused.
+    EXPECT_FALSE(make.File(root, "", "ZERO", testpacks::ToBytes("no")));
+    EXPECT_FALSE(make.File(data, "DATA", "Data", testpacks::ToBytes("no")));
+    ExpectReaderSees(make.expected);
+}
+
+TEST_F(GeneratedTreeTest, ManyFilesInRandomShapes) {
+    for (std::uint32_t seed = 10; seed < 13; ++seed) {
+        SCOPED_TRACE(seed);
+        ASSERT_EQ(archive->CreateNew(PackPath("random" + std::to_string(seed) + ".vpf")), 1);
+        TreeMaker make(*archive, seed);
+        std::vector<std::pair<CPackFolder*, std::string>> folders{{archive->Root(), ""}};
+        for (int i = 0; i < 2500; ++i) {
+            const auto [folder, path] = folders[make.Next(static_cast<unsigned>(folders.size()))];
+            if (make.Next(8) == 0 && folder->Depth() < 40) {
+                std::string name = make.Name(1 + make.Next(40));
+                CPackFolder* made = make.Folder(folder, name);
+                folders.emplace_back(made, path.empty() ? name : path + "\\" + name);
+            } else {
+                make.File(folder, path, make.Name(1 + make.Next(30)), make.Content());
+            }
+        }
+        ASSERT_GT(make.expected.size(), 2000u);
+        ExpectReaderSees(make.expected, PackPath("random" + std::to_string(seed) + ".vpf"));
+    }
 }
 
 }  // namespace
