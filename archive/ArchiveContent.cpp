@@ -84,12 +84,14 @@ AddOutcome CPackArchive::InsertEntry(std::unique_ptr<PackEntry>& entry, CPackFol
 int CPackArchive::LoadEntryFromDisk(const std::string& diskPath, PackEntry& entry) {
     codec::GzBuffer bytes;
     std::uint32_t size = 0;
-    std::string reason;
-    const DiskReadStatus status = ReadDiskFile(diskPath, bytes, size, reason);
+    pack::Fault fault;
+    const DiskReadStatus status = ReadDiskFile(diskPath, bytes, size, fault);
     if (status == DiskReadStatus::TooLarge)
         return Refuse(WithNames(kFileTooLargeText, {diskPath}));
-    if (status != DiskReadStatus::Ok)
-        return Refuse(WithNames(kReadFailedText, {diskPath, reason}));
+    if (status != DiskReadStatus::Ok) {
+        Report(fault, WithNames(kReadFailedText, {diskPath, fault.Text()}));
+        return 0;
+    }
     entry.originalSize = size;
     if (progressControl_)
         progressControl_->SetPosition(progressControl_->Position() + size / 2);

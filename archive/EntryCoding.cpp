@@ -70,54 +70,45 @@ void CompressEntry(codec::GzBuffer buffer, PackEntry& entry, codec::GzProgress p
 }
 
 DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std::uint32_t& size,
-                            std::string& reason) {
+                            pack::Fault& fault) {
+    auto fail = [&](DiskReadStatus status, std::string reason, int fd) {
+        if (fd >= 0)
+            close(fd);
+        pack::Fail(
+            fault,
+            status == DiskReadStatus::NoMemory ? pack::FaultKind::NoMemory : pack::FaultKind::Io,
+            std::move(reason));
+        return status;
+    };
     // O_NONBLOCK: opening a FIFO must not wait for a writer.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        reason = fs::ErrnoText(errno);
-        return DiskReadStatus::CannotOpen;
-    }
+    if (fd < 0)
+        return fail(DiskReadStatus::CannotOpen, fs::ErrnoText(errno), -1);
     struct stat st;
-    if (fstat(fd, &st) != 0) {
-        reason = fs::ErrnoText(errno);
-        close(fd);
-        return DiskReadStatus::CannotOpen;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        reason = S_ISDIR(st.st_mode) ? fs::ErrnoText(EISDIR) : "not a regular file";
-        close(fd);
-        return DiskReadStatus::CannotOpen;
-    }
-    if (static_cast<std::uint64_t>(st.st_size) > UINT32_MAX) {
-        reason = "files of 4 GiB or more cannot be packed";
-        close(fd);
-        return DiskReadStatus::TooLarge;
-    }
+    if (fstat(fd, &st) != 0)
+        return fail(DiskReadStatus::CannotOpen, fs::ErrnoText(errno), fd);
+    if (!S_ISREG(st.st_mode))
+        return fail(DiskReadStatus::CannotOpen,
+                    S_ISDIR(st.st_mode) ? fs::ErrnoText(EISDIR) : "not a regular file", fd);
+    if (static_cast<std::uint64_t>(st.st_size) > pack::kMaxPackSize)
+        return fail(DiskReadStatus::TooLarge, "files of 4 GiB or more cannot be packed", fd);
     const auto length = static_cast<std::uint32_t>(st.st_size);
     codec::GzBuffer buffer;
     if (length > 0) {
         buffer.reset(new (std::nothrow) unsigned char[length]);
-        if (!buffer) {
-            reason = fs::ErrnoText(ENOMEM);
-            close(fd);
-            return DiskReadStatus::NoMemory;
-        }
+        if (!buffer)
+            return fail(DiskReadStatus::NoMemory, fs::ErrnoText(ENOMEM), fd);
     }
     std::uint32_t done = 0;
     while (done < length) {
         const ssize_t n = read(fd, buffer.get() + done, length - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            reason = fs::ErrnoText(errno);
-            close(fd);
-            return DiskReadStatus::ReadFailed;
-        }
-        if (n == 0) {
-            reason = "the file became shorter while it was read";
-            close(fd);
-            return DiskReadStatus::ReadFailed;
-        }
+        if (n < 0)
+            return fail(DiskReadStatus::ReadFailed, fs::ErrnoText(errno), fd);
+        if (n == 0)
+            return fail(DiskReadStatus::ReadFailed, "the file became shorter while it was read",
+                        fd);
         done += static_cast<std::uint32_t>(n);
     }
     close(fd);
@@ -127,10 +118,10 @@ DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std
 }
 
 DiskReadStatus CodeDiskFile(const std::string& path, PackEntry& entry, codec::GzProgress progress,
-                            std::string& reason) {
+                            pack::Fault& fault) {
     codec::GzBuffer bytes;
     std::uint32_t size = 0;
-    const DiskReadStatus status = ReadDiskFile(path, bytes, size, reason);
+    const DiskReadStatus status = ReadDiskFile(path, bytes, size, fault);
     if (status != DiskReadStatus::Ok)
         return status;
     entry.originalSize = size;

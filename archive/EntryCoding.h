@@ -23,6 +23,7 @@
 
 #include "archive/PackEntry.h"
 #include "codec/GzCodec.h"
+#include "format/Fault.h"
 
 namespace crateforge {
 
@@ -68,11 +69,11 @@ enum class DiskReadStatus {
 
 // ReadDiskFile: reads the regular file at `path` whole (links followed; a
 // FIFO or device is refused without blocking). On Ok, `bytes` holds `size`
-// bytes (null when size is 0). Otherwise `reason` names the cause in a few
-// words ("No such file or directory", "not a regular file", ...).
-// Thread-safe.
+// bytes (null when size is 0). Otherwise `fault` says why in a few words
+// ("No such file or directory", "not a regular file", ...; kind Io, or
+// NoMemory). Thread-safe.
 DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std::uint32_t& size,
-                            std::string& reason);
+                            pack::Fault& fault);
 
 // CodeDiskFile: ReadDiskFile + CompressEntry with `progress`; fills
 // originalSize, packedSize, data and method of `entry` (the name is the
@@ -80,6 +81,6 @@ DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std
 // coding path of a tool that codes files on worker threads before adding
 // them in pack order with CPackArchive::AddCodedFile.
 DiskReadStatus CodeDiskFile(const std::string& path, PackEntry& entry, codec::GzProgress progress,
-                            std::string& reason);
+                            pack::Fault& fault);
 
 }  // namespace crateforge

@@ -2,8 +2,10 @@
 #include "builder/CommandLine.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
+#include <string_view>
+
+#include "format/Names.h"
 
 namespace crateforge {
 
@@ -34,16 +36,9 @@ std::string PathExtension(const std::string& path) {
 }
 
 bool IsPackExtension(const std::string& extension) {
-    static const char kPack[] = ".VPF";
-    if (extension.size() < 4) {
-        return false;
-    }
-    for (std::size_t i = 0; i < 4; ++i) {
-        if (std::toupper(static_cast<unsigned char>(extension[i])) != kPack[i]) {
-            return false;
-        }
-    }
-    return true;
+    static constexpr std::string_view kPack = ".VPF";
+    return extension.size() >= kPack.size() &&
+           pack::SameNameIgnoringCase(std::string_view(extension).substr(0, kPack.size()), kPack);
 }
 
 CommandLineWork DecideCommandLineWork(const CBuilderCommandLineInfo& info) {

@@ -209,8 +209,9 @@ int OpenPack(crateforge::CPackArchive& archive, const std::string& path) {
     }
     close(fd);
     if (crateforge::CPackArchive::IsOldPack(path)) {
-        Error(path + ": a PackFile of the old version 1.03; convert it first with: vpf convert " +
-              path);
+        Error(path + ": a PackFile of the old version " +
+              std::string(pack::VersionText(pack::PackVersion::Old)) +
+              "; convert it first with: vpf convert " + path);
         return kExitFailure;
     }
     if (!crateforge::CPackArchive::IsCurrentPack(path)) {

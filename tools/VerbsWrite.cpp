@@ -45,7 +45,7 @@ struct AddItem {
 struct CodedItem {
     std::unique_ptr<PackEntry> entry;
     crateforge::DiskReadStatus status = crateforge::DiskReadStatus::Ok;
-    std::string reason;
+    pack::Fault fault;
 };
 
 // Walks the disk paths given on the command line with the program's one
@@ -232,7 +232,7 @@ std::size_t CodeAndAdd(CPackArchive& archive, ConsoleMessages& console, AddPlan&
             CodedItem out;
             out.entry = std::make_unique<PackEntry>();
             out.entry->SetName(items[i].name);
-            out.status = crateforge::CodeDiskFile(items[i].diskPath, *out.entry, {}, out.reason);
+            out.status = crateforge::CodeDiskFile(items[i].diskPath, *out.entry, {}, out.fault);
             return out;
         },
         [&](std::size_t i, CodedItem&& coded) {
@@ -244,7 +244,7 @@ std::size_t CodeAndAdd(CPackArchive& archive, ConsoleMessages& console, AddPlan&
                       ": files of 4 GiB or more cannot be packed.");
             } else if (coded.status != crateforge::DiskReadStatus::Ok) {
                 ++failures;
-                Error("Unable to read the file " + item.diskPath + ": " + coded.reason +
+                Error("Unable to read the file " + item.diskPath + ": " + coded.fault.reason +
                       ". It was not added.");
             } else if (AddCoded(archive, console, coded.entry, item)) {
                 ++added;
@@ -535,7 +535,9 @@ int RunConvert(const Options& options) {
     }
     if (CPackArchive::IsCurrentPack(oldPath)) {
         if (!options.quiet)
-            Error(oldPath + ": already a PackFile of version 2.10; nothing to convert");
+            Error(oldPath + ": already a PackFile of version " +
+                  std::string(pack::VersionText(pack::PackVersion::Current)) +
+                  "; nothing to convert");
         return kExitOk;
     }
     if (!CPackArchive::IsOldPack(oldPath)) {

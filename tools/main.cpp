@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "format/PackFormat.h"
 #include "tools/Cli.h"
 
 namespace {
@@ -174,7 +175,8 @@ int main(int argc, char** argv) {
         return vpf::kExitOk;
     }
     if (version) {
-        std::printf("vpf %s (PackFile version 2.10)\n", vpf::kToolVersion);
+        std::printf("vpf %s (PackFile version %s)\n", vpf::kToolVersion,
+                    std::string(pack::VersionText(pack::PackVersion::Current)).c_str());
         return vpf::kExitOk;
     }
     if (positional.empty())

@@ -268,8 +268,8 @@ TEST_F(ContentTest, FourGibibytesAreRefusedBeforeAnythingChanges) {
     EXPECT_EQ(archive->AddFolder(src, archive->Root()), 1);
     auto coded = std::make_unique<PackEntry>();
     coded->SetName("coded");
-    std::string reason;
-    ASSERT_EQ(CodeDiskFile(small, *coded, {}, reason), DiskReadStatus::Ok);
+    pack::Fault fault;
+    ASSERT_EQ(CodeDiskFile(small, *coded, {}, fault), DiskReadStatus::Ok);
     EXPECT_EQ(archive->AddCodedEntry(coded, archive->Root(), small, NameClash::Ask),
               AddOutcome::Refused);
     EXPECT_NE(coded, nullptr);  // left to the caller
@@ -294,8 +294,8 @@ TEST_F(ContentTest, CodedEntriesSayHowATakenNameWasSettled) {
         entry->SetName("T.TXT");
         DiskReadStatus status{};
         std::thread worker([&] {
-            std::string reason;
-            status = CodeDiskFile(path, *entry, {}, reason);
+            pack::Fault fault;
+            status = CodeDiskFile(path, *entry, {}, fault);
         });
         worker.join();
         EXPECT_EQ(status, DiskReadStatus::Ok);

@@ -1,6 +1,8 @@
 // Coding files as they enter a pack, and the progress they report.
 #include "tests/archive/ArchiveFixture.h"
 
+#include <unistd.h>
+
 #include <cstring>
 
 #include "archive/EntryCoding.h"
@@ -101,13 +103,18 @@ TEST_F(EntryCodingTest, DocumentBindsAndReleasesTheBar) {
 TEST_F(EntryCodingTest, ReadDiskFileRefusesWhatItCannotRead) {
     codec::GzBuffer bytes;
     std::uint32_t size = 0;
-    std::string reason;
-    EXPECT_EQ(ReadDiskFile(src + "/missing", bytes, size, reason), DiskReadStatus::CannotOpen);
-    EXPECT_EQ(reason, "No such file or directory");
-    EXPECT_EQ(ReadDiskFile(src, bytes, size, reason), DiskReadStatus::CannotOpen);
-    EXPECT_EQ(reason, "Is a directory");
+    pack::Fault fault;
+    EXPECT_EQ(ReadDiskFile(src + "/missing", bytes, size, fault), DiskReadStatus::CannotOpen);
+    EXPECT_EQ(fault.reason, "No such file or directory");
+    EXPECT_EQ(fault.kind, pack::FaultKind::Io);
+    EXPECT_EQ(ReadDiskFile(src, bytes, size, fault), DiskReadStatus::CannotOpen);
+    EXPECT_EQ(fault.reason, "Is a directory");
+    const std::string huge = Source("huge", {});
+    ASSERT_EQ(truncate(huge.c_str(), 0x100000000LL), 0);
+    EXPECT_EQ(ReadDiskFile(huge, bytes, size, fault), DiskReadStatus::TooLarge);
+    EXPECT_EQ(fault.reason, "files of 4 GiB or more cannot be packed");
     const Bytes content = NoiseBytes(12345);
-    ASSERT_EQ(ReadDiskFile(Source("f", content), bytes, size, reason), DiskReadStatus::Ok);
+    ASSERT_EQ(ReadDiskFile(Source("f", content), bytes, size, fault), DiskReadStatus::Ok);
     ASSERT_EQ(size, content.size());
     EXPECT_EQ(0, std::memcmp(bytes.get(), content.data(), size));
 }

@@ -41,9 +41,19 @@ inline std::string ReadText(const std::string& path) {
 class VpfTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        if (const char* old = std::getenv("TMPDIR"))
+            oldTmp_ = old;
         tmp_ = dir_.Path() + "/tmp";
         mkdir(tmp_.c_str(), 0700);
         setenv("TMPDIR", tmp_.c_str(), 1);
+    }
+    // The next test's folder is made where the run started, not in this
+    // test's folder, which is gone by then.
+    void TearDown() override {
+        if (oldTmp_.empty())
+            unsetenv("TMPDIR");
+        else
+            setenv("TMPDIR", oldTmp_.c_str(), 1);
     }
 
     // Runs vpf with `args`; `fileSizeLimit` > 0 limits the size of files the
@@ -135,6 +145,7 @@ class VpfTest : public ::testing::Test {
 
     testpacks::TempDir dir_;
     std::string tmp_;
+    std::string oldTmp_;
 };
 
 }  // namespace vpftest

@@ -128,6 +128,22 @@ TEST_F(CheckTest, EachDamageIsReportedAtItsOffset) {
     EXPECT_TRUE(TempLeftovers().empty());
 }
 
+// Checking and extracting decode in memory: a temporary folder that cannot
+// be used changes nothing, and a sound pack is never called damaged.
+TEST_F(CheckTest, AnUnusableTemporaryFolderIsNoDamage) {
+    const Folder tree = SampleTree();
+    Write("p.vpf", testpacks::BuildPack(tree));
+    setenv("TMPDIR", Path("missing").c_str(), 1);
+    RunResult r = Run({"check", "p.vpf"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("p.vpf: OK, version 2.10", 0), 0u) << r.out;
+    r = Run({"extract", "p.vpf", "-o", "out"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Read("out/b.gz"), tree.files[1].content);
+    EXPECT_EQ(Read("out/c.lz"), tree.files[2].content);
+    EXPECT_EQ(Read("out/A/x.bin"), tree.folders[0].files[0].content);
+}
+
 TEST_F(CheckTest, AFileOfAnotherKindIsNoPackRatherThanDamaged) {
     Bytes bytes = testpacks::BuildPack(SampleTree());
     bytes[7] = '9';  // "2.19"

@@ -92,6 +92,32 @@ TEST_F(CreateListTest, UnreadableInputsAreReportedAndTheRestIsPacked) {
               "src/sub/deep/empty\n");
 }
 
+TEST_F(CreateListTest, LinksToFoldersAreFollowedAndCyclesReported) {
+    MakeTree();
+    MakeDir("outside");
+    Write("outside/o.txt", "far");
+    ASSERT_EQ(symlink("../outside", Path("src/there").c_str()), 0);
+    ASSERT_EQ(symlink("..", Path("src/sub/up").c_str()), 0);  // back to src
+    const RunResult r = Run({"create", "p.vpf", "src"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err,
+              "vpf: Unable to add src/sub/up: a link back to a folder that holds it. It was not "
+              "added.\n");
+    EXPECT_EQ(Run({"list", "p.vpf"}).out,
+              "src/\nsrc/.hidden\nsrc/a.txt\nsrc/sub/\nsrc/sub/n.txt\nsrc/sub/deep/\n"
+              "src/sub/deep/empty\nsrc/there/\nsrc/there/o.txt\n");
+    EXPECT_EQ(Run({"cat", "p.vpf", "src/there/o.txt"}).out, "far");
+}
+
+TEST_F(CreateListTest, AFifoGivenAsThePackIsRefusedWithoutWaiting) {
+    ASSERT_EQ(mkfifo(Path("f.vpf").c_str(), 0600), 0);
+    for (const char* verb : {"list", "check"}) {
+        const RunResult r = Run({verb, "f.vpf"});
+        EXPECT_EQ(r.code, 1) << verb;
+        EXPECT_NE(r.err.find("f.vpf: not a "), std::string::npos) << verb << ": " << r.err;
+    }
+}
+
 TEST_F(CreateListTest, EmptyCreateOfAnEmptyFolderIsTheEmptyLayout) {
     MakeDir("e");
     ASSERT_EQ(Run({"create", "p.vpf", "e"}).code, 0);
