@@ -1,5 +1,8 @@
 // Add, Add Folder and files dropped on the window: what lands in the pack,
 // the replace question, the progress bar, the cursor, and the states after.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
@@ -102,6 +105,32 @@ TEST_F(AddDropTest, AddFolderTakesDotNamesAndShowsNewTotals) {
     EXPECT_TRUE(messages.Calls().empty());
     EXPECT_TRUE(On(Command::Add));
     EXPECT_FALSE(On(Command::View));  // the refill cleared the selection
+}
+
+// What the folder walk leaves out is said in message boxes, one per item;
+// the rest of the folder goes in.
+TEST_F(AddDropTest, AddFolderReportsWhatItCouldNotAdd) {
+    OpenSample();
+    const std::string dir = MakeDir("mixed");
+    WriteFile("mixed/ok.txt", 10, 1);
+    ASSERT_EQ(::symlink(dir.c_str(), (dir + "/loop").c_str()), 0);
+    ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
+
+    dialogs.QueueBrowseFolder(dir);
+    Trigger(Command::AddFolder);
+
+    EXPECT_EQ(
+        messages.Texts(),
+        (std::vector<std::string>{
+            "Unable to add " + dir +
+                "/loop: a link back to a folder that holds it. It was not added.",
+            "Unable to read the file " + dir + "/pipe: not a regular file. It was not added."}));
+    for (const auto& call : messages.Calls()) {
+        EXPECT_EQ(call.caption, kAppCaption);
+        EXPECT_EQ(call.buttons, MessageButtons::Ok);
+    }
+    EXPECT_EQ(SavedNames("mixed"), std::vector<std::string>{"ok.txt"});
+    EXPECT_FALSE(cursor.Waiting());
 }
 
 // A drop as a file manager makes it: a uri-list of local files.
