@@ -310,23 +310,22 @@ TEST_F(CorruptTest, SelfReferringAndDeepFolderBlocks) {
         variants.push_back({"self chain of " + std::to_string(depth),
                             RawTree(blocks, names, 0, pack::kRootBlockOffset), Outcome::Refused});
     }
-    // Nesting deeper than the longest full name accepted.
-    {
-        const std::size_t depth = tovelink::kMaxFullNameLength;
-        std::vector<pack::FolderBlockHeader> blocks(depth, pack::FolderBlockHeader{0, 1, 0});
+    // A chain of folders one level deeper than any writer nests them (the
+    // root and kMaxFolderDepth levels below it), and the deepest sound one.
+    auto chain = [](std::size_t blockCount) {
+        std::vector<pack::FolderBlockHeader> blocks(blockCount, pack::FolderBlockHeader{0, 1, 0});
         blocks.back().folderCount = 0;
-        std::vector<std::vector<std::string>> names(depth, {"d"});
+        std::vector<std::vector<std::string>> names(blockCount, {"d"});
         names.back().clear();
-        variants.push_back(
-            {"nested past the name limit", RawTree(blocks, names, 0, 0), Outcome::Refused});
-    }
-    // Deep but sound: 1000 levels, no files; and 5000 empty folders side by side.
+        return RawTree(blocks, names, 0, 0);
+    };
+    variants.push_back(
+        {"nested past the depth limit", chain(pack::kMaxFolderDepth + 2), Outcome::Refused});
+    variants.push_back({"1000 levels", chain(1000), Outcome::Refused});
+    // Deep but sound: the deepest nesting, no files; and 5000 empty folders
+    // side by side.
     {
-        std::vector<pack::FolderBlockHeader> blocks(1000, pack::FolderBlockHeader{0, 1, 0});
-        blocks.back().folderCount = 0;
-        std::vector<std::vector<std::string>> names(1000, {"d"});
-        names.back().clear();
-        variants.push_back({"1000 levels", RawTree(blocks, names, 0, 0), Outcome::Intact});
+        variants.push_back({"deepest nesting", chain(pack::kMaxFolderDepth + 1), Outcome::Intact});
 
         std::vector<pack::FolderBlockHeader> wide(5001, pack::FolderBlockHeader{12, 0, 0});
         wide[0].folderCount = 5000;
