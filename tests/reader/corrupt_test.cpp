@@ -211,8 +211,45 @@ TEST_F(CorruptTest, TreePackBrokenNames) {
         Bytes longest = sound;
         std::memset(longest.data() + at, 'n', pack::kMaxNameLength);
         variants.push_back({"259-byte name at " + std::to_string(at), longest, Outcome::Intact});
+        // A writer zero-pads the field after the terminator; bytes there
+        // are damage (or a smuggled second name), refused.
+        Bytes padded = sound;
+        padded[at + pack::kNameFieldSize - 1] = 'x';
+        variants.push_back(
+            {"byte after the terminator at " + std::to_string(at), padded, Outcome::Refused});
     }
     Check(variants, SmallTreeContents());
+}
+
+TEST_F(CorruptTest, UnsafeNamesAreRefusedInBothVersions) {
+    // Names that would lead a host out of its folder, or make two entries
+    // share one full name ("a\b" beside a folder "a" holding "b"), are
+    // never written by a sound writer: the pack is damaged.
+    const std::string unsafe[] = {".", "..", "a/../../x", "..\\..\\x", "/abs", "a\\b", "c:\\x"};
+    std::vector<Variant> variants;
+    for (const std::string& name : unsafe) {
+        Folder asFile;
+        asFile.files = {File(name, testpacks::ToBytes("x"))};
+        asFile.folders = {Folder("a", {File("b", testpacks::ToBytes("y"))})};
+        variants.push_back({"file named " + name, testpacks::BuildPack(asFile), Outcome::Refused});
+        Folder asFolder;
+        asFolder.folders = {Folder(name, {File("f", testpacks::ToBytes("z"))})};
+        variants.push_back(
+            {"folder named " + name, testpacks::BuildPack(asFolder), Outcome::Refused});
+        variants.push_back({"old entry named " + name,
+                            testpacks::BuildOldPack({testpacks::OldEntry("fine", {}, 0, 0),
+                                                     testpacks::OldEntry(name, {}, 0, 0)}),
+                            Outcome::Refused});
+    }
+    // Left out by its code, an old entry's name does not matter.
+    variants.push_back({"skipped old entry named ..",
+                        testpacks::BuildOldPack({testpacks::OldEntry("fine", {}, 0, 0),
+                                                 testpacks::OldEntry("..", {}, 0, 23)}),
+                        Outcome::Survives});
+    Check(variants, {});
+    PackReader reader;
+    ASSERT_TRUE(Open(reader, Write("skip.dat", variants.back().bytes)));
+    EXPECT_EQ(reader.GetNumFiles(), 1u);
 }
 
 TEST_F(CorruptTest, OldPackFieldsOutOfTheirSoundValues) {
