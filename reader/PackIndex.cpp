@@ -316,7 +316,11 @@ bool PackIndex::LoadFile(unsigned long index) {
 bool PackIndex::LoadEntry(PackEntry& entry, unsigned long index) {
     pack::Fault why;
     auto fail = [&] {
-        why.reason = "\"" + FullName(index) + "\": " + why.reason;
+        std::string reason = "\"";
+        reason += FullName(index);
+        reason += "\": ";
+        reason += why.reason;
+        why.reason = std::move(reason);
         return Fail(why);
     };
     // The pack is opened anew for every load: open, fstat, one read of the
