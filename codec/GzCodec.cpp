@@ -45,13 +45,19 @@ std::uint32_t LittleEndian32(const unsigned char* p) {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+bool IsGzip(const unsigned char* input, std::size_t length) {
+    return length >= 2 && input[0] == kGzMagic0 && input[1] == kGzMagic1;
+}
+
 // zlib's file functions can take a member cut short for a clean end of file
-// (the trailer is then never read, so never checked), and they skip bytes
-// after a member. A member is complete only when the last eight bytes of the
-// input are its trailer and match what was decoded. Input without the gzip
-// magic was copied as it is and has no trailer.
+// (the trailer is then never read, so never checked); they also run members
+// together and skip bytes after a member that do not start another. The
+// input is accepted only when its last eight bytes are a trailer that
+// matches the CRC-32 and length of everything decoded: a member cut short
+// has no trailer there, and bytes after a member do not end with one unless
+// they repeat it. Input without the gzip magic was copied as it is.
 bool TrailerMatches(const unsigned char* input, std::size_t length) {
-    if (length < 2 || input[0] != kGzMagic0 || input[1] != kGzMagic1)
+    if (!IsGzip(input, length))
         return true;
     if (length < kGzMinStreamSize)
         return false;
@@ -311,16 +317,15 @@ void FailGz(gzFile file, const char* what) {
     }
 }
 
-// The trailer check of TrailerMatches for a compressed file on disk, read
-// through the descriptor already open on it.
+// TrailerMatches for a compressed file on disk, read through the
+// descriptor already open on it: its first two and last eight bytes.
 bool FileTrailerMatches(int fd) {
     struct stat st {};
     unsigned char head[2] = {};
     unsigned char tail[kGzTrailerSize] = {};
     bool ok = ::fstat(fd, &st) == 0;
     const auto size = static_cast<std::uint64_t>(ok ? st.st_size : 0);
-    const bool gzip = ok && size >= 2 && ::pread(fd, head, 2, 0) == 2 && head[0] == kGzMagic0 &&
-                      head[1] == kGzMagic1;
+    const bool gzip = ok && size >= 2 && ::pread(fd, head, 2, 0) == 2 && IsGzip(head, 2);
     if (ok && gzip) {
         ok = size >= kGzMinStreamSize &&
              ::pread(fd, tail, kGzTrailerSize, static_cast<off_t>(size - kGzTrailerSize)) ==

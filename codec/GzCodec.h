@@ -76,11 +76,12 @@ GzBuffer GzCompressBuffer(const unsigned char* data, std::uint32_t length, std::
 // transparently). `outputLimit` caps the decoded size: a stream that decodes
 // to more bytes fails as soon as the limit is passed (callers pass the
 // entry's original size), so a tiny hostile stream cannot fill the disk;
-// results never exceed 4 GiB - 1 whatever the limit. Input that begins with
-// the gzip magic must be exactly one member: its last eight bytes must be
-// the member's CRC-32 and length trailer and match what was decoded, so a
-// member cut short fails ("truncated gzip stream") however zlib's file
-// functions saw its end, and so do bytes after it. A damaged stream fails
+// results never exceed 4 GiB - 1 whatever the limit. For input that begins
+// with the gzip magic, the last eight bytes must be a trailer that matches
+// the CRC-32 and length of everything decoded; so a member cut short fails
+// ("truncated gzip stream") however zlib's file functions saw its end, and
+// so do bytes after a member (which zlib skips) unless they end with that
+// same trailer. A pack entry holds one member. A damaged stream fails
 // ("corrupt gzip stream"), and so does one past the limit ("decoded size
 // exceeds limit"). Returns the bytes and sets *outLength (a non-null buffer
 // also for 0 bytes), or null.
@@ -96,10 +97,10 @@ int GzCompressFile(const std::string& path, const char* mode, GzProgress progres
 // GzDecompressFile: when `path` is at least 4 characters long and ends in
 // ".gz" (case-sensitive), decodes it into `path` without the suffix;
 // otherwise decodes `path` + ".gz" into `path`. So ".gz" alone, or "x.GZ",
-// counts as a name without the suffix. The input must be one whole member,
-// checked against its trailer as in GzDecompressBuffer. Deletes the
-// compressed input on success. 1 on success, 0 on failure (a partial output is removed, the
-// input kept).
+// counts as a name without the suffix. The input's last eight bytes are
+// checked against what was decoded, as in GzDecompressBuffer. Deletes the
+// compressed input on success. 1 on success, 0 on failure (a partial output
+// is removed, the input kept).
 int GzDecompressFile(const std::string& path, std::uint64_t outputLimit = GzNoLimit);
 
 // The copy loops. Each takes ownership of both streams (a FILE* and a zlib

@@ -16,6 +16,11 @@ constexpr unsigned char kMagic1 = 0x8B;
 // windowBits 15 plus 16: a gzip wrapper, checked, no raw deflate.
 constexpr int kGzipWindowBits = 15 + 16;
 
+std::uint32_t LittleEndian32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
 struct Inflate {
     z_stream z{};
     bool live = false;
@@ -74,6 +79,10 @@ GzInflateStatus GzInflateMember(GzInput& in, GzOutput& out, std::uint64_t output
         }
     }
 
+    // Members are read as zlib's file functions read them: after one ends,
+    // another starts if its magic follows at once; anything else is skipped
+    // to the end. Then the last eight bytes of the input must be a trailer
+    // that matches the CRC-32 and length of everything decoded.
     Inflate inflater;
     if (inflateInit2(&inflater.z, kGzipWindowBits) != Z_OK)
         return finish(GzInflateStatus::NoMemory, "out of memory");
@@ -81,24 +90,60 @@ GzInflateStatus GzInflateMember(GzInput& in, GzOutput& out, std::uint64_t output
     z_stream& z = inflater.z;
     z.next_in = inBlock.get();
     z.avail_in = static_cast<uInt>(have);
-    bool ended = false;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    unsigned char tail[8] = {};  // the last eight input bytes read
+    std::size_t tailFill = 0;
+    auto remember = [&](const unsigned char* p, std::size_t n) {
+        for (std::size_t i = n > 8 ? n - 8 : 0; i < n; ++i) {
+            if (tailFill == 8)
+                std::memmove(tail, tail + 1, 7);
+            else
+                ++tailFill;
+            tail[tailFill - 1] = p[i];
+        }
+    };
+    remember(inBlock.get(), have);
+    auto refill = [&](std::size_t keep) -> bool {
+        // Keeps the `keep` unread bytes at the start of the block.
+        if (keep > 0)
+            std::memmove(inBlock.get(), z.next_in, keep);
+        const std::ptrdiff_t n = in.Read(inBlock.get() + keep, GzBlockSize - keep);
+        if (n < 0)
+            return false;
+        atEnd = n == 0;
+        remember(inBlock.get() + keep, static_cast<std::size_t>(n));
+        z.next_in = inBlock.get();
+        z.avail_in = static_cast<uInt>(keep + static_cast<std::size_t>(n));
+        return true;
+    };
+    bool between = false;  // a member has ended
     for (;;) {
-        if (z.avail_in == 0 && !atEnd) {
-            const std::ptrdiff_t n = in.Read(inBlock.get(), GzBlockSize);
-            if (n < 0)
-                return finish(GzInflateStatus::InputError, "cannot read the stored bytes");
-            atEnd = n == 0;
-            z.next_in = inBlock.get();
-            z.avail_in = static_cast<uInt>(n);
+        if (between) {
+            if (z.avail_in < 2 && !atEnd) {
+                if (!refill(z.avail_in))
+                    return finish(GzInflateStatus::InputError, "cannot read the stored bytes");
+                continue;
+            }
+            if (z.avail_in == 0) {
+                const bool adds = tailFill == 8 && LittleEndian32(tail) == crc &&
+                                  LittleEndian32(tail + 4) == static_cast<std::uint32_t>(written);
+                return adds ? finish(GzInflateStatus::Ok, "")
+                            : finish(GzInflateStatus::Corrupt, "gzip members that do not add up");
+            }
+            if (z.avail_in < 2 || z.next_in[0] != kMagic0 || z.next_in[1] != kMagic1) {
+                // Skipped, but still read: the trailer test needs the end.
+                while (!atEnd)
+                    if (!refill(0))
+                        return finish(GzInflateStatus::InputError, "cannot read the stored bytes");
+                z.avail_in = 0;
+                continue;
+            }
+            if (inflateReset(&z) != Z_OK)
+                return finish(GzInflateStatus::Corrupt, "corrupt gzip stream");
+            between = false;
         }
-        if (ended) {
-            // One member and nothing after it.
-            if (z.avail_in > 0)
-                return finish(GzInflateStatus::Corrupt, "data after the gzip stream");
-            if (atEnd)
-                return finish(GzInflateStatus::Ok, "");
-            continue;
-        }
+        if (z.avail_in == 0 && !atEnd && !refill(0))
+            return finish(GzInflateStatus::InputError, "cannot read the stored bytes");
         if (z.avail_in == 0 && atEnd)
             return finish(GzInflateStatus::Corrupt, "truncated gzip stream");
         z.next_out = outBlock.get();
@@ -114,10 +159,11 @@ GzInflateStatus GzInflateMember(GzInput& in, GzOutput& out, std::uint64_t output
                 return finish(GzInflateStatus::TooLarge, "decoded size exceeds limit");
             if (!out.Write(outBlock.get(), produced))
                 return finish(GzInflateStatus::OutputError, "cannot write decoded output");
+            crc = crc32(crc, outBlock.get(), static_cast<uInt>(produced));
             written += produced;
         }
         if (rc == Z_STREAM_END)
-            ended = true;
+            between = true;
         else if (rc == Z_BUF_ERROR && z.avail_in == 0 && atEnd)
             return finish(GzInflateStatus::Corrupt, "truncated gzip stream");
     }

@@ -10,10 +10,14 @@
 // of the system gives the same verdict on the same bytes:
 //   - input that does not begin with the gzip magic 1F 8B is copied as it is
 //     (zlib's gz* functions read such files transparently);
-//   - otherwise the input must be one complete gzip member: header, deflate
-//     data and the CRC-32 / length trailer, checked; nothing may follow it.
-//     A member cut short anywhere fails ("truncated gzip stream"), and so
-//     does a damaged one ("corrupt gzip stream").
+//   - otherwise it is read as zlib's file functions read it: gzip members
+//     one after the other, each checked against its own trailer, bytes
+//     after a member that start no other skipped; and, as
+//     GzDecompressBuffer demands, the last eight bytes of the input must be
+//     a trailer matching the CRC-32 and length of everything decoded. A pack
+//     entry is one member, accepted when whole. A member cut short anywhere
+//     fails ("truncated gzip stream"), and so does a damaged one ("corrupt
+//     gzip stream").
 #pragma once
 
 #include <cstddef>

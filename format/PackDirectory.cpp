@@ -63,10 +63,22 @@ class Walker {
     bool Old();
 
   private:
+    // Reads a record that must lie inside the file: one that does not is
+    // damage (`reason` at `at`); one that cannot be read is an I/O fault,
+    // never damage, so a failing disk does not make a sound pack "damaged".
     template <class Record>
-    bool ReadRecord(std::uint64_t offset, Record& record) {
+    bool ReadRecord(std::uint64_t offset, Record& record, const std::string& reason,
+                    std::uint64_t at) {
         std::uint8_t bytes[sizeof(Record)];
-        return source_.ReadAt(offset, bytes, sizeof bytes) && Read(bytes, 0, record);
+        if (!source_.Holds(offset, sizeof bytes))
+            return Damaged(reason, at);
+        if (!source_.ReadAt(offset, bytes, sizeof bytes) || !Read(bytes, 0, record))
+            return pack::Fail(fault_, FaultKind::Io, "cannot read the file", offset);
+        return true;
+    }
+    template <class Record>
+    bool ReadRecord(std::uint64_t offset, Record& record, const std::string& reason) {
+        return ReadRecord(offset, record, reason, offset);
     }
     bool Damaged(std::string reason, std::uint64_t offset) {
         return pack::Damaged(fault_, std::move(reason), offset);
@@ -110,9 +122,11 @@ bool Walker::TakeFieldName(const char* field, std::uint64_t at, NameRef& ref) {
 
 bool Walker::Current() {
     PackHeader header;
-    if (!ReadRecord(0, header))
+    if (source_.Size() < kPackHeaderSize)
         return pack::Fail(fault_, FaultKind::NotAPack,
                           "the file is shorter than a PackFile header");
+    if (!ReadRecord(0, header, "a header past the end of the file"))
+        return false;
     if (source_.Size() > kMaxPackSize)
         return Damaged("the file is 4 GiB or larger", kMaxPackSize + 1);
     out_.headerFileCount = header.fileCount;
@@ -141,8 +155,8 @@ bool Walker::Current() {
 
     for (;;) {
         FolderBlockHeader block;
-        if (!ReadRecord(pos, block))
-            return Damaged("a folder block that runs past the end of the file", pos);
+        if (!ReadRecord(pos, block, "a folder block that runs past the end of the file"))
+            return false;
         const std::uint64_t blockSize = FolderBlockSize(block.folderCount, block.fileCount);
         if (!source_.Holds(pos, blockSize))
             return Damaged("a folder block of " + std::to_string(block.folderCount) +
@@ -162,8 +176,8 @@ bool Walker::Current() {
         std::uint64_t at = pos + kFolderBlockHeaderSize;
         for (std::uint32_t i = 0; i < block.folderCount; ++i, at += kFolderRecordSize) {
             FolderRecord record;
-            if (!ReadRecord(at, record))
-                return pack::Fail(fault_, FaultKind::Io, "cannot read a folder record", at);
+            if (!ReadRecord(at, record, "a folder record past the end of the file"))
+                return false;
             Pending child{{}, at, record.blockOffset};
             if (!TakeFieldName(record.name, at, child.name))
                 return false;
@@ -171,8 +185,8 @@ bool Walker::Current() {
         }
         for (std::uint32_t i = 0; i < block.fileCount; ++i, at += kFileRecordSize) {
             FileRecord record;
-            if (!ReadRecord(at, record))
-                return pack::Fail(fault_, FaultKind::Io, "cannot read a file record", at);
+            if (!ReadRecord(at, record, "a file record past the end of the file"))
+                return false;
             DirectoryFile file;
             file.folder = index;
             file.recordOffset = at;
@@ -232,10 +246,14 @@ bool Walker::ReadDataBlocks() {
                 "the data of \"" + out_.FullName(i, '/') + "\" lies inside the header or directory",
                 file.recordOffset + kNameFieldSize);
         DataBlockHeader block;
-        if (!ReadRecord(at, block))
+        // Told at the record's dataOffset field: the block itself lies
+        // outside the file.
+        if (!source_.Holds(at, kDataBlockHeaderSize))
             return Damaged(
                 "the data block of \"" + out_.FullName(i, '/') + "\" runs past the end of the file",
-                at);
+                file.recordOffset + kNameFieldSize);
+        if (!ReadRecord(at, block, "a data block past the end of the file"))
+            return false;
         file.dataOffset = at + kDataBlockHeaderSize;
         if (!source_.Holds(file.dataOffset, block.packedSize))
             return Damaged("the " + std::to_string(block.packedSize) + " stored bytes of \"" +
@@ -254,9 +272,11 @@ bool Walker::ReadDataBlocks() {
 
 bool Walker::Old() {
     OldPackHeader header;
-    if (!ReadRecord(0, header))
+    if (source_.Size() < kOldPackHeaderSize)
         return pack::Fail(fault_, FaultKind::NotAPack,
                           "the file is shorter than a PackFile header");
+    if (!ReadRecord(0, header, "a header past the end of the file"))
+        return false;
     if (source_.Size() > kMaxPackSize)
         return Damaged("the file is 4 GiB or larger", kMaxPackSize + 1);
     out_.headerFileCount = header.fileCount;
@@ -284,7 +304,7 @@ bool Walker::Old() {
         const std::uint64_t chunkAt =
             kOldPackHeaderSize + std::uint64_t{kOldEntryOffsetSize} * first;
         if (!source_.ReadAt(chunkAt, chunk.data(), std::size_t{n} * kOldEntryOffsetSize))
-            return pack::Fail(fault_, FaultKind::Io, "cannot read the entry table", chunkAt);
+            return pack::Fail(fault_, FaultKind::Io, "cannot read the file", chunkAt);
         for (std::uint32_t k = 0; k < n; ++k) {
             const std::uint64_t slot = chunkAt + std::uint64_t{kOldEntryOffsetSize} * k;
             std::uint32_t recordAt = 0;
@@ -293,8 +313,9 @@ bool Walker::Old() {
             if (recordAt < tableEnd)
                 return Damaged(number + " points into the header or the entry table", slot);
             OldEntryRecord record;
-            if (!ReadRecord(recordAt, record))
-                return Damaged(number + " has its record past the end of the file", slot);
+            if (!ReadRecord(recordAt, record, number + " has its record past the end of the file",
+                            slot))
+                return false;
             if (record.entryCode >= kOldFirstSkippedEntryCode)
                 continue;
             DirectoryFile file;

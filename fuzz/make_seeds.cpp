@@ -1,5 +1,6 @@
-// Writes the seed corpus of the fuzz targets into <dir>/fuzz_reader and
-// <dir>/fuzz_lzrw (run with fuzz/corpus to refresh the committed seeds).
+// Writes the seed corpus of the fuzz targets into <dir>/<target>/ (run with
+// fuzz/corpus to refresh the committed seeds). Every target that reads packs
+// gets the same pack seeds; fuzz_lzrw gets blocks, fuzz_gzip gzip members.
 #include <cstdio>
 #include <string>
 
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
     using namespace testpacks;
     using pack::PackMethod;
     const std::string reader = std::string(argv[1]) + "/fuzz_reader/";
+    const std::string gzip = std::string(argv[1]) + "/fuzz_gzip/";
     const std::string lzrw = std::string(argv[1]) + "/fuzz_lzrw/";
 
     WriteFile(reader + "empty.vpf", BuildPack(Folder()));
@@ -48,5 +50,21 @@ int main(int argc, char** argv) {
         noise[i] = static_cast<std::uint8_t>(i * 73 + 11);
     block("noise.bin", noise);  // incompressible: a stored copy
     block("empty.bin", {});
+
+    // Gzip members with a limit in front (in 64-byte steps).
+    auto member = [&](const std::string& name, const Bytes& content) {
+        Bytes coded = EncodeContent(content, PackMethod::Gzip);
+        const std::size_t steps = (content.size() + 63) / 64;
+        Bytes seed = {static_cast<std::uint8_t>(steps), static_cast<std::uint8_t>(steps >> 8)};
+        seed.insert(seed.end(), coded.begin(), coded.end());
+        WriteFile(gzip + name, seed);
+    };
+    member("text.gz", SampleBytes(3000, 5));
+    member("empty.gz", {});
+    member("run.gz", Bytes(5000, 'z'));
+    Bytes plain = {0x00, 0x01};
+    const Bytes words = ToBytes("not gzip at all");
+    plain.insert(plain.end(), words.begin(), words.end());
+    WriteFile(gzip + "plain.bin", plain);
     return 0;
 }

@@ -1,0 +1,50 @@
+// Fuzz target: one input, every reader of the system. The format's walker,
+// the reader library's OpenPack, the desktop program's loader ("2.10") and
+// the strict check must agree on whether the directory is sound: the
+// lenient readers exactly, the strict check never accepting what they
+// refuse. Stops at the first disagreement.
+#include <cstdint>
+#include <string>
+
+#include "archive/PackArchive.h"
+#include "archive/PackCheck.h"
+#include "format/ByteSource.h"
+#include "format/PackDirectory.h"
+#include "fuzz/FuzzSupport.h"
+#include "platform/Scripted.h"
+#include "reader/PackReader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using fuzzing::Require;
+    const std::string path = fuzzing::WriteInput(data, size);
+
+    pack::MemorySource memory({data, size});
+    pack::Directory dir;
+    pack::Fault fault;
+    const bool walker = pack::ReadDirectory(memory, dir, fault);
+
+    PackReader reader;
+    std::string name = path;
+    const bool opened = reader.OpenPack(name.data());
+    Require(opened == walker, "the reader library and the walker disagree");
+    if (opened)
+        Require(reader.GetNumFiles() == dir.files.size(), "the reader counts other files");
+    reader.ClosePack();
+
+    if (dir.version == pack::PackVersion::Current || (!walker && size >= 8 &&
+                                                      std::string(data, data + 8) == "VHPF2.10")) {
+        crateforge::ScriptedMessages messages;
+        crateforge::CPackArchive archive(&messages, nullptr, nullptr);
+        const bool loaded = archive.Open(path) == 1;
+        Require(loaded == walker, "the desktop program's loader and the walker disagree");
+        if (loaded)
+            Require(archive.fileCount() == dir.files.size(), "the loader counts other files");
+    }
+
+    crateforge::PackStructure structure;
+    crateforge::PackCheckFault checkFault;
+    if (crateforge::CheckPackStructure(path, structure, checkFault))
+        Require(walker, "the strict check accepts what the walker refuses");
+    Require(fuzzing::EntriesIn(fuzzing::TempFolder()) == 0, "a temporary file left behind");
+    return 0;
+}

@@ -1,0 +1,74 @@
+// Fuzz target: the input is a pack. The format's walker reads its
+// directory from memory; whatever it accepts must keep its promises (valid
+// names, entries inside the file, folders before their files), and the two
+// entry decoders (whole buffer through temporary files, streaming in
+// memory) must give the same verdict and bytes for every entry.
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "format/ByteSource.h"
+#include "format/EntryDecoder.h"
+#include "format/Names.h"
+#include "format/PackDirectory.h"
+#include "fuzz/FuzzSupport.h"
+
+namespace {
+
+class Collect final : public pack::ByteSink {
+  public:
+    bool Write(const unsigned char* data, std::size_t length) override {
+        bytes.insert(bytes.end(), data, data + length);
+        return true;
+    }
+    std::vector<unsigned char> bytes;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using fuzzing::Require;
+    fuzzing::PrivateFolder();
+    pack::MemorySource source({data, size});
+    pack::Directory dir;
+    pack::Fault fault;
+    if (!pack::ReadDirectory(source, dir, fault)) {
+        Require(dir.files.empty() && !fault.reason.empty(), "a refusal without a reason");
+        Require(fault.kind != pack::FaultKind::Damaged || fault.offset <= size,
+                "damage told outside the file");
+        return 0;
+    }
+    for (std::size_t i = 0; i < dir.files.size(); ++i) {
+        const pack::DirectoryFile& f = dir.files[i];
+        Require(pack::IsValidEntryName(dir.FileName(i)), "an invalid name accepted");
+        Require(f.folder < dir.folders.size(), "a file in no folder");
+        Require(f.dataOffset + f.packedSize <= size, "stored bytes outside the file");
+        Require(dir.FullName(i, '\\').size() <= pack::kMaxFullNameLength, "a full name too long");
+        const pack::EntryClaim claim{f.method, f.originalSize, f.packedSize};
+        // Cap the work per input: huge claims are still checked by the claim
+        // test, which runs first in both decoders.
+        if (f.originalSize > (1u << 24))
+            continue;
+        pack::DecodedBytes whole;
+        pack::Fault a, b;
+        const bool loaded = pack::LoadEntry(source, f.dataOffset, claim, whole, a);
+        Collect sink;
+        const bool streamed = pack::StreamEntry(source, f.dataOffset, claim, sink, b);
+        Require(loaded == streamed, "the two decoders disagree");
+        if (loaded) {
+            Require(sink.bytes.size() == f.originalSize, "streamed size differs");
+            Require(f.originalSize == 0 ||
+                        std::equal(sink.bytes.begin(), sink.bytes.end(), whole.get()),
+                    "streamed bytes differ");
+        } else {
+            Require(a.kind == b.kind, "the two decoders disagree on why");
+        }
+    }
+    for (std::size_t k = 1; k < dir.folders.size(); ++k) {
+        Require(dir.folders[k].parent < k, "a folder before its parent");
+        Require(pack::IsValidEntryName(dir.FolderName(k)), "an invalid folder name accepted");
+        Require(dir.folders[k].depth <= pack::kMaxFolderDepth, "folders nested too deep");
+    }
+    Require(fuzzing::EntriesIn(fuzzing::TempFolder()) == 0, "a temporary file left behind");
+    return 0;
+}

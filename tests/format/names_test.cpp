@@ -1,0 +1,71 @@
+// Name rules: folding, validity, the converted-pack name.
+#include <gtest/gtest.h>
+
+#include "format/Names.h"
+#include "format/PackFormat.h"
+
+namespace {
+
+TEST(NamesTest, OnlyAsciiLettersFold) {
+    EXPECT_TRUE(pack::SameNameIgnoringCase("README.TXT", "readme.txt"));
+    EXPECT_TRUE(pack::SameNameIgnoringCase("Z@[`{", "z@[`{"));
+    // '@' and '`', '[' and '{' sit 32 apart like letters but are not letters.
+    EXPECT_FALSE(pack::SameNameIgnoringCase("@", "`"));
+    EXPECT_FALSE(pack::SameNameIgnoringCase("[", "{"));
+    // Bytes above 0x7F never fold: Latin-1 E-acute and e-acute differ.
+    EXPECT_FALSE(pack::SameNameIgnoringCase("\xC9", "\xE9"));
+    EXPECT_FALSE(pack::SameNameIgnoringCase("ab", "abc"));
+    EXPECT_EQ(pack::FoldedName("MiXeD\xC9.Txt"), "mixed\xC9.txt");
+    for (int c = 0; c < 256; ++c) {
+        const auto folded = pack::FoldAscii(static_cast<unsigned char>(c));
+        if (c >= 'A' && c <= 'Z')
+            EXPECT_EQ(folded, c + 32);
+        else
+            EXPECT_EQ(folded, c);
+    }
+}
+
+TEST(NamesTest, ValidNamesAreOneSafeComponent) {
+    for (const std::string& name :
+         std::vector<std::string>{"a", ".hidden", "...", "a.b.c", " spaced ", "\xFF\xFE",
+                                  std::string(pack::kMaxNameLength, 'x')}) {
+        EXPECT_TRUE(pack::IsValidEntryName(name)) << name;
+        EXPECT_EQ(pack::InvalidNameReason(name), "") << name;
+    }
+    for (const std::string& name : std::vector<std::string>{
+             "", ".", "..", "a/b", "/abs", "a\\b", "..\\..\\x", "x/", std::string("a\0b", 3),
+             std::string(pack::kMaxNameLength + 1, 'x')}) {
+        EXPECT_FALSE(pack::IsValidEntryName(name)) << name;
+        EXPECT_NE(pack::InvalidNameReason(name), "") << name;
+    }
+}
+
+TEST(NamesTest, ConvertedPackPath) {
+    const std::pair<const char*, const char*> table[] = {
+        {"/games/data.dat", "/games/data.VPF"}, {"data.dat", "data.VPF"},
+        {"/games/x", "/games/x.VPF"},           {"/games/a.b.dat", "/games/a.b.VPF"},
+        {"/games/old.vpf", "/games/old.vpf"},   {"/games/old.VpF", "/games/old.VpF"},
+        {"/games/.dat", "/games/.dat.VPF"},     {"/games/.vpf", "/games/.vpf"},
+        {"/dots.d/file", "/dots.d/file.VPF"},   {"/games/data.", "/games/data.VPF"},
+    };
+    for (const auto& [in, out] : table)
+        EXPECT_EQ(pack::ConvertedPackPath(in), out) << in;
+}
+
+TEST(NamesTest, VersionTags) {
+    auto detect = [](std::string text) {
+        return pack::DetectVersion(std::span<const std::uint8_t>(
+            reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    };
+    EXPECT_EQ(detect("VHPF2.10"), pack::PackVersion::Current);
+    EXPECT_EQ(detect("VHPF1.03xxxx"), pack::PackVersion::Old);
+    EXPECT_EQ(detect("VHPF2.11"), pack::PackVersion::None);
+    EXPECT_EQ(detect("vhpf2.10"), pack::PackVersion::None);
+    EXPECT_EQ(detect("VHPF2.1"), pack::PackVersion::None);
+    EXPECT_EQ(detect(""), pack::PackVersion::None);
+    EXPECT_EQ(pack::VersionText(pack::PackVersion::Old), "1.03");
+    EXPECT_EQ(pack::VersionText(pack::PackVersion::Current), "2.10");
+    EXPECT_EQ(pack::VersionText(pack::PackVersion::None), "");
+}
+
+}  // namespace
