@@ -12,6 +12,8 @@
 # the user's registration; a host program built through pkg-config and
 # through find_package(Tovelink) reading a pack made by vpf.
 # With --lintian, lintian must report no errors. A missing tool fails.
+# CF_PACKAGES names a folder of packages already made from BUILD (by
+# scripts/package) to check instead of making them here.
 set -euo pipefail
 mode=${1:?mode} source=${2:?source folder} build=${3:?build folder} lintian=${4:-}
 source=$(cd "$source" && pwd)
@@ -101,8 +103,13 @@ same_list() {  # same_list WHAT EXPECTED ACTUAL: the two lists match as sets
 # ---- Packages or install tree -------------------------------------------------
 if [ "$mode" = packages ]; then
   [ "$prefix" = /usr ] || fail "packages need a build configured with -DCMAKE_INSTALL_PREFIX=/usr (this one: $prefix)"
-  "$cpack_command" -G DEB --config "$build/CPackConfig.cmake" -B "$work/debs" >"$work/cpack.log" 2>&1 \
-    || { cat "$work/cpack.log" >&2; fail "cpack failed"; }
+  if [ -n "${CF_PACKAGES:-}" ]; then
+    mkdir -p "$work/debs"
+    cp "$CF_PACKAGES"/*.deb "$work/debs/" || fail "no packages in $CF_PACKAGES"
+  else
+    "$cpack_command" -G DEB --config "$build/CPackConfig.cmake" -B "$work/debs" >"$work/cpack.log" 2>&1 \
+      || { cat "$work/cpack.log" >&2; fail "cpack failed"; }
+  fi
   arch=$(dpkg --print-architecture)
   declare -A files=([crateforge]=$program_files [libtovelink2]=$runtime_files [libtovelink-dev]=$dev_files)
   same_list "package files" "crateforge_${version}_$arch.deb
@@ -244,7 +251,9 @@ pc_libdir=$(realpath -m "$(PKG_CONFIG_PATH=$lib/pkgconfig pkg-config --variable=
 grep -q "$lib/cmake/Tovelink" "$work/host-cmake/CMakeCache.txt" \
   || fail "find_package found another Tovelink than the unpacked one"
 for host in "$work/host-pc" "$work/host-cmake/list_pack"; do
-  ldd "$host" | grep -q "=> $lib/libtovelink.so.2 " || fail "$host does not load $lib/libtovelink.so.2"
+  # Read whole first: grep -q stopping early would fail the pipe.
+  loads=$(ldd "$host")
+  [[ $loads = *"=> $lib/libtovelink.so.2 "* ]] || { echo "$loads" >&2; fail "$host does not load $lib/libtovelink.so.2"; }
   got=$("$host" "$work/round.vpf" | sort) || fail "$host failed on the pack"
   [ "$got" = "$expected" ] || { diff <(echo "$expected") <(echo "$got") >&2; fail "$host read other bytes"; }
 done
