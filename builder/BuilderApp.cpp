@@ -19,7 +19,9 @@ int CBuilderApp::InitInstance(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/crateforge.svg")));
 
     // Written at every start; a failure only leaves the association stale.
-    RegisterFileType(QApplication::applicationFilePath(), DataHome());
+    // An installed program registers itself as its installed entry names it.
+    RegisterFileType(RegisteredProgramPath(QApplication::applicationFilePath(), SystemDataDirs()),
+                     DataHome());
 
     // The arguments as the process got them: QApplication may have taken its
     // own options (such as -platform) out of argv already.

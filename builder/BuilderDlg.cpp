@@ -35,11 +35,6 @@ namespace crateforge {
 
 namespace {
 
-constexpr std::array<Command, 10> kCommandOrder = {
-    Command::OpenPack,  Command::NewPack, Command::Exit, Command::Add,    Command::AddFolder,
-    Command::NewFolder, Command::Extract, Command::View, Command::Rename, Command::About,
-};
-
 // Fills "%d" with a count and each "%s" with the next text, in order.
 std::string FormatStatus(const char* format, std::uint64_t count, const std::string& first,
                          const std::string& second) {

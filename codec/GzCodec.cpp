@@ -114,8 +114,8 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t length) {
     return true;
 }
 
-bool ReadAllAt(int fd, unsigned char* data, std::size_t length) {
-    off_t offset = 0;
+bool ReadAllAt(int fd, unsigned char* data, std::size_t length, std::uint64_t at = 0) {
+    auto offset = static_cast<off_t>(at);
     while (length > 0) {
         ssize_t n = ::pread(fd, data, length, offset);
         if (n < 0) {
@@ -169,121 +169,123 @@ std::string TempDirectory() {
     return dir;
 }
 
-// The two temporary files of one buffer call: T, reserved by mkstemp, and
-// T + ".gz". Both descriptors are owned here; whatever was created is closed
-// and deleted when the call leaves, on every path. T stays reserved until
-// T + ".gz" is gone, so no other call can be handed the same pair.
-class TempPair {
+// One temporary file of a buffer call, in the temporary folder and private
+// to the call: created without a name where the file system can (O_TMPFILE,
+// O_EXCL so it can never be linked in later), else under a fresh "TMP" name
+// from mkstemp that is unlinked at once. Either way the file has no name
+// while the call works on it, so a process killed mid-call leaves nothing
+// behind, and the disk space goes back when the descriptor is closed.
+class TempFile {
   public:
-    TempPair() = default;
-    TempPair(const TempPair&) = delete;
-    TempPair& operator=(const TempPair&) = delete;
-    ~TempPair() {
-        if (gzFd_ >= 0)
-            ::close(gzFd_);
-        if (gzCreated_)
-            ::unlink(gzPath_.c_str());
-        if (plainFd_ >= 0) {
-            ::close(plainFd_);
-            ::unlink(plainPath_.c_str());
-        }
+    TempFile() = default;
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    ~TempFile() {
+        if (fd_ >= 0)
+            ::close(fd_);
     }
 
-    bool Create() {
-        std::string dir = TempDirectory();
-        plainPath_ = dir;
-        if (plainPath_.back() != '/')
-            plainPath_ += '/';
-        plainPath_ += kTempPrefix;
-        plainPath_ += "XXXXXX";
-        // Close-on-exec: another thread of the host may start a program.
-        plainFd_ = ::mkostemp(plainPath_.data(), O_CLOEXEC);
-        if (plainFd_ < 0) {
+    bool Create(const std::string& dir) {
+        dir_ = dir;
+#ifdef O_TMPFILE
+        fd_ = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+        if (fd_ >= 0)
+            return true;
+        // Not supported here (EISDIR from kernels that predate it, EOPNOTSUPP
+        // from file systems without it): fall back to a name. Any other error
+        // is the folder's and is reported.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
             FailErrno("cannot create temporary file in " + dir, errno);
             return false;
         }
-        gzPath_ = plainPath_ + kGzSuffix;
-        // Exclusive: never write through a name someone else put there.
-        gzFd_ = ::open(gzPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (gzFd_ < 0) {
-            FailErrno("cannot create temporary file " + gzPath_, errno);
+#endif
+        std::string path = dir;
+        if (path.empty() || path.back() != '/')
+            path += '/';
+        path += kTempPrefix;
+        path += "XXXXXX";
+        fd_ = ::mkostemp(path.data(), O_CLOEXEC);
+        if (fd_ < 0) {
+            FailErrno("cannot create temporary file in " + dir, errno);
             return false;
         }
-        gzCreated_ = true;
+        ::unlink(path.c_str());
         return true;
     }
 
-    int PlainFd() const { return plainFd_; }
-    int GzFd() const { return gzFd_; }
-    const std::string& PlainPath() const { return plainPath_; }
-    const std::string& GzPath() const { return gzPath_; }
+    int Fd() const {
+        return fd_;
+    }
+    // Gives the descriptor away (to zlib, which closes it).
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    std::string What() const {
+        return "temporary file in " + dir_;
+    }
 
   private:
-    std::string plainPath_;
-    std::string gzPath_;
-    int plainFd_ = -1;
-    int gzFd_ = -1;
-    bool gzCreated_ = false;
+    int fd_ = -1;
+    std::string dir_;
 };
 
-bool WriteInput(int fd, const std::string& path, const unsigned char* data, std::uint32_t length) {
-    if (!WriteAll(fd, data, length)) {
-        FailErrno("cannot write temporary file " + path, errno);
-        return false;
+bool WriteAllAt(int fd, const unsigned char* data, std::size_t length) {
+    off_t offset = 0;
+    while (length > 0) {
+        const ssize_t n = ::pwrite(fd, data, length, offset);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        offset += n;
+        length -= static_cast<std::size_t>(n);
     }
-    if (::lseek(fd, 0, SEEK_SET) != 0) {
-        FailErrno("cannot rewind temporary file " + path, errno);
+    return true;
+}
+
+// The input, written at offset 0 with the file position left there, so
+// that zlib (which starts reading at the current position) needs no seek
+// of ours.
+bool WriteInput(const TempFile& file, const unsigned char* data, std::uint32_t length) {
+    if (!WriteAllAt(file.Fd(), data, length)) {
+        FailErrno("cannot write " + file.What(), errno);
         return false;
     }
     return true;
 }
 
-// A stdio stream and a zlib stream over private duplicates of the pair's
-// descriptors, so that closing the streams leaves the pair's own open for
-// reading the result back.
-std::FILE* OpenPlainStream(int fd, const char* mode, const std::string& path) {
-    int copy = ::dup(fd);
-    if (copy < 0) {
-        FailErrno("cannot open " + path, errno);
-        return nullptr;
-    }
-    std::FILE* file = ::fdopen(copy, mode);
-    if (file == nullptr) {
-        FailErrno("cannot open " + path, errno);
-        ::close(copy);
-    }
-    return file;
-}
-
-gzFile OpenGzStream(int fd, const char* mode, unsigned bufferSize, const std::string& path) {
-    int copy = ::dup(fd);
-    if (copy < 0) {
-        FailErrno("cannot open " + path, errno);
-        return nullptr;
-    }
+gzFile OpenGzStream(int fd, const char* mode, unsigned bufferSize, const std::string& what) {
     errno = 0;
-    gzFile file = ::gzdopen(copy, mode);
+    gzFile file = ::gzdopen(fd, mode);
     if (file == nullptr) {
         if (errno != 0) {
-            FailErrno("cannot open gzip stream " + path, errno);
+            FailErrno("cannot open gzip stream on " + what, errno);
         } else {
-            Fail("cannot open gzip stream " + path);
+            Fail("cannot open gzip stream on " + what);
         }
-        ::close(copy);
+        ::close(fd);
         return nullptr;
     }
     ::gzbuffer(file, bufferSize);
     return file;
 }
 
-// Reads the whole file behind `fd` into a buffer of its exact size.
-GzBuffer ReadResult(int fd, const std::string& path, std::uint64_t& size) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        FailErrno("cannot read " + path, errno);
-        return nullptr;
-    }
-    size = static_cast<std::uint64_t>(st.st_size);
+// zlib's buffer for a stream of `length` bytes: the whole input in one read
+// when it is small, kZlibBuffer at most.
+unsigned ZlibBufferFor(std::uint64_t length) {
+    constexpr unsigned kSmallest = 1024;
+    if (length < kSmallest)
+        return kSmallest;
+    return length < kZlibBuffer ? static_cast<unsigned>(length) : kZlibBuffer;
+}
+
+// Reads the `size` bytes of the file behind `fd` into one buffer of
+// exactly that size.
+GzBuffer ReadResult(int fd, const std::string& what, std::uint64_t size) {
     if (size > kMaxBufferResult) {
         Fail("result too large");
         return nullptr;
@@ -294,7 +296,7 @@ GzBuffer ReadResult(int fd, const std::string& path, std::uint64_t& size) {
         return nullptr;
     }
     if (!ReadAllAt(fd, result.get(), size)) {
-        FailErrno("cannot read " + path, errno);
+        FailErrno("cannot read " + what, errno);
         return nullptr;
     }
     return result;
@@ -315,28 +317,119 @@ void FailGz(gzFile file, const char* what) {
     }
 }
 
-// TrailerMatches for a compressed file on disk.
-bool FileTrailerMatches(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        FailErrno("cannot open " + path, errno);
-        return false;
+// TrailerMatches for a compressed file on disk, read through the
+// descriptor already open on it: its first two and last eight bytes.
+bool FileTrailerMatches(int fd) {
+    struct stat st {};
+    unsigned char head[2] = {};
+    unsigned char tail[kGzTrailerSize] = {};
+    bool ok = ::fstat(fd, &st) == 0;
+    const auto size = static_cast<std::uint64_t>(ok ? st.st_size : 0);
+    const bool gzip = ok && size >= 2 && ::pread(fd, head, 2, 0) == 2 && IsGzip(head, 2);
+    if (ok && gzip) {
+        ok = size >= kGzMinStreamSize &&
+             ::pread(fd, tail, kGzTrailerSize, static_cast<off_t>(size - kGzTrailerSize)) ==
+                 static_cast<ssize_t>(kGzTrailerSize) &&
+             LittleEndian32(tail) == lastStream.crc &&
+             LittleEndian32(tail + 4) == static_cast<std::uint32_t>(lastStream.length);
     }
-    std::uint64_t size = 0;
-    GzBuffer bytes = ReadResult(fd, path, size);
-    ::close(fd);
-    if (!bytes)
-        return false;
-    if (!TrailerMatches(bytes.get(), size)) {
+    if (!ok)
         Fail("truncated gzip stream");
-        return false;
-    }
-    return true;
+    return ok;
 }
 
 bool HasSuffix(const std::string& path) {
     return path.size() > kGzSuffixLength &&
            path.compare(path.size() - kGzSuffixLength, kGzSuffixLength, kGzSuffix) == 0;
+}
+
+// The compress copy loop: `read(block, capacity)` gives the next plain
+// bytes (0 at the end, -1 on an error that it has reported); each block goes
+// to zlib, then to the progress step. Leaves `gz` open.
+template <class Read>
+bool DeflateBlocks(gzFile gz, Read&& read, GzProgress progress) {
+    unsigned char block[GzBlockSize];
+    for (;;) {
+        const std::ptrdiff_t n = read(block, sizeof block);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        if (::gzwrite(gz, block, static_cast<unsigned>(n)) != static_cast<int>(n)) {
+            FailGz(gz, "cannot write gzip stream");
+            return false;
+        }
+        if (progress.step)
+            progress.step(progress.context, static_cast<std::uint32_t>(n));
+    }
+}
+
+// Closes a gzip stream being written; the close flushes the last deflate
+// output, so it can fail too. `ok` says whether the loop before succeeded.
+bool CloseGzWriter(gzFile gz, bool ok) {
+    const int rc = ::gzclose(gz);
+    if (ok && rc != Z_OK) {
+        if (rc == Z_ERRNO) {
+            FailErrno("cannot write gzip stream", errno);
+        } else {
+            Fail("cannot finish gzip stream");
+        }
+        return false;
+    }
+    return ok;
+}
+
+// The decompress copy loop: blocks of GzBlockSize from zlib to
+// `write(block, n)` (false on an error that it has reported), at most
+// `outputLimit` bytes in all. On success lastStream holds the CRC-32 and
+// length of what was written. Leaves `gz` open.
+template <class Write>
+bool InflateBlocks(gzFile gz, std::uint64_t outputLimit, Write&& write) {
+    unsigned char block[GzBlockSize];
+    std::uint64_t total = 0;
+    uLong crc = ::crc32(0L, Z_NULL, 0);
+    lastStream = StreamSummary();
+    for (;;) {
+        // Ask for at most one byte past the limit: a stream that would decode
+        // to more stops here instead of being inflated first.
+        const std::uint64_t room = outputLimit - total;
+        const unsigned want =
+            room < sizeof block ? static_cast<unsigned>(room + 1) : unsigned{sizeof block};
+        const int n = ::gzread(gz, block, want);
+        if (n < 0) {
+            FailGz(gz, "cannot read gzip stream");
+            return false;
+        }
+        if (n == 0) {
+            // A stream that simply ends early reads as end of file; zlib keeps
+            // the reason.
+            int code = Z_OK;
+            ::gzerror(gz, &code);
+            if (code != Z_OK) {
+                FailGz(gz, "cannot read gzip stream");
+                return false;
+            }
+            lastStream = StreamSummary{static_cast<std::uint32_t>(crc), total};
+            return true;
+        }
+        if (static_cast<std::uint64_t>(n) > room) {
+            Fail("decoded size exceeds limit");
+            return false;
+        }
+        total += static_cast<std::uint64_t>(n);
+        crc = ::crc32(crc, block, static_cast<uInt>(n));
+        if (!write(block, static_cast<std::size_t>(n)))
+            return false;
+    }
+}
+
+bool CloseGzReader(gzFile gz, bool ok) {
+    const int rc = ::gzclose(gz);
+    if (ok && rc != Z_OK) {
+        Fail("corrupt gzip stream");
+        return false;
+    }
+    return ok;
 }
 
 }  // namespace
@@ -354,38 +447,23 @@ int GzStreamCompress(std::FILE* plainFile, void* gzipFile, GzProgress progress) 
     bool ok = plainFile != nullptr && gz != nullptr;
     if (!ok)
         Fail("no stream to compress");
-    unsigned char block[GzBlockSize];
-    while (ok) {
-        std::size_t n = std::fread(block, 1, sizeof block, plainFile);
-        if (std::ferror(plainFile)) {
-            FailErrno("cannot read plain input", errno);
-            ok = false;
-            break;
-        }
-        if (n == 0)
-            break;
-        if (::gzwrite(gz, block, static_cast<unsigned>(n)) != static_cast<int>(n)) {
-            FailGz(gz, "cannot write gzip stream");
-            ok = false;
-            break;
-        }
-        if (progress.step)
-            progress.step(progress.context, static_cast<std::uint32_t>(n));
+    if (ok) {
+        ok = DeflateBlocks(
+            gz,
+            [plainFile](unsigned char* block, std::size_t capacity) -> std::ptrdiff_t {
+                const std::size_t n = std::fread(block, 1, capacity, plainFile);
+                if (std::ferror(plainFile)) {
+                    FailErrno("cannot read plain input", errno);
+                    return -1;
+                }
+                return static_cast<std::ptrdiff_t>(n);
+            },
+            progress);
     }
     if (plainFile)
         std::fclose(plainFile);
-    if (gz) {
-        // The close flushes the last deflate output, so it can fail too.
-        int rc = ::gzclose(gz);
-        if (ok && rc != Z_OK) {
-            if (rc == Z_ERRNO) {
-                FailErrno("cannot write gzip stream", errno);
-            } else {
-                Fail("cannot finish gzip stream");
-            }
-            ok = false;
-        }
-    }
+    if (gz)
+        ok = CloseGzWriter(gz, ok);
     return ok ? 1 : 0;
 }
 
@@ -394,45 +472,13 @@ int GzStreamDecompress(void* gzipFile, std::FILE* plainFile, std::uint64_t outpu
     bool ok = plainFile != nullptr && gz != nullptr;
     if (!ok)
         Fail("no stream to decompress");
-    unsigned char block[GzBlockSize];
-    std::uint64_t total = 0;
-    uLong crc = ::crc32(0L, Z_NULL, 0);
-    lastStream = StreamSummary();
-    while (ok) {
-        // Ask for at most one byte past the limit: a stream that would decode
-        // to more stops here instead of being inflated first.
-        std::uint64_t room = outputLimit - total;
-        unsigned want = room < sizeof block ? static_cast<unsigned>(room + 1) : sizeof block;
-        int n = ::gzread(gz, block, want);
-        if (n < 0) {
-            FailGz(gz, "cannot read gzip stream");
-            ok = false;
-            break;
-        }
-        if (n == 0) {
-            // A stream that simply ends early reads as end of file; zlib keeps
-            // the reason.
-            int code = Z_OK;
-            ::gzerror(gz, &code);
-            if (code != Z_OK) {
-                FailGz(gz, "cannot read gzip stream");
-                ok = false;
-            }
-            break;
-        }
-        if (static_cast<std::uint64_t>(n) > room) {
-            Fail("decoded size exceeds limit");
-            ok = false;
-            break;
-        }
-        total += static_cast<std::uint64_t>(n);
-        crc = ::crc32(crc, block, static_cast<uInt>(n));
-        if (std::fwrite(block, 1, static_cast<std::size_t>(n), plainFile) !=
-            static_cast<std::size_t>(n)) {
+    if (ok) {
+        ok = InflateBlocks(gz, outputLimit, [plainFile](const unsigned char* block, std::size_t n) {
+            if (std::fwrite(block, 1, n, plainFile) == n)
+                return true;
             FailErrno("cannot write decoded output", errno);
-            ok = false;
-            break;
-        }
+            return false;
+        });
     }
     if (plainFile) {
         if (std::fclose(plainFile) != 0 && ok) {
@@ -440,15 +486,10 @@ int GzStreamDecompress(void* gzipFile, std::FILE* plainFile, std::uint64_t outpu
             ok = false;
         }
     }
-    if (gz) {
-        int rc = ::gzclose(gz);
-        if (ok && rc != Z_OK) {
-            Fail("corrupt gzip stream");
-            ok = false;
-        }
-    }
-    if (ok)
-        lastStream = StreamSummary{static_cast<std::uint32_t>(crc), total};
+    if (gz)
+        ok = CloseGzReader(gz, ok);
+    if (!ok)
+        lastStream = StreamSummary();
     return ok ? 1 : 0;
 }
 
@@ -459,25 +500,31 @@ int GzCompressFile(const std::string& path, const char* mode, GzProgress progres
         FailErrno("cannot open " + path, errno);
         return 0;
     }
+    // Our own descriptor on the output, so that the header can be set after
+    // zlib has closed its copy, without opening the file again by name.
+    const int fd = ::open(output.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        FailErrno("cannot create " + output, errno);
+        std::fclose(plain);
+        return 0;
+    }
+    const int zlibFd = ::dup(fd);
     errno = 0;
-    gzFile gz = ::gzopen(output.c_str(), mode);
+    gzFile gz = zlibFd < 0 ? nullptr : ::gzdopen(zlibFd, mode);
     if (gz == nullptr) {
         FailErrno("cannot create " + output, errno != 0 ? errno : EINVAL);
+        if (zlibFd >= 0)
+            ::close(zlibFd);
         std::fclose(plain);
+        ::close(fd);
+        ::unlink(output.c_str());
         return 0;
     }
     ::gzbuffer(gz, kZlibBuffer);
     bool ok = GzStreamCompress(plain, gz, progress) != 0;
-    if (ok) {
-        int fd = ::open(output.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd < 0) {
-            FailErrno("cannot open " + output, errno);
-            ok = false;
-        } else {
-            ok = FixHeaderInFile(fd, output);
-            ::close(fd);
-        }
-    }
+    if (ok)
+        ok = FixHeaderInFile(fd, output);
+    ::close(fd);
     if (!ok) {
         ::unlink(output.c_str());
         return 0;
@@ -496,10 +543,21 @@ int GzDecompressFile(const std::string& path, std::uint64_t outputLimit) {
         input = path + kGzSuffix;
         output = path;
     }
+    // Our own descriptor on the input: the trailer is checked through it
+    // after zlib has closed its copy.
+    const int fd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        FailErrno("cannot open " + input, errno);
+        return 0;
+    }
+    const int zlibFd = ::dup(fd);
     errno = 0;
-    gzFile gz = ::gzopen(input.c_str(), "rb");
+    gzFile gz = zlibFd < 0 ? nullptr : ::gzdopen(zlibFd, "rb");
     if (gz == nullptr) {
         FailErrno("cannot open " + input, errno != 0 ? errno : EINVAL);
+        if (zlibFd >= 0)
+            ::close(zlibFd);
+        ::close(fd);
         return 0;
     }
     ::gzbuffer(gz, kZlibBuffer);
@@ -507,13 +565,12 @@ int GzDecompressFile(const std::string& path, std::uint64_t outputLimit) {
     if (plain == nullptr) {
         FailErrno("cannot create " + output, errno);
         ::gzclose(gz);
+        ::close(fd);
         return 0;
     }
-    if (!GzStreamDecompress(gz, plain, outputLimit)) {
-        ::unlink(output.c_str());
-        return 0;
-    }
-    if (!FileTrailerMatches(input)) {
+    const bool ok = GzStreamDecompress(gz, plain, outputLimit) && FileTrailerMatches(fd);
+    ::close(fd);
+    if (!ok) {
         ::unlink(output.c_str());
         return 0;
     }
@@ -527,25 +584,49 @@ GzBuffer GzCompressBuffer(const unsigned char* data, std::uint32_t length, std::
         Fail("no buffer");
         return nullptr;
     }
-    TempPair temp;
-    if (!temp.Create())
+    const std::string dir = TempDirectory();
+    TempFile plain;
+    if (!plain.Create(dir) || !WriteInput(plain, data, length))
         return nullptr;
-    if (!WriteInput(temp.PlainFd(), temp.PlainPath(), data, length))
+    TempFile packed;
+    if (!packed.Create(dir))
         return nullptr;
-
-    std::FILE* plain = OpenPlainStream(temp.PlainFd(), "rb", temp.PlainPath());
-    if (plain == nullptr)
-        return nullptr;
-    gzFile gz = OpenGzStream(temp.GzFd(), GzWriteMode, kZlibBuffer, temp.GzPath());
-    if (gz == nullptr) {
-        std::fclose(plain);
+    // zlib closes the descriptor it is given; the call keeps its own to read
+    // the result back.
+    const int zlibFd = ::dup(packed.Fd());
+    if (zlibFd < 0) {
+        FailErrno("cannot open gzip stream on " + packed.What(), errno);
         return nullptr;
     }
-    if (!GzStreamCompress(plain, gz, progress))
+    gzFile gz = OpenGzStream(zlibFd, GzWriteMode, kZlibBuffer, packed.What());
+    if (gz == nullptr)
+        return nullptr;
+    // The plain file is read back in blocks at known offsets; its length is
+    // the input's, so no read is spent on finding its end.
+    std::uint64_t offset = 0;
+    bool ok = DeflateBlocks(
+        gz,
+        [&](unsigned char* block, std::size_t capacity) -> std::ptrdiff_t {
+            const std::uint64_t left = length - offset;
+            const std::size_t n = left < capacity ? static_cast<std::size_t>(left) : capacity;
+            if (n > 0 && !ReadAllAt(plain.Fd(), block, n, offset)) {
+                FailErrno("cannot read " + plain.What(), errno);
+                return -1;
+            }
+            offset += n;
+            return static_cast<std::ptrdiff_t>(n);
+        },
+        progress);
+    if (!CloseGzWriter(gz, ok))
         return nullptr;
 
-    std::uint64_t size = 0;
-    GzBuffer result = ReadResult(temp.GzFd(), temp.GzPath(), size);
+    struct stat st {};
+    if (::fstat(packed.Fd(), &st) != 0) {
+        FailErrno("cannot read " + packed.What(), errno);
+        return nullptr;
+    }
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    GzBuffer result = ReadResult(packed.Fd(), packed.What(), size);
     if (!result)
         return nullptr;
     if (size < kGzMinStreamSize || !LooksLikeOurHeader(result.get())) {
@@ -563,33 +644,39 @@ GzBuffer GzDecompressBuffer(const unsigned char* data, std::uint32_t length,
         Fail("no buffer");
         return nullptr;
     }
-    TempPair temp;
-    if (!temp.Create())
+    const std::string dir = TempDirectory();
+    TempFile packed;
+    if (!packed.Create(dir) || !WriteInput(packed, data, length))
         return nullptr;
-    if (!WriteInput(temp.GzFd(), temp.GzPath(), data, length))
+    TempFile plain;
+    if (!plain.Create(dir))
         return nullptr;
-
-    gzFile gz = OpenGzStream(temp.GzFd(), "rb", kZlibBuffer, temp.GzPath());
+    // The compressed file is needed only by zlib: it gets the descriptor.
+    const std::string packedWhat = packed.What();
+    gzFile gz = OpenGzStream(packed.Release(), "rb", ZlibBufferFor(length), packedWhat);
     if (gz == nullptr)
         return nullptr;
-    std::FILE* plain = OpenPlainStream(temp.PlainFd(), "wb", temp.PlainPath());
-    if (plain == nullptr) {
-        ::gzclose(gz);
+    const std::uint64_t limit = outputLimit < kMaxBufferResult ? outputLimit : kMaxBufferResult;
+    std::uint64_t written = 0;
+    const bool ok = InflateBlocks(gz, limit, [&](const unsigned char* block, std::size_t n) {
+        if (!WriteAll(plain.Fd(), block, n)) {
+            FailErrno("cannot write " + plain.What(), errno);
+            return false;
+        }
+        written += n;
+        return true;
+    });
+    if (!CloseGzReader(gz, ok))
         return nullptr;
-    }
-    std::uint64_t limit = outputLimit < kMaxBufferResult ? outputLimit : kMaxBufferResult;
-    if (!GzStreamDecompress(gz, plain, limit))
-        return nullptr;
-
+    // The input is in memory: its trailer is checked there, not read again.
     if (!TrailerMatches(data, length)) {
         Fail("truncated gzip stream");
         return nullptr;
     }
-    std::uint64_t size = 0;
-    GzBuffer result = ReadResult(temp.PlainFd(), temp.PlainPath(), size);
+    GzBuffer result = ReadResult(plain.Fd(), plain.What(), written);
     if (!result)
         return nullptr;
-    *outLength = static_cast<std::uint32_t>(size);
+    *outLength = static_cast<std::uint32_t>(written);
     return result;
 }
 

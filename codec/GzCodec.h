@@ -8,16 +8,25 @@
 // The buffer operations do their work on disk: the input is written to a
 // temporary file, coded into a second one with zlib's gz* file functions in
 // 16384-byte blocks, and the result is read back into a new buffer. The
-// temporary directory is $TMPDIR, else the system default (P_tmpdir); the
-// first name is made with mkstemp from the prefix "TMP" (so it is reserved
-// and unique per call, also across threads and processes), the second is
-// that name + ".gz", created exclusively (an existing file of that name makes
-// the call fail rather than be overwritten). Both are private to the user
-// (mode 0600), and T stays in place until T + ".gz" has been read back and
-// deleted, so the pair cannot be handed to another call meanwhile. Both are
-// gone when a call returns, on success and on failure, and every stream a
-// call opened is closed. Calls on several threads at once are safe: there is
-// no shared state beyond the per-thread error text.
+// temporary directory is $TMPDIR, else the system default (P_tmpdir).
+//
+// Lifetime of the temporary files: both are created with no name at all
+// (O_TMPFILE) where the file system allows it; elsewhere each gets a fresh
+// name from mkstemp with the prefix "TMP" and loses it again right away, so
+// that the files live on only through the call's descriptors. Nothing of a
+// call can be seen in the folder after it returns, on success or failure,
+// and nothing is left when the process is killed in the middle of a call
+// (with the fallback, a kill between the two system calls that create and
+// unlink a name leaves one empty file). The disk space goes back when the
+// call closes its descriptors. The files are private (mode 0600) and unique
+// per call, so calls on several threads and processes never meet on disk.
+//
+// System calls per call are few: each file is written once at offset 0 and
+// read back once through the descriptor in hand (never reopened by name),
+// the compressed input of a decode is checked against its trailer in
+// memory, and the result is allocated once at its exact size. Every stream
+// a call opened is closed on every path. Calls on several threads at once
+// are safe: there is no shared state beyond the per-thread error text.
 //
 // Results are allocated at their exact size and belong to the caller. A null
 // result means failure; the out length is then left unwritten. Nothing here

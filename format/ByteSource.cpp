@@ -49,15 +49,25 @@ bool PreadExact(int fd, std::uint64_t offset, void* buffer, std::size_t length) 
     return true;
 }
 
-bool IdentityOf(int fd, FileIdentity& identity) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        return false;
+namespace {
+
+FileIdentity IdentityFromStat(const struct stat& st) {
+    FileIdentity identity;
     identity.device = st.st_dev;
     identity.inode = st.st_ino;
     identity.size = static_cast<std::uint64_t>(st.st_size);
     identity.modifiedSeconds = st.st_mtim.tv_sec;
     identity.modifiedNanoseconds = st.st_mtim.tv_nsec;
+    return identity;
+}
+
+}  // namespace
+
+bool IdentityOf(int fd, FileIdentity& identity) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return false;
+    identity = IdentityFromStat(st);
     return true;
 }
 
@@ -88,13 +98,14 @@ void FileSource::Close() {
 bool FileSource::Open(const std::string& path, Fault& fault) {
     Close();
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a
-    // writer. It is cleared again once the file is known to be regular.
+    // writer. It is left on: reads of a regular file never block on it, and
+    // readers open packs often (the reader library once per load), so the
+    // two calls to clear it would cost more than they give.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return Fail(fault, FaultKind::Io, ErrnoText(errno));
-    FileIdentity identity;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !IdentityOf(fd, identity)) {
+    if (::fstat(fd, &st) != 0) {
         const int error = errno;
         ::close(fd);
         return Fail(fault, FaultKind::Io, ErrnoText(error));
@@ -104,9 +115,7 @@ bool FileSource::Open(const std::string& path, Fault& fault) {
         return Fail(fault, FaultKind::Io,
                     S_ISDIR(st.st_mode) ? "it is a folder" : "not a regular file");
     }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    const FileIdentity identity = IdentityFromStat(st);
     if (identity.size > kMaxPackSize) {
         ::close(fd);
         return Fail(fault, FaultKind::Damaged, "the file is 4 GiB or larger", kMaxPackSize + 1);

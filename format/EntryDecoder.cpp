@@ -149,6 +149,12 @@ bool LoadEntry(ByteSource& source, std::uint64_t dataOffset, const EntryClaim& c
         return NoMemory(fault);
     if (!source.ReadAt(dataOffset, stored.get(), claim.packedSize))
         return Fail(fault, FaultKind::Io, "cannot read the stored bytes", dataOffset);
+    // A stored file is its stored bytes (CheckEntryClaim made the sizes
+    // equal): the buffer just read is the result, without a second copy.
+    if (claim.method == static_cast<std::uint8_t>(PackMethod::Stored)) {
+        out = std::move(stored);
+        return true;
+    }
     if (!DecodeEntry(claim, stored.get(), out, fault)) {
         if (fault.kind == FaultKind::Damaged)
             fault.offset = dataOffset;

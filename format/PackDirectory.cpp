@@ -108,9 +108,15 @@ bool Walker::TakeFieldName(const char* field, std::uint64_t at, NameRef& ref) {
     if (!end)
         return Damaged("a name without its terminating zero byte", at);
     const std::size_t length = static_cast<std::size_t>(static_cast<const char*>(end) - field);
-    for (std::size_t i = length + 1; i < kNameFieldSize; ++i)
-        if (field[i] != 0)
-            return Damaged("a name field with bytes after its terminator", at + i);
+    // Compared as a block first: every record of the directory passes here,
+    // and a sound field is all zero after its name.
+    static constexpr char kZeros[kNameFieldSize] = {};
+    const std::size_t padding = kNameFieldSize - length - 1;
+    if (std::memcmp(field + length + 1, kZeros, padding) != 0) {
+        for (std::size_t i = length + 1; i < kNameFieldSize; ++i)
+            if (field[i] != 0)
+                return Damaged("a name field with bytes after its terminator", at + i);
+    }
     return TakeName(std::string_view(field, length), at, ref);
 }
 
@@ -125,6 +131,9 @@ bool Walker::Current() {
         return Damaged("the file is 4 GiB or larger", kMaxPackSize + 1);
     out_.headerFileCount = header.fileCount;
     std::memcpy(out_.headerReserved, header.reserved, sizeof header.reserved);
+    // Room for the files the header counts, but never more than the file
+    // can hold records for: a hostile count costs nothing.
+    out_.files.reserve(std::min<std::uint64_t>(header.fileCount, source_.Size() / kFileRecordSize));
 
     // A folder whose block has been read and whose subfolders are still to
     // be walked, in record order. Their records are read with the block, so

@@ -1,149 +1,57 @@
 #include "reader/PackIndex.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <new>
-#include <span>
-#include <string_view>
 #include <utility>
 
-#include "codec/GzCodec.h"
-#include "codec/Lzrw.h"
+#include "format/EntryDecoder.h"
+#include "format/Names.h"
 #include "format/PackFormat.h"
 
 namespace tovelink {
 
-// The pack file, opened for one call: its identity and bounds-checked reads.
-class PackIndex::PackFile {
-  public:
-    PackFile() = default;
-    ~PackFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    PackFile(const PackFile&) = delete;
-    PackFile& operator=(const PackFile&) = delete;
-
-    // False with errno set when the file cannot be opened or is no regular file.
-    bool Open(const char* path) {
-        fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0)
-            return false;
-        struct stat st;
-        if (::fstat(fd_, &st) != 0)
-            return false;
-        if (!S_ISREG(st.st_mode)) {
-            errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-            return false;
-        }
-        identity_.device = st.st_dev;
-        identity_.inode = st.st_ino;
-        identity_.size = static_cast<std::uint64_t>(st.st_size);
-        identity_.modifiedSeconds = st.st_mtim.tv_sec;
-        identity_.modifiedNanoseconds = st.st_mtim.tv_nsec;
-        return true;
-    }
-
-    std::uint64_t Size() const { return identity_.size; }
-    const FileIdentity& Identity() const { return identity_; }
-    bool Holds(std::uint64_t offset, std::uint64_t length) const {
-        return offset <= identity_.size && length <= identity_.size - offset;
-    }
-
-    // Reads exactly `length` bytes at `offset`; false when they are not all
-    // inside the file (as it was opened) or the read comes up short.
-    bool ReadAt(std::uint64_t offset, void* buffer, std::uint64_t length) {
-        if (!Holds(offset, length))
-            return false;
-        auto* out = static_cast<unsigned char*>(buffer);
-        while (length > 0) {
-            const ssize_t n = ::pread(fd_, out, length, static_cast<off_t>(offset));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            out += n;
-            offset += static_cast<std::uint64_t>(n);
-            length -= static_cast<std::uint64_t>(n);
-        }
-        return true;
-    }
-
-  private:
-    int fd_ = -1;
-    FileIdentity identity_;
-};
-
 namespace {
 
-constexpr char kSeparator = '\\';
+// ---- Name hashing -------------------------------------------------------------
+//
+// FNV-1a over the folded bytes of a full name, fed piece by piece (a folder's
+// path, the separator, a name), so that a folder's state is computed once for
+// all its files; a final mix spreads the bits for the table's low-bit index
+// and high-bit tag.
+constexpr std::uint64_t kHashBasis = 0xcbf29ce484222325ull;
+constexpr std::uint64_t kHashPrime = 0x100000001b3ull;
 
-bool EqualIgnoringCase(const char* a, const char* b, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x == y)
-            continue;
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<unsigned char>(x + ('a' - 'A'));
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<unsigned char>(y + ('a' - 'A'));
-        if (x != y)
-            return false;
+std::uint64_t HashFolded(std::uint64_t h, std::string_view bytes) {
+    for (const char c : bytes) {
+        h ^= pack::FoldAscii(static_cast<unsigned char>(c));
+        h *= kHashPrime;
     }
-    return true;
+    return h;
 }
 
-std::string JoinPath(const std::string& folder, std::string_view name) {
-    std::string path;
-    path.reserve(folder.size() + 1 + name.size());
-    path = folder;
-    if (!path.empty())
-        path += kSeparator;
-    path.append(name);
-    return path;
+std::uint64_t HashSeparator(std::uint64_t h) {
+    h ^= static_cast<unsigned char>(kSeparator);
+    return h * kHashPrime;
 }
 
-std::string At(std::uint64_t offset) {
-    return " at offset " + std::to_string(offset);
+std::uint64_t Mix(std::uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdull;
+    h ^= h >> 33;
+    h *= 0xc4ceb9fe1a85ec53ull;
+    return h ^ (h >> 33);
 }
 
-// Byte ranges of the file that must not share a byte.
-struct Span {
-    std::uint64_t begin;
-    std::uint64_t end;
-};
-
-bool FindOverlap(std::vector<Span>& spans, std::uint64_t& where) {
-    std::sort(spans.begin(), spans.end(),
-              [](const Span& a, const Span& b) { return a.begin < b.begin; });
-    for (std::size_t i = 1; i < spans.size(); ++i) {
-        if (spans[i].begin < spans[i - 1].end) {
-            where = spans[i].begin;
-            return true;
-        }
-    }
-    return false;
-}
-
-std::unique_ptr<unsigned char[]> Allocate(std::uint64_t length) {
-    // At least one byte, so that a loaded empty file has a non-null buffer.
-    return std::unique_ptr<unsigned char[]>(
-        new (std::nothrow) unsigned char[length > 0 ? length : 1]);
-}
+constexpr std::uint32_t kRootFolder = 0;
 
 }  // namespace
 
 PackIndex::PackIndex() = default;
 PackIndex::~PackIndex() = default;
 
-bool PackIndex::Fail(std::string reason) {
-    error_ = std::move(reason);
+bool PackIndex::Fail(const pack::Fault& why) {
+    fault = why;
+    error = why.Text();
     return false;
 }
 
@@ -151,263 +59,231 @@ bool PackIndex::Fail(std::string reason) {
 
 bool PackIndex::OpenPack(const char* path) {
     ClosePack();
-    error_.clear();
+    fault = pack::Fault();
+    error.clear();
+    pack::Fault why;
     if (!path)
-        return Fail("no path given");
+        return Fail({pack::FaultKind::Io, "no path given"});
     const std::size_t length = ::strnlen(path, kArchivePathSize);
     if (length >= kArchivePathSize)
-        return Fail("path of " + std::to_string(kArchivePathSize) + " characters or more");
-    std::memset(archivePath_, 0, sizeof archivePath_);
-    std::memcpy(archivePath_, path, length);
+        return Fail({pack::FaultKind::Io,
+                     "a path of " + std::to_string(kArchivePathSize) + " characters or more"});
+    std::memset(archivePath, 0, sizeof archivePath);
+    std::memcpy(archivePath, path, length);
 
     try {
-        PackFile file;
-        if (!file.Open(archivePath_))
-            return Fail(std::string("cannot open the file: ") + std::strerror(errno));
-        std::vector<PackEntry> list;
-        Attempt attempt = ReadOldIndex(file, list);
-        if (attempt == Attempt::NotThisVersion) {
-            list.clear();
-            attempt = ReadTreeIndex(file, list);
+        // Opens without blocking and refuses anything but a regular file, so
+        // a FIFO or a device given as the pack cannot hang the open.
+        pack::FileSource source;
+        if (!source.Open(archivePath, why)) {
+            why.reason = "cannot open the file: " + why.reason;
+            return Fail(why);
         }
-        if (attempt == Attempt::NotThisVersion)
-            return Fail("not a pack file (no \"VHPF\" header of version \"1.03\" or \"2.10\")");
-        if (attempt == Attempt::Refused)
-            return false;
-        entries_ = std::move(list);
-        count_ = static_cast<std::uint32_t>(entries_.size());
-        identity_ = file.Identity();
-        return true;
+        if (!ReadOldIndex(source)) {
+            const pack::Fault oldFault = fault;
+            Forget();
+            if (oldFault.kind != pack::FaultKind::NotAPack)
+                return Fail(oldFault);
+            if (!ReadTreeIndex(source)) {
+                Forget();
+                // Neither version: keep the reason that fits the version the
+                // file claims (a "1.03" file too short for its header).
+                std::uint8_t tag[pack::kVersionTagBytes] = {};
+                const bool claimsOld = source.ReadAt(0, tag, sizeof tag) &&
+                                       pack::DetectVersion(tag) == pack::PackVersion::Old;
+                return Fail(fault.kind == pack::FaultKind::NotAPack && claimsOld ? oldFault
+                                                                                 : fault);
+            }
+        }
+        identity = source.Identity();
+        BuildNameTable();
     } catch (const std::bad_alloc&) {
-        return Fail("out of memory");
+        Forget();
+        return Fail({pack::FaultKind::NoMemory, "out of memory"});
+    } catch (const std::length_error&) {
+        Forget();
+        return Fail({pack::FaultKind::NoMemory, "out of memory"});
     }
+    fault = pack::Fault();
+    error.clear();
+    return true;
 }
 
-PackIndex::Attempt PackIndex::ReadOldIndex(PackFile& file, std::vector<PackEntry>& out) {
-    std::uint8_t headerBytes[pack::kOldPackHeaderSize];
-    pack::OldPackHeader header;
-    if (!file.ReadAt(0, headerBytes, sizeof headerBytes) || !pack::Read(headerBytes, 0, header) ||
-        !pack::IsOldPack(header))
-        return Attempt::NotThisVersion;
+bool PackIndex::ReadOldIndex(pack::ByteSource& source) {
+    pack::Directory directory;
+    if (!pack::ReadDirectory(source, pack::PackVersion::Old, directory, fault))
+        return false;
+    TakeDirectory(directory);
+    return true;
+}
 
-    const std::uint64_t tableEnd =
-        pack::kOldPackHeaderSize + std::uint64_t{pack::kOldEntryOffsetSize} * header.fileCount;
-    if (!file.Holds(0, tableEnd)) {
-        Fail("entry table of " + std::to_string(header.fileCount) +
-             " entries runs past the end of the file");
-        return Attempt::Refused;
-    }
-    std::vector<std::uint8_t> table(tableEnd - pack::kOldPackHeaderSize);
-    if (!file.ReadAt(pack::kOldPackHeaderSize, table.data(), table.size())) {
-        Fail("cannot read the entry table");
-        return Attempt::Refused;
-    }
+bool PackIndex::ReadTreeIndex(pack::ByteSource& source) {
+    pack::Directory directory;
+    if (!pack::ReadDirectory(source, pack::PackVersion::Current, directory, fault))
+        return false;
+    TakeDirectory(directory);
+    return true;
+}
 
-    std::vector<Span> spans;
-    for (std::uint32_t i = 0; i < header.fileCount; ++i) {
-        std::uint32_t recordAt = 0;
-        pack::ReadU32(table, std::size_t{pack::kOldEntryOffsetSize} * i, recordAt);
-        std::uint8_t recordBytes[pack::kOldEntryRecordSize];
-        pack::OldEntryRecord record;
-        if (recordAt < tableEnd) {
-            Fail("entry " + std::to_string(i) + " lies inside the header or entry table" +
-                 At(recordAt));
-            return Attempt::Refused;
-        }
-        if (!file.ReadAt(recordAt, recordBytes, sizeof recordBytes) ||
-            !pack::Read(recordBytes, 0, record)) {
-            Fail("entry " + std::to_string(i) + " runs past the end of the file" + At(recordAt));
-            return Attempt::Refused;
-        }
-        if (record.entryCode >= pack::kOldFirstSkippedEntryCode)
-            continue;
+void PackIndex::TakeDirectory(pack::Directory& directory) {
+    folders.reserve(directory.folders.size());
+    entries.reserve(directory.files.size());
+    for (std::uint32_t f = 0; f < directory.folders.size(); ++f)
+        ReadFolderBlock(directory, f);
+    // The walker has checked that a "2.10" header counts exactly the files
+    // of the folder blocks, so the list's length is the header's count.
+    count = static_cast<std::uint32_t>(entries.size());
+    names = std::move(directory.names);
+}
 
-        const std::uint64_t dataAt = std::uint64_t{recordAt} + pack::kOldEntryRecordSize;
-        if (!file.Holds(dataAt, record.packedSize)) {
-            Fail("data of entry " + std::to_string(i) + " runs past the end of the file" +
-                 At(dataAt));
-            return Attempt::Refused;
-        }
+void PackIndex::ReadFolderBlock(const pack::Directory& directory, std::uint32_t folder) {
+    const pack::PackDirectory& node = directory.folders[folder];
+    folders.push_back({node.parent, node.name});
+    for (std::uint32_t k = 0; k < node.fileCount; ++k) {
+        const pack::DirectoryFile& file = directory.files[node.firstFile + k];
         PackEntry entry;
-        entry.name = std::string(pack::FieldName(record.name));
-        entry.dataOffset = static_cast<std::uint32_t>(dataAt);
-        entry.originalSize = record.originalSize;
-        entry.packedSize = record.packedSize;
-        entry.method = static_cast<std::uint32_t>(pack::OldEntryMethod(record.flags));
-        out.push_back(std::move(entry));
-        spans.push_back({recordAt, dataAt + record.packedSize});
+        // The walker keeps every stored byte inside a file below 4 GiB.
+        entry.dataOffset = static_cast<std::uint32_t>(file.dataOffset);
+        entry.originalSize = file.originalSize;
+        entry.packedSize = file.packedSize;
+        entry.method = file.method;
+        entry.folder = folder;
+        entry.ownName = file.name;
+        entries.push_back(std::move(entry));
     }
-    std::uint64_t where = 0;
-    if (FindOverlap(spans, where)) {
-        Fail("entries overlap" + At(where));
-        return Attempt::Refused;
-    }
-    return Attempt::Done;
 }
 
-PackIndex::Attempt PackIndex::ReadTreeIndex(PackFile& file, std::vector<PackEntry>& out) {
-    std::uint8_t headerBytes[pack::kPackHeaderSize];
-    pack::PackHeader header;
-    if (!file.ReadAt(0, headerBytes, sizeof headerBytes) || !pack::Read(headerBytes, 0, header) ||
-        !pack::IsCurrentPack(header))
-        return Attempt::NotThisVersion;
+// ---- Names --------------------------------------------------------------------
 
-    // The directory is read strictly in file order: a folder's block, then
-    // the whole subtree of each subfolder in record order. Subfolders are
-    // walked with an explicit stack rather than by recursion, and every block
-    // moves the read position forward, so a hostile directory can neither
-    // loop nor nest deeper than the file is long.
-    struct Frame {
-        std::string path;
-        std::vector<std::string> subfolders;
-        std::size_t next = 0;
-    };
-    struct PendingFile {
-        std::string name;
-        std::uint32_t blockAt;
-    };
-    std::vector<Frame> stack;
-    std::vector<PendingFile> files;
-    const std::uint64_t nameBudget = kNameBytesPerPackByte * file.Size();
-    std::uint64_t nameBytes = 0;
-    std::uint64_t pos = pack::kRootBlockOffset;
-    std::vector<std::uint8_t> records;
+std::size_t PackIndex::FullNameLength(const PackEntry& entry) const {
+    std::size_t length = entry.ownName.length;
+    for (std::uint32_t f = entry.folder; f != kRootFolder; f = folders[f].parent)
+        length += folders[f].name.length + 1;
+    return length;
+}
 
-    auto refuse = [this](std::string reason) {
-        Fail(std::move(reason));
-        return Attempt::Refused;
+void PackIndex::WriteFullName(const PackEntry& entry, char* out, std::size_t length) const {
+    // Back to front: own name, then each folder up to the root.
+    std::size_t end = length;
+    auto put = [&](std::string_view piece) {
+        end -= piece.size();
+        std::memcpy(out + end, piece.data(), piece.size());
     };
-    // A record's name: terminated inside its field, not empty, and the full
-    // path it makes within the limits.
-    auto takeName = [&](const char* field, const std::string& folder, std::string& full,
-                        std::uint64_t recordAt) {
-        const std::string_view name = pack::FieldName(field, pack::kNameFieldSize);
-        if (name.size() > pack::kMaxNameLength)
-            return Fail("name without terminator" + At(recordAt));
-        if (name.empty())
-            return Fail("empty name" + At(recordAt));
-        full = JoinPath(folder, name);
-        if (full.size() > kMaxFullNameLength)
-            return Fail("full name longer than " + std::to_string(kMaxFullNameLength) + " bytes" +
-                        At(recordAt));
-        nameBytes += full.size() + 1;
-        if (nameBytes > nameBudget)
-            return Fail("names too long for the file's size" + At(recordAt));
+    put(NameOf(entry.ownName));
+    for (std::uint32_t f = entry.folder; f != kRootFolder; f = folders[f].parent) {
+        out[--end] = kSeparator;
+        put(NameOf(folders[f].name));
+    }
+    out[length] = '\0';
+}
+
+std::string PackIndex::FullName(unsigned long index) const {
+    if (index >= count)
+        return {};
+    const PackEntry& entry = entries[index];
+    std::string full(FullNameLength(entry), '\0');
+    WriteFullName(entry, full.data(), full.size());
+    return full;
+}
+
+bool PackIndex::NameMatches(const PackEntry& entry, std::string_view name) const {
+    std::size_t end = name.size();
+    auto take = [&](std::string_view piece) {
+        if (piece.size() > end ||
+            !pack::SameNameIgnoringCase(name.substr(end - piece.size(), piece.size()), piece))
+            return false;
+        end -= piece.size();
         return true;
     };
+    if (!take(NameOf(entry.ownName)))
+        return false;
+    for (std::uint32_t f = entry.folder; f != kRootFolder; f = folders[f].parent) {
+        if (end == 0 || name[end - 1] != kSeparator)
+            return false;
+        --end;
+        if (!take(NameOf(folders[f].name)))
+            return false;
+    }
+    return end == 0;
+}
 
-    std::string rootPath;
-    std::string* folderPath = &rootPath;
-    for (;;) {
-        // Read the block at `pos` for the folder named *folderPath.
-        std::uint8_t blockBytes[pack::kFolderBlockHeaderSize];
-        pack::FolderBlockHeader block;
-        if (!file.ReadAt(pos, blockBytes, sizeof blockBytes) || !pack::Read(blockBytes, 0, block))
-            return refuse("folder block runs past the end of the file" + At(pos));
-        const std::uint64_t blockSize = pack::FolderBlockSize(block.folderCount, block.fileCount);
-        if (!file.Holds(pos, blockSize))
-            return refuse("folder block of " + std::to_string(block.folderCount) + " folders and " +
-                          std::to_string(block.fileCount) + " files runs past the end of the file" +
-                          At(pos));
-        records.resize(blockSize - pack::kFolderBlockHeaderSize);
-        const std::uint64_t recordsAt = pos + pack::kFolderBlockHeaderSize;
-        if (!file.ReadAt(recordsAt, records.data(), records.size()))
-            return refuse("cannot read the folder block" + At(pos));
+std::uint64_t PackIndex::HashOfEntry(const PackEntry& entry,
+                                     const std::vector<std::uint64_t>& folderHashes) const {
+    std::uint64_t h = folderHashes[entry.folder];
+    if (entry.folder != kRootFolder)
+        h = HashSeparator(h);
+    return Mix(HashFolded(h, NameOf(entry.ownName)));
+}
 
-        Frame frame;
-        frame.path = std::move(*folderPath);
-        frame.subfolders.reserve(block.folderCount);
-        std::size_t at = 0;
-        for (std::uint32_t i = 0; i < block.folderCount; ++i, at += pack::kFolderRecordSize) {
-            pack::FolderRecord record;
-            pack::Read(records, at, record);
-            std::string full;
-            if (!takeName(record.name, frame.path, full, recordsAt + at))
-                return Attempt::Refused;
-            frame.subfolders.push_back(std::move(full));
-        }
-        for (std::uint32_t i = 0; i < block.fileCount; ++i, at += pack::kFileRecordSize) {
-            pack::FileRecord record;
-            pack::Read(records, at, record);
-            std::string full;
-            if (!takeName(record.name, frame.path, full, recordsAt + at))
-                return Attempt::Refused;
-            files.push_back({std::move(full), record.dataOffset});
-        }
-        pos += blockSize;
-        stack.push_back(std::move(frame));
+void PackIndex::BuildNameTable() {
+    // A folder's path state: its parent's, the separator, its name. The
+    // walker lists parents before their children.
+    std::vector<std::uint64_t> folderHashes(folders.size(), kHashBasis);
+    for (std::uint32_t f = 1; f < folders.size(); ++f) {
+        std::uint64_t h = folderHashes[folders[f].parent];
+        if (folders[f].parent != kRootFolder)
+            h = HashSeparator(h);
+        folderHashes[f] = HashFolded(h, NameOf(folders[f].name));
+    }
 
-        // Next: the first subfolder not read yet, climbing up as folders finish.
-        folderPath = nullptr;
-        while (!stack.empty()) {
-            Frame& top = stack.back();
-            if (top.next < top.subfolders.size()) {
-                folderPath = &top.subfolders[top.next++];
+    std::size_t capacity = 8;
+    while (capacity / 4 * 3 < count)
+        capacity *= 2;
+    table.assign(capacity, Slot{kEmptySlot, 0});
+    const std::size_t mask = capacity - 1;
+    std::string scratch;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint64_t key = HashOfEntry(entries[i], folderHashes);
+        const auto tag = static_cast<std::uint32_t>(key >> 32);
+        std::size_t pos = static_cast<std::size_t>(key) & mask;
+        bool duplicate = false;
+        for (; table[pos].index != kEmptySlot; pos = (pos + 1) & mask) {
+            if (table[pos].tag != tag)
+                continue;
+            scratch = FullName(i);
+            if (NameMatches(entries[table[pos].index], scratch)) {
+                duplicate = true;  // an earlier entry has this name: it wins
                 break;
             }
-            stack.pop_back();
         }
-        if (!folderPath)
-            break;
+        if (!duplicate)
+            table[pos] = Slot{i, tag};
     }
-    const std::uint64_t directoryEnd = pos;
-
-    if (files.size() != header.fileCount)
-        return refuse("header states " + std::to_string(header.fileCount) +
-                      " files, the directory holds " + std::to_string(files.size()));
-
-    std::vector<Span> spans;
-    spans.reserve(files.size());
-    out.reserve(files.size());
-    for (PendingFile& f : files) {
-        if (f.blockAt < directoryEnd)
-            return refuse("data of \"" + f.name + "\" lies inside the directory" + At(f.blockAt));
-        std::uint8_t dataBytes[pack::kDataBlockHeaderSize];
-        pack::DataBlockHeader data;
-        if (!file.ReadAt(f.blockAt, dataBytes, sizeof dataBytes) || !pack::Read(dataBytes, 0, data))
-            return refuse("data block of \"" + f.name + "\" runs past the end of the file" +
-                          At(f.blockAt));
-        const std::uint64_t storedAt = std::uint64_t{f.blockAt} + pack::kDataBlockHeaderSize;
-        if (!file.Holds(storedAt, data.packedSize) || storedAt > UINT32_MAX)
-            return refuse("data of \"" + f.name + "\" runs past the end of the file" +
-                          At(storedAt));
-        PackEntry entry;
-        entry.name = std::move(f.name);
-        entry.dataOffset = static_cast<std::uint32_t>(storedAt);
-        entry.originalSize = data.originalSize;
-        entry.packedSize = data.packedSize;
-        entry.method = data.method;
-        out.push_back(std::move(entry));
-        spans.push_back({f.blockAt, storedAt + data.packedSize});
-    }
-    std::uint64_t where = 0;
-    if (FindOverlap(spans, where))
-        return refuse("data blocks overlap" + At(where));
-    return Attempt::Done;
 }
 
 // ---- Lookup -------------------------------------------------------------------
 
 unsigned long PackIndex::GetIndex(const char* name) const {
-    if (!name)
+    if (!name || count == 0)
         return kNotFound;
-    const std::size_t length = std::strlen(name);
-    // A plain scan by design: packs are read by few lookups, and the list
-    // keeps the pack's own order.
-    for (std::uint32_t i = 0; i < count_; ++i) {
-        const std::string& candidate = entries_[i].name;
-        if (candidate.size() == length && EqualIgnoringCase(candidate.data(), name, length))
-            return i;
+    const std::string_view query(name);
+    const std::uint64_t key = Mix(HashFolded(kHashBasis, query));
+    const auto tag = static_cast<std::uint32_t>(key >> 32);
+    const std::size_t mask = table.size() - 1;
+    for (std::size_t pos = static_cast<std::size_t>(key) & mask; table[pos].index != kEmptySlot;
+         pos = (pos + 1) & mask) {
+        if (table[pos].tag == tag && NameMatches(entries[table[pos].index], query))
+            return table[pos].index;
     }
     return kNotFound;
 }
 
 char* PackIndex::GetName(unsigned long index) {
-    return index < count_ ? entries_[index].name.data() : nullptr;
+    if (index >= count)
+        return nullptr;
+    PackEntry& entry = entries[index];
+    if (!entry.name) {
+        const std::size_t length = FullNameLength(entry);
+        entry.name.reset(new (std::nothrow) char[length + 1]);
+        if (!entry.name)
+            return nullptr;
+        WriteFullName(entry, entry.name.get(), length);
+    }
+    return entry.name.get();
 }
 
 unsigned long PackIndex::GetFileSize(unsigned long index) const {
-    return index < count_ ? entries_[index].originalSize : 0;
+    return index < count ? entries[index].originalSize : 0;
 }
 
 unsigned long PackIndex::GetFileSize(const char* name) const {
@@ -415,7 +291,7 @@ unsigned long PackIndex::GetFileSize(const char* name) const {
 }
 
 unsigned long PackIndex::GetFilePackedSize(unsigned long index) const {
-    return index < count_ ? entries_[index].packedSize : 0;
+    return index < count ? entries[index].packedSize : 0;
 }
 
 unsigned long PackIndex::GetFilePackedSize(const char* name) const {
@@ -425,88 +301,54 @@ unsigned long PackIndex::GetFilePackedSize(const char* name) const {
 // ---- Data ---------------------------------------------------------------------
 
 bool PackIndex::LoadFile(unsigned long index) {
-    if (index >= count_)
+    if (index >= count)
         return false;
-    PackEntry& entry = entries_[index];
+    PackEntry& entry = entries[index];
     if (entry.data)
         return true;
     try {
-        return LoadEntry(entry);
+        return LoadEntry(entry, index);
     } catch (const std::bad_alloc&) {
-        return Fail("out of memory");
+        return Fail({pack::FaultKind::NoMemory, "out of memory"});
     }
 }
 
-bool PackIndex::LoadEntry(PackEntry& entry) {
-    auto fail = [&](const std::string& reason) {
-        return Fail("\"" + entry.name + "\": " + reason);
+bool PackIndex::LoadEntry(PackEntry& entry, unsigned long index) {
+    pack::Fault why;
+    auto fail = [&] {
+        std::string reason = "\"";
+        reason += FullName(index);
+        reason += "\": ";
+        reason += why.reason;
+        why.reason = std::move(reason);
+        return Fail(why);
     };
-    PackFile file;
-    if (!file.Open(archivePath_))
-        return fail(std::string("cannot open the pack file: ") + std::strerror(errno));
-    if (!(file.Identity() == identity_))
-        return fail("the pack file changed since it was opened");
-    if (!file.Holds(entry.dataOffset, entry.packedSize))
-        return fail("data runs past the end of the file");
-
-    const std::uint32_t original = entry.originalSize;
-    std::unique_ptr<unsigned char[]> decoded;
-    switch (entry.method) {
-        case static_cast<std::uint32_t>(pack::PackMethod::Stored): {
-            if (entry.packedSize != original)
-                return fail("stored data of " + std::to_string(entry.packedSize) +
-                            " bytes for a file of " + std::to_string(original));
-            decoded = Allocate(original);
-            if (!decoded)
-                return fail("out of memory");
-            if (!file.ReadAt(entry.dataOffset, decoded.get(), original))
-                return fail("cannot read the data");
-            break;
-        }
-        case static_cast<std::uint32_t>(pack::PackMethod::Lzrw3a): {
-            // Refuse before allocating: no block decodes to more than this.
-            if (original > codec::LzrwMaxExpansion * entry.packedSize)
-                return fail("original size too large for its LZRW3-A block");
-            std::unique_ptr<unsigned char[]> stored = Allocate(entry.packedSize);
-            std::unique_ptr<unsigned char[]> work = Allocate(codec::LzrwWorkMemorySize);
-            decoded = Allocate(original);
-            if (!stored || !work || !decoded)
-                return fail("out of memory");
-            if (!file.ReadAt(entry.dataOffset, stored.get(), entry.packedSize))
-                return fail("cannot read the data");
-            std::uint32_t length = 0;
-            if (!codec::LzrwCodec(static_cast<unsigned>(codec::LzrwAction::Decompress), work.get(),
-                                  stored.get(), entry.packedSize, decoded.get(), original, &length))
-                return fail("damaged LZRW3-A block");
-            if (length != original)
-                return fail("decoded to " + std::to_string(length) + " bytes instead of " +
-                            std::to_string(original));
-            break;
-        }
-        case static_cast<std::uint32_t>(pack::PackMethod::Gzip): {
-            std::unique_ptr<unsigned char[]> stored = Allocate(entry.packedSize);
-            if (!stored)
-                return fail("out of memory");
-            if (!file.ReadAt(entry.dataOffset, stored.get(), entry.packedSize))
-                return fail("cannot read the data");
-            std::uint32_t length = 0;
-            decoded = codec::GzDecompressBuffer(stored.get(), entry.packedSize, &length, original);
-            if (!decoded)
-                return fail(std::string("damaged gzip data: ") + codec::GzLastError());
-            if (length != original)
-                return fail("decoded to " + std::to_string(length) + " bytes instead of " +
-                            std::to_string(original));
-            if (original == 0)
-                decoded = Allocate(0);
-            if (!decoded)
-                return fail("out of memory");
-            break;
-        }
-        default:
-            return fail("unknown coding method " + std::to_string(entry.method));
+    // The pack is opened anew for every load: open, fstat, one read of the
+    // stored bytes, close. Anything but the file that was opened (replaced,
+    // rewritten, grown or shrunk) is refused rather than read at offsets
+    // that may no longer mean anything.
+    pack::FileSource file;
+    if (!file.Open(archivePath, why)) {
+        why.reason = "cannot open the pack file: " + why.reason;
+        return fail();
     }
+    if (!(file.Identity() == identity)) {
+        why = {pack::FaultKind::Io, "the pack file changed since it was opened"};
+        return fail();
+    }
+    // Read straight from the descriptor: an entry is read once, so the
+    // file source's read-ahead window would only add a copy.
+    pack::DescriptorSource source(file.Descriptor(), file.Size());
+    pack::EntryClaim claim;
+    claim.method = static_cast<std::uint8_t>(entry.method);
+    claim.originalSize = entry.originalSize;
+    claim.packedSize = entry.packedSize;
+    pack::DecodedBytes decoded;
+    if (!pack::LoadEntry(source, entry.dataOffset, claim, decoded, why))
+        return fail();
     entry.data = std::move(decoded);
-    error_.clear();
+    fault = pack::Fault();
+    error.clear();
     return true;
 }
 
@@ -518,7 +360,7 @@ int PackIndex::LoadFile(const char* name) {
 }
 
 bool PackIndex::LoadAll() {
-    for (std::uint32_t i = 0; i < count_; ++i) {
+    for (std::uint32_t i = 0; i < count; ++i) {
         if (!LoadFile(i))
             return false;
     }
@@ -526,7 +368,7 @@ bool PackIndex::LoadAll() {
 }
 
 unsigned char* PackIndex::GetData(unsigned long index) {
-    return LoadFile(index) ? entries_[index].data.get() : nullptr;
+    return LoadFile(index) ? entries[index].data.get() : nullptr;
 }
 
 unsigned char* PackIndex::GetData(const char* name) {
@@ -536,8 +378,8 @@ unsigned char* PackIndex::GetData(const char* name) {
 
 void PackIndex::CopyData(unsigned long index, unsigned char* buffer, unsigned long* size) {
     unsigned long copied = 0;
-    if (index < count_) {
-        const PackEntry& entry = entries_[index];
+    if (index < count) {
+        const PackEntry& entry = entries[index];
         if (!buffer) {
             copied = entry.originalSize;
         } else if (LoadFile(index)) {
@@ -554,21 +396,31 @@ void PackIndex::CopyData(const char* name, unsigned char* buffer, unsigned long*
 }
 
 void PackIndex::PurgeFile(unsigned long index) {
-    if (index < count_)
-        entries_[index].data.reset();
+    if (index < count)
+        entries[index].data.reset();
 }
 
 void PackIndex::PurgeAll() {
-    for (std::uint32_t i = 0; i < count_; ++i)
+    for (std::uint32_t i = 0; i < count; ++i)
         PurgeFile(i);
+}
+
+void PackIndex::Forget() {
+    entries.clear();
+    entries.shrink_to_fit();
+    folders.clear();
+    folders.shrink_to_fit();
+    names.clear();
+    names.shrink_to_fit();
+    table.clear();
+    table.shrink_to_fit();
+    count = 0;
+    identity = pack::FileIdentity();
 }
 
 void PackIndex::ClosePack() {
     PurgeAll();
-    entries_.clear();
-    entries_.shrink_to_fit();
-    count_ = 0;
-    identity_ = FileIdentity();
+    Forget();
 }
 
 }  // namespace tovelink

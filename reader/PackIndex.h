@@ -1,15 +1,31 @@
 // PackIndex.h - the object behind every PackReader handle: the flat entry
-// list of one open pack, its loaded data, and the checks that keep a hostile
-// pack from doing harm.
+// list of one open pack, its name index and its loaded data.
 //
-// OpenPack tries version "1.03" first, then "2.10". Either way the result is
-// one list of entries in directory order, each named by its full path
-// (folders joined by a backslash). Every offset, count, size and name read
-// from the pack is checked against the file before it is used or allocated
-// for; a pack that fails a check is refused whole and the reason is kept for
-// tools (LastError). Loading reopens the pack file, verifies that it is still
-// the file that was opened, reads the entry's stored bytes and decodes them;
-// the decoded length must equal the entry's original size.
+// OpenPack tries version "1.03" first (ReadOldIndex), then "2.10"
+// (ReadTreeIndex). Both hand the pack to the format core's one directory
+// walker (pack::ReadDirectory), restricted to their version, which checks
+// every structural rule before anything is kept; this class adds only the
+// reader's policy on top: a flat list of entries in directory order, names
+// looked up without regard to ASCII case, data loaded lazily. A refused pack
+// leaves the reason (with its byte offset) in LastFault for tools.
+//
+// Memory stays proportional to the directory: every name is kept once, in
+// one pool; an entry knows its folder and its own name, and a folder its
+// parent and its name. A full name ("A\\B\\file") is built the first time
+// GetName asks for it and kept until ClosePack, since the pointer handed
+// out must stay valid that long.
+//
+// Lookups by name go through a hash table built at OpenPack over the names
+// folded to lower case (A-Z only; every other byte as it is). It gives
+// exactly the answers of a linear scan in index order: of several entries
+// whose names match, the table holds only the first. A slot is an entry
+// index and a 32-bit tag (8 bytes); the table is at most three quarters
+// full.
+//
+// Loading reopens the pack file (open, fstat, one read, close), refuses it
+// when it is no longer the file that was opened, and decodes the entry with
+// the format core's one entry decoder (pack::LoadEntry); the decoded length
+// must equal the entry's original size.
 //
 // Handles share one PackIndex through a reference count: AddRef for every
 // handle that takes it, Release when a handle lets go; Release returns true
@@ -19,32 +35,37 @@
 // shows anything. Not thread-safe: one thread at a time per index.
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "format/ByteSource.h"
+#include "format/Fault.h"
+#include "format/PackDirectory.h"
 
 namespace tovelink {
 
-// Longest full name (path inside the pack) accepted. One path component is
-// at most 259 bytes; nesting makes longer paths, but not without bound.
-inline constexpr std::size_t kMaxFullNameLength = 4096;
-// The names of all entries may take at most this many bytes per byte of
-// pack file, so that deep nesting cannot make a small pack cost gigabytes.
-inline constexpr std::uint64_t kNameBytesPerPackByte = 8;
 // The longest archive path kept: 259 characters and the terminator.
 inline constexpr std::size_t kArchivePathSize = 260;
+// The separator of full names inside the pack.
+inline constexpr char kSeparator = '\\';
 
 // The reader's record of one stored file.
 struct PackEntry {
-    std::string name;                       // full path inside the pack
-    std::uint32_t dataOffset = 0;           // first stored byte in the pack file
-    std::unique_ptr<unsigned char[]> data;  // decoded bytes while loaded, else null
-    std::uint32_t originalSize = 0;         // decoded size
-    std::uint32_t packedSize = 0;           // stored bytes at dataOffset
-    std::uint32_t method = 0;               // PackMethod value as read (may be unknown)
+    // The full path inside the pack, built on the first GetName and kept
+    // until ClosePack; null before.
+    std::unique_ptr<char[]> name;
+    // Decoded bytes while loaded, else null.
+    std::unique_ptr<unsigned char[]> data;
+    std::uint32_t dataOffset = 0;    // first stored byte in the pack file
+    std::uint32_t originalSize = 0;  // decoded size
+    std::uint32_t packedSize = 0;    // stored bytes at dataOffset
+    std::uint32_t method = 0;        // PackMethod value as read (may be unknown)
+    std::uint32_t folder = 0;        // index in the folder list (0: the root)
+    pack::NameRef ownName;           // its own name in the name pool
 };
 
 class PackIndex {
@@ -56,10 +77,10 @@ class PackIndex {
     PackIndex(const PackIndex&) = delete;
     PackIndex& operator=(const PackIndex&) = delete;
 
-    void AddRef() { ++refs_; }
+    void AddRef() { ++refs; }
     // Drops one reference; true when it was the last.
-    bool Release() { return --refs_ == 0; }
-    unsigned long RefCount() const { return refs_; }
+    bool Release() { return --refs == 0; }
+    unsigned long RefCount() const { return refs; }
 
     // ---- Index --------------------------------------------------------------
     bool OpenPack(const char* path);
@@ -69,8 +90,8 @@ class PackIndex {
     unsigned long GetFileSize(const char* name) const;
     unsigned long GetFilePackedSize(unsigned long index) const;
     unsigned long GetFilePackedSize(const char* name) const;
-    unsigned long GetNumFiles() const { return count_; }
-    char* GetArchiveName() { return archivePath_; }
+    unsigned long GetNumFiles() const { return count; }
+    char* GetArchiveName() { return archivePath; }
 
     // ---- Data ---------------------------------------------------------------
     bool LoadFile(unsigned long index);
@@ -84,36 +105,69 @@ class PackIndex {
     void PurgeAll();
     void ClosePack();
 
-    // Why the last OpenPack or load failed ("" after a success).
-    const std::string& LastError() const { return error_; }
+    // Why the last OpenPack or load failed ("" after a success), as one
+    // line, with the byte offset for damage ("... at offset N").
+    const std::string& LastError() const { return error; }
+    // The same as a Fault (kind and offset apart).
+    const pack::Fault& LastFault() const { return fault; }
     // The entries (for tools and tests).
-    const std::vector<PackEntry>& Entries() const { return entries_; }
+    const std::vector<PackEntry>& Entries() const { return entries; }
+    // Entry `index`'s full name built afresh (not kept); "" for an invalid
+    // index. For tools and tests.
+    std::string FullName(unsigned long index) const;
 
   private:
-    // Identity of the pack file as it was opened; a load refuses a file
-    // that no longer matches (replaced, rewritten, shrunk or grown).
-    struct FileIdentity {
-        dev_t device = 0;
-        ino_t inode = 0;
-        std::uint64_t size = 0;
-        std::int64_t modifiedSeconds = 0;
-        long modifiedNanoseconds = 0;
-        bool operator==(const FileIdentity&) const = default;
+    // What survives of a folder once the directory is read: enough to build
+    // and compare its entries' full names.
+    struct Folder {
+        std::uint32_t parent = pack::kNoFolder;
+        pack::NameRef name;
     };
-    class PackFile;
+    // One slot of the name table: an entry index (kEmptySlot when free) and
+    // the upper half of its name's hash, so most misses need no compare.
+    struct Slot {
+        std::uint32_t index;
+        std::uint32_t tag;
+    };
+    static constexpr std::uint32_t kEmptySlot = 0xFFFFFFFFu;
 
-    enum class Attempt { Done, NotThisVersion, Refused };
-    Attempt ReadOldIndex(PackFile& file, std::vector<PackEntry>& out);
-    Attempt ReadTreeIndex(PackFile& file, std::vector<PackEntry>& out);
-    bool LoadEntry(PackEntry& entry);
-    bool Fail(std::string reason);
+    // The two attempts of OpenPack. Each reads the whole directory of its
+    // version through the shared walker and fills `entries`, `folders` and
+    // `names`; a file of the other version is refused with NotAPack.
+    bool ReadOldIndex(pack::ByteSource& source);
+    bool ReadTreeIndex(pack::ByteSource& source);
+    // Takes one folder of the walked directory over: its record, and an
+    // entry for each of its files in record order. The walker lists folders
+    // in pre-order, so taking them in turn gives directory order.
+    void ReadFolderBlock(const pack::Directory& directory, std::uint32_t folder);
+    void TakeDirectory(pack::Directory& directory);
+    void BuildNameTable();
 
-    std::vector<PackEntry> entries_;
-    std::uint32_t count_ = 0;
-    char archivePath_[kArchivePathSize] = {};
-    FileIdentity identity_;
-    std::string error_;
-    unsigned long refs_ = 1;
+    std::string_view NameOf(pack::NameRef ref) const {
+        return std::string_view(names).substr(ref.offset, ref.length);
+    }
+    std::size_t FullNameLength(const PackEntry& entry) const;
+    void WriteFullName(const PackEntry& entry, char* out, std::size_t length) const;
+    // Whether `entry`'s full name equals `name` ignoring ASCII case,
+    // compared piece by piece without building it.
+    bool NameMatches(const PackEntry& entry, std::string_view name) const;
+    std::uint64_t HashOfEntry(const PackEntry& entry,
+                              const std::vector<std::uint64_t>& folderHashes) const;
+
+    bool LoadEntry(PackEntry& entry, unsigned long index);
+    bool Fail(const pack::Fault& why);
+    void Forget();
+
+    std::vector<PackEntry> entries;
+    std::uint32_t count = 0;
+    char archivePath[kArchivePathSize] = {};
+    std::vector<Folder> folders;
+    std::string names;  // every name once
+    std::vector<Slot> table;
+    pack::FileIdentity identity;
+    pack::Fault fault;
+    std::string error;
+    unsigned long refs = 1;
 };
 
 }  // namespace tovelink

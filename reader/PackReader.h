@@ -8,10 +8,14 @@
 //
 // Names are full paths inside the pack: folders joined by a backslash, no
 // leading or trailing backslash ("readme.txt", "data\\maps\\one.map").
-// Lookups by name ignore ASCII letter case and scan the list linearly; the
-// first of several matching entries wins. Indices run from 0 to
-// GetNumFiles() - 1 in directory order (a folder's files, then its
-// subfolders' contents). Sizes are byte counts below 4 GiB.
+// Lookups by name ignore ASCII letter case (A-Z match a-z; every other byte,
+// also above 0x7F, must be equal) and answer as a scan of the list in index
+// order would: the first of several matching entries wins. They go through
+// a hash table built by OpenPack, so they take the same short time in a pack
+// of any size. Indices run from 0 to GetNumFiles() - 1 in directory order (a
+// folder's files, then its subfolders' contents). Sizes are byte counts
+// below 4 GiB. No name handed out is empty, ".", ".." or holds "/" in one of
+// its parts: a pack with such a name is refused as damaged.
 //
 // Ownership: buffers returned by GetData, GetName and GetArchiveName belong
 // to the reader; never free them. Data stays valid until its entry is purged,
@@ -24,7 +28,22 @@
 //
 // Packs are untrusted input: a damaged or hostile pack is refused (OpenPack
 // false, or the damaged entry fails to load); nothing crashes or reads out
-// of bounds. No member throws. The object is exactly one pointer in size.
+// of bounds. A path that is not a regular file (a FIFO, a device, a folder)
+// is refused without reading from it, so OpenPack never waits. No member
+// throws. The object is exactly one pointer in size.
+//
+// Files on disk: OpenPack reads the directory and closes the pack again;
+// every load opens it anew, reads the entry's stored bytes and closes it,
+// and fails if the file is no longer the one that was opened. Entries coded
+// with gzip are decoded through two temporary files in $TMPDIR (else the
+// system's temporary folder). They exist only during the load that needs
+// them and carry no name while they do: they are created nameless where the
+// file system allows it, otherwise named "TMP..." and unlinked in the same
+// breath. So a host killed in the middle of a load leaves nothing behind
+// (with the named fallback, at most one empty file if the kill falls between
+// creating and unlinking a name), and the space they take returns when the
+// load ends. A load needs room in that folder for the entry's coded and
+// decoded bytes.
 // Needs C++11 or later; includes nothing.
 #ifndef TOVELINK_PACKREADER_H
 #define TOVELINK_PACKREADER_H
@@ -91,7 +110,9 @@ class TOVELINK_API PackReader {
     // Index of the first entry whose name equals `name` ignoring ASCII case;
     // all ones ((unsigned long)-1) when there is none.
     unsigned long GetIndex(char* name);
-    // The entry's full name; null for an invalid index.
+    // The entry's full name; null for an invalid index (or when there is no
+    // memory to build it). Built on the first call for that entry and kept,
+    // unchanged, until ClosePack.
     char* GetName(unsigned long index);
 
     // Unknown name or invalid index: *size = 0, nothing else. Otherwise

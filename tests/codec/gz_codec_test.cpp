@@ -427,6 +427,78 @@ TEST_F(GzCodecTest, DecompressionBombStopsAtTheLimit) {
     ExpectTempDirEmpty("after the bomb");
 }
 
+// ---- Lifetime of the temporary files -----------------------------------------
+
+TEST_F(GzCodecTest, TemporaryFilesHaveNoNameWhileACallWorks) {
+    // The progress step runs in the middle of the compress loop, with both
+    // temporary files open: the folder must look empty all the same.
+    struct Seen {
+        std::string dir;
+        int steps = 0;
+        std::vector<std::string> names;
+    } seen{dir_, 0, {}};
+    codec::GzProgress progress;
+    progress.context = &seen;
+    progress.step = [](void* context, std::uint32_t) {
+        auto* s = static_cast<Seen*>(context);
+        ++s->steps;
+        for (const std::string& n : ListDir(s->dir))
+            s->names.push_back(n);
+    };
+    Bytes in = TextBytes(100000, 31);
+    std::uint32_t n = kUntouched;
+    GzBuffer out =
+        codec::GzCompressBuffer(in.data(), static_cast<std::uint32_t>(in.size()), &n, progress);
+    ASSERT_TRUE(out) << codec::GzLastError();
+    EXPECT_EQ(seen.steps, 7);
+    EXPECT_EQ(seen.names, std::vector<std::string>{});
+    Bytes back;
+    ASSERT_TRUE(InflateGzip(ToBytes(out, n), back));
+    EXPECT_EQ(back, in);
+}
+
+TEST_F(GzCodecTest, KilledMidDecodeLeavesNothing) {
+    // A child decodes a large stream again and again; it is killed while it
+    // works. Neither during the calls nor after the kill may the folder
+    // hold anything.
+    Bytes stream = DeflateGzip(TextBytes(8u << 20, 32));
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        close(ready[0]);
+        bool told = false;
+        for (;;) {
+            std::uint32_t n = 0;
+            GzBuffer out =
+                codec::GzDecompressBuffer(stream.data(), static_cast<std::uint32_t>(stream.size()),
+                                          &n, std::uint64_t{8} << 20);
+            if (!out)
+                _exit(1);
+            if (!told && write(ready[1], "x", 1) == 1)
+                told = true;
+        }
+    }
+    close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);  // one call done, the next under way
+    close(ready[0]);
+    std::vector<std::string> during;
+    for (int i = 0; i < 20; ++i) {
+        for (const std::string& name : ListDir(dir_))
+            during.push_back(name);
+        usleep(2000);
+    }
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status)) << "the child stopped by itself: a decode failed";
+    EXPECT_EQ(during, std::vector<std::string>{});
+    ExpectTempDirEmpty("after the kill");
+}
+
 // ---- Failures of the temporary directory and the disk -----------------------
 
 TEST_F(GzCodecTest, UnusableTempDirFailsWithReason) {

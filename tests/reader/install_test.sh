@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs the tovelink component into a temporary prefix, builds the host
+# Installs the library's two components (runtime, development files) into a
+# temporary prefix, builds the host
 # program outside the build tree against the installed files (CMake package
 # and pkg-config), and runs both builds on sample packs.
 #   install_test.sh CMAKE BUILD_DIR HOST_SOURCE SAMPLE_PACK_TOOL CXX [EXTRA_FLAGS]
@@ -9,7 +10,16 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tovelink-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 
-"$cmake_cmd" --install "$build" --prefix "$prefix" --component tovelink >/dev/null
+for component in tovelink_runtime tovelink_dev; do
+  "$cmake_cmd" --install "$build" --prefix "$prefix" --component "$component" >/dev/null
+done
+# The runtime component alone is the versioned library and nothing else
+# (but its package's copyright and changelog).
+"$cmake_cmd" --install "$build" --prefix "$work/runtime" --component tovelink_runtime >/dev/null
+runtime_files=$(cd "$work/runtime" && find . ! -type d ! -path './share/doc/*' | sed 's|.*/||' |
+  sort | tr '\n' ' ')
+test "$runtime_files" = "libtovelink.so.2 libtovelink.so.2.20.0 " \
+  || { echo "runtime component holds: $runtime_files" >&2; exit 1; }
 for f in include/tovelink/PackReader.h; do
   test -f "$prefix/$f" || { echo "missing $f" >&2; exit 1; }
 done
@@ -18,7 +28,7 @@ test -n "$lib" || { echo "libtovelink.so.2 not installed" >&2; exit 1; }
 libdir=$(dirname "$lib")
 test -L "$libdir/libtovelink.so" || { echo "no libtovelink.so link" >&2; exit 1; }
 # Only the reader's files are installed.
-unexpected=$(cd "$prefix" && find . -type f | grep -v -e '/tovelink/PackReader.h$' \
+unexpected=$(cd "$prefix" && find . -type f ! -path './share/doc/*' | grep -v -e '/tovelink/PackReader.h$' \
   -e '/libtovelink.so.2.20.0$' -e '/cmake/Tovelink/' -e '/pkgconfig/tovelink.pc$' || true)
 test -z "$unexpected" || { echo "unexpected installed files: $unexpected" >&2; exit 1; }
 
