@@ -27,11 +27,11 @@ const std::string kMaxDepthText = std::to_string(pack::kMaxFolderDepth);
 // ---- Names and limits --------------------------------------------------------
 
 bool CPackArchive::CheckNewName(std::string_view name, const std::string& sourcePath) {
-    if (name.size() > pack::kMaxNameLength)
-        return Refuse(WithNames(kNameTooLongText, {sourcePath})) != 0;
-    if (!pack::IsValidEntryName(name))
-        return Refuse(WithNames(kNameUnusableText, {sourcePath})) != 0;
-    return true;
+    if (pack::IsValidEntryName(name))
+        return true;
+    Refuse(WithNames(name.size() > pack::kMaxNameLength ? kNameTooLongText : kNameUnusableText,
+                     {sourcePath}));
+    return false;
 }
 
 AddOutcome CPackArchive::PrepareAdd(std::string_view name, CPackFolder* folder,
@@ -166,8 +166,10 @@ class AddFolderVisitor final : public fs::FolderVisitor {
             target = parent->subfolders[static_cast<std::size_t>(i)].get();
         } else {
             if (archive_.PackSize() + pack::kFolderRecordSize + pack::kFolderBlockHeaderSize >
-                pack::kMaxPackSize)
-                return archive_.Refuse(WithNames(kPackWouldBeTooLargeText, {folder.path})) != 0;
+                pack::kMaxPackSize) {
+                archive_.Refuse(WithNames(kPackWouldBeTooLargeText, {folder.path}));
+                return false;
+            }
             target = parent->AppendSubfolder(folder.name);
         }
         if (folder.depth == 0)
