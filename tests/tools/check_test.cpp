@@ -52,7 +52,7 @@ TEST_F(CheckTest, EachDamageIsReportedAtItsOffset) {
     const auto none = [](Folder&) {};
     const auto keep = [](Bytes&, const PackLayout&) {};
     const std::vector<Damage> cases = {
-        {"truncated", none, [](Bytes& b, const PackLayout&) { b.resize(b.size() - 5); },
+        {"truncated", none, [](Bytes& b, const PackLayout&) { b.erase(b.end() - 5, b.end()); },
          [](const Bytes&, const PackLayout& l) { return l.dataOffsets[3] + 4; },
          "run past the end"},
         {"truncated directory", none, [](Bytes& b, const PackLayout&) { b.resize(300); },
