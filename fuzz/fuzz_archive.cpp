@@ -21,21 +21,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         crateforge::CPackArchive archive(&messages, &list, &progress);
         if (archive.Open(path)) {
-            Require(archive.root() != nullptr, "an open document without a tree");
+            Require(archive.Root() != nullptr, "an open document without a tree");
             archive.RefreshList();
             // Every folder can be entered and left again.
-            for (int i = 0; i < static_cast<int>(archive.current()->subfolders.size()); ++i) {
+            for (int i = 0; i < static_cast<int>(archive.Current()->subfolders.size()); ++i) {
                 archive.EnterFolderAt(i);
                 archive.GoUp();
             }
             Require(archive.Save() == 1, "a loaded pack cannot be saved");
             pack::FileSource saved;
             pack::Fault fault;
-            Require(saved.Open(archive.path(), fault), "the saved pack cannot be opened");
+            Require(saved.Open(archive.Path(), fault), "the saved pack cannot be opened");
             pack::Directory dir;
             Require(pack::ReadDirectory(saved, pack::PackVersion::Current, dir, fault),
                     "the saved pack is not sound");
-            Require(dir.files.size() == archive.fileCount(), "the saved pack lost files");
+            Require(dir.files.size() == archive.FileCount(), "the saved pack lost files");
         }
     }
     std::remove(path.c_str());

@@ -13,8 +13,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using fuzzing::Require;
     const std::string path = fuzzing::WriteInput(data, size);
-    crateforge::PackStructure structure;
-    crateforge::PackCheckFault fault;
+    pack::Directory structure;
+    pack::Fault fault;
     if (crateforge::CheckPack(path, structure, fault)) {
         pack::MemorySource memory({data, size});
         pack::Directory dir;

@@ -31,19 +31,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(reader.GetNumFiles() == dir.files.size(), "the reader counts other files");
     reader.ClosePack();
 
-    if (dir.version == pack::PackVersion::Current || (!walker && size >= 8 &&
-                                                      std::string(data, data + 8) == "VHPF2.10")) {
+    if (dir.version == pack::PackVersion::Current ||
+        (!walker && size >= 8 && std::string(data, data + 8) == "VHPF2.10")) {
         crateforge::ScriptedMessages messages;
         crateforge::CPackArchive archive(&messages, nullptr, nullptr);
         const bool loaded = archive.Open(path) == 1;
         Require(loaded == walker, "the desktop program's loader and the walker disagree");
         if (loaded)
-            Require(archive.fileCount() == dir.files.size(), "the loader counts other files");
+            Require(archive.FileCount() == dir.files.size(), "the loader counts other files");
     }
 
-    crateforge::PackStructure structure;
-    crateforge::PackCheckFault checkFault;
-    if (crateforge::CheckPackStructure(path, structure, checkFault))
+    pack::MemorySource checked({data, size});
+    pack::Directory structure;
+    pack::Fault checkFault;
+    if (crateforge::CheckPackStructure(checked, structure, checkFault))
         Require(walker, "the strict check accepts what the walker refuses");
     Require(fuzzing::EntriesIn(fuzzing::TempFolder()) == 0, "a temporary file left behind");
     return 0;

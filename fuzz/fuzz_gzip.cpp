@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "the buffer and streaming decoders disagree");
     if (buffer) {
         Require(length <= limit && length == out.bytes.size(), "decoded sizes differ");
-        Require(std::equal(out.bytes.begin(), out.bytes.end(), buffer.get()), "decoded bytes differ");
+        Require(std::equal(out.bytes.begin(), out.bytes.end(), buffer.get()),
+                "decoded bytes differ");
     } else {
         Require(length == 0xFFFFFFFFu, "a failed decode wrote a length");
     }
