@@ -63,6 +63,9 @@ class Walker {
     bool Old();
 
   private:
+    template <class Header>
+    bool ReadHeader(Header& header);
+
     // Reads a record that must lie inside the file: one that does not is
     // damage (`reason` at `at`); one that cannot be read is an I/O fault,
     // never damage, so a failing disk does not make a sound pack "damaged".
@@ -120,15 +123,23 @@ bool Walker::TakeFieldName(const char* field, std::uint64_t at, NameRef& ref) {
     return TakeName(std::string_view(field, length), at, ref);
 }
 
-bool Walker::Current() {
-    PackHeader header;
-    if (source_.Size() < kPackHeaderSize)
+// Reads the version's header; a file too short for it is no pack at all.
+template <class Header>
+bool Walker::ReadHeader(Header& header) {
+    if (source_.Size() < sizeof(Header))
         return pack::Fail(fault_, FaultKind::NotAPack,
                           "the file is shorter than a PackFile header");
     if (!ReadRecord(0, header, "a header past the end of the file"))
         return false;
     if (source_.Size() > kMaxPackSize)
         return Damaged("the file is 4 GiB or larger", kMaxPackSize + 1);
+    return true;
+}
+
+bool Walker::Current() {
+    PackHeader header;
+    if (!ReadHeader(header))
+        return false;
     out_.headerFileCount = header.fileCount;
     std::memcpy(out_.headerReserved, header.reserved, sizeof header.reserved);
     // Room for the files the header counts, but never more than the file
@@ -272,13 +283,8 @@ bool Walker::ReadDataBlocks() {
 
 bool Walker::Old() {
     OldPackHeader header;
-    if (source_.Size() < kOldPackHeaderSize)
-        return pack::Fail(fault_, FaultKind::NotAPack,
-                          "the file is shorter than a PackFile header");
-    if (!ReadRecord(0, header, "a header past the end of the file"))
+    if (!ReadHeader(header))
         return false;
-    if (source_.Size() > kMaxPackSize)
-        return Damaged("the file is 4 GiB or larger", kMaxPackSize + 1);
     out_.headerFileCount = header.fileCount;
     const std::uint64_t tableEnd =
         kOldPackHeaderSize + std::uint64_t{kOldEntryOffsetSize} * header.fileCount;
