@@ -102,10 +102,12 @@ class QtCursorService : public CursorService {
     bool waiting = false;
 };
 
-// Small icons by file type from the desktop's icon theme, looked up by name
-// only (the extension, through the MIME database), with the style's generic
-// icons where the theme has none. Index 0 is the folder icon; every other
-// icon gets the next index the first time its type is seen.
+// Small icons by file type from the desktop's icon theme, looked up by the
+// name's extension alone (from its last ".", letter case kept; the disk is
+// not read), through the MIME database, with the style's generic icons where
+// the theme has none. Each extension is looked up once. Index 0 is the
+// folder icon; every other icon gets the next index the first time its type
+// is seen, so extensions of one type share an index.
 class QtIconProvider : public IconProvider {
   public:
     QtIconProvider();
@@ -115,10 +117,14 @@ class QtIconProvider : public IconProvider {
     int IconCount() const { return static_cast<int>(icons.size()); }
     // The theme icon name chosen for a file name (for tests).
     static QString IconNameFor(std::string_view fileName);
+    // The part of a name that chooses its icon: from the last "." on, the
+    // dot included; empty when there is none.
+    static std::string_view Extension(std::string_view fileName);
 
   private:
     std::vector<QIcon> icons;
     std::map<QString, int> indexByName;
+    std::map<std::string, int, std::less<>> indexByExtension;
 };
 
 // Label editing: the editor's text is handed to a handler instead of being
@@ -160,6 +166,7 @@ class QtListControl : public ListControl {
     void DeleteAllRows() override;
     void InsertRow(int index, std::string_view text, int iconIndex, PackEntry* data) override;
     void SetCellText(int row, int column, std::string_view text) override;
+    void InsertRows(int index, const std::vector<ListRow>& rows) override;
     void SortRows(const std::function<int(const PackEntry*, const PackEntry*)>& compare) override;
     int RowCount() const override;
     std::string RowText(int row, int column = 0) const override;
