@@ -8,6 +8,7 @@
 #include "builder/CommandLine.h"
 #include "builder/QtPlatform.h"
 #include "builder/Registration.h"
+#include "builder/SignalExit.h"
 
 namespace crateforge {
 
@@ -31,11 +32,16 @@ int CBuilderApp::InitInstance(int argc, char** argv) {
     int status = 0;
     {
         CBuilderDlg window;
+        // A logout, kill or Ctrl+C closes the window like its close box.
+        SignalExit::Install([&window](int) { window.RequestClose(); });
         window.commandLine = commandLine.get();
         window.show();
         window.OnInitDialog();
-        if (window.isVisible()) {
+        if (window.isVisible() && !window.CloseRequested()) {
             status = application.exec();
+        } else if (window.CloseRequested()) {
+            // Asked to end during the command line: the close happens now.
+            window.OnCancel();
         }
     }
     commandLine.reset();

@@ -17,6 +17,8 @@
 //   DialogService    open-file (one or several), save-file, folder browser
 //   ShellService     open a file or link with the desktop's program for it
 //   CursorService    wait cursor on and off around long commands
+//   DragService      drag files out to other programs: a list of paths
+//                    offered for copy or move, in a loop of its own
 //
 // File-system pieces that are the same on every POSIX desktop (directory
 // listing, attributes, temporary directories) are plain functions in
@@ -192,6 +194,16 @@ class CursorService {
   public:
     virtual ~CursorService() = default;
     virtual void SetWaitCursor(bool wait) = 0;
+};
+
+class DragService {
+  public:
+    virtual ~DragService() = default;
+    // Offers the files and folders at `paths` (complete on disk, in this
+    // order) to whatever the user drops them on, allowing copy and move;
+    // returns when the drop is done or cancelled. False when no drag could
+    // be started (nothing to offer).
+    virtual bool DragPaths(const std::vector<std::string>& paths) = 0;
 };
 
 }  // namespace crateforge
