@@ -21,7 +21,6 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QTextEdit>
-#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -130,11 +129,11 @@ class WindowCursor : public CursorService {
 // answered, and once the window is closing nothing more is asked.
 class WindowMessages : public MessageService {
   public:
-    WindowMessages(MessageService* inner, WindowCursor* cursor, const bool* closing)
+    WindowMessages(MessageService* inner, WindowCursor* cursor, CloseState* closing)
         : inner(inner), cursor(cursor), closing(closing) {}
     MessageAnswer ShowMessage(std::string_view caption, std::string_view text,
                               MessageButtons buttons) override {
-        if (*closing) {
+        if (closing->requested) {
             // Nobody is there to answer; what would have been said still
             // goes somewhere a person can read it.
             std::fprintf(stderr, "crateforge: %.*s\n", static_cast<int>(text.size()), text.data());
@@ -144,7 +143,11 @@ class WindowMessages : public MessageService {
         if (lift) {
             cursor->ShowArrow();
         }
-        const MessageAnswer answer = inner->ShowMessage(caption, text, buttons);
+        MessageAnswer answer;
+        {
+            NestedLoopScope loop(*closing);
+            answer = inner->ShowMessage(caption, text, buttons);
+        }
         if (lift) {
             cursor->ShowState();
         }
@@ -154,7 +157,55 @@ class WindowMessages : public MessageService {
   private:
     MessageService* inner;
     WindowCursor* cursor;
-    const bool* closing;
+    CloseState* closing;
+};
+
+// The dialogs the window hands out: none opens once the window is closing.
+class WindowDialogs : public DialogService {
+  public:
+    WindowDialogs(DialogService* inner, CloseState* closing) : inner(inner), closing(closing) {}
+    std::vector<std::string> OpenFiles(const OpenFileRequest& request) override {
+        if (closing->requested) {
+            return {};
+        }
+        NestedLoopScope loop(*closing);
+        return inner->OpenFiles(request);
+    }
+    std::optional<std::string> SaveFile(const SaveFileRequest& request) override {
+        if (closing->requested) {
+            return std::nullopt;
+        }
+        NestedLoopScope loop(*closing);
+        return inner->SaveFile(request);
+    }
+    std::optional<std::string> BrowseFolder(std::string_view title) override {
+        if (closing->requested) {
+            return std::nullopt;
+        }
+        NestedLoopScope loop(*closing);
+        return inner->BrowseFolder(title);
+    }
+
+  private:
+    DialogService* inner;
+    CloseState* closing;
+};
+
+// The drag the window hands out: none starts once the window is closing.
+class WindowDrag : public DragService {
+  public:
+    WindowDrag(DragService* inner, CloseState* closing) : inner(inner), closing(closing) {}
+    bool DragPaths(const std::vector<std::string>& paths) override {
+        if (closing->requested) {
+            return false;
+        }
+        NestedLoopScope loop(*closing);
+        return inner->DragPaths(paths);
+    }
+
+  private:
+    DragService* inner;
+    CloseState* closing;
 };
 
 CommandStates ComputeCommandStates(bool packOpen, int selectedRows, int nonFileSelectedRows) {
@@ -198,9 +249,10 @@ CBuilderDlg::CBuilderDlg(Services services, QWidget* parent) : QWidget(parent, Q
     }
     windowCursor = std::make_unique<WindowCursor>(services.cursor);
     windowMessages =
-        std::make_unique<WindowMessages>(services.messages, windowCursor.get(), &closeRequested);
+        std::make_unique<WindowMessages>(services.messages, windowCursor.get(), &closeState);
+    windowDialogs = std::make_unique<WindowDialogs>(services.dialogs, &closeState);
     messages = windowMessages.get();
-    dialogs = services.dialogs;
+    dialogs = windowDialogs.get();
     shell = services.shell;
     cursor = windowCursor.get();
 
@@ -224,7 +276,8 @@ CBuilderDlg::CBuilderDlg(Services services, QWidget* parent) : QWidget(parent, Q
         ownDrag = std::make_unique<QtDragService>(listView);
         services.drag = ownDrag.get();
     }
-    drag = services.drag;
+    windowDrag = std::make_unique<WindowDrag>(services.drag, &closeState);
+    drag = windowDrag.get();
     WireContentCommands();
     // What runs killed outright left behind goes before a new workspace is
     // made; a workspace of another running window stays.
@@ -750,7 +803,7 @@ void CBuilderDlg::RequestClose() {
     if (closed) {
         return;
     }
-    closeRequested = true;
+    closeState.requested = true;
     EndNestedLoops();
     QTimer::singleShot(0, this, &CBuilderDlg::CloseWhenIdle);
 }
@@ -776,7 +829,7 @@ void CBuilderDlg::CloseWhenIdle() {
     // Inside a dialog's or a drag's own loop a command is still on the
     // stack: it must return before its document goes.
     constexpr int kRetryMilliseconds = 20;
-    if (busy > 0 || QThread::currentThread()->loopLevel() > 1) {
+    if (closeState.nestedLoops > 0) {
         EndNestedLoops();
         QTimer::singleShot(kRetryMilliseconds, this, &CBuilderDlg::CloseWhenIdle);
         return;
@@ -932,7 +985,7 @@ void CBuilderDlg::AddPathsToPack(const std::vector<std::string>& paths, CPackFol
     progressBar->SetRange(0, total);
     progressBar->SetPosition(0);
     for (const std::string& path : paths) {
-        if (closeRequested) {
+        if (closeState.requested) {
             break;  // what was added so far is saved below
         }
         if (fs::IsDirectory(path)) {
@@ -954,7 +1007,9 @@ void CBuilderDlg::RunCommandLine() {
     if (commandLine == nullptr || commandLine->argCount <= 0) {
         return;
     }
-    ++busy;
+    // The wait window below lets events in: a close asked for meanwhile
+    // waits for this work.
+    NestedLoopScope loop(closeState);
     ProgressControl* ownBar = progressBar;
 
     // The wait window: a caption, one smooth bar, no buttons.
@@ -975,7 +1030,8 @@ void CBuilderDlg::RunCommandLine() {
     progressBar = &waitProgress;
 
     // A close asked for meanwhile: nothing more is started.
-    CommandLineWork work = closeRequested ? CommandLineWork{} : DecideCommandLineWork(*commandLine);
+    CommandLineWork work =
+        closeState.requested ? CommandLineWork{} : DecideCommandLineWork(*commandLine);
     std::vector<std::string> paths;
     for (const std::string& path : work.paths) {
         paths.push_back(AbsolutePath(path));
@@ -1001,7 +1057,6 @@ void CBuilderDlg::RunCommandLine() {
     }
     progressBar = ownBar;
     progressBar->SetPosition(0);
-    --busy;
 }
 
 }  // namespace crateforge

@@ -118,6 +118,28 @@ struct BuilderServices {
 
 class WindowCursor;
 class WindowMessages;
+class WindowDialogs;
+class WindowDrag;
+
+// Whether the window is asked to close, and how many loops of their own
+// (questions, dialogs, a drag) are running in front of it right now.
+struct CloseState {
+    bool requested = false;
+    int nestedLoops = 0;
+};
+
+// Marks a stretch that may run a loop of its own (a dialog, a question, a
+// drag): a close asked for meanwhile waits until the command has returned.
+class NestedLoopScope {
+  public:
+    explicit NestedLoopScope(CloseState& state) : state(state) { ++state.nestedLoops; }
+    ~NestedLoopScope() { --state.nestedLoops; }
+    NestedLoopScope(const NestedLoopScope&) = delete;
+    NestedLoopScope& operator=(const NestedLoopScope&) = delete;
+
+  private:
+    CloseState& state;
+};
 
 class CBuilderDlg : public QWidget {
     Q_OBJECT
@@ -158,7 +180,8 @@ class CBuilderDlg : public QWidget {
     // Closes the window from outside a command (see the top); safe to call
     // at any moment on the user-interface thread, also twice.
     void RequestClose();
-    bool CloseRequested() const { return closeRequested; }
+    bool CloseRequested() const { return closeState.requested; }
+    CloseState& Closing() { return closeState; }
 
     // List events (public so tests can drive them like the list does).
     void OnListClick();
@@ -244,6 +267,8 @@ class CBuilderDlg : public QWidget {
     std::unique_ptr<QtDragService> ownDrag;
     std::unique_ptr<WindowCursor> windowCursor;
     std::unique_ptr<WindowMessages> windowMessages;
+    std::unique_ptr<WindowDialogs> windowDialogs;
+    std::unique_ptr<WindowDrag> windowDrag;
     MessageService* messages = nullptr;
     DialogService* dialogs = nullptr;
     ShellService* shell = nullptr;
@@ -272,10 +297,7 @@ class CBuilderDlg : public QWidget {
     QPointer<QDialog> waitWindow;
     bool statesPending = false;
     bool closed = false;
-    bool closeRequested = false;
-    // Work in progress that processes events itself (the command line):
-    // a close request waits for it.
-    int busy = 0;
+    CloseState closeState;
 
     struct CommandSlot {
         Command command;

@@ -409,6 +409,10 @@ void CContentCommands::OnExtract() {
     if (list == nullptr || archive == nullptr || list->SelectedRows().empty()) {
         return;
     }
+    if (window.CloseRequested()) {
+        return;
+    }
+    NestedLoopScope loop(window.Closing());
     CExtractDialog dialog(window.Messages(), window.Dialogs(), window.Cursor(), &window);
     dialog.listControl = list;
     dialog.folder = archive->Current();
@@ -416,6 +420,10 @@ void CContentCommands::OnExtract() {
 }
 
 void CContentCommands::OnAbout() {
+    if (window.CloseRequested()) {
+        return;
+    }
+    NestedLoopScope loop(window.Closing());
     CAboutDlg dialog(window.Shell(), &window);
     dialog.RunModal();
 }
