@@ -13,11 +13,8 @@
 //   ViewEntry()            a file row was double-clicked
 #include "builder/BuilderDlgCommands.h"
 
-#include <sys/stat.h>
-
 #include <QAction>
 #include <QApplication>
-#include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
@@ -32,7 +29,6 @@
 #include "archive/TempWorkspace.h"
 #include "builder/AboutDlg.h"
 #include "builder/BuilderDlg.h"
-#include "builder/DropFiles.h"
 #include "builder/ExtractDialog.h"
 #include "platform/FileSystem.h"
 
@@ -47,15 +43,6 @@ std::string Numbered(const char* format, int number) {
         text.replace(at, 2, std::to_string(number));
     }
     return text;
-}
-
-// A file handed to the desktop to be opened must never be taken for a
-// program: whatever mode it ended up with, it loses every execute bit.
-void DropExecuteBits(const std::string& path) {
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0 && (st.st_mode & 0111) != 0) {
-        chmod(path.c_str(), st.st_mode & 07666);
-    }
 }
 
 }  // namespace
@@ -353,10 +340,11 @@ void CContentCommands::ViewEntry(int row) {
     // archive and nothing is handed to the desktop.
     const std::string path = archive->ExtractFileToTemp(*entry, *workspace);
     progress->SetPosition(0);
+    // Written with an ordinary mode (never executable): the desktop opens
+    // it with the program for its type, never runs it.
     if (path.empty()) {
         return;
     }
-    DropExecuteBits(path);
     window.Shell()->ShellOpen(path, fs::ParentDirectory(path));
 }
 
