@@ -11,8 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include <QCoreApplication>
+
 #include "archive/TempWorkspace.h"
+#include "builder/SignalExit.h"
 #include "platform/FileSystem.h"
+#include "platform/TempFiles.h"
 #include "tests/support/TestPacks.h"
 
 namespace crateforge {
@@ -125,6 +129,44 @@ TEST_F(SignalExitTest, AKilledRunsWorkspaceGoesAtTheNextStartNotBefore) {
         Reap(child);
     }
     EXPECT_TRUE(Workspaces().empty());
+}
+
+// A window that never gets to close (a command that does not return): the
+// first signal is only noted, a second one ends the process at once and
+// takes the live temporary files with it.
+TEST(SignalExit, ASecondSignalEndsAStuckRunAtOnceWithoutItsTemporaryFiles) {
+    testpacks::TempDir dir;
+    const std::string live = dir.Write("half-written.tmp", testpacks::ToBytes("partial"));
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        int argc = 1;
+        char name[] = "stuck";
+        char* argv[] = {name, nullptr};
+        QCoreApplication application(argc, argv);
+        if (!SignalExit::Install([](int) {}) || fs::RegisterTempFile(live.c_str()) < 0) {
+            ::_exit(2);
+        }
+        ::raise(SIGTERM);
+        const char noted = SignalExit::Received() == SIGTERM ? 'y' : 'n';
+        if (::write(fds[1], &noted, 1) != 1) {
+            ::_exit(3);
+        }
+        ::raise(SIGTERM);
+        ::_exit(4);  // never reached: the second signal ends the process
+    }
+    ::close(fds[1]);
+    char noted = 0;
+    EXPECT_EQ(::read(fds[0], &noted, 1), 1);
+    ::close(fds[0]);
+    EXPECT_EQ(noted, 'y');  // alive after the first
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    EXPECT_FALSE(fs::PathExists(live));
 }
 
 }  // namespace
