@@ -1,6 +1,7 @@
 // ArchiveContent.cpp - what changes a pack's content: adding disk files and
 // folders, removing and renaming. Nothing here writes the pack; the
 // commands call Save afterwards.
+#include <utility>
 #include <vector>
 
 #include "archive/EntryCoding.h"
@@ -96,8 +97,20 @@ int CPackArchive::LoadEntryFromDisk(const std::string& diskPath, PackEntry& entr
     if (progressControl_)
         progressControl_->SetPosition(progressControl_->Position() + size / 2);
     ProgressAccumulator = 0.0f;
-    CompressEntry(std::move(bytes), entry);
+    if (!CompressEntry(std::move(bytes), entry))
+        NoteCodingFallback(diskPath);
     return 1;
+}
+
+void CPackArchive::NoteCodingFallback(std::string_view name) {
+    if (codingFallbacks_.count++ == 0) {
+        codingFallbacks_.firstName = std::string(name);
+        codingFallbacks_.reason = codec::GzLastError();
+    }
+}
+
+CodingFallbacks CPackArchive::TakeCodingFallbacks() {
+    return std::exchange(codingFallbacks_, CodingFallbacks{});
 }
 
 int CPackArchive::AddFile(const std::string& diskPath, CPackFolder* folder) {

@@ -142,7 +142,11 @@ int CPackArchive::Load() {
 
 int CPackArchive::ConvertOldPack() {
     const std::string packPath = path;
+    // A conversion that is refused keeps nothing, so it has stored nothing
+    // uncompressed either.
+    const CodingFallbacks fallbacksBefore = codingFallbacks_;
     auto refuse = [&](const pack::Fault& fault, const std::string& reason) {
+        codingFallbacks_ = fallbacksBefore;
         Report(fault, WithNames(kConvertFailedText, {packPath, reason}));
         return 0;
     };
@@ -191,7 +195,8 @@ int CPackArchive::ConvertOldPack() {
             progressControl_->SetRange(0, f.packedSize);
         }
         ProgressAccumulator = 0.0f;
-        CompressEntry(std::move(content), *entry);
+        if (!CompressEntry(std::move(content), *entry))
+            NoteCodingFallback(unique);
         if (progressControl_)
             progressControl_->SetPosition(0);
         packSize += pack::kFileRecordSize + pack::kDataBlockHeaderSize + entry->packedSize;

@@ -47,6 +47,11 @@ inline constexpr char kAddTooDeepText[] =
 // Anything else a folder walk did not add: its path, then why.
 inline constexpr char kNotAddedText[] = "Unable to add %s: %s. It was not added.";
 
+// Count, the first file, why its compression failed. Shown once per command.
+inline constexpr char kStoredUncompressedText[] =
+    "%s file(s) were stored uncompressed, the first being %s, because they could not be "
+    "compressed: %s.";
+
 // ---- Renaming (old name) --------------------------------------------------
 inline constexpr char kRenameTooLongText[] =
     "Unable to rename %s: the new name is longer than 259 bytes.";

@@ -12,6 +12,16 @@
 
 namespace crateforge {
 
+namespace {
+// Files handed to other programs get an ordinary mode, never the execute
+// bits and never the workspace root's privacy.
+fs::AtomicFileOptions HandedOutOptions() {
+    fs::AtomicFileOptions options = ExtractOptions();
+    options.newFileMode = kHandedOutFileMode;
+    return options;
+}
+}  // namespace
+
 std::string CPackArchive::ExtractFileToTemp(const PackEntry& entry, CTempWorkspace& workspace) {
     const std::string name(entry.Name());
     pack::Fault fault;
@@ -22,7 +32,7 @@ std::string CPackArchive::ExtractFileToTemp(const PackEntry& entry, CTempWorkspa
         pack::Fail(fault, pack::FaultKind::Damaged, kUnsafeFileNameReason);
     else if ((target = workspace.MakeFilePath(name)).empty())
         pack::Fail(fault, pack::FaultKind::Io, kNoFreeNameReason);
-    else if (WriteEntryToFile(entry, target, fault))
+    else if (WriteEntryToFile(entry, target, fault, HandedOutOptions()))
         return target;
     Report(fault, WithNames(kWorkspaceFailedText, {name, fault.Text()}));
     return {};
@@ -45,7 +55,7 @@ bool CPackArchive::ExtractTree(const CPackFolder& folder, CTempWorkspace& worksp
         const std::string target = workspace.MakeNestedFilePath(dir, name);
         if (target.empty())
             failed(name, kNoFreeNameReason);
-        else if (!WriteEntryToFile(*entry, target, fault))
+        else if (!WriteEntryToFile(*entry, target, fault, HandedOutOptions()))
             failed(name, fault.Text());
     }
     if (depth >= pack::kMaxFolderDepth && !folder.subfolders.empty()) {
@@ -63,7 +73,8 @@ bool CPackArchive::ExtractTree(const CPackFolder& folder, CTempWorkspace& worksp
             failed(name, kNoFreeNameReason);
             continue;
         }
-        if (mkdir(sub.c_str(), 0700) != 0 && !(errno == EEXIST && fs::IsDirectory(sub, false))) {
+        if (mkdir(sub.c_str(), kHandedOutFolderMode) != 0 &&
+            !(errno == EEXIST && fs::IsDirectory(sub, false))) {
             failed(name, fs::ErrnoText(errno));
             continue;
         }
@@ -87,7 +98,8 @@ std::string CPackArchive::ExtractFolderToTemp(int index, CTempWorkspace& workspa
         pack::Fail(fault, pack::FaultKind::Damaged, kUnsafeFolderNameReason);
     else if ((dir = workspace.MakeFolderPath(name, parentPath)).empty())
         pack::Fail(fault, pack::FaultKind::Io, kNoFreeNameReason);
-    else if (mkdir(dir.c_str(), 0700) != 0 && !(errno == EEXIST && fs::IsDirectory(dir, false)))
+    else if (mkdir(dir.c_str(), kHandedOutFolderMode) != 0 &&
+             !(errno == EEXIST && fs::IsDirectory(dir, false)))
         pack::Fail(fault, pack::FaultKind::Io, fs::ErrnoText(errno));
     if (!fault.reason.empty()) {
         Report(fault, WithNames(kWorkspaceFailedText, {name, fault.Text()}));

@@ -47,11 +47,12 @@ codec::GzProgress BoundGzProgress() {
     return codec::GzProgress{&StepThunk, nullptr};
 }
 
-void CompressEntry(codec::GzBuffer buffer, PackEntry& entry) {
-    CompressEntry(std::move(buffer), entry, BoundGzProgress());
+bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry) {
+    return CompressEntry(std::move(buffer), entry, BoundGzProgress());
 }
 
-void CompressEntry(codec::GzBuffer buffer, PackEntry& entry, codec::GzProgress progress) {
+bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry, codec::GzProgress progress) {
+    bool coded = true;
     if (entry.originalSize > 0) {
         std::uint32_t gzipLength = 0;
         codec::GzBuffer gzip =
@@ -61,12 +62,14 @@ void CompressEntry(codec::GzBuffer buffer, PackEntry& entry, codec::GzProgress p
             entry.data = std::move(gzip);
             entry.packedSize = gzipLength;
             entry.method = static_cast<std::uint8_t>(pack::PackMethod::Gzip);
-            return;
+            return true;
         }
+        coded = gzip != nullptr;
     }
     entry.data = std::move(buffer);
     entry.packedSize = entry.originalSize;
     entry.method = static_cast<std::uint8_t>(pack::PackMethod::Stored);
+    return coded;
 }
 
 DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std::uint32_t& size,

@@ -4,7 +4,9 @@
 // from disk, or recoded while an old pack is converted). CompressEntry keeps
 // the gzip form when it is strictly shorter than the file, else the file's
 // own bytes (PackMethod::Stored); no other method is ever chosen. When gzip
-// fails the file is kept stored, so coding never loses a file.
+// fails the file is kept stored, so coding never loses a file; CompressEntry
+// then answers false, so that the caller can say so (a temporary folder that
+// is missing or full would otherwise leave every file uncompressed unseen).
 //
 // Progress: the desktop program has one process-wide progress binding (the
 // bar the open document drives) and one accumulator of compressed bytes not
@@ -54,9 +56,11 @@ codec::GzProgress BoundGzProgress();
 // `packedSize` and `method`: gzip when strictly shorter, otherwise stored
 // (also when GzCompressBuffer fails). Reports progress through the process-
 // wide binding. A zero-length file is always stored with both sizes 0.
-void CompressEntry(codec::GzBuffer buffer, PackEntry& entry);
+// Returns false when the gzip coder failed and the file was stored for that
+// reason (codec::GzLastError() on this thread says why), true otherwise.
+bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry);
 // The same with an explicit progress sink (empty: none); thread-safe.
-void CompressEntry(codec::GzBuffer buffer, PackEntry& entry, codec::GzProgress progress);
+bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry, codec::GzProgress progress);
 
 // Outcome of reading a disk file whole.
 enum class DiskReadStatus {

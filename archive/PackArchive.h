@@ -82,6 +82,15 @@ enum class AddOutcome {
     Refused,    // not added; the reason was shown and is in LastFault()
 };
 
+// Files stored uncompressed because compressing them failed (the gzip coder
+// could not use the temporary folder, or ran out of memory), counted until
+// TakeCodingFallbacks.
+struct CodingFallbacks {
+    int count = 0;
+    std::string firstName;  // the first such file (its disk path, or its name in an old pack)
+    std::string reason;     // why its compression failed
+};
+
 // How a rename ended.
 enum class RenameOutcome {
     Renamed,
@@ -135,6 +144,12 @@ class CPackArchive {
     // would reach 4 GiB). 1, or 0 with a message and the document unchanged;
     // nothing is written either way.
     int ConvertOldPack();
+
+    // Files stored uncompressed since the last call because their
+    // compression failed (by AddFile, AddFolder, LoadEntryFromDisk and the
+    // conversion of Open); the count starts again at 0. A command takes them
+    // once at its end and says so in one message.
+    CodingFallbacks TakeCodingFallbacks();
 
     // ---- Content (all 0 while nothing is open) -------------------------------
 
@@ -261,6 +276,8 @@ class CPackArchive {
     void Report(const pack::Fault& fault, const std::string& text);
     // Report with a fault of kind Io whose reason is the text; returns 0.
     int Refuse(const std::string& text);
+    // Counts a file that CompressEntry had to store after a failure.
+    void NoteCodingFallback(std::string_view name);
     friend class AddFolderVisitor;
 
     MessageService* ownerWindow_;
@@ -276,6 +293,7 @@ class CPackArchive {
     int sortDirection = 0;
     bool onDisk = false;  // path holds the pack this document last loaded or saved
     pack::Fault lastFault;
+    CodingFallbacks codingFallbacks_;
 };
 
 }  // namespace crateforge

@@ -1,10 +1,14 @@
 // TempWorkspace.cpp - the private temporary directory and its clean-up.
 #include "archive/TempWorkspace.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <fstream>
 
 #include "archive/PackFolder.h"
 #include "format/Names.h"
@@ -16,15 +20,116 @@ namespace {
 // Past this many attempts a name is given up rather than searched forever.
 constexpr int kMaxNameSuffix = 1000;
 
+// Names mkdtemp gives: "TMP" and six characters.
+constexpr std::size_t kWorkspaceNameLength = 9;
+
 std::string_view StripTrailingSlash(std::string_view path) {
     if (path.size() > 1 && path.back() == '/')
         path.remove_suffix(1);
     return path;
 }
+
+std::string BootId() {
+    std::ifstream in("/proc/sys/kernel/random/boot_id");
+    std::string id;
+    std::getline(in, id);
+    return id;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
 }  // namespace
 
 CTempWorkspace::CTempWorkspace() {
     workspacePath = fs::MakeWorkspaceDirectory(&reason_);
+    if (!workspacePath.empty())
+        Mark();
+}
+
+void CTempWorkspace::Mark() {
+    lockFd_ = open(workspacePath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (lockFd_ < 0)
+        return;
+    // The lock first, the mark second: a mark is never seen unlocked while
+    // its owner lives.
+    if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+        close(lockFd_);
+        lockFd_ = -1;
+        return;
+    }
+    const int mark =
+        openat(lockFd_, kOwnerMarkName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (mark < 0)
+        return;
+    const bool written =
+        WriteAll(mark, "pid " + std::to_string(getpid()) + "\nboot " + BootId() + "\n");
+    close(mark);
+    if (written)
+        marked_ = true;
+    else
+        unlinkat(lockFd_, kOwnerMarkName, 0);
+}
+
+void CTempWorkspace::RemoveRoot() {
+    if (workspacePath.empty())
+        return;
+    if (!marked_) {
+        rmdir(workspacePath.c_str());
+        return;
+    }
+    // The lock is still held, so no other start can take the workspace
+    // while the mark is briefly gone.
+    unlinkat(lockFd_, kOwnerMarkName, 0);
+    if (rmdir(workspacePath.c_str()) != 0) {
+        const int mark = openat(lockFd_, kOwnerMarkName,
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (mark >= 0) {
+            WriteAll(mark, "pid " + std::to_string(getpid()) + "\nboot " + BootId() + "\n");
+            close(mark);
+        }
+    }
+}
+
+std::vector<std::string> CTempWorkspace::RemoveAbandoned(std::vector<std::string>* failures) {
+    std::vector<std::string> removed;
+    const std::string tmp = fs::TempDirectory();
+    std::vector<fs::DirEntry> entries;
+    if (!fs::ListDirectory(tmp, entries))
+        return removed;
+    const uid_t me = geteuid();
+    for (const fs::DirEntry& e : entries) {
+        if (e.isSymlink || !e.isDirectory || e.name.size() != kWorkspaceNameLength ||
+            e.name.compare(0, 3, "TMP") != 0)
+            continue;
+        const std::string path = fs::JoinPath(tmp, e.name);
+        const int dir = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (dir < 0)
+            continue;
+        struct stat st, mark;
+        const bool ours = fstat(dir, &st) == 0 && st.st_uid == me &&
+                          fstatat(dir, kOwnerMarkName, &mark, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          S_ISREG(mark.st_mode) && mark.st_uid == me;
+        // A lock that cannot be taken belongs to a workspace in use.
+        if (ours && flock(dir, LOCK_EX | LOCK_NB) == 0) {
+            std::string why;
+            if (fs::RemoveTree(path, &why))
+                removed.push_back(path);
+            else if (failures)
+                failures->push_back(path + ": " + why);
+        }
+        close(dir);
+    }
+    return removed;
 }
 
 CTempWorkspace::~CTempWorkspace() {
@@ -38,8 +143,9 @@ CTempWorkspace::~CTempWorkspace() {
         if (fs::IsDirectory(*it, false))
             rmdir(it->c_str());
     folderPaths.clear();
-    if (!workspacePath.empty())
-        rmdir(workspacePath.c_str());
+    RemoveRoot();
+    if (lockFd_ >= 0)
+        close(lockFd_);
 }
 
 bool CTempWorkspace::Contains(std::string_view path) const {
@@ -55,14 +161,19 @@ bool CTempWorkspace::IsHandedOutFolder(std::string_view path) const {
 std::string CTempWorkspace::FreePath(const std::string& dir, std::string_view name,
                                      bool wantDirectory) const {
     std::string candidate = fs::JoinPath(dir, name);
+    const std::string markPath = fs::JoinPath(workspacePath, kOwnerMarkName);
     for (int k = 2; k <= kMaxNameSuffix; ++k) {
         struct stat st;
-        if (lstat(candidate.c_str(), &st) != 0)
-            return candidate;  // free
-        // Taken by the same kind: hand it out again (a rewrite of the same
-        // entry). A link is never ours, so it counts as the other kind.
-        if (!S_ISLNK(st.st_mode) && S_ISDIR(st.st_mode) == wantDirectory)
-            return candidate;
+        // The mark is the workspace's own, whatever an entry is called.
+        if (candidate != markPath) {
+            if (lstat(candidate.c_str(), &st) != 0)
+                return candidate;  // free
+            // Taken by the same kind: hand it out again (a rewrite of the
+            // same entry). A link is never ours, so it counts as the other
+            // kind.
+            if (!S_ISLNK(st.st_mode) && S_ISDIR(st.st_mode) == wantDirectory)
+                return candidate;
+        }
         candidate = fs::JoinPath(dir, NumberedName(name, k, !wantDirectory));
     }
     return {};

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QDrag>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,11 +21,13 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QTextEdit>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdio>
 
 #include "archive/PackArchive.h"
 #include "archive/SizeText.h"
@@ -103,6 +106,108 @@ std::string AbsolutePath(std::string path) {
 
 }  // namespace
 
+// The cursor the window hands out: it knows whether the wait cursor is on,
+// so that a question can show the arrow meanwhile.
+class WindowCursor : public CursorService {
+  public:
+    explicit WindowCursor(CursorService* inner) : inner(inner) {}
+    void SetWaitCursor(bool wait) override {
+        waiting = wait;
+        inner->SetWaitCursor(wait);
+    }
+    bool Waiting() const { return waiting; }
+    // The arrow for a moment, the state unchanged.
+    void ShowArrow() { inner->SetWaitCursor(false); }
+    void ShowState() { inner->SetWaitCursor(waiting); }
+
+  private:
+    CursorService* inner;
+    bool waiting = false;
+};
+
+// The messages the window hands out: a question needs the arrow to be
+// answered, and once the window is closing nothing more is asked.
+class WindowMessages : public MessageService {
+  public:
+    WindowMessages(MessageService* inner, WindowCursor* cursor, CloseState* closing)
+        : inner(inner), cursor(cursor), closing(closing) {}
+    MessageAnswer ShowMessage(std::string_view caption, std::string_view text,
+                              MessageButtons buttons) override {
+        if (closing->requested) {
+            // Nobody is there to answer; what would have been said still
+            // goes somewhere a person can read it.
+            std::fprintf(stderr, "crateforge: %.*s\n", static_cast<int>(text.size()), text.data());
+            return ClosedAnswer(buttons);
+        }
+        const bool lift = cursor->Waiting();
+        if (lift) {
+            cursor->ShowArrow();
+        }
+        MessageAnswer answer;
+        {
+            NestedLoopScope loop(*closing);
+            answer = inner->ShowMessage(caption, text, buttons);
+        }
+        if (lift) {
+            cursor->ShowState();
+        }
+        return answer;
+    }
+
+  private:
+    MessageService* inner;
+    WindowCursor* cursor;
+    CloseState* closing;
+};
+
+// The dialogs the window hands out: none opens once the window is closing.
+class WindowDialogs : public DialogService {
+  public:
+    WindowDialogs(DialogService* inner, CloseState* closing) : inner(inner), closing(closing) {}
+    std::vector<std::string> OpenFiles(const OpenFileRequest& request) override {
+        if (closing->requested) {
+            return {};
+        }
+        NestedLoopScope loop(*closing);
+        return inner->OpenFiles(request);
+    }
+    std::optional<std::string> SaveFile(const SaveFileRequest& request) override {
+        if (closing->requested) {
+            return std::nullopt;
+        }
+        NestedLoopScope loop(*closing);
+        return inner->SaveFile(request);
+    }
+    std::optional<std::string> BrowseFolder(std::string_view title) override {
+        if (closing->requested) {
+            return std::nullopt;
+        }
+        NestedLoopScope loop(*closing);
+        return inner->BrowseFolder(title);
+    }
+
+  private:
+    DialogService* inner;
+    CloseState* closing;
+};
+
+// The drag the window hands out: none starts once the window is closing.
+class WindowDrag : public DragService {
+  public:
+    WindowDrag(DragService* inner, CloseState* closing) : inner(inner), closing(closing) {}
+    bool DragPaths(const std::vector<std::string>& paths) override {
+        if (closing->requested) {
+            return false;
+        }
+        NestedLoopScope loop(*closing);
+        return inner->DragPaths(paths);
+    }
+
+  private:
+    DragService* inner;
+    CloseState* closing;
+};
+
 CommandStates ComputeCommandStates(bool packOpen, int selectedRows, int nonFileSelectedRows) {
     CommandStates states;
     if (!packOpen) {
@@ -142,10 +247,14 @@ CBuilderDlg::CBuilderDlg(Services services, QWidget* parent) : QWidget(parent, Q
         ownCursor = std::make_unique<QtCursorService>();
         services.cursor = ownCursor.get();
     }
-    messages = services.messages;
-    dialogs = services.dialogs;
+    windowCursor = std::make_unique<WindowCursor>(services.cursor);
+    windowMessages =
+        std::make_unique<WindowMessages>(services.messages, windowCursor.get(), &closeState);
+    windowDialogs = std::make_unique<WindowDialogs>(services.dialogs, &closeState);
+    messages = windowMessages.get();
+    dialogs = windowDialogs.get();
     shell = services.shell;
-    cursor = services.cursor;
+    cursor = windowCursor.get();
 
     // The menu bar sits above the client area, which LayoutControls fills.
     auto* layout = new QVBoxLayout(this);
@@ -163,7 +272,21 @@ CBuilderDlg::CBuilderDlg(Services services, QWidget* parent) : QWidget(parent, Q
     CreateToolBar();
     CreateStatusRow();
     CreateListView();
+    if (services.drag == nullptr) {
+        ownDrag = std::make_unique<QtDragService>(listView);
+        services.drag = ownDrag.get();
+    }
+    windowDrag = std::make_unique<WindowDrag>(services.drag, &closeState);
+    drag = windowDrag.get();
     WireContentCommands();
+    // What runs killed outright left behind goes before a new workspace is
+    // made; a workspace of another running window stays.
+    std::vector<std::string> leftovers;
+    CTempWorkspace::RemoveAbandoned(&leftovers);
+    for (const std::string& leftover : leftovers) {
+        std::fprintf(stderr, "crateforge: could not remove the old workspace %s\n",
+                     leftover.c_str());
+    }
     workspace = std::make_unique<CTempWorkspace>();
 
     // Accelerators must not fire while a text editor of this window has the
@@ -340,7 +463,7 @@ void CBuilderDlg::CreateStatusRow() {
 }
 
 void CBuilderDlg::CreateListView() {
-    listView = new QTreeWidget(client);
+    listView = new QtListView(client);
     listView->setObjectName(QStringLiteral("listView"));
     listView->setColumnCount(4);
     listView->setRootIsDecorated(false);
@@ -349,8 +472,11 @@ void CBuilderDlg::CreateListView() {
     listView->setAllColumnsShowFocus(true);
     listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     listView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    // Labels are edited only through the Rename and New Folder commands.
+    // Labels are edited through Rename, New Folder and a click on the label
+    // of the selected row (the content commands time that one themselves).
     listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Rows are dragged out only; drops go to the window.
+    listView->setDragDropMode(QAbstractItemView::DragOnly);
     listView->setSortingEnabled(false);
     listView->setContextMenuPolicy(Qt::CustomContextMenu);
     listView->setIconSize(QSize(16, 16));
@@ -599,7 +725,22 @@ int CBuilderDlg::OpenPackPath(const std::string& path) {
     UpdateSortIndicator();
     UpdateCommandStates();
     UpdateStatusTexts();
+    ReportCodingFallbacks();  // an old pack's files are coded again
     return 1;
+}
+
+void CBuilderDlg::ReportCodingFallbacks() {
+    if (archive == nullptr) {
+        return;
+    }
+    const CodingFallbacks fallbacks = archive->TakeCodingFallbacks();
+    if (fallbacks.count > 0) {
+        messages->ShowMessage(
+            kWarningCaption,
+            WithNames(kStoredUncompressedText,
+                      {std::to_string(fallbacks.count), fallbacks.firstName, fallbacks.reason}),
+            MessageButtons::Ok);
+    }
 }
 
 int CBuilderDlg::CreatePackPath(const std::string& path) {
@@ -656,6 +797,44 @@ void CBuilderDlg::OnCancel() {
         workspace.reset();
     }
     close();
+}
+
+void CBuilderDlg::RequestClose() {
+    if (closed) {
+        return;
+    }
+    closeState.requested = true;
+    EndNestedLoops();
+    QTimer::singleShot(0, this, &CBuilderDlg::CloseWhenIdle);
+}
+
+void CBuilderDlg::EndNestedLoops() {
+    QDrag::cancel();
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->close();
+    }
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        } else {
+            modal->close();
+        }
+    }
+}
+
+void CBuilderDlg::CloseWhenIdle() {
+    if (closed) {
+        return;
+    }
+    // Inside a dialog's or a drag's own loop a command is still on the
+    // stack: it must return before its document goes.
+    constexpr int kRetryMilliseconds = 20;
+    if (closeState.nestedLoops > 0) {
+        EndNestedLoops();
+        QTimer::singleShot(kRetryMilliseconds, this, &CBuilderDlg::CloseWhenIdle);
+        return;
+    }
+    OnCancel();
 }
 
 void CBuilderDlg::closeEvent(QCloseEvent* event) {
@@ -756,7 +935,13 @@ bool CBuilderDlg::eventFilter(QObject* watched, QEvent* event) {
             // the editor's, not the list's.
             if (watched == listView && !IsTextEditor(QApplication::focusWidget())) {
                 auto* key = static_cast<QKeyEvent*>(event);
-                if (key->modifiers() == Qt::NoModifier && OnListKeyDown(key->key())) {
+                // The list acts on the key itself: Shift and Ctrl held (and
+                // the keypad's Ins and Del) change nothing; Alt and Meta
+                // keys belong to the menus and the desktop.
+                const Qt::KeyboardModifiers others =
+                    key->modifiers() &
+                    ~(Qt::ShiftModifier | Qt::ControlModifier | Qt::KeypadModifier);
+                if (others == Qt::NoModifier && OnListKeyDown(key->key())) {
                     return true;
                 }
             }
@@ -800,6 +985,9 @@ void CBuilderDlg::AddPathsToPack(const std::vector<std::string>& paths, CPackFol
     progressBar->SetRange(0, total);
     progressBar->SetPosition(0);
     for (const std::string& path : paths) {
+        if (closeState.requested) {
+            break;  // what was added so far is saved below
+        }
         if (fs::IsDirectory(path)) {
             archive->AddFolder(path, target);
         } else {
@@ -812,12 +1000,16 @@ void CBuilderDlg::AddPathsToPack(const std::vector<std::string>& paths, CPackFol
     UpdateStatusTexts();
     progressBar->SetPosition(0);
     cursor->SetWaitCursor(false);
+    ReportCodingFallbacks();
 }
 
 void CBuilderDlg::RunCommandLine() {
     if (commandLine == nullptr || commandLine->argCount <= 0) {
         return;
     }
+    // The wait window below lets events in: a close asked for meanwhile
+    // waits for this work.
+    NestedLoopScope loop(closeState);
     ProgressControl* ownBar = progressBar;
 
     // The wait window: a caption, one smooth bar, no buttons.
@@ -837,7 +1029,9 @@ void CBuilderDlg::RunCommandLine() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     progressBar = &waitProgress;
 
-    CommandLineWork work = DecideCommandLineWork(*commandLine);
+    // A close asked for meanwhile: nothing more is started.
+    CommandLineWork work =
+        closeState.requested ? CommandLineWork{} : DecideCommandLineWork(*commandLine);
     std::vector<std::string> paths;
     for (const std::string& path : work.paths) {
         paths.push_back(AbsolutePath(path));

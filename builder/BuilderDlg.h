@@ -16,8 +16,18 @@
 // focus is in this window and not in a text editor: a rename editor types
 // "A" instead of running Add, and a dialog in front keeps them all off.
 //
-// Services: messages, dialogs, shell and cursor come through the platform
-// interfaces; pass the scripted ones in tests, or none for the Qt ones.
+// Services: messages, dialogs, shell, cursor and drag come through the
+// platform interfaces; pass the scripted ones in tests, or none for the Qt
+// ones. The window hands out its own messages and cursor in front of them:
+// while a question is shown the wait cursor is lifted and then put back,
+// and once the window is asked to close from outside (RequestClose) no
+// more questions are shown and each gets the answer of a closed box.
+//
+// Ending from outside: RequestClose (the program calls it for SIGTERM,
+// SIGINT and SIGHUP) ends the window through the same path as the close
+// box. Dialogs and questions in front are closed, a drag is cancelled, and
+// the window closes as soon as the command that was running has returned,
+// so that no command loses its document under its feet.
 //
 // Files: BuilderDlg.cpp has the window's setup, states, Open / New, listing,
 // navigation and sorting, and the command line; BuilderDlgCommands.cpp has
@@ -103,6 +113,32 @@ struct BuilderServices {
     DialogService* dialogs = nullptr;
     ShellService* shell = nullptr;
     CursorService* cursor = nullptr;
+    DragService* drag = nullptr;
+};
+
+class WindowCursor;
+class WindowMessages;
+class WindowDialogs;
+class WindowDrag;
+
+// Whether the window is asked to close, and how many loops of their own
+// (questions, dialogs, a drag) are running in front of it right now.
+struct CloseState {
+    bool requested = false;
+    int nestedLoops = 0;
+};
+
+// Marks a stretch that may run a loop of its own (a dialog, a question, a
+// drag): a close asked for meanwhile waits until the command has returned.
+class NestedLoopScope {
+  public:
+    explicit NestedLoopScope(CloseState& state) : state(state) { ++state.nestedLoops; }
+    ~NestedLoopScope() { --state.nestedLoops; }
+    NestedLoopScope(const NestedLoopScope&) = delete;
+    NestedLoopScope& operator=(const NestedLoopScope&) = delete;
+
+  private:
+    CloseState& state;
 };
 
 class CBuilderDlg : public QWidget {
@@ -141,6 +177,11 @@ class CBuilderDlg : public QWidget {
     // Releases the pack and the workspace and closes the window (Exit,
     // Escape, the close box). Nothing needs saving.
     void OnCancel();
+    // Closes the window from outside a command (see the top); safe to call
+    // at any moment on the user-interface thread, also twice.
+    void RequestClose();
+    bool CloseRequested() const { return closeState.requested; }
+    CloseState& Closing() { return closeState; }
 
     // List events (public so tests can drive them like the list does).
     void OnListClick();
@@ -149,7 +190,8 @@ class CBuilderDlg : public QWidget {
     // Shows the context menu at a point of the list's viewport; false when
     // there is no pack.
     bool OnContextMenu(const QPoint& position);
-    // A key pressed in the list; true when it was handled.
+    // A key pressed in the list, with Shift and Ctrl ignored (Shift+Del is
+    // Delete); true when it was handled.
     bool OnListKeyDown(int key);
 
     // ---- Access for the commands' files and for tests -----------------------
@@ -174,6 +216,7 @@ class CBuilderDlg : public QWidget {
     DialogService* Dialogs() const { return dialogs; }
     ShellService* Shell() const { return shell; }
     CursorService* Cursor() const { return cursor; }
+    DragService* Drag() const { return drag; }
     // The wait window while the command line is worked through, else null.
     QDialog* WaitWindow() const { return waitWindow; }
 
@@ -200,6 +243,12 @@ class CBuilderDlg : public QWidget {
     void ShowNoPack();
     void UpdateSortIndicator();
     void RunCommandLine();
+    // One message for the files the last command stored uncompressed
+    // because their compression failed.
+    void ReportCodingFallbacks();
+    // Closes whatever runs a loop of its own in front of the window.
+    void EndNestedLoops();
+    void CloseWhenIdle();
 
     // ---- Content commands (BuilderDlgCommands.cpp) ----------------------------
     void WireContentCommands();
@@ -215,10 +264,16 @@ class CBuilderDlg : public QWidget {
     std::unique_ptr<QtDialogService> ownDialogs;
     std::unique_ptr<QtShellService> ownShell;
     std::unique_ptr<QtCursorService> ownCursor;
+    std::unique_ptr<QtDragService> ownDrag;
+    std::unique_ptr<WindowCursor> windowCursor;
+    std::unique_ptr<WindowMessages> windowMessages;
+    std::unique_ptr<WindowDialogs> windowDialogs;
+    std::unique_ptr<WindowDrag> windowDrag;
     MessageService* messages = nullptr;
     DialogService* dialogs = nullptr;
     ShellService* shell = nullptr;
     CursorService* cursor = nullptr;
+    DragService* drag = nullptr;
 
     QMenuBar* menuBar = nullptr;
     QMenu* fileMenu = nullptr;
@@ -227,7 +282,7 @@ class CBuilderDlg : public QWidget {
     QMenu* contextMenu = nullptr;
     QToolBar* toolBar = nullptr;
     QWidget* client = nullptr;
-    QTreeWidget* listView = nullptr;
+    QtListView* listView = nullptr;
     std::unique_ptr<QtIconProvider> iconList;
     std::unique_ptr<QtListControl> listControl;
     QProgressBar* progressWidget = nullptr;
@@ -242,6 +297,7 @@ class CBuilderDlg : public QWidget {
     QPointer<QDialog> waitWindow;
     bool statesPending = false;
     bool closed = false;
+    CloseState closeState;
 
     struct CommandSlot {
         Command command;

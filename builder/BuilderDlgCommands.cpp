@@ -13,15 +13,13 @@
 //   ViewEntry()            a file row was double-clicked
 #include "builder/BuilderDlgCommands.h"
 
-#include <sys/stat.h>
-
 #include <QAction>
 #include <QApplication>
-#include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 
@@ -31,7 +29,6 @@
 #include "archive/TempWorkspace.h"
 #include "builder/AboutDlg.h"
 #include "builder/BuilderDlg.h"
-#include "builder/DropFiles.h"
 #include "builder/ExtractDialog.h"
 #include "platform/FileSystem.h"
 
@@ -48,15 +45,6 @@ std::string Numbered(const char* format, int number) {
     return text;
 }
 
-// A file handed to the desktop to be opened must never be taken for a
-// program: whatever mode it ended up with, it loses every execute bit.
-void DropExecuteBits(const std::string& path) {
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0 && (st.st_mode & 0111) != 0) {
-        chmod(path.c_str(), st.st_mode & 07666);
-    }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -64,6 +52,7 @@ void DropExecuteBits(const std::string& path) {
 
 void CBuilderDlg::WireContentCommands() {
     auto* content = new CContentCommands(*this);
+    listView->onStartDrag = [content] { content->OnBeginDrag(); };
     WireCommand(Command::Add, [content] { content->OnAdd(); });
     WireCommand(Command::AddFolder, [content] { content->OnAddFolder(); });
     WireCommand(Command::NewFolder, [content] { content->OnNewFolder(false); });
@@ -95,12 +84,21 @@ void CBuilderDlg::ViewEntry(int row) {
 
 CContentCommands::CContentCommands(CBuilderDlg& window) : QObject(&window), window(window) {
     setObjectName(QStringLiteral("contentCommands"));
+    labelTimer.setSingleShot(true);
+    connect(&labelTimer, &QTimer::timeout, this, &CContentCommands::OnLabelClickTimeout);
     // Files and folders dropped from a file manager arrive as a uri-list.
     window.setAcceptDrops(true);
     window.installEventFilter(this);
     if (QTreeWidget* list = window.ListView()) {
         listViewport = list->viewport();
         listViewport->installEventFilter(this);
+        // Anything that changes the selection or the rows ends a pending
+        // label click.
+        connect(list, &QTreeWidget::itemSelectionChanged, this, [this] {
+            if (labelClickRow >= 0 && !IsOnlySelectedRow(labelClickRow)) {
+                CancelLabelClick();
+            }
+        });
     }
 }
 
@@ -266,6 +264,7 @@ void CContentCommands::OnEndLabelEdit(int row, const std::optional<std::string>&
 }
 
 bool CContentCommands::OnListKeyDown(int key) {
+    CancelLabelClick();
     if (!window.PackOpen()) {
         return false;
     }
@@ -341,10 +340,11 @@ void CContentCommands::ViewEntry(int row) {
     // archive and nothing is handed to the desktop.
     const std::string path = archive->ExtractFileToTemp(*entry, *workspace);
     progress->SetPosition(0);
+    // Written with an ordinary mode (never executable): the desktop opens
+    // it with the program for its type, never runs it.
     if (path.empty()) {
         return;
     }
-    DropExecuteBits(path);
     window.Shell()->ShellOpen(path, fs::ParentDirectory(path));
 }
 
@@ -376,36 +376,17 @@ std::vector<std::string> CContentCommands::WriteDragPaths() {
 }
 
 std::unique_ptr<QMimeData> CContentCommands::MakeDragData(const std::vector<std::string>& paths) {
-    QList<QUrl> urls;
-    for (const std::string& path : paths) {
-        if (!path.empty()) {
-            urls.push_back(QUrl::fromLocalFile(PathText(path)));
-        }
-    }
-    if (urls.isEmpty()) {
-        return nullptr;
-    }
-    auto data = std::make_unique<QMimeData>();
-    data->setUrls(urls);
-    const std::vector<unsigned char> block = BuildDropFilesBlock(paths);
-    data->setData(QString::fromLatin1(kDropFilesMimeType),
-                  QByteArray(reinterpret_cast<const char*>(block.data()),
-                             static_cast<qsizetype>(block.size())));
-    return data;
+    return crateforge::MakeDragData(paths);
 }
 
 bool CContentCommands::OnBeginDrag() {
     // Everything is written before the drag starts, so a receiver finds
     // complete files whenever it reads them.
     const std::vector<std::string> paths = WriteDragPaths();
-    std::unique_ptr<QMimeData> data = MakeDragData(paths);
-    if (data == nullptr) {
+    if (paths.empty()) {
         return false;
     }
-    auto* drag = new QDrag(window.ListView());
-    drag->setMimeData(data.release());
-    drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
-    return true;
+    return window.Drag()->DragPaths(paths);
 }
 
 // ---- Extract and About --------------------------------------------------------------
@@ -416,6 +397,10 @@ void CContentCommands::OnExtract() {
     if (list == nullptr || archive == nullptr || list->SelectedRows().empty()) {
         return;
     }
+    if (window.CloseRequested()) {
+        return;
+    }
+    NestedLoopScope loop(window.Closing());
     CExtractDialog dialog(window.Messages(), window.Dialogs(), window.Cursor(), &window);
     dialog.listControl = list;
     dialog.folder = archive->Current();
@@ -423,8 +408,97 @@ void CContentCommands::OnExtract() {
 }
 
 void CContentCommands::OnAbout() {
+    if (window.CloseRequested()) {
+        return;
+    }
+    NestedLoopScope loop(window.Closing());
     CAboutDlg dialog(window.Shell(), &window);
     dialog.RunModal();
+}
+
+// ---- Label editing by click -------------------------------------------------------
+
+bool CContentCommands::IsOnlySelectedRow(int row) const {
+    ListControl* list = window.ListControlImpl();
+    return list != nullptr && list->SelectedRows() == std::vector<int>{row};
+}
+
+int CContentCommands::LabelRowAt(const QPoint& position) const {
+    QtListControl* list = window.ListControlImpl();
+    if (list == nullptr || list->Delegate() == nullptr) {
+        return -1;
+    }
+    const QModelIndex index = list->Tree()->indexAt(position);
+    if (!index.isValid() || index.column() != 0 ||
+        !list->Delegate()->LabelRect(list->Tree(), index).contains(position)) {
+        return -1;
+    }
+    return index.row();
+}
+
+void CContentCommands::CancelLabelClick() {
+    labelClickRow = -1;
+    labelTimer.stop();
+}
+
+void CContentCommands::OnLabelClickTimeout() {
+    const int row = labelClickRow;
+    labelClickRow = -1;
+    QTreeWidget* tree = window.ListView();
+    // Still the one selected row, and nothing else took the keyboard meanwhile.
+    if (row < 0 || !window.PackOpen() || !IsOnlySelectedRow(row) || tree == nullptr ||
+        QApplication::activeModalWidget() != nullptr ||
+        tree->findChild<QWidget*>(QStringLiteral("labelEditor")) != nullptr) {
+        return;
+    }
+    OnRename();
+}
+
+void CContentCommands::OnViewportMouse(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            CancelLabelClick();
+            // A plain click on the label of the row that is already the one
+            // selected row; modifiers change the selection instead.
+            if (mouse->button() == Qt::LeftButton &&
+                (mouse->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier)) == 0) {
+                const int row = LabelRowAt(mouse->position().toPoint());
+                if (row >= 0 && IsOnlySelectedRow(row)) {
+                    labelClickRow = row;
+                    labelClickPoint = mouse->position().toPoint();
+                }
+            }
+            break;
+        }
+        case QEvent::MouseMove: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (labelClickRow >= 0 &&
+                (mouse->position().toPoint() - labelClickPoint).manhattanLength() >=
+                    QApplication::startDragDistance()) {
+                CancelLabelClick();  // a drag, not a click
+            }
+            break;
+        }
+        case QEvent::MouseButtonRelease: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (labelClickRow >= 0 && mouse->button() == Qt::LeftButton &&
+                LabelRowAt(mouse->position().toPoint()) == labelClickRow) {
+                // Not yet: a double-click within the interval opens the row
+                // instead.
+                labelTimer.start(QApplication::doubleClickInterval());
+            } else {
+                CancelLabelClick();
+            }
+            break;
+        }
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+            CancelLabelClick();
+            break;
+        default:
+            break;
+    }
 }
 
 // ---- Events -----------------------------------------------------------------------
@@ -472,37 +546,7 @@ bool CContentCommands::eventFilter(QObject* watched, QEvent* event) {
     // Compared before the window is touched: events still arrive while the
     // window is being taken apart.
     if (listViewport != nullptr && watched == listViewport) {
-        switch (event->type()) {
-            case QEvent::MouseButtonPress: {
-                QTreeWidget* list = window.ListView();
-                auto* mouse = static_cast<QMouseEvent*>(event);
-                dragStart.reset();
-                if (mouse->button() == Qt::LeftButton &&
-                    list->itemAt(mouse->position().toPoint()) != nullptr) {
-                    dragStart = mouse->position().toPoint();
-                }
-                break;
-            }
-            case QEvent::MouseMove: {
-                QTreeWidget* list = window.ListView();
-                auto* mouse = static_cast<QMouseEvent*>(event);
-                if (dragStart && (mouse->buttons() & Qt::LeftButton) &&
-                    (mouse->position().toPoint() - *dragStart).manhattanLength() >=
-                        QApplication::startDragDistance()) {
-                    dragStart.reset();
-                    if (window.PackOpen() && !list->selectedItems().isEmpty()) {
-                        OnBeginDrag();
-                        return true;
-                    }
-                }
-                break;
-            }
-            case QEvent::MouseButtonRelease:
-                dragStart.reset();
-                break;
-            default:
-                break;
-        }
+        OnViewportMouse(event);
     }
     return QObject::eventFilter(watched, event);
 }

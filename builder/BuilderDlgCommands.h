@@ -8,14 +8,21 @@
 // workspace and the desktop services. Every command that changes the pack
 // saves it at once and refreshes the list, the states and the status texts.
 //
-// Drag-out is split so that tests can check what a drag would carry
-// without running a drag loop: WriteDragPaths() writes the selected rows
-// into the workspace, MakeDragData() builds the drag's data from the paths.
+// Drag-out: the list decides when a drag starts (QtListView) and calls
+// OnBeginDrag, which writes the selected rows into the workspace
+// (WriteDragPaths) and hands the paths to the window's drag service.
+//
+// Label editing by click, as a report list does it: a plain click on the
+// label (the name, not its icon or another column) of the row that already
+// is the one selected row starts the rename once the double-click interval
+// has passed without a second click. A double-click, another press, a key,
+// a move past the drag distance or a change of the selection cancels it.
 #pragma once
 
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <memory>
 #include <optional>
@@ -69,11 +76,13 @@ class CContentCommands : public QObject {
     // gave nothing (the ".." row, an entry that failed) are left out.
     std::vector<std::string> WriteDragPaths();
     // text/uri-list of the paths plus the dropped-files block; null when
-    // there is no path.
+    // there is no path (see MakeDragData in QtPlatform.h).
     static std::unique_ptr<QMimeData> MakeDragData(const std::vector<std::string>& paths);
-    // Writes the selection and runs the drag; false when nothing was left
-    // to drag (no drag is started then).
+    // Writes the selection and runs the drag through the window's drag
+    // service; false when nothing was left to drag (no drag starts then).
     bool OnBeginDrag();
+    // Whether a label click is waiting for the double-click interval.
+    bool LabelClickPending() const { return labelTimer.isActive(); }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -81,10 +90,18 @@ class CContentCommands : public QObject {
   private:
     void Refresh();
     std::vector<std::string> LocalPaths(const QMimeData* data) const;
+    void OnViewportMouse(QEvent* event);
+    // The row whose label is under `position` of the viewport, or -1.
+    int LabelRowAt(const QPoint& position) const;
+    bool IsOnlySelectedRow(int row) const;
+    void CancelLabelClick();
+    void OnLabelClickTimeout();
 
     CBuilderDlg& window;
-    std::optional<QPoint> dragStart;
     QPointer<QWidget> listViewport;
+    QTimer labelTimer;
+    int labelClickRow = -1;
+    QPoint labelClickPoint;
 };
 
 }  // namespace crateforge

@@ -7,7 +7,10 @@
 //
 // Text: names in a pack are bytes. They are shown as UTF-8 when they are
 // valid UTF-8 and as Latin-1 otherwise, and the list keeps the original
-// bytes of every row, so RowText gives back exactly what was inserted.
+// bytes of every row, so RowText gives back exactly what was inserted. The
+// rename editor shows a name losslessly instead (EditText): what is not
+// valid, printable UTF-8 appears as "\xNN", and an unchanged text gives back
+// exactly the stored bytes.
 // Paths cross the seam in the local 8-bit encoding (QFile::encodeName).
 #pragma once
 
@@ -16,8 +19,10 @@
 #include <QProgressBar>
 #include <QString>
 #include <QStyledItemDelegate>
+#include <QTreeWidget>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,7 +30,7 @@
 
 #include "platform/Platform.h"
 
-class QTreeWidget;
+class QMimeData;
 class QTreeWidgetItem;
 class QWidget;
 
@@ -36,9 +41,24 @@ void InitBuilderResources();
 
 // Display text of bytes from a pack or the disk (see the header comment).
 QString DisplayText(std::string_view bytes);
+// The rename editor's text of a name: valid UTF-8 as it is, and each byte
+// that is not part of a printable UTF-8 character (invalid sequences,
+// control bytes) or is a backslash written as "\x" and two upper-case hex
+// digits. A name never holds a backslash, so the form cannot be mistaken
+// for a name, and NameFromEditText(EditText(b)) == b for all bytes b.
+QString EditText(std::string_view bytes);
+// The bytes of an edited name: each "\x" with two hex digits (either case)
+// becomes that byte, everything else its UTF-8. A backslash in any other
+// form stays one (and the pack refuses it as a name).
+std::string NameFromEditText(const QString& text);
 // Disk path <-> the bytes the archive works with.
 std::string PathBytes(const QString& path);
 QString PathText(std::string_view path);
+
+// What a drag of `paths` carries: the text/uri-list every file manager
+// reads, and the dropped-files block (builder/DropFiles.h). Null when no
+// path is left (empty ones are left out).
+std::unique_ptr<QMimeData> MakeDragData(const std::vector<std::string>& paths);
 
 // One choice of a file dialog: what the user sees and the patterns it means.
 struct FileFilter {
@@ -91,6 +111,16 @@ class QtShellService : public ShellService {
     static QUrl TargetUrl(std::string_view target);
 };
 
+// QDrag from the list, copy and move allowed, copy proposed.
+class QtDragService : public DragService {
+  public:
+    explicit QtDragService(QWidget* source) : source(source) {}
+    bool DragPaths(const std::vector<std::string>& paths) override;
+
+  private:
+    QPointer<QWidget> source;
+};
+
 // The application's override cursor. Nested "on" calls do not stack, so one
 // "off" always brings the arrow back.
 class QtCursorService : public CursorService {
@@ -102,10 +132,12 @@ class QtCursorService : public CursorService {
     bool waiting = false;
 };
 
-// Small icons by file type from the desktop's icon theme, looked up by name
-// only (the extension, through the MIME database), with the style's generic
-// icons where the theme has none. Index 0 is the folder icon; every other
-// icon gets the next index the first time its type is seen.
+// Small icons by file type from the desktop's icon theme, looked up by the
+// name's extension alone (from its last ".", letter case kept; the disk is
+// not read), through the MIME database, with the style's generic icons where
+// the theme has none. Each extension is looked up once. Index 0 is the
+// folder icon; every other icon gets the next index the first time its type
+// is seen, so extensions of one type share an index.
 class QtIconProvider : public IconProvider {
   public:
     QtIconProvider();
@@ -115,15 +147,20 @@ class QtIconProvider : public IconProvider {
     int IconCount() const { return static_cast<int>(icons.size()); }
     // The theme icon name chosen for a file name (for tests).
     static QString IconNameFor(std::string_view fileName);
+    // The part of a name that chooses its icon: from the last "." on, the
+    // dot included; empty when there is none.
+    static std::string_view Extension(std::string_view fileName);
 
   private:
     std::vector<QIcon> icons;
     std::map<QString, int> indexByName;
+    std::map<std::string, int, std::less<>> indexByExtension;
 };
 
-// Label editing: the editor's text is handed to a handler instead of being
-// written into the row, which the handler refills from the pack when it
-// accepts the name. Escape hands over no text.
+// Label editing: the editor shows EditText of the row's bytes, and its text
+// (NameFromEditText) is handed to a handler instead of being written into
+// the row, which the handler refills from the pack when it accepts the
+// name. Escape hands over no text.
 class LabelEditDelegate : public QStyledItemDelegate {
     Q_OBJECT
   public:
@@ -138,8 +175,13 @@ class LabelEditDelegate : public QStyledItemDelegate {
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model,
                       const QModelIndex& index) const override;
+    // Where the text of a cell of `view` is drawn, in viewport coordinates:
+    // the label that a click starts a rename on (not the icon, not the
+    // empty rest of the cell).
+    QRect LabelRect(const QAbstractItemView* view, const QModelIndex& index) const;
 
   private:
     void OnCloseEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint);
@@ -148,6 +190,20 @@ class LabelEditDelegate : public QStyledItemDelegate {
     mutable int editRow = -1;
     mutable std::optional<std::string> committed;
     mutable bool connected = false;
+};
+
+// The main window's list. Qt's own mouse handling decides when a drag
+// starts: a press on a row that is already selected keeps the whole
+// selection (a plain click would narrow it on release), and a move past the
+// drag distance calls startDrag, which hands over to `onStartDrag`. The
+// rows offer themselves for dragging (Qt::ItemIsDragEnabled).
+class QtListView : public QTreeWidget {
+  public:
+    explicit QtListView(QWidget* parent) : QTreeWidget(parent) {}
+    std::function<void()> onStartDrag;
+
+  protected:
+    void startDrag(Qt::DropActions actions) override;
 };
 
 // The report list of one folder on a QTreeWidget with four columns.
@@ -160,6 +216,7 @@ class QtListControl : public ListControl {
     void DeleteAllRows() override;
     void InsertRow(int index, std::string_view text, int iconIndex, PackEntry* data) override;
     void SetCellText(int row, int column, std::string_view text) override;
+    void InsertRows(int index, const std::vector<ListRow>& rows) override;
     void SortRows(const std::function<int(const PackEntry*, const PackEntry*)>& compare) override;
     int RowCount() const override;
     std::string RowText(int row, int column = 0) const override;

@@ -2,6 +2,7 @@
 #include "platform/FileSystem.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,6 +101,85 @@ std::string MakeWorkspaceDirectory(std::string* reason) {
         return {};
     }
     return pattern;
+}
+
+namespace {
+
+// Empties the folder open as `dir` (the descriptor stays the caller's).
+bool EmptyFolderAt(int dir, std::string& firstReason) {
+    const int listed = dup(dir);
+    DIR* handle = listed >= 0 ? fdopendir(listed) : nullptr;
+    if (!handle) {
+        if (listed >= 0)
+            close(listed);
+        if (firstReason.empty())
+            firstReason = ErrnoText(errno);
+        return false;
+    }
+    // Names first: removing while reading may skip names.
+    std::vector<std::string> names;
+    while (dirent* e = readdir(handle)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.emplace_back(e->d_name);
+    }
+    closedir(handle);
+    bool ok = true;
+    auto failed = [&](int error) {
+        if (firstReason.empty())
+            firstReason = ErrnoText(error);
+        ok = false;
+    };
+    for (const std::string& name : names) {
+        if (unlinkat(dir, name.c_str(), 0) == 0 || errno == ENOENT)
+            continue;
+        if (errno != EISDIR && errno != EPERM) {
+            failed(errno);
+            continue;
+        }
+        const int sub = openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub < 0) {
+            failed(errno);
+            continue;
+        }
+        const bool emptied = EmptyFolderAt(sub, firstReason);
+        close(sub);
+        if (!emptied)
+            ok = false;
+        else if (unlinkat(dir, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+            failed(errno);
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool RemoveTree(const std::string& path, std::string* reason) {
+    std::string firstReason;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT)
+            return true;
+        firstReason = ErrnoText(errno);
+    } else if (!S_ISDIR(st.st_mode)) {
+        if (unlink(path.c_str()) == 0 || errno == ENOENT)
+            return true;
+        firstReason = ErrnoText(errno);
+    } else {
+        const int dir = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (dir < 0) {
+            firstReason = ErrnoText(errno);
+        } else {
+            const bool emptied = EmptyFolderAt(dir, firstReason);
+            close(dir);
+            if (emptied && rmdir(path.c_str()) != 0 && errno != ENOENT)
+                firstReason = ErrnoText(errno);
+        }
+    }
+    if (firstReason.empty())
+        return true;
+    if (reason)
+        *reason = firstReason;
+    return false;
 }
 
 std::string_view LastComponent(std::string_view path) {

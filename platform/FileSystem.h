@@ -68,6 +68,14 @@ std::string TempDirectory();
 // its path, or an empty string (and `reason`) when it cannot be created.
 std::string MakeWorkspaceDirectory(std::string* reason = nullptr);
 
+// RemoveTree: removes `path` and everything below it. Links are removed,
+// never followed, and each folder is entered through the descriptor of its
+// parent (openat with O_NOFOLLOW), so nothing outside the tree is touched
+// even if a name is swapped for a link meanwhile. Goes on past failures;
+// false (with the first reason) when anything stayed. A missing path is
+// nothing to remove: true.
+bool RemoveTree(const std::string& path, std::string* reason = nullptr);
+
 // Path helpers (plain string work, no disk access).
 //   LastComponent("/a/b/c.txt") == "c.txt"; LastComponent("c") == "c";
 //   LastComponent("/a/b/") == "" (callers strip one trailing "/" first).

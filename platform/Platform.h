@@ -9,12 +9,16 @@
 //   MessageService   modal message boxes: caption, text, buttons -> answer
 //   ListControl      the report list of one folder: rows of four texts, an
 //                    icon index, row data (the file's PackEntry or none),
-//                    selection, label editing, a stable sort by comparator
+//                    selection, label editing, a stable sort by comparator;
+//                    a whole listing inserted in one batch (InsertRows), so
+//                    a folder of 50,000 files is one update, not 50,000
 //   ProgressControl  a bar with a 32-bit range and position
 //   IconProvider     small-icon indexes: one for folders, one per file type
 //   DialogService    open-file (one or several), save-file, folder browser
 //   ShellService     open a file or link with the desktop's program for it
 //   CursorService    wait cursor on and off around long commands
+//   DragService      drag files out to other programs: a list of paths
+//                    offered for copy or move, in a loop of its own
 //
 // File-system pieces that are the same on every POSIX desktop (directory
 // listing, attributes, temporary directories) are plain functions in
@@ -24,6 +28,7 @@
 // is given; row data stays owned by the archive's folder tree.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -92,6 +97,15 @@ class MessageService {
                                       MessageButtons buttons) = 0;
 };
 
+// One row of a listing, complete: what InsertRow and three SetCellText
+// calls would give it.
+struct ListRow {
+    std::string text;  // column 0
+    int iconIndex = 0;
+    PackEntry* data = nullptr;
+    std::array<std::string, 3> cells;  // columns 1, 2 and 3
+};
+
 class ListControl {
   public:
     virtual ~ListControl() = default;
@@ -101,6 +115,18 @@ class ListControl {
     virtual void InsertRow(int index, std::string_view text, int iconIndex, PackEntry* data) = 0;
     // Sets the text of column 1, 2 or 3 of a row.
     virtual void SetCellText(int row, int column, std::string_view text) = 0;
+    // Inserts `rows` at `index` (0 .. RowCount()) in their order, as one
+    // change of the list. The same rows as InsertRow and SetCellText one by
+    // one, which is what this default does; a list that redraws or signals
+    // per change inserts them at once instead.
+    virtual void InsertRows(int index, const std::vector<ListRow>& rows) {
+        for (const ListRow& row : rows) {
+            InsertRow(index, row.text, row.iconIndex, row.data);
+            for (int column = 1; column <= 3; ++column)
+                SetCellText(index, column, row.cells[static_cast<std::size_t>(column - 1)]);
+            ++index;
+        }
+    }
     // Reorders the rows with `compare(a, b)` on their row data (< 0: a first).
     // The sort is stable, so rows the comparator calls equal keep their order.
     virtual void SortRows(
@@ -168,6 +194,16 @@ class CursorService {
   public:
     virtual ~CursorService() = default;
     virtual void SetWaitCursor(bool wait) = 0;
+};
+
+class DragService {
+  public:
+    virtual ~DragService() = default;
+    // Offers the files and folders at `paths` (complete on disk, in this
+    // order) to whatever the user drops them on, allowing copy and move;
+    // returns when the drop is done or cancelled. False when no drag could
+    // be started (nothing to offer).
+    virtual bool DragPaths(const std::vector<std::string>& paths) = 0;
 };
 
 }  // namespace crateforge

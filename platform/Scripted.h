@@ -15,6 +15,7 @@
 //                     browser dialogs; requests recorded
 //   ScriptedShell     ShellOpen calls recorded
 //   ScriptedCursor    wait cursor changes recorded
+//   ScriptedDrag      drags recorded with their paths; no loop runs
 //
 // Nothing here is thread-safe; tests use one thread like the desktop does.
 #pragma once
@@ -189,6 +190,19 @@ class ScriptedCursor : public CursorService {
 
   private:
     std::vector<bool> changes_;
+};
+
+class ScriptedDrag : public DragService {
+  public:
+    bool DragPaths(const std::vector<std::string>& paths) override {
+        drags_.push_back(paths);
+        return !paths.empty();
+    }
+    // The paths of every drag, in order.
+    const std::vector<std::vector<std::string>>& Drags() const { return drags_; }
+
+  private:
+    std::vector<std::vector<std::string>> drags_;
 };
 
 }  // namespace crateforge

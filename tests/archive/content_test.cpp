@@ -33,6 +33,33 @@ class ContentTest : public ArchiveTest {
     }
 };
 
+TEST_F(ContentTest, FilesStoredBecauseCodingFailedAreCountedUntilTaken) {
+    CPackFolder* root = archive->Root();
+    ASSERT_EQ(archive->AddFile(Source("fine.txt", TextBytes(4000)), root), 1);
+    EXPECT_EQ(archive->TakeCodingFallbacks().count, 0);
+
+    setenv("TMPDIR", (tmp + "/missing").c_str(), 1);
+    SourceDir("tree");
+    Source("tree/a.txt", TextBytes(3000, 2));
+    Source("tree/b.txt", TextBytes(3000, 3));
+    Source("tree/empty", {});
+    ASSERT_EQ(archive->AddFile(Source("first.txt", TextBytes(5000, 4)), root), 1);
+    ASSERT_EQ(archive->AddFolder(src + "/tree", root), 1);
+    EXPECT_TRUE(messages.Calls().empty());  // the command says it, once
+    const CodingFallbacks taken = archive->TakeCodingFallbacks();
+    // An empty file needs no coding, so it did not fail.
+    EXPECT_EQ(taken.count, 3);
+    EXPECT_EQ(taken.firstName, src + "/first.txt");
+    EXPECT_NE(taken.reason.find(tmp + "/missing"), std::string::npos) << taken.reason;
+    EXPECT_EQ(archive->TakeCodingFallbacks().count, 0);
+    // Stored whole: nothing is lost, and the pack reads back.
+    const int first = root->FindFile("first.txt");
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(root->files[static_cast<std::size_t>(first)]->method, 0);
+    EXPECT_EQ(root->files[static_cast<std::size_t>(first)]->packedSize, 5000u);
+    EXPECT_EQ(archive->Save(), 1);
+}
+
 TEST_F(ContentTest, ReplaceQuestionNoKeepsYesReplacesInPlace) {
     CPackFolder* root = archive->Root();
     ASSERT_EQ(archive->AddFile(Source("README.TXT", NoiseBytes(10)), root), 1);

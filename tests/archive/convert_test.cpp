@@ -72,6 +72,31 @@ TEST_F(ConvertTest, YesConvertsToTheVpfPathAndLeavesTheOldFile) {
     EXPECT_EQ(progress.Position(), 0u);
 }
 
+TEST_F(ConvertTest, RecodingWithoutATemporaryFolderIsCountedAndARefusalCountsNothing) {
+    const std::string path = dir.Write(
+        "data.dat",
+        testpacks::BuildOldPack({OldEntry("a.txt", TextBytes(3000)),
+                                 OldEntry("b.txt", TextBytes(2000, 2)), OldEntry("empty", {})}));
+    setenv("TMPDIR", (tmp + "/missing").c_str(), 1);
+    messages.Queue(MessageAnswer::Yes);
+    ASSERT_EQ(archive->Open(path), 1);
+    const CodingFallbacks taken = archive->TakeCodingFallbacks();
+    EXPECT_EQ(taken.count, 2);
+    EXPECT_EQ(taken.firstName, "a.txt");
+    EXPECT_FALSE(taken.reason.empty());
+
+    // A conversion that is refused part-way keeps nothing, not even a count.
+    // "fine" is recoded (and stored) before "short.txt" stops the conversion.
+    OldEntry shortOne("short.txt", TextBytes(4000), 1);
+    shortOne.originalSize = 4010;
+    const std::string bad = dir.Write(
+        "bad.dat", testpacks::BuildOldPack({OldEntry("fine", TextBytes(3000)), shortOne}));
+    auto second = MakeArchive();
+    messages.Queue(MessageAnswer::Yes);
+    EXPECT_EQ(second->Open(bad), 0);
+    EXPECT_EQ(second->TakeCodingFallbacks().count, 0);
+}
+
 TEST_F(ConvertTest, NoWritesNothingAndLeavesNoPack) {
     const std::string path = dir.Write("data.dat", testpacks::BuildOldPack({OldEntry("a", {})}));
     messages.Queue(MessageAnswer::No);

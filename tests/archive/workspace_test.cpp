@@ -3,6 +3,8 @@
 #include "tests/archive/ArchiveFixture.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -202,6 +204,124 @@ TEST_F(WorkspaceTest, MissingTemporaryDirectoryIsReported) {
     ASSERT_EQ(messages.Calls().size(), 1u);
     EXPECT_EQ(messages.Calls()[0].text,
               "Unable to write f to the temporary folder: No such file or directory.");
+}
+
+TEST_F(WorkspaceTest, HandedOutItemsGetOrdinaryModesTheRootStaysPrivate) {
+    OpenPack(Folder("", {File("run.sh", testpacks::ToBytes("#!/bin/sh\n"))},
+                    {Folder("A", {File("x", NoiseBytes(5))}, {Folder("B")})}));
+    for (const mode_t mask : {mode_t{022}, mode_t{027}, mode_t{0}}) {
+        SCOPED_TRACE(mask);
+        const mode_t before = umask(mask);
+        CTempWorkspace ws;
+        const std::string file = archive->ExtractFileToTemp(*archive->Root()->files[0], ws);
+        const std::string folder = archive->ExtractFolderToTemp(0, ws, "");
+        umask(before);
+        struct stat st;
+        ASSERT_EQ(stat(ws.WorkspacePath().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0700u);
+        ASSERT_EQ(stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0644u & ~mask);
+        for (const std::string& dirPath : {folder, folder + "/B"}) {
+            ASSERT_EQ(stat(dirPath.c_str(), &st), 0) << dirPath;
+            EXPECT_EQ(st.st_mode & 07777, 0755u & ~mask) << dirPath;
+        }
+        ASSERT_EQ(stat((folder + "/x").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0644u & ~mask);
+    }
+    EXPECT_TRUE(TmpLeftovers().empty());
+}
+
+TEST_F(WorkspaceTest, TheOwnersMarkIsNeverHandedOut) {
+    OpenPack(Folder("", {File(kOwnerMarkName, testpacks::ToBytes("from the pack"))},
+                    {Folder(kOwnerMarkName, {File("x", NoiseBytes(2))})}));
+    CTempWorkspace ws;
+    ASSERT_TRUE(ws.IsMarked());
+    const std::string mark = ws.WorkspacePath() + "/" + kOwnerMarkName;
+    const Bytes markBytes = testpacks::ReadFile(mark);
+    EXPECT_EQ(std::string(markBytes.begin(), markBytes.begin() + 4), "pid ");
+    const std::string file = archive->ExtractFileToTemp(*archive->Root()->files[0], ws);
+    const std::string folder = archive->ExtractFolderToTemp(0, ws, "");
+    EXPECT_NE(file, mark);
+    EXPECT_NE(folder, mark);
+    EXPECT_EQ(testpacks::ReadFile(file), testpacks::ToBytes("from the pack"));
+    EXPECT_EQ(testpacks::ReadFile(mark), markBytes);
+    EXPECT_TRUE(fs::PathExists(folder + "/x"));
+}
+
+// A run that ends without its destructors (killed, crashed) in a child.
+std::string WorkspaceOfADeadRun(const std::string& extra) {
+    int fds[2];
+    if (pipe(fds) != 0)
+        return {};
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        auto* ws = new CTempWorkspace();  // never destroyed
+        const std::string path = ws->WorkspacePath();
+        mkdir((path + "/A").c_str(), 0755);
+        testpacks::WriteFile(path + "/A/" + extra, testpacks::ToBytes("left behind"));
+        if (write(fds[1], path.data(), path.size()) < 0)
+            _exit(2);
+        _exit(0);
+    }
+    close(fds[1]);
+    char buffer[4096];
+    const ssize_t n = read(fds[0], buffer, sizeof buffer);
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+TEST_F(WorkspaceTest, AbandonedWorkspacesAreRemovedAndLiveOnesStay) {
+    const std::string dead1 = WorkspaceOfADeadRun("x");
+    const std::string dead2 = WorkspaceOfADeadRun("y");
+    ASSERT_FALSE(dead1.empty());
+    ASSERT_TRUE(fs::PathExists(dead1 + "/A/x"));
+    ASSERT_TRUE(fs::PathExists(dead2 + "/A/y"));
+    // Look-alikes that are not ours to remove: no mark, a mark that is a
+    // link, a file named like a workspace, and a live workspace.
+    const std::string plain = tmp + "/TMPplain0";
+    mkdir(plain.c_str(), 0700);
+    const std::string linked = tmp + "/TMPlinked";
+    mkdir(linked.c_str(), 0700);
+    testpacks::WriteFile(tmp + "/elsewhere", testpacks::ToBytes("target"));
+    ASSERT_EQ(symlink((tmp + "/elsewhere").c_str(), (linked + "/" + kOwnerMarkName).c_str()), 0);
+    testpacks::WriteFile(tmp + "/TMPafile0", testpacks::ToBytes("a file"));
+    CTempWorkspace live;
+    ASSERT_TRUE(live.IsMarked());
+
+    std::vector<std::string> failures;
+    std::vector<std::string> removed = CTempWorkspace::RemoveAbandoned(&failures);
+    std::sort(removed.begin(), removed.end());
+    std::vector<std::string> want = {dead1, dead2};
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(removed, want);
+    EXPECT_TRUE(failures.empty());
+    EXPECT_FALSE(fs::PathExists(dead1));
+    EXPECT_FALSE(fs::PathExists(dead2));
+    for (const std::string& path : {plain, linked, tmp + "/TMPafile0", tmp + "/elsewhere",
+                                    live.WorkspacePath() + "/" + kOwnerMarkName})
+        EXPECT_TRUE(fs::PathExists(path)) << path;
+    // A second start finds nothing more to do.
+    EXPECT_TRUE(CTempWorkspace::RemoveAbandoned().empty());
+}
+
+TEST_F(WorkspaceTest, AWorkspaceThatCouldNotBeEmptiedIsRemovedAtTheNextStart) {
+    OpenPack(Folder("", {}, {Folder("A", {File("x", NoiseBytes(3))})}));
+    std::string wsPath;
+    {
+        CTempWorkspace ws;
+        wsPath = ws.WorkspacePath();
+        const std::string a = archive->ExtractFolderToTemp(0, ws, "");
+        testpacks::WriteFile(a + "/foreign", NoiseBytes(1));
+    }
+    // Left as it was at close, and still marked as ours...
+    EXPECT_TRUE(fs::PathExists(wsPath + "/A/foreign"));
+    EXPECT_TRUE(fs::PathExists(wsPath + "/" + kOwnerMarkName));
+    // ...so the next start removes it.
+    EXPECT_EQ(CTempWorkspace::RemoveAbandoned(), std::vector<std::string>{wsPath});
+    EXPECT_TRUE(TmpLeftovers().empty());
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 //
 // Each test gets a private temporary folder (also $TMPDIR, so the window's
 // workspace and the gzip codec's files land there), scripted messages,
-// dialogs, shell and cursor, and helpers that write packs and disk files.
+// dialogs, shell, cursor and drag, and helpers that write packs and disk
+// files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -57,10 +58,11 @@ class BuilderTest : public ::testing::Test {
 
     TestWindow& MakeWindow(std::vector<std::string> arguments = {}) {
         BuilderServices services;
-        services.messages = &messages;
+        services.messages = messagesInstead != nullptr ? messagesInstead : &messages;
         services.dialogs = &dialogs;
         services.shell = &shell;
         services.cursor = &cursor;
+        services.drag = &drag;
         window = std::make_unique<TestWindow>(services);
         argStorage = std::move(arguments);
         argv.clear();
@@ -153,6 +155,9 @@ class BuilderTest : public ::testing::Test {
     ScriptedDialogs dialogs;
     ScriptedShell shell;
     ScriptedCursor cursor;
+    ScriptedDrag drag;
+    // When set before MakeWindow, the window's messages go here instead.
+    MessageService* messagesInstead = nullptr;
     std::unique_ptr<TestWindow> window;
     CBuilderCommandLineInfo commandLine;
     std::string program = "crateforge";

@@ -133,6 +133,82 @@ TEST_F(AddDropTest, AddFolderReportsWhatItCouldNotAdd) {
     EXPECT_FALSE(cursor.Waiting());
 }
 
+// Messages that note, for every box, whether the wait cursor was showing.
+class CursorWatchingMessages : public MessageService {
+  public:
+    CursorWatchingMessages(ScriptedMessages& inner, ScriptedCursor& cursor)
+        : inner(inner), cursor(cursor) {}
+    MessageAnswer ShowMessage(std::string_view caption, std::string_view text,
+                              MessageButtons buttons) override {
+        waitingWhileShown.push_back(cursor.Waiting());
+        return inner.ShowMessage(caption, text, buttons);
+    }
+    std::vector<bool> waitingWhileShown;
+
+  private:
+    ScriptedMessages& inner;
+    ScriptedCursor& cursor;
+};
+
+TEST_F(AddDropTest, TheArrowIsShownWhileAQuestionWaitsAndTheWaitCursorAfter) {
+    CursorWatchingMessages watching(messages, cursor);
+    messagesInstead = &watching;
+    OpenSample();
+    const std::string clash = WriteFile("c.dat", 77, 12);  // c.dat is in the pack
+    const std::string fresh = WriteFile("fresh.bin", 3000, 11);
+    dialogs.QueueOpenFiles({clash, fresh});
+    messages.Queue(MessageAnswer::Yes);
+    Trigger(Command::Add);
+    ASSERT_EQ(messages.Texts(),
+              std::vector<std::string>{"File c.dat already exist. Do you wish to replace it?"});
+    EXPECT_EQ(watching.waitingWhileShown, std::vector<bool>{false});
+    // Wait, arrow for the question, wait again for the rest, arrow at the end.
+    EXPECT_EQ(cursor.Changes(), (std::vector<bool>{true, false, true, false}));
+    EXPECT_NE(RowOf("fresh.bin"), -1);
+
+    // A report shown during Add Folder gets the arrow too.
+    const std::string dir = MakeDir("withpipe");
+    ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
+    dialogs.QueueBrowseFolder(dir);
+    Trigger(Command::AddFolder);
+    ASSERT_EQ(watching.waitingWhileShown.size(), 2u);
+    EXPECT_FALSE(watching.waitingWhileShown[1]);
+    EXPECT_FALSE(cursor.Waiting());
+}
+
+TEST_F(AddDropTest, FilesStoredUncompressedAreReportedOncePerCommand) {
+    OpenSample();
+    const std::string a = temp.Write("a.txt", testpacks::ToBytes(std::string(5000, 'a')));
+    const std::string b = temp.Write("b.log", testpacks::ToBytes(std::string(4000, 'b')));
+    const std::string empty = temp.Write("empty", {});
+    // The workspace is made; now the temporary folder goes away.
+    setenv("TMPDIR", temp.File("gone").c_str(), 1);
+    dialogs.QueueOpenFiles({a, b, empty});
+    Trigger(Command::Add);
+    ASSERT_EQ(messages.Calls().size(), 1u);
+    EXPECT_EQ(messages.Calls()[0].caption, "Warning");
+    EXPECT_EQ(messages.Calls()[0].buttons, MessageButtons::Ok);
+    const std::string prefix = "2 file(s) were stored uncompressed, the first being " + a +
+                               ", because they could not be compressed: ";
+    EXPECT_EQ(messages.Calls()[0].text.rfind(prefix, 0), 0u) << messages.Calls()[0].text;
+    EXPECT_NE(messages.Calls()[0].text.find(temp.File("gone")), std::string::npos);
+    // Stored whole and saved all the same.
+    const int row = RowOf("a.txt");
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(window->ListControlImpl()->RowData(row)->packedSize, 5000u);
+    const std::vector<std::string> saved = SavedNames();
+    EXPECT_NE(std::find(saved.begin(), saved.end(), "b.log"), saved.end());
+
+    // With a usable folder again, nothing is said.
+    setenv("TMPDIR", temp.Path().c_str(), 1);
+    messages.Clear();
+    const std::string c = temp.Write("c.txt", testpacks::ToBytes(std::string(5000, 'c')));
+    dialogs.QueueOpenFiles({c});
+    Trigger(Command::Add);
+    EXPECT_TRUE(messages.Calls().empty());
+    EXPECT_LT(window->ListControlImpl()->RowData(RowOf("c.txt"))->packedSize, 5000u);
+}
+
 // A drop as a file manager makes it: a uri-list of local files.
 void Drop(QWidget& target, const std::vector<std::string>& paths) {
     QMimeData data;

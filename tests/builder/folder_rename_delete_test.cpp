@@ -219,5 +219,73 @@ TEST_F(FolderRenameDeleteTest, DeleteWithTheUpRowRemovesOnlyTheOthers) {
     EXPECT_EQ(RowOf(".."), -1);
 }
 
+TEST_F(FolderRenameDeleteTest, ListKeysActTheSameWithShiftOrCtrlHeld) {
+    // Delete with Shift, with Ctrl, with both, and the keypad's Delete: each
+    // asks (answered No, so nothing goes).
+    const Qt::KeyboardModifiers deleteWith[] = {Qt::ShiftModifier, Qt::ControlModifier,
+                                                Qt::ShiftModifier | Qt::ControlModifier,
+                                                Qt::KeypadModifier};
+    for (Qt::KeyboardModifiers modifiers : deleteWith) {
+        SCOPED_TRACE(static_cast<int>(modifiers));
+        messages.Clear();
+        Select({"c.dat"});
+        messages.Queue(MessageAnswer::No);
+        QTest::keyClick(&List(), Qt::Key_Delete, modifiers);
+        Settle();
+        ASSERT_EQ(messages.Calls().size(), 1u);
+        EXPECT_EQ(messages.Calls()[0].text,
+                  "Selected item(s) will be lost forever, do you wish to continue?");
+    }
+    // Shift+Del answered Yes deletes.
+    Select({"c.dat"});
+    messages.Queue(MessageAnswer::Yes);
+    QTest::keyClick(&List(), Qt::Key_Delete, Qt::ShiftModifier);
+    Settle();
+    EXPECT_EQ(RowOf("c.dat"), -1);
+    EXPECT_EQ(SavedNames().size(), 4u);
+
+    // Shift+Ins makes a new folder; Ctrl+Ins another.
+    List().setFocus();
+    QTest::keyClick(&List(), Qt::Key_Insert, Qt::ShiftModifier);
+    Settle();
+    ASSERT_NE(Editor(), nullptr);
+    Finish("", false);
+    List().setFocus();
+    QTest::keyClick(&List(), Qt::Key_Insert, Qt::ControlModifier);
+    Settle();
+    ASSERT_NE(Editor(), nullptr);
+    Finish("", false);
+    EXPECT_TRUE(IsFolderRow("New Dir"));
+    EXPECT_TRUE(IsFolderRow("New Dir(1)"));
+
+    // Ctrl+Backspace and Shift+Backspace go up.
+    const Qt::KeyboardModifiers upWith[] = {Qt::ControlModifier, Qt::ShiftModifier};
+    for (Qt::KeyboardModifiers modifiers : upWith) {
+        Select({"Docs"});
+        window->OnListDoubleClick();
+        Settle();
+        ASSERT_NE(RowOf(".."), -1);
+        List().setFocus();
+        QTest::keyClick(&List(), Qt::Key_Backspace, modifiers);
+        Settle();
+        EXPECT_EQ(RowOf(".."), -1);
+        EXPECT_NE(RowOf("Docs"), -1);
+    }
+}
+
+TEST_F(FolderRenameDeleteTest, ListKeysWithAltOrMetaAreNotTheListsOwn) {
+    Select({"c.dat"});
+    const Qt::KeyboardModifiers others[] = {Qt::AltModifier, Qt::MetaModifier,
+                                            Qt::AltModifier | Qt::ShiftModifier};
+    for (Qt::KeyboardModifiers modifiers : others) {
+        QTest::keyClick(&List(), Qt::Key_Delete, modifiers);
+        QTest::keyClick(&List(), Qt::Key_Insert, modifiers);
+        Settle();
+    }
+    EXPECT_TRUE(messages.Calls().empty());
+    EXPECT_EQ(Editor(), nullptr);
+    EXPECT_EQ(SavedNames().size(), 5u);
+}
+
 }  // namespace
 }  // namespace crateforge

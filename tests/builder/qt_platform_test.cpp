@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QTreeWidget>
 #include <climits>
@@ -109,6 +110,56 @@ TEST(QtPlatformTest, ListControlKeepsBytesDataAndOrder) {
     list.DeleteAllRows();
     EXPECT_EQ(list.RowCount(), 0);
     EXPECT_TRUE(list.SelectedRows().empty());
+}
+
+TEST(QtPlatformTest, ListTakesAWholeListingInOneInsertion) {
+    QTreeWidget tree;
+    tree.setColumnCount(4);
+    QtIconProvider icons;
+    QtListControl list(&tree, &icons);
+    PackEntry a, b;
+    list.InsertRow(0, "top", icons.FolderIconIndex(), nullptr);
+    list.InsertRow(1, "bottom", icons.FolderIconIndex(), nullptr);
+    QSignalSpy inserted(tree.model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy changed(tree.model(), &QAbstractItemModel::dataChanged);
+    std::vector<ListRow> rows;
+    rows.push_back({"a.txt", icons.FileIconIndex("a.txt"), &a, {"10", "50%", "5"}});
+    rows.push_back({"caf\xE9", icons.FileIconIndex("x"), &b, {"7", "0%", "7"}});
+    rows.push_back({"sub", icons.FolderIconIndex(), nullptr, {"", "", ""}});
+    list.InsertRows(1, rows);
+    // One change of the model, none per cell.
+    EXPECT_EQ(inserted.count(), 1);
+    EXPECT_EQ(changed.count(), 0);
+    ASSERT_EQ(list.RowCount(), 5);
+    const std::vector<std::string> order = {"top", "a.txt", "caf\xE9", "sub", "bottom"};
+    for (int row = 0; row < 5; ++row) {
+        EXPECT_EQ(list.RowText(row), order[static_cast<std::size_t>(row)]);
+    }
+    EXPECT_EQ(list.RowData(1), &a);
+    EXPECT_EQ(list.RowData(2), &b);
+    EXPECT_EQ(list.RowData(3), nullptr);
+    EXPECT_EQ(list.RowText(1, 1), "10");
+    EXPECT_EQ(list.RowText(1, 2), "50%");
+    EXPECT_EQ(list.RowText(1, 3), "5");
+    EXPECT_EQ(tree.topLevelItem(2)->text(0), QString::fromUtf8("caf\xC3\xA9"));
+    EXPECT_EQ(tree.topLevelItem(1)->textAlignment(1) & Qt::AlignRight, Qt::AlignRight);
+    EXPECT_TRUE(tree.topLevelItem(1)->flags().testFlag(Qt::ItemIsDragEnabled));
+}
+
+TEST(QtPlatformTest, IconsFollowTheExtensionAlone) {
+    QtIconProvider icons;
+    EXPECT_EQ(QtIconProvider::Extension("a.tar.gz"), ".gz");
+    EXPECT_EQ(QtIconProvider::Extension("Makefile"), "");
+    EXPECT_EQ(QtIconProvider::Extension(".bashrc"), ".bashrc");
+    // A whole-name pattern of the MIME database does not make one .txt file
+    // look different from the others.
+    EXPECT_EQ(QtIconProvider::IconNameFor("CMakeLists.txt"), QtIconProvider::IconNameFor("a.txt"));
+    EXPECT_EQ(icons.FileIconIndex("CMakeLists.txt"), icons.FileIconIndex("notes.txt"));
+    const int before = icons.IconCount();
+    for (int i = 0; i < 100; ++i) {
+        icons.FileIconIndex("file" + std::to_string(i) + ".txt");
+    }
+    EXPECT_EQ(icons.IconCount(), before);
 }
 
 TEST(QtPlatformTest, IconsByTypeAreCached) {

@@ -166,6 +166,61 @@ TEST_F(ViewDragTest, DragDataCarriesTheWrittenPathsInListOrder) {
               21 + paths[0].size() + 1 + paths[1].size() + 1);
 }
 
+TEST_F(ViewDragTest, AMouseDragFromASelectedRowOffersEverySelectedRowInListOrder) {
+    OpenMixed();
+    // Chosen bottom row first; the list has the folder above the file.
+    Select({"plain.txt", "Docs"});
+    QWidget* viewport = List().viewport();
+    const QPoint start = List().visualItemRect(List().topLevelItem(RowOf("plain.txt"))).center();
+    QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, start);
+    // A hand moves a little before it moves far: the small move must not
+    // narrow the selection to the pressed row.
+    QTest::mouseMove(viewport, start + QPoint(1, 0));
+    EXPECT_TRUE(drag.Drags().empty());
+    QTest::mouseMove(viewport, start + QPoint(QApplication::startDragDistance() + 4, 1));
+    QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier,
+                        start + QPoint(QApplication::startDragDistance() + 4, 1));
+    Settle();
+
+    ASSERT_EQ(drag.Drags().size(), 1u);
+    EXPECT_EQ(drag.Drags()[0],
+              (std::vector<std::string>{WorkspaceFile("Docs"), WorkspaceFile("plain.txt")}));
+    // Both are complete on disk before the drag starts.
+    EXPECT_EQ(ReadText(WorkspaceFile("plain.txt")), "plain text");
+    EXPECT_EQ(ReadText(WorkspaceFile("Docs/readme.txt")), std::string(3000, 'r'));
+    EXPECT_EQ(ReadText(WorkspaceFile("Docs/sub/deep.txt")), "deep");
+    // Handed out with ordinary modes; the workspace itself stays private.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(Mode(WorkspaceFile("Docs")), 0755u & ~mask);
+    EXPECT_EQ(Mode(WorkspaceFile("Docs/sub")), 0755u & ~mask);
+    EXPECT_EQ(Mode(WorkspaceFile("Docs/readme.txt")), 0644u & ~mask);
+    EXPECT_EQ(Mode(WorkspaceFile("plain.txt")), 0644u & ~mask);
+    EXPECT_EQ(Mode(window->Workspace()->WorkspacePath()), 0700u);
+}
+
+TEST_F(ViewDragTest, APressOutsideTheRowsOrAShortMoveStartsNoDrag) {
+    OpenMixed();
+    Select({"plain.txt", "run.sh"});
+    QWidget* viewport = List().viewport();
+    const QPoint row = List().visualItemRect(List().topLevelItem(RowOf("plain.txt"))).center();
+    // Below the last row: no row is pressed, so no drag.
+    const QPoint empty(row.x(), viewport->height() - 2);
+    ASSERT_EQ(List().itemAt(empty), nullptr);
+    QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, empty);
+    QTest::mouseMove(viewport, empty + QPoint(40, -3));
+    QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, empty + QPoint(40, -3));
+    // On a row, but never past the drag distance.
+    Select({"plain.txt", "run.sh"});
+    QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, row);
+    QTest::mouseMove(viewport, row + QPoint(1, 0));
+    QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, row + QPoint(1, 0));
+    Settle();
+    EXPECT_TRUE(drag.Drags().empty());
+    // A click on one of two selected rows leaves that row alone selected.
+    EXPECT_EQ(window->ListControlImpl()->SelectedRows(), std::vector<int>{RowOf("plain.txt")});
+}
+
 TEST_F(ViewDragTest, DragLeavesOutEmptyResultsAndStartsNoDragWithoutAny) {
     OpenMixed();
     Select({"Docs"});
@@ -189,6 +244,7 @@ TEST_F(ViewDragTest, DragLeavesOutEmptyResultsAndStartsNoDragWithoutAny) {
     // Nothing left: no data, no drag.
     Select({"odd.bin"});
     EXPECT_FALSE(Content().OnBeginDrag());
+    EXPECT_TRUE(drag.Drags().empty());
     EXPECT_EQ(CContentCommands::MakeDragData({}), nullptr);
     EXPECT_EQ(CContentCommands::MakeDragData({"", ""}), nullptr);
 }

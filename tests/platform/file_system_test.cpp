@@ -7,6 +7,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Scripted.h"
+#include "tests/platform/Unprivileged.h"
 #include "tests/support/TestPacks.h"
 
 namespace crateforge {
@@ -77,6 +78,64 @@ TEST(FileSystem, PathHelpers) {
     EXPECT_EQ(fs::ParentDirectory("/c"), "/");
     EXPECT_EQ(fs::JoinPath("/a", "b"), "/a/b");
     EXPECT_EQ(fs::JoinPath("/a/", "b"), "/a/b");
+}
+
+TEST(FileSystem, RemoveTreeTakesLinksButNotWhatTheyName) {
+    testpacks::TempDir dir;
+    const std::string outside = dir.File("outside");
+    mkdir(outside.c_str(), 0700);
+    const std::string kept = dir.Write("outside/kept", testpacks::ToBytes("stays"));
+    const std::string tree = dir.File("tree");
+    mkdir(tree.c_str(), 0700);
+    mkdir((tree + "/a").c_str(), 0755);
+    mkdir((tree + "/a/b").c_str(), 0700);
+    dir.Write("tree/a/b/deep", testpacks::ToBytes("x"));
+    dir.Write("tree/top", testpacks::ToBytes("y"));
+    ASSERT_EQ(symlink(outside.c_str(), (tree + "/a/to-outside").c_str()), 0);
+    ASSERT_EQ(symlink(kept.c_str(), (tree + "/to-file").c_str()), 0);
+    ASSERT_EQ(mkfifo((tree + "/a/fifo").c_str(), 0600), 0);
+    std::string reason;
+    EXPECT_TRUE(fs::RemoveTree(tree, &reason)) << reason;
+    EXPECT_FALSE(fs::PathExists(tree));
+    EXPECT_EQ(testpacks::ReadFile(kept), testpacks::ToBytes("stays"));
+    EXPECT_TRUE(fs::IsDirectory(outside));
+    // Nothing there is nothing to do; a link given as the tree goes alone.
+    EXPECT_TRUE(fs::RemoveTree(tree));
+    ASSERT_EQ(symlink(outside.c_str(), tree.c_str()), 0);
+    EXPECT_TRUE(fs::RemoveTree(tree));
+    EXPECT_FALSE(fs::PathExists(tree));
+    EXPECT_TRUE(fs::PathExists(kept));
+}
+
+TEST(FileSystem, RemoveTreeGoesOnPastWhatStaysAndSaysWhy) {
+    testpacks::TempDir dir;
+    testpriv::MakeReachable(dir.Path());
+    const std::string tree = dir.File("tree");
+    mkdir(tree.c_str(), 0755);
+    mkdir((tree + "/locked").c_str(), 0755);
+    dir.Write("tree/locked/file", testpacks::ToBytes("z"));
+    dir.Write("tree/loose", testpacks::ToBytes("y"));
+    mkdir((tree + "/open").c_str(), 0755);
+    dir.Write("tree/open/inner", testpacks::ToBytes("x"));
+    // The remover may change the tree but not the folder "locked".
+    for (const char* path : {"tree", "tree/loose", "tree/open", "tree/open/inner"})
+        testpriv::GiveAway(dir.File(path));
+    const int code = testpriv::RunUnprivileged([&] {
+        std::string reason;
+        if (fs::RemoveTree(tree, &reason))
+            return 30;
+        return reason == "Permission denied" ? 0 : 31;
+    });
+    if (code == testpriv::kCannotDrop)
+        GTEST_SKIP() << "privileges cannot be dropped here";
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(fs::PathExists(dir.File("tree/locked/file")));
+    EXPECT_FALSE(fs::PathExists(dir.File("tree/loose")));
+    EXPECT_FALSE(fs::PathExists(dir.File("tree/open")));
+    // A path below a file cannot be looked at at all.
+    std::string reason;
+    EXPECT_FALSE(fs::RemoveTree(dir.File("tree/locked/file/x"), &reason));
+    EXPECT_EQ(reason, "Not a directory");
 }
 
 TEST(Scripted, MessagesAnswerInOrderAndFlagUnqueuedBoxes) {
