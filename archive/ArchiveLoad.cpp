@@ -140,7 +140,7 @@ int CPackArchive::Load() {
     return 1;
 }
 
-int CPackArchive::ConvertOldPack() {
+int CPackArchive::ConvertOldPack(GzCoder coder) {
     const std::string packPath = path;
     auto refuse = [&](const pack::Fault& fault, const std::string& reason) {
         Report(fault, WithNames(kConvertFailedText, {packPath, reason}));
@@ -191,7 +191,7 @@ int CPackArchive::ConvertOldPack() {
             progressControl_->SetRange(0, f.packedSize);
         }
         ProgressAccumulator = 0.0f;
-        CompressEntry(std::move(content), *entry);
+        CompressEntry(std::move(content), *entry, BoundGzProgress(), coder);
         if (progressControl_)
             progressControl_->SetPosition(0);
         packSize += pack::kFileRecordSize + pack::kDataBlockHeaderSize + entry->packedSize;
