@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "archive/EntryCoding.h"
 #include "archive/PackArchive.h"
@@ -236,6 +237,26 @@ class AddPlan final : public fs::FolderVisitor {
             Fail("cannot pack the folder " + diskPath + ": " + fault.reason);
     }
 
+    // Removes the folders made only to hold a path given on the command line
+    // (the "a/b" of "a/b/c.txt") that stayed empty because what they were
+    // made for was not packed, so that a pack never shows folders nobody
+    // asked for. Folders that came from disk stay, empty or not.
+    void PruneUnused() {
+        for (auto it = implicit_.rbegin(); it != implicit_.rend(); ++it) {
+            CPackFolder* folder = *it;
+            if (real_.count(folder) || !folder->files.empty() || !folder->subfolders.empty())
+                continue;
+            CPackFolder* parent = folder->parent;
+            for (std::size_t i = 0; i < parent->subfolders.size(); ++i)
+                if (parent->subfolders[i].get() == folder) {
+                    parent->EraseSubfolderAt(static_cast<int>(i));
+                    --foldersMade;
+                    break;
+                }
+        }
+        implicit_.clear();
+    }
+
     std::vector<AddItem> items;
     std::uint64_t totalBytes = 0;
     std::size_t fileCount = 0;  // items not dropped
@@ -293,6 +314,8 @@ class AddPlan final : public fs::FolderVisitor {
         CPackFolder* folder = parent->AppendSubfolder(name);
         ++foldersMade;
         madeFrom_[folder] = diskPath;
+        if (making_)
+            implicit_.push_back(folder);
         return folder;
     }
 
@@ -300,12 +323,14 @@ class AddPlan final : public fs::FolderVisitor {
                                const std::vector<std::string>& parts, const std::string& diskPath) {
         CPackFolder* folder = base;
         std::string path = basePath;
+        making_ = true;
         for (const std::string& part : parts) {
             folder = Subfolder(folder, path, part, diskPath);
             if (!folder)
-                return nullptr;
+                break;
             path = JoinPrefix(path, part);
         }
+        making_ = false;
         return folder;
     }
 
@@ -377,6 +402,7 @@ class AddPlan final : public fs::FolderVisitor {
     // ---- The walk ------------------------------------------------------------
     bool EnterFolder(const fs::WalkItem& folder) override {
         if (folder.depth == 0) {
+            real_.insert(walkRoot_);  // listed: it stays even when empty
             folders_.push_back(walkRoot_);
             return true;
         }
@@ -436,6 +462,9 @@ class AddPlan final : public fs::FolderVisitor {
     std::vector<CPackFolder*> folders_;  // the pack folders of the walk's path
     std::vector<std::string> prefixes_;  // their paths inside the pack
     std::unordered_map<CPackFolder*, std::string> madeFrom_;
+    bool making_ = false;                    // EnsureFolders is at work
+    std::vector<CPackFolder*> implicit_;     // folders it made, in order
+    std::unordered_set<CPackFolder*> real_;  // folders walked on disk
     std::unordered_map<CPackFolder*, std::unordered_map<std::string, std::size_t>> planned_;
 };
 
@@ -632,6 +661,7 @@ int PackInputs(CPackArchive& archive, ConsoleMessages& console, const Options& o
 
     interrupt::DescribeWork("read", plan.fileCount, "file", "");
     const AddTotals totals = CodeAndAdd(archive, plan, options, failures);
+    plan.PruneUnused();
     changed = changed || plan.foldersMade > 0 || totals.added > 0;
     if (toStdout) {
         StdoutSink sink;
