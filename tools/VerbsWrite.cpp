@@ -869,23 +869,37 @@ int RunRemove(const Options& options) {
             options.quiet);
         return failures > 0 ? kExitFailure : kExitOk;
     }
+    // What to remove, by folder and stored name, before anything moves:
+    // removing one file shifts the indexes of the files after it.
+    struct Removal {
+        CPackFolder* parent;
+        std::string name;
+        bool isFolder;
+        std::string path;
+    };
+    std::vector<Removal> removals;
     for (const NameMatch& m : selected) {
         CPackFolder* target = ArchiveTree::Of(m.folder);
         if (m.isFolder) {
             CPackFolder* parent = target->parent;
-            ShowFolder(archive, parent);
             const auto& siblings = parent->subfolders;
             for (std::size_t i = 0; i < siblings.size(); ++i)
-                if (siblings[i].get() == target) {
-                    archive.RemoveFolder(std::string(parent->SubfolderName(static_cast<int>(i))));
-                    break;
-                }
+                if (siblings[i].get() == target)
+                    removals.push_back({parent,
+                                        std::string(parent->SubfolderName(static_cast<int>(i))),
+                                        true, m.path});
         } else {
-            ShowFolder(archive, target);
-            archive.RemoveFile(std::string(target->files[m.file]->Name()));
+            removals.push_back({target, std::string(target->files[m.file]->Name()), false, m.path});
         }
+    }
+    for (const Removal& removal : removals) {
+        ShowFolder(archive, removal.parent);
+        if (removal.isFolder)
+            archive.RemoveFolder(removal.name);
+        else
+            archive.RemoveFile(removal.name);
         if (options.verbose)
-            Error("removed " + m.path + (m.isFolder ? "/" : ""));
+            Error("removed " + removal.path + (removal.isFolder ? "/" : ""));
     }
     ShowFolder(archive, archive.Root());
     const int rc = Finish(archive, console, !selected.empty(), failures);
