@@ -84,6 +84,11 @@ int SeekableStandardInput(pack::Fault& fault) {
         pack::Fail(fault, pack::FaultKind::Io, fs::ErrnoText(errno));
         return -1;
     }
+    if (isatty(STDIN_FILENO)) {
+        pack::Fail(fault, pack::FaultKind::Io,
+                   "a terminal, not a pack; pipe a pack into vpf or redirect one");
+        return -1;
+    }
     if (S_ISREG(st.st_mode)) {
         const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
         if (fd < 0)

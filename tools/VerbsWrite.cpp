@@ -367,9 +367,9 @@ class AddPlan final : public fs::FolderVisitor {
                     return;
                 case ReplaceDecider::Answer::KeepUnasked:
                     Fail("cannot pack " + diskPath + ": its name in the pack, " + packPath +
-                         ", is taken by " + earlier.diskPath +
-                         " (names in a pack ignore letter case; --overwrite takes the later "
-                         "file, --keep the first)");
+                         ", is taken by " + earlier.diskPath + " (" +
+                         (earlier.name == name ? "" : "names in a pack ignore letter case; ") +
+                         "--overwrite takes the later file, --keep the first)");
                     return;
             }
         }

@@ -131,6 +131,31 @@ TEST_F(HonestyTest, TwoFilesOfOneNameButForCaseAreNamedInAnyTree) {
     const RunResult twice = Run({"create", "-q", "q.vpf", "t/other", "./t/other", "t"});
     EXPECT_EQ(twice.code, 1);  // the case clash inside t again, nothing else
     EXPECT_EQ(std::count(twice.err.begin(), twice.err.end(), '\n'), 1) << twice.err;
+    // Two files of exactly one name from two folders given with -C.
+    MakeDir("u");
+    Write("u/other", "u's other");
+    RunResult r2 = Run({"create", "-q", "r.vpf", "-C", "t", "other", "-C", "../u", "other"});
+    EXPECT_EQ(r2.code, 1);
+    EXPECT_EQ(r2.err,
+              "vpf: cannot pack t/../u/other: its name in the pack, other, is taken by t/other "
+              "(--overwrite takes the later file, --keep the first)\n");
+    r2 = Run({"create", "-q", "--overwrite", "s.vpf", "-C", "t", "other", "-C", "../u", "other"});
+    EXPECT_EQ(r2.code, 0) << r2.err;
+    EXPECT_EQ(Run({"cat", "s.vpf", "other"}).out, "u's other");
+    // Folders whose names differ only in case share one folder of the pack,
+    // and that is said.
+    MakeDir("v");
+    MakeDir("v/Dir");
+    MakeDir("v/dir");
+    Write("v/Dir/a", "a");
+    Write("v/dir/b", "b");
+    r2 = Run({"create", "-q", "w.vpf", "v"});
+    EXPECT_EQ(r2.code, 1);
+    EXPECT_EQ(r2.err,
+              "vpf: v/dir went into the folder v/Dir of v/Dir: names in a pack ignore letter "
+              "case\n");
+    EXPECT_EQ(Run({"list", "w.vpf"}).out, "v/\nv/Dir/\nv/Dir/a\nv/Dir/b\n");
+    EXPECT_EQ(Run({"create", "-q", "--keep", "x.vpf", "v"}).code, 0);
 }
 
 TEST_F(HonestyTest, DotNamesAreOrdinaryNames) {

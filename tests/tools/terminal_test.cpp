@@ -113,6 +113,12 @@ TEST_F(TerminalTest, APackIsNeverWrittenToATerminal) {
         "vpf: refusing to write a pack to a terminal; redirect standard output or name a pack "
         "file\n");
     EXPECT_EQ(run.screen, "");
+    // Nor read from one: vpf does not wait for a pack to be typed.
+    const TerminalRun read = RunOnTerminal({"list", "-"}, "", {});
+    EXPECT_EQ(read.code, 1);
+    EXPECT_EQ(
+        read.err,
+        "vpf: standard input: a terminal, not a pack; pipe a pack into vpf or redirect one\n");
 }
 
 }  // namespace
