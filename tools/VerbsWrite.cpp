@@ -178,7 +178,6 @@ class AddPlan final : public fs::FolderVisitor {
         struct stat st;
         if (packIsFile && stat(packPath.c_str(), &st) == 0) {
             havePack_ = true;
-            packPath_ = packPath;
             packDevice_ = st.st_dev;
             packInode_ = st.st_ino;
         }
@@ -453,7 +452,6 @@ class AddPlan final : public fs::FolderVisitor {
     const Options& options_;
     ReplaceDecider decider_;
     bool havePack_ = false;
-    std::string packPath_;
     dev_t packDevice_ = 0;
     ino_t packInode_ = 0;
     bool saidRoot_ = false;
