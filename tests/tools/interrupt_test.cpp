@@ -2,8 +2,6 @@
 // terminal's Ctrl-C is: the partial files go, one line says what was done and
 // what became of the pack, the exit status is 128 + the signal, and a rerun
 // gives complete files.
-#include <regex>
-
 #include "tests/tools/VpfRunner.h"
 
 namespace vpftest {
@@ -128,10 +126,10 @@ TEST_F(InterruptTest, AnInterruptedCreateWritesNoPack) {
         EXPECT_EQ(r.code, 128 + SIGHUP) << r.err;
         const std::string ending = target == "-" ? "the pack sent to standard output is incomplete"
                                                  : "p.vpf was not written";
-        EXPECT_TRUE(std::regex_match(
-            r.err,
-            std::regex("vpf: interrupted by SIGHUP: read [01] of 2 files; " + ending + "\n")))
-            << r.err;
+        // One or none of the two files was read before the signal.
+        const std::string head = "vpf: interrupted by SIGHUP: read ";
+        const std::string tail = " of 2 files; " + ending + "\n";
+        EXPECT_TRUE(r.err == head + "0" + tail || r.err == head + "1" + tail) << r.err;
     }
     EXPECT_FALSE(Exists("p.vpf"));
     EXPECT_TRUE(Hidden(".").empty());

@@ -19,7 +19,7 @@ constexpr long kListLimitKb = 64 * 1024;
 constexpr long kCatLimitKb = 128 * 1024;
 
 // One gzip member of `size` zero bytes.
-Bytes GzipOfZeros(std::uint32_t size) {
+[[maybe_unused]] Bytes GzipOfZeros(std::uint32_t size) {
     z_stream z{};
     EXPECT_EQ(deflateInit2(&z, 1, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
     const Bytes zeros(1 << 20, 0);
