@@ -393,8 +393,7 @@ int main(int argc, char** argv) {
         } else if (name == "file-only") {
             options.fileOnly = true;
         } else if (name == "output") {
-            options.outputDir = ChangeDir(options.outputDir, value);
-            options.haveOutputDir = true;
+            events.push_back({Event::Kind::ChangeDir, value});  // -C by another name
         } else if (name == "jobs") {
             if (!ParseJobs(value, options.jobs))
                 return Usage("-j: \"" + value + "\" is not a number of threads from 1 to 256");
