@@ -322,14 +322,14 @@ struct Event {
 };
 
 // The spellings of every option: what it sets and the verbs it needs.
-struct OptionSpec {
+struct OptionForm {
     char shortName;        // 0: none
     const char* longName;  // nullptr: none
     bool takesValue;
     unsigned bit;  // 0: every verb
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionForm kOptions[] = {
     {'C', nullptr, true, kChangeDir},
     {0, "into", true, kInto},
     {'T', "files-from", true, kFilesFrom},
@@ -349,8 +349,8 @@ constexpr OptionSpec kOptions[] = {
     {0, "version", false, 0},
 };
 
-std::string Spelling(const OptionSpec& spec) {
-    return spec.longName ? std::string("--") + spec.longName : std::string("-") + spec.shortName;
+std::string Spelling(const OptionForm& form) {
+    return form.longName ? std::string("--") + form.longName : std::string("-") + form.shortName;
 }
 
 }  // namespace
@@ -363,14 +363,14 @@ int main(int argc, char** argv) {
 
     Options options;
     std::vector<Event> events;
-    std::vector<const OptionSpec*> seen;
+    std::vector<const OptionForm*> seen;
     bool help = false, version = false, endOfOptions = false;
     bool sawOverwrite = false, sawKeep = false;
 
     // Applies one option with its value (if it takes one).
-    auto apply = [&](const OptionSpec& spec, const std::string& value) -> int {
-        seen.push_back(&spec);
-        const std::string name = spec.longName ? spec.longName : std::string(1, spec.shortName);
+    auto apply = [&](const OptionForm& form, const std::string& value) -> int {
+        seen.push_back(&form);
+        const std::string name = form.longName ? form.longName : std::string(1, form.shortName);
         if (name == "C") {
             events.push_back({Event::Kind::ChangeDir, value});
         } else if (name == "into") {
@@ -427,14 +427,14 @@ int main(int argc, char** argv) {
             const std::size_t eq = arg.find('=');
             const std::string name =
                 arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-            const OptionSpec* spec = nullptr;
-            for (const OptionSpec& s : kOptions)
+            const OptionForm* form = nullptr;
+            for (const OptionForm& s : kOptions)
                 if (s.longName && name == s.longName)
-                    spec = &s;
-            if (!spec)
+                    form = &s;
+            if (!form)
                 return Usage("unknown option " + arg.substr(0, eq));
             std::string value;
-            if (spec->takesValue) {
+            if (form->takesValue) {
                 if (eq != std::string::npos)
                     value = arg.substr(eq + 1);
                 else if (i + 1 < argc)
@@ -444,22 +444,22 @@ int main(int argc, char** argv) {
             } else if (eq != std::string::npos) {
                 return Usage("the option --" + name + " takes no value");
             }
-            if (const int rc = apply(*spec, value); rc != vpf::kExitOk)
+            if (const int rc = apply(*form, value); rc != vpf::kExitOk)
                 return rc;
             continue;
         }
         // Short options, possibly several in one word ("-qn"); one that takes
         // a value takes the rest of the word or the next argument.
         for (std::size_t k = 1; k < arg.size(); ++k) {
-            const OptionSpec* spec = nullptr;
-            for (const OptionSpec& s : kOptions)
+            const OptionForm* form = nullptr;
+            for (const OptionForm& s : kOptions)
                 if (s.shortName == arg[k])
-                    spec = &s;
-            if (!spec)
+                    form = &s;
+            if (!form)
                 return Usage("unknown option -" + std::string(1, arg[k]) +
                              (arg.size() > 2 ? " (in " + arg + ")" : ""));
             std::string value;
-            if (spec->takesValue) {
+            if (form->takesValue) {
                 if (k + 1 < arg.size())
                     value = arg.substr(k + 1);
                 else if (i + 1 < argc)
@@ -468,7 +468,7 @@ int main(int argc, char** argv) {
                     return Usage("-" + std::string(1, arg[k]) + " needs a value");
                 k = arg.size();
             }
-            if (const int rc = apply(*spec, value); rc != vpf::kExitOk)
+            if (const int rc = apply(*form, value); rc != vpf::kExitOk)
                 return rc;
         }
     }
@@ -525,9 +525,9 @@ int main(int argc, char** argv) {
     }
 
     // Every option must be one the verb takes.
-    for (const OptionSpec* spec : seen) {
-        if (spec->bit != 0 && (chosen->options & spec->bit) == 0)
-            return Usage("the option " + Spelling(*spec) + " does not apply to " + options.verb);
+    for (const OptionForm* form : seen) {
+        if (form->bit != 0 && (chosen->options & form->bit) == 0)
+            return Usage("the option " + Spelling(*form) + " does not apply to " + options.verb);
     }
     if (sawOverwrite && sawKeep)
         return Usage("--overwrite and --keep exclude each other");
