@@ -140,7 +140,7 @@ int CPackArchive::Load() {
     return 1;
 }
 
-int CPackArchive::ConvertOldPack() {
+int CPackArchive::ConvertOldPack(GzCoder coder) {
     const std::string packPath = path;
     // A conversion that is refused keeps nothing, so it has stored nothing
     // uncompressed either.
@@ -195,7 +195,7 @@ int CPackArchive::ConvertOldPack() {
             progressControl_->SetRange(0, f.packedSize);
         }
         ProgressAccumulator = 0.0f;
-        if (!CompressEntry(std::move(content), *entry))
+        if (!CompressEntry(std::move(content), *entry, BoundGzProgress(), coder))
             NoteCodingFallback(unique);
         if (progressControl_)
             progressControl_->SetPosition(0);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "archive/EntryData.h"
 #include "archive/PackArchive.h"
 #include "format/PackFormat.h"
 #include "platform/AtomicFile.h"
@@ -12,7 +13,7 @@ namespace crateforge {
 namespace {
 
 template <class Record>
-bool WriteRecord(fs::AtomicFile& file, const Record& record) {
+bool WriteRecord(pack::ByteSink& file, const Record& record) {
     const pack::RecordBytes<Record> bytes = pack::Encode(record);
     return file.Write(bytes.data(), bytes.size());
 }
@@ -40,17 +41,17 @@ std::uint64_t CPackArchive::ComputeDataOffsets(CPackFolder& folder, std::uint64_
     return position;
 }
 
-bool CPackArchive::WriteHeader(fs::AtomicFile& file) {
+bool CPackArchive::WriteHeader(pack::ByteSink& file) {
     return WriteRecord(file, pack::MakePackHeader(fileCount));
 }
 
-bool CPackArchive::WriteDirectory(fs::AtomicFile& file) {
+bool CPackArchive::WriteDirectory(pack::ByteSink& file) {
     const std::uint64_t directoryEnd = ComputeFolderOffsets(*root, pack::kRootBlockOffset);
     ComputeDataOffsets(*root, directoryEnd);
     return WriteFolder(file, *root);
 }
 
-bool CPackArchive::WriteFolder(fs::AtomicFile& file, const CPackFolder& folder) {
+bool CPackArchive::WriteFolder(pack::ByteSink& file, const CPackFolder& folder) {
     const pack::FolderBlockHeader header{folder.subtreeSize,
                                          static_cast<std::uint32_t>(folder.subfolders.size()),
                                          static_cast<std::uint32_t>(folder.files.size())};
@@ -72,10 +73,11 @@ bool CPackArchive::WriteFolder(fs::AtomicFile& file, const CPackFolder& folder) 
     return true;
 }
 
-bool CPackArchive::WriteData(fs::AtomicFile& file, const CPackFolder& folder) {
+bool CPackArchive::WriteData(pack::ByteSink& file, const CPackFolder& folder) {
     for (const auto& entry : folder.files) {
         const pack::DataBlockHeader block{entry->originalSize, entry->packedSize, entry->method};
-        if (!WriteRecord(file, block) || !file.Write(entry->data.get(), entry->packedSize))
+        if (!WriteRecord(file, block) ||
+            (entry->packedSize > 0 && !file.Write(entry->data.get(), entry->packedSize)))
             return false;
     }
     for (const auto& child : folder.subfolders)
@@ -100,18 +102,32 @@ bool HasAllBytes(const CPackFolder& folder) {
 
 }  // namespace
 
+bool CPackArchive::CheckWritable(pack::Fault& fault) const {
+    if (PackSize() > pack::kMaxPackSize)
+        return pack::Fail(fault, pack::FaultKind::Io, kPackTooLargeReason);
+    if (!HasAllBytes(*root))
+        return pack::Fail(fault, pack::FaultKind::Io, "the stored bytes of a file are missing");
+    return true;
+}
+
+bool CPackArchive::WriteTo(pack::ByteSink& sink, pack::Fault& fault) {
+    if (!IsOpen() || !root)
+        return pack::Fail(fault, pack::FaultKind::Io, "no pack is open");
+    if (!CheckWritable(fault))
+        return false;
+    if (WriteHeader(sink) && WriteDirectory(sink) && WriteData(sink, *root))
+        return true;
+    const std::string why = sink.Reason();
+    return pack::Fail(fault, pack::FaultKind::Io,
+                      why.empty() ? "the output refused the bytes" : why);
+}
+
 int CPackArchive::Save() {
     if (!IsOpen() || !root)
         return 0;
     pack::Fault fault;
-    if (PackSize() > pack::kMaxPackSize) {
-        pack::Fail(fault, pack::FaultKind::Io, kPackTooLargeReason);
+    if (!CheckWritable(fault))
         return SaveFailed(fault, false);
-    }
-    if (!HasAllBytes(*root)) {
-        pack::Fail(fault, pack::FaultKind::Io, "the stored bytes of a file are missing");
-        return SaveFailed(fault, false);
-    }
     fs::AtomicFileOptions options;
     options.followLink = true;    // a link to the pack: the pack it names is saved
     options.allowInPlace = true;  // a folder that takes no new file
@@ -119,8 +135,9 @@ int CPackArchive::Save() {
     if (!file.Begin(path, options, fault))
         return SaveFailed(fault, false);
     // A failed write is remembered by the file and reported by Commit.
-    if (WriteHeader(file) && WriteDirectory(file))
-        WriteData(file, *root);
+    AtomicFileSink sink(file);
+    if (WriteHeader(sink) && WriteDirectory(sink))
+        WriteData(sink, *root);
     if (!file.Commit(fault))
         return SaveFailed(fault, file.InPlace());
     onDisk = true;

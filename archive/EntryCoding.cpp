@@ -9,6 +9,7 @@
 #include <cmath>
 #include <new>
 
+#include "codec/GzDeflate.h"
 #include "format/PackFormat.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
@@ -52,11 +53,18 @@ bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry) {
 }
 
 bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry, codec::GzProgress progress) {
+    return CompressEntry(std::move(buffer), entry, progress, GzCoder::TempFiles);
+}
+
+bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry, codec::GzProgress progress,
+                   GzCoder coder) {
     bool coded = true;
     if (entry.originalSize > 0) {
         std::uint32_t gzipLength = 0;
         codec::GzBuffer gzip =
-            codec::GzCompressBuffer(buffer.get(), entry.originalSize, &gzipLength, progress);
+            coder == GzCoder::InMemory
+                ? codec::GzDeflateBuffer(buffer.get(), entry.originalSize, &gzipLength)
+                : codec::GzCompressBuffer(buffer.get(), entry.originalSize, &gzipLength, progress);
         // A failed compression returns null: the file is then kept as it is.
         if (gzip && gzipLength < entry.originalSize) {
             entry.data = std::move(gzip);
@@ -110,10 +118,21 @@ DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std
         if (n < 0)
             return fail(DiskReadStatus::ReadFailed, fs::ErrnoText(errno), fd);
         if (n == 0)
-            return fail(DiskReadStatus::ReadFailed, "the file became shorter while it was read",
-                        fd);
+            return fail(DiskReadStatus::ReadFailed, kChangedWhileReadReason, fd);
         done += static_cast<std::uint32_t>(n);
     }
+    // A byte past the size seen at the start, or another size or time now:
+    // the file was written to meanwhile (a growing log, a file being saved).
+    unsigned char extra = 0;
+    ssize_t more = 0;
+    do
+        more = read(fd, &extra, 1);
+    while (more < 0 && errno == EINTR);
+    struct stat after;
+    if (more != 0 || fstat(fd, &after) != 0 || after.st_size != st.st_size ||
+        after.st_mtim.tv_sec != st.st_mtim.tv_sec || after.st_mtim.tv_nsec != st.st_mtim.tv_nsec)
+        return fail(DiskReadStatus::ReadFailed,
+                    more < 0 ? fs::ErrnoText(errno) : std::string(kChangedWhileReadReason), fd);
     close(fd);
     bytes = std::move(buffer);
     size = length;
@@ -121,14 +140,14 @@ DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std
 }
 
 DiskReadStatus CodeDiskFile(const std::string& path, PackEntry& entry, codec::GzProgress progress,
-                            pack::Fault& fault) {
+                            pack::Fault& fault, GzCoder coder) {
     codec::GzBuffer bytes;
     std::uint32_t size = 0;
     const DiskReadStatus status = ReadDiskFile(path, bytes, size, fault);
     if (status != DiskReadStatus::Ok)
         return status;
     entry.originalSize = size;
-    CompressEntry(std::move(bytes), entry, progress);
+    CompressEntry(std::move(bytes), entry, progress, coder);
     return DiskReadStatus::Ok;
 }
 

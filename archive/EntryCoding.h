@@ -18,6 +18,11 @@
 // Threads: CompressEntry(buffer, entry, progress) and CodeDiskFile touch no
 // global state, so a tool may code files on several threads at once, each
 // with its own (or an empty) codec::GzProgress.
+//
+// Coders: the desktop program codes gzip through the codec's temporary files
+// (codec/GzCodec.h); the command-line tool may code it in memory instead
+// (codec/GzDeflate.h), which writes the same bytes without touching the
+// temporary folder and reports no progress.
 #pragma once
 
 #include <cstdint>
@@ -62,12 +67,17 @@ bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry);
 // The same with an explicit progress sink (empty: none); thread-safe.
 bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry, codec::GzProgress progress);
 
+// Which gzip coder CompressEntry uses (see the top of this header).
+enum class GzCoder { TempFiles, InMemory };
+bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry, codec::GzProgress progress,
+                   GzCoder coder);
+
 // Outcome of reading a disk file whole.
 enum class DiskReadStatus {
     Ok,
     CannotOpen,  // missing, dangling link, no permission, not a regular file
     TooLarge,    // 4 GiB or more: sizes in a pack are 32-bit
-    ReadFailed,  // an I/O error, or the file changed size while being read
+    ReadFailed,  // an I/O error, or the file changed while it was read
     NoMemory,
 };
 
@@ -75,7 +85,12 @@ enum class DiskReadStatus {
 // FIFO or device is refused without blocking). On Ok, `bytes` holds `size`
 // bytes (null when size is 0). Otherwise `fault` says why in a few words
 // ("No such file or directory", "not a regular file", ...; kind Io, or
-// NoMemory). Thread-safe.
+// NoMemory). A file whose size or modification time changes while it is
+// read (it grows, shrinks or is rewritten meanwhile) fails with ReadFailed
+// and the reason kChangedWhileReadReason: what was read is no state the file
+// ever had as a whole, so it is not kept. Thread-safe.
+inline constexpr char kChangedWhileReadReason[] = "it changed while it was read";
+
 DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std::uint32_t& size,
                             pack::Fault& fault);
 
@@ -85,6 +100,6 @@ DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std
 // coding path of a tool that codes files on worker threads before adding
 // them in pack order with CPackArchive::AddCodedFile.
 DiskReadStatus CodeDiskFile(const std::string& path, PackEntry& entry, codec::GzProgress progress,
-                            pack::Fault& fault);
+                            pack::Fault& fault, GzCoder coder = GzCoder::TempFiles);
 
 }  // namespace crateforge

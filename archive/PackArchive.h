@@ -54,8 +54,10 @@
 #include <string_view>
 
 #include "archive/ArchiveTexts.h"
+#include "archive/EntryCoding.h"
 #include "archive/PackEntry.h"
 #include "archive/PackFolder.h"
+#include "format/EntryDecoder.h"
 #include "format/Fault.h"
 #include "platform/Platform.h"
 
@@ -129,6 +131,11 @@ class CPackArchive {
     // Rewrites the whole pack at path() atomically. 1 on success; 0 after a
     // failure that was reported (see the top of this header).
     int Save();
+    // Writes the whole pack, byte for byte what Save would write, into
+    // `sink` (a pipe, for example) and shows nothing. False with `fault` when
+    // the pack would reach 4 GiB, bytes are missing or the sink refuses;
+    // the sink may then hold part of a pack.
+    bool WriteTo(pack::ByteSink& sink, pack::Fault& fault);
 
     // Whether the file starts with a whole header of that version.
     static bool IsCurrentPack(const std::string& file);
@@ -142,8 +149,9 @@ class CPackArchive {
     // case after the first get " (2)", " (3)", ... before the extension;
     // every file recoded to gzip or stored; refused once the converted pack
     // would reach 4 GiB). 1, or 0 with a message and the document unchanged;
-    // nothing is written either way.
-    int ConvertOldPack();
+    // nothing is written either way. `coder` picks the gzip coder (the
+    // command-line tool codes in memory; see archive/EntryCoding.h).
+    int ConvertOldPack(GzCoder coder = GzCoder::TempFiles);
 
     // Files stored uncompressed since the last call because their
     // compression failed (by AddFile, AddFolder, LoadEntryFromDisk and the
@@ -247,12 +255,14 @@ class CPackArchive {
     static std::int64_t FolderRatio(std::uint32_t originalSize, std::uint32_t packedSize);
 
   private:
-    bool WriteHeader(fs::AtomicFile& file);
-    bool WriteDirectory(fs::AtomicFile& file);
+    bool WriteHeader(pack::ByteSink& file);
+    bool WriteDirectory(pack::ByteSink& file);
     std::uint64_t ComputeFolderOffsets(CPackFolder& folder, std::uint64_t start);
     std::uint64_t ComputeDataOffsets(CPackFolder& folder, std::uint64_t position);
-    bool WriteFolder(fs::AtomicFile& file, const CPackFolder& folder);
-    bool WriteData(fs::AtomicFile& file, const CPackFolder& folder);
+    bool WriteFolder(pack::ByteSink& file, const CPackFolder& folder);
+    bool WriteData(pack::ByteSink& file, const CPackFolder& folder);
+    // Why the tree cannot be written as it is (too large, bytes missing).
+    bool CheckWritable(pack::Fault& fault) const;
 
     int SaveFailed(const pack::Fault& fault, bool inPlace);
     // Whether `name` can be stored in a pack; false after a message naming

@@ -104,6 +104,14 @@ bool FileSource::Open(const std::string& path, Fault& fault) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return Fail(fault, FaultKind::Io, ErrnoText(errno));
+    return Adopt(fd, fault);
+}
+
+bool FileSource::Adopt(int fd, Fault& fault) {
+    if (fd != fd_)
+        Close();
+    if (fd < 0)
+        return Fail(fault, FaultKind::Io, ErrnoText(EBADF));
     struct stat st;
     if (::fstat(fd, &st) != 0) {
         const int error = errno;

@@ -77,6 +77,10 @@ class FileSource final : public ByteSource {
     // "not a regular file"; or "the file is 4 GiB or larger") otherwise.
     // Opening again closes the previous file first.
     bool Open(const std::string& path, Fault& fault);
+    // The same for a descriptor already open for reading (standard input
+    // redirected from a pack, or a spooled copy of a pipe). The source owns
+    // `fd` from then on, also when it refuses it (it is then closed).
+    bool Adopt(int fd, Fault& fault);
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
 

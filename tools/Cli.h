@@ -1,15 +1,21 @@
 // Cli.h - shared pieces of the vpf command-line tool: options, console
-// services, progress meter, names inside a pack, and the verbs.
+// services, progress meter, summaries, and the verbs.
 //
 // Conventions of every verb:
-//   - exit status 0 success, 1 failure (a damaged pack, a name not found, a
-//     file that could not be read or written), 2 usage error;
-//   - every message is one line on standard error, "vpf: " followed by the
-//     file it is about;
-//   - the archive's questions never block a script: replacing is decided by
-//     --overwrite / --keep, asked only when standard input is a terminal, and
-//     otherwise answered "keep" with a warning;
-//   - a pack is changed only through the archive's atomic Save.
+//   - exit status 0 when everything asked was done; 1 when something named
+//     was not packed, extracted, removed or read as asked (each such thing
+//     gets one line on standard error with its full path and the reason,
+//     and the rest of the work is still done and saved, as tar does); 2 for
+//     a usage error, before anything is done;
+//   - every message is one line on standard error starting "vpf: "; a
+//     progress bar, when one is drawn, is cleared before it;
+//   - a summary line ends every run unless -q;
+//   - names already taken are settled in advance by --overwrite / --keep;
+//     without either, vpf asks on the terminal (/dev/tty) when there is one
+//     and otherwise keeps what is there and says so (exit 1);
+//   - a pack is changed only through the archive's atomic Save, and files
+//     are extracted through hidden siblings renamed into place, so that an
+//     interrupt (Interrupt.h) never leaves a partial file under a final name.
 #pragma once
 
 #include <chrono>
@@ -28,22 +34,41 @@ class CPackFolder;
 namespace vpf {
 
 inline constexpr char kToolVersion[] = "2.20";
+// The name vpf uses in messages for a pack read from standard input or
+// written to standard output.
+inline constexpr char kStdinName[] = "standard input";
+inline constexpr char kStdoutName[] = "standard output";
 
 enum ExitCode { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
 
 enum class ReplacePolicy { Ask, Overwrite, Keep };
 
+// A path given to create or add, or a file list (-T), in command-line order,
+// with the folder that -C had chosen when it was given.
+struct InputArg {
+    enum class Kind { Path, FilesFrom };
+    Kind kind = Kind::Path;
+    std::string text;
+    std::string dir;  // "" for the folder vpf was started in
+};
+
 struct Options {
     std::string verb;
-    std::vector<std::string> args;  // positional arguments after the verb
+    std::vector<std::string> args;  // positional arguments after the verb (the pack first)
+    std::vector<InputArg> inputs;   // create, add: paths and -T lists after the pack
     bool quiet = false;
     bool verbose = false;
-    bool longList = false;  // list -l
-    std::string outputDir;  // extract -o
+    bool dryRun = false;         // -n
+    bool nullSeparated = false;  // --null: -T lists and list output
+    bool json = false;           // list --json
+    bool longList = false;       // list -l
+    bool fileOnly = false;       // --file-only: names mean files, never folders
+    std::string outputDir;       // extract -C / --output
     bool haveOutputDir = false;
-    std::string packDir;  // add -C
-    bool havePackDir = false;
-    unsigned jobs = 0;  // 0: number of cores
+    std::string into;  // create, add --into: the folder inside the pack
+    bool haveInto = false;
+    std::vector<std::string> excludes;  // --exclude
+    unsigned jobs = 0;                  // 0: number of cores
     ReplacePolicy replace = ReplacePolicy::Ask;
 };
 
@@ -52,34 +77,58 @@ struct Options {
 // Makes a name printable on one line: control bytes become '?'.
 std::string Printable(std::string_view text);
 
-// "vpf: <text>" on standard error.
+// "vpf: <text>" on standard error (the progress bar cleared first).
 void Error(std::string_view text);
+// A line without the prefix (summaries), unless `quiet`.
+void Say(std::string_view text, bool quiet);
 
-// The archive's message boxes on a console. Questions follow the replace
-// policy (asking on the terminal only when standard input is one); every
-// other message is printed as an error and counted.
-class ConsoleMessages : public crateforge::MessageService {
+// Answers the question whether to replace something that is there already,
+// following the replace policy; asks on the terminal only where there is one.
+class ReplaceDecider {
   public:
-    ConsoleMessages(const Options& options, std::string packPath)
-        : options_(options), packPath_(std::move(packPath)) {}
-    crateforge::MessageAnswer ShowMessage(std::string_view caption, std::string_view text,
-                                          crateforge::MessageButtons buttons) override;
-    int errors() const { return errors_; }
-    // Decides about replacing `what` (a name in the pack or a disk path):
-    // true replaces. Asks "question" on the terminal when the policy is Ask
-    // and standard input is a terminal; otherwise Ask keeps with a warning.
-    bool DecideReplace(std::string_view what, std::string_view question);
+    enum class Answer {
+        Replace,
+        Keep,         // settled: --keep, or the user's answer
+        KeepUnasked,  // nobody could be asked: kept, and the caller reports it
+    };
+    explicit ReplaceDecider(const Options& options) : options_(options) {}
+    // `question` is one sentence without the answer choices.
+    Answer Decide(std::string_view question);
 
   private:
     const Options& options_;
-    std::string packPath_;
-    int errors_ = 0;
     bool replaceAll_ = false;
     bool keepAll_ = false;
 };
 
-// A bar with bytes and rate on standard error, drawn only when standard
-// error is a terminal, -q is not given and the work has lasted a moment.
+// Whether a question can be asked: a terminal vpf can open (/dev/tty), with
+// standard input or standard error on a terminal (so somebody is watching).
+bool CanAsk();
+
+// The archive's message boxes on a console: its failures are printed and
+// counted; its questions are never asked (the verbs settle every name clash
+// beforehand through the archive's structured answers) and answered No.
+class ConsoleMessages : public crateforge::MessageService {
+  public:
+    explicit ConsoleMessages(std::string packPath) : packPath_(std::move(packPath)) {}
+    crateforge::MessageAnswer ShowMessage(std::string_view caption, std::string_view text,
+                                          crateforge::MessageButtons buttons) override;
+    int errors() const { return errors_; }
+
+  private:
+    std::string packPath_;
+    int errors_ = 0;
+};
+
+// The line the progress bar draws for `width` columns: never wider than
+// width - 1 (so that the terminal does not wrap it), the bar shrunk or left
+// out to make room.
+std::string ProgressLine(int width, std::uint64_t done, std::uint64_t total, double seconds);
+
+// A bar on standard error, drawn only when standard error is a terminal, -q
+// is not given and the work has lasted a moment; it fits the terminal's
+// width, read at each redraw. Lines printed through Error and Say clear it
+// first; it comes back at the next Advance.
 class ProgressMeter {
   public:
     ProgressMeter(const Options& options, std::uint64_t total);
@@ -88,14 +137,32 @@ class ProgressMeter {
     void Finish();
 
   private:
-    void Draw(bool force);
+    void Draw();
     bool enabled_;
     std::uint64_t total_;
     std::uint64_t done_ = 0;
-    bool drawn_ = false;
     std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point lastDraw_;
 };
+
+// Clears the progress bar if one is drawn (before a question or a message).
+void ClearProgress();
+
+// ---- Summaries ----------------------------------------------------------------
+
+// 9576 -> "9,576".
+std::string Count(std::uint64_t n);
+// Count with the noun in the singular or plural: (1, "file") -> "1 file",
+// (2, "file") -> "2 files", (3, "folder") -> "3 folders".
+std::string Counted(std::uint64_t n, std::string_view noun);
+// Bytes with three significant digits in decimal units: "0 bytes", "1 byte",
+// "999 bytes", "1.00 kB", "29.9 MB", "153 MB", "4.29 GB".
+std::string Size(std::uint64_t bytes);
+// Seconds with one decimal: "3.5 s".
+std::string Seconds(double seconds);
+
+// Time since `start` in seconds.
+double SecondsSince(std::chrono::steady_clock::time_point start);
 
 // ---- Names inside a pack ------------------------------------------------------
 
@@ -109,9 +176,10 @@ std::string JoinPackPath(const std::vector<std::string>& parts);
 crateforge::CPackFolder* FindPackFolder(crateforge::CPackFolder* root,
                                         const std::vector<std::string>& parts);
 
-// Opens an existing "2.10" pack into `archive`; prints why it cannot and
-// returns kExitFailure, else kExitOk. An old pack is refused with a hint.
-int OpenPack(crateforge::CPackArchive& archive, const std::string& path);
+// Opens an existing "2.10" pack for a change into `archive`; prints why it
+// cannot and returns kExitFailure, else kExitOk. An old pack is refused with
+// a pointer to vpf convert: changing it is converting it.
+int OpenPackForChange(crateforge::CPackArchive& archive, const std::string& path);
 
 unsigned EffectiveJobs(const Options& options);
 

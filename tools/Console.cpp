@@ -1,11 +1,11 @@
-// Console.cpp - console services of the vpf tool: messages, questions,
-// progress, names inside a pack, opening packs.
+// Console.cpp - console services of the vpf tool: messages, questions on the
+// terminal, progress, summaries, names inside a pack, opening packs.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <iostream>
 #include <thread>
 
 #include "archive/PackArchive.h"
@@ -13,11 +13,18 @@
 #include "format/Names.h"
 #include "platform/FileSystem.h"
 #include "tools/Cli.h"
+#include "tools/Interrupt.h"
 
 namespace vpf {
 
 using crateforge::MessageAnswer;
 using crateforge::MessageButtons;
+
+namespace {
+
+bool g_barDrawn = false;
+
+}  // namespace
 
 std::string Printable(std::string_view text) {
     std::string out(text);
@@ -29,52 +36,115 @@ std::string Printable(std::string_view text) {
     return out;
 }
 
-void Error(std::string_view text) {
-    std::string line = "vpf: " + Printable(text) + "\n";
-    std::fputs(line.c_str(), stderr);
+void ClearProgress() {
+    if (!g_barDrawn)
+        return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    g_barDrawn = false;
+    interrupt::SetBarDrawn(false);
 }
 
-bool ConsoleMessages::DecideReplace(std::string_view what, std::string_view question) {
+void Error(std::string_view text) {
+    ClearProgress();
+    const std::string line = "vpf: " + Printable(text) + "\n";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+void Say(std::string_view text, bool quiet) {
+    if (quiet)
+        return;
+    ClearProgress();
+    const std::string line = Printable(text) + "\n";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+// ---- Questions ------------------------------------------------------------------
+
+namespace {
+
+// The terminal, opened once; -1 when there is none to ask on.
+int TerminalFd() {
+    static const int fd = [] {
+        if (!isatty(STDIN_FILENO) && !isatty(STDERR_FILENO))
+            return -1;
+        return open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    }();
+    return fd;
+}
+
+void WriteAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+// One line typed on the terminal, without its newline; false at its end.
+bool ReadAnswer(int fd, std::string& answer) {
+    answer.clear();
+    for (;;) {
+        char c = 0;
+        const ssize_t n = read(fd, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return !answer.empty();
+        if (c == '\n')
+            return true;
+        answer += c;
+    }
+}
+
+}  // namespace
+
+bool CanAsk() {
+    return TerminalFd() >= 0;
+}
+
+ReplaceDecider::Answer ReplaceDecider::Decide(std::string_view question) {
     switch (options_.replace) {
         case ReplacePolicy::Overwrite:
-            return true;
+            return Answer::Replace;
         case ReplacePolicy::Keep:
-            if (options_.verbose)
-                Error(packPath_ + ": kept the existing " + std::string(what));
-            return false;
+            return Answer::Keep;
         case ReplacePolicy::Ask:
             break;
     }
     if (replaceAll_)
-        return true;
+        return Answer::Replace;
     if (keepAll_)
-        return false;
-    if (!isatty(STDIN_FILENO)) {
-        Error(packPath_ + ": kept the existing " + std::string(what) +
-              " (use --overwrite to replace it, --keep to keep it silently)");
-        return false;
-    }
+        return Answer::Keep;
+    const int tty = TerminalFd();
+    if (tty < 0)
+        return Answer::KeepUnasked;
+    ClearProgress();
     for (;;) {
-        std::string prompt = "vpf: " + Printable(question) + " [y]es, [n]o, [A]ll, [N]one: ";
-        std::fputs(prompt.c_str(), stderr);
-        std::fflush(stderr);
+        WriteAll(tty, "vpf: " + Printable(question) + " [y]es, [n]o, [A]ll, [N]one: ");
         std::string answer;
-        if (!std::getline(std::cin, answer)) {
-            keepAll_ = true;
-            std::fputs("\n", stderr);
-            return false;
+        if (!ReadAnswer(tty, answer)) {
+            WriteAll(tty, "\n");
+            keepAll_ = true;  // the terminal is gone: nothing more is replaced
+            return Answer::Keep;
         }
         if (answer == "y" || answer == "Y" || answer == "yes")
-            return true;
+            return Answer::Replace;
         if (answer == "n" || answer == "no" || answer.empty())
-            return false;
+            return Answer::Keep;
         if (answer == "A" || answer == "all") {
             replaceAll_ = true;
-            return true;
+            return Answer::Replace;
         }
         if (answer == "N" || answer == "none") {
             keepAll_ = true;
-            return false;
+            return Answer::Keep;
         }
     }
 }
@@ -82,11 +152,10 @@ bool ConsoleMessages::DecideReplace(std::string_view what, std::string_view ques
 MessageAnswer ConsoleMessages::ShowMessage(std::string_view caption, std::string_view text,
                                            MessageButtons buttons) {
     if (caption == crateforge::kWarningCaption) {
-        // A question that no verb settles beforehand: printed, and answered
-        // the safe way (nothing replaced, nothing converted). Name clashes
-        // never come here; the verbs settle them through the archive's
-        // structured answers.
-        Error(packPath_ + ": " + std::string(text));
+        // A question no verb settled beforehand: answered the safe way
+        // (nothing replaced, nothing converted), and said.
+        Error(packPath_ + ": " + std::string(text) + " (answered no)");
+        ++errors_;
         return buttons == MessageButtons::YesNoCancel ? MessageAnswer::Cancel : MessageAnswer::No;
     }
     ++errors_;
@@ -94,19 +163,92 @@ MessageAnswer ConsoleMessages::ShowMessage(std::string_view caption, std::string
     return MessageAnswer::Ok;
 }
 
+// ---- Summaries --------------------------------------------------------------------
+
+std::string Count(std::uint64_t n) {
+    std::string digits = std::to_string(n);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+std::string Counted(std::uint64_t n, std::string_view noun) {
+    std::string out = Count(n) + " " + std::string(noun);
+    if (n != 1)
+        out += noun.ends_with("s") ? "es" : "s";
+    return out;
+}
+
+std::string Size(std::uint64_t bytes) {
+    if (bytes < 1000)
+        return Counted(bytes, "byte");
+    static constexpr const char* kUnits[] = {"kB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes);
+    std::size_t unit = 0;
+    for (value /= 1000.0; value >= 999.5 && unit + 1 < std::size(kUnits); value /= 1000.0)
+        ++unit;
+    char text[32];
+    if (value < 9.995)
+        std::snprintf(text, sizeof text, "%.2f %s", value, kUnits[unit]);
+    else if (value < 99.95)
+        std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+    else
+        std::snprintf(text, sizeof text, "%.0f %s", value, kUnits[unit]);
+    return text;
+}
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", seconds);
+    return text;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 // ---- Progress -----------------------------------------------------------------
 
 namespace {
 constexpr auto kQuietStart = std::chrono::milliseconds(500);
 constexpr auto kRedraw = std::chrono::milliseconds(100);
-constexpr int kBarWidth = 30;
+constexpr int kDefaultWidth = 80;
+constexpr std::size_t kMaxBar = 40;
+constexpr std::size_t kMinBar = 10;
 
-std::string Mebibytes(double bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f MiB", bytes / (1024.0 * 1024.0));
-    return text;
+int TerminalWidth() {
+    struct winsize size {};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return kDefaultWidth;
 }
 }  // namespace
+
+std::string ProgressLine(int width, std::uint64_t done, std::uint64_t total, double seconds) {
+    const std::size_t room = width > 1 ? static_cast<std::size_t>(width - 1) : 0;
+    const double fraction =
+        total == 0 ? 1.0 : static_cast<double>(std::min(done, total)) / static_cast<double>(total);
+    char percent[8];
+    std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100.0));
+    const std::uint64_t rate =
+        seconds > 0 ? static_cast<std::uint64_t>(static_cast<double>(done) / seconds) : 0;
+    const std::string tail = " " + Size(done) + " of " + Size(total) + ", " + Size(rate) + "/s";
+    std::string line = percent;
+    const std::size_t used = line.size() + tail.size();
+    if (used + 3 + kMinBar <= room) {
+        const std::size_t bar = std::min(kMaxBar, room - used - 3);
+        const auto filled = static_cast<std::size_t>(fraction * static_cast<double>(bar));
+        line += " [" + std::string(filled, '#') + std::string(bar - filled, '.') + "]";
+    }
+    line += tail;
+    if (line.size() > room)
+        line.resize(room);
+    return line;
+}
 
 ProgressMeter::ProgressMeter(const Options& options, std::uint64_t total)
     : enabled_(!options.quiet && isatty(STDERR_FILENO)),
@@ -120,39 +262,26 @@ ProgressMeter::~ProgressMeter() {
 
 void ProgressMeter::Advance(std::uint64_t bytes) {
     done_ += bytes;
-    if (enabled_)
-        Draw(false);
-}
-
-void ProgressMeter::Draw(bool force) {
+    if (!enabled_)
+        return;
     const auto now = std::chrono::steady_clock::now();
-    if (!force && (now - start_ < kQuietStart || now - lastDraw_ < kRedraw))
+    if (now - start_ < kQuietStart || (g_barDrawn && now - lastDraw_ < kRedraw))
         return;
     lastDraw_ = now;
-    const double seconds = std::chrono::duration<double>(now - start_).count();
-    const double fraction =
-        total_ == 0 ? 1.0
-                    : static_cast<double>(std::min(done_, total_)) / static_cast<double>(total_);
-    const int filled = static_cast<int>(fraction * kBarWidth);
-    std::string bar(static_cast<std::size_t>(filled), '#');
-    bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
-    char line[160];
-    std::snprintf(line, sizeof line, "\r%3d%% [%s] %s / %s  %s/s\033[K",
-                  static_cast<int>(fraction * 100.0), bar.c_str(),
-                  Mebibytes(static_cast<double>(done_)).c_str(),
-                  Mebibytes(static_cast<double>(total_)).c_str(),
-                  Mebibytes(seconds > 0 ? static_cast<double>(done_) / seconds : 0.0).c_str());
-    std::fputs(line, stderr);
+    Draw();
+}
+
+void ProgressMeter::Draw() {
+    const std::string line =
+        "\r" + ProgressLine(TerminalWidth(), done_, total_, SecondsSince(start_)) + "\033[K";
+    std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
-    drawn_ = true;
+    g_barDrawn = true;
+    interrupt::SetBarDrawn(true);
 }
 
 void ProgressMeter::Finish() {
-    if (drawn_) {
-        std::fputs("\r\033[K", stderr);
-        std::fflush(stderr);
-        drawn_ = false;
-    }
+    ClearProgress();
     enabled_ = false;
 }
 
@@ -201,7 +330,7 @@ crateforge::CPackFolder* FindPackFolder(crateforge::CPackFolder* root,
     return folder;
 }
 
-int OpenPack(crateforge::CPackArchive& archive, const std::string& path) {
+int OpenPackForChange(crateforge::CPackArchive& archive, const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         Error(path + ": " + crateforge::fs::ErrnoText(errno));
@@ -211,7 +340,7 @@ int OpenPack(crateforge::CPackArchive& archive, const std::string& path) {
     if (crateforge::CPackArchive::IsOldPack(path)) {
         Error(path + ": a PackFile of the old version " +
               std::string(pack::VersionText(pack::PackVersion::Old)) +
-              "; convert it first with: vpf convert " + path);
+              ", which vpf reads but does not change; convert it first with: vpf convert " + path);
         return kExitFailure;
     }
     if (!crateforge::CPackArchive::IsCurrentPack(path)) {

@@ -14,9 +14,10 @@
 // the budget still passes, alone.
 //
 // With jobs <= 1 no thread is started: work and consume alternate on the
-// calling thread. work must not touch what consume changes; consume may
-// stop the run early by returning false (items already started finish, their
-// results are dropped).
+// calling thread. Workers start with SIGINT, SIGTERM and SIGHUP blocked, so
+// that vpf's interrupt handler runs on the calling thread (Interrupt.h). work must not touch what
+// consume changes; consume may stop the run early by returning false (items already started finish,
+// their results are dropped).
 #pragma once
 
 #include <algorithm>
@@ -29,6 +30,8 @@
 #include <optional>
 #include <thread>
 #include <vector>
+
+#include "tools/Interrupt.h"
 
 namespace vpf {
 
@@ -88,8 +91,11 @@ void RunOrdered(std::size_t count, const PoolOptions& options,
     const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(options.jobs, count));
     std::vector<std::thread> pool;
     pool.reserve(threads);
-    for (unsigned t = 0; t < threads; ++t)
-        pool.emplace_back(worker);
+    {
+        const interrupt::WorkerSignalMask mask;
+        for (unsigned t = 0; t < threads; ++t)
+            pool.emplace_back(worker);
+    }
 
     {
         std::unique_lock lock(mutex);

@@ -1,4 +1,9 @@
 // VerbsRead.cpp - the verbs that read a pack: list, extract, cat, check.
+//
+// They read the pack's directory only (format/PackDirectory.h) and decode
+// each entry in blocks straight from the file (pack::StreamEntry), so memory
+// stays flat whatever the sizes of the pack and its files. Packs of both
+// versions are read; nothing here ever writes to a pack.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,23 +14,22 @@
 #include <unordered_set>
 
 #include "archive/EntryData.h"
-#include "archive/PackArchive.h"
 #include "archive/PackCheck.h"
-#include "archive/PackFolder.h"
 #include "format/ByteSource.h"
 #include "format/EntryDecoder.h"
 #include "format/Names.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 #include "tools/Cli.h"
+#include "tools/Interrupt.h"
 #include "tools/OrderedPool.h"
+#include "tools/PackInput.h"
+#include "tools/PackNames.h"
 
 namespace vpf {
 
-using crateforge::CPackArchive;
-using crateforge::CPackFolder;
-using crateforge::PackEntry;
 namespace fs = crateforge::fs;
+using Folder = NameTree::Folder;
 
 namespace {
 
@@ -42,48 +46,263 @@ const char* MethodName(std::uint8_t method) {
     }
 }
 
-void PrintLine(const std::string& text) {
-    const std::string line = Printable(text) + "\n";
-    std::fputs(line.c_str(), stdout);
+// Percent saved: 0 when the sizes are equal or nothing is stored.
+std::int64_t Ratio(std::uint64_t original, std::uint64_t packed) {
+    if (original == 0 || original == packed)
+        return 0;
+    return 100 - static_cast<std::int64_t>(static_cast<double>(packed) /
+                                           static_cast<double>(original) * 100.0);
 }
 
-void ListFolder(const CPackFolder& folder, const std::string& prefix, bool longForm) {
-    char row[96];
-    for (const auto& file : folder.files) {
-        const std::string path = prefix + std::string(file->Name());
-        if (longForm) {
-            std::snprintf(row, sizeof row, "%12" PRIu32 " %12" PRIu32 " %5" PRId64 "%%  %-7s ",
-                          file->originalSize, file->packedSize,
-                          CPackArchive::FileRatio(file->originalSize, file->packedSize),
-                          MethodName(file->method));
-            PrintLine(row + path);
-        } else {
-            PrintLine(path);
-        }
-    }
-    for (std::size_t i = 0; i < folder.subfolders.size(); ++i) {
-        const CPackFolder& sub = *folder.subfolders[i];
-        const std::string path =
-            prefix + std::string(folder.SubfolderName(static_cast<int>(i))) + "/";
-        if (longForm) {
-            std::snprintf(row, sizeof row, "%12" PRIu32 " %12" PRIu32 " %5" PRId64 "%%  %-7s ",
-                          sub.totalOriginalSize, sub.totalPackedSize,
-                          CPackArchive::FolderRatio(sub.totalOriginalSize, sub.totalPackedSize),
-                          "folder");
-            PrintLine(row + path);
-        } else {
-            PrintLine(path);
-        }
-        ListFolder(sub, path, longForm);
-    }
+PoolOptions PoolFor(const Options& options) {
+    const unsigned jobs = EffectiveJobs(options);
+    PoolOptions pool;
+    pool.jobs = jobs;
+    pool.window = std::size_t{4} * jobs;
+    pool.budget = std::max<std::uint64_t>(64ull << 20, (32ull << 20) * jobs);
+    return pool;
 }
+
+bool FlushStdout() {
+    if (std::fflush(stdout) == 0)
+        return true;
+    Error(std::string(kStdoutName) + ": " + fs::ErrnoText(errno));
+    return false;
+}
+
+// ---- JSON -------------------------------------------------------------------
+
+// Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+bool IsUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t extra = 0;
+        std::uint32_t code = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            code = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            code = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= text.size())
+            return false;
+        for (std::size_t k = 1; k <= extra; ++k) {
+            const auto d = static_cast<unsigned char>(text[i + k]);
+            if ((d & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (d & 0x3F);
+        }
+        if ((extra == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+            (extra == 3 && (code < 0x10000 || code > 0x10FFFF)))
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    char escape[8];
+                    std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                    out += escape;
+                } else {
+                    out += ch;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+std::string Base64(std::string_view bytes) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const std::uint32_t v =
+            static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16 |
+            static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8 |
+            static_cast<unsigned char>(bytes[i + 2]);
+        out += kDigits[v >> 18];
+        out += kDigits[(v >> 12) & 63];
+        out += kDigits[(v >> 6) & 63];
+        out += kDigits[v & 63];
+    }
+    if (i < bytes.size()) {
+        std::uint32_t v = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
+        if (i + 1 < bytes.size())
+            v |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+        out += kDigits[v >> 18];
+        out += kDigits[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? kDigits[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+// ---- list -------------------------------------------------------------------
+
+class Lister {
+  public:
+    Lister(const Options& options, const DirectoryTree& tree) : o_(options), tree_(tree) {}
+
+    void Header() {
+        if (o_.longList && !o_.json && !o_.nullSeparated)
+            Line("    Original       Packed  Ratio  Method  Name");
+    }
+
+    void File(Folder folder, std::size_t i, const std::string& path) {
+        const pack::DirectoryFile& f = tree_.Dir().files[tree_.FileIndex(folder, i)];
+        ++files_;
+        original_ += f.originalSize;
+        packed_ += f.packedSize;
+        Row(path, false, f.originalSize, f.packedSize, MethodName(f.method));
+    }
+
+    // The folder's own row (not for the root), then everything inside it.
+    void Folder_(Folder folder, const std::string& path) {
+        if (!path.empty()) {
+            ++folders_;
+            Row(path, true, tree_.TotalOriginal(folder), tree_.TotalPacked(folder), nullptr);
+        }
+        const std::string prefix = path.empty() ? path : path + "/";
+        for (std::size_t i = 0; i < tree_.FileCount(folder); ++i)
+            File(folder, i, prefix + std::string(tree_.FileName(folder, i)));
+        for (std::size_t i = 0; i < tree_.SubfolderCount(folder); ++i)
+            Folder_(tree_.Subfolder(folder, i),
+                    prefix + std::string(tree_.SubfolderName(folder, i)));
+    }
+
+    void Totals(const std::string& packName) {
+        const std::string counts = Counted(files_, "file") + " and " + Counted(folders_, "folder");
+        if (o_.longList && !o_.json && !o_.nullSeparated) {
+            char row[96];
+            std::snprintf(row, sizeof row, "%12" PRIu64 " %12" PRIu64 " %5" PRId64 "%%          ",
+                          original_, packed_, Ratio(original_, packed_));
+            Line(row + counts);
+            return;
+        }
+        Say("listed " + counts + " of " + packName + ", " + Size(original_) + " (" + Size(packed_) +
+                " packed)",
+            o_.quiet);
+    }
+
+  private:
+    void Line(const std::string& text) {
+        const std::string line = Printable(text) + "\n";
+        std::fputs(line.c_str(), stdout);
+    }
+
+    void Row(const std::string& path, bool folder, std::uint64_t original, std::uint64_t packed,
+             const char* method) {
+        if (o_.json) {
+            std::string line = "{\"path\":";
+            if (IsUtf8(path))
+                line += JsonString(path);
+            else
+                line += JsonString(Base64(path)) + ",\"pathEncoding\":\"base64\"";
+            line += std::string(",\"type\":") + (folder ? "\"folder\"" : "\"file\"");
+            line += ",\"originalSize\":" + std::to_string(original);
+            line += ",\"packedSize\":" + std::to_string(packed);
+            line += std::string(",\"method\":") +
+                    (method ? JsonString(method) : std::string("null")) + "}\n";
+            std::fwrite(line.data(), 1, line.size(), stdout);
+            return;
+        }
+        const std::string name = folder ? path + "/" : path;
+        if (o_.nullSeparated) {
+            std::fwrite(name.c_str(), 1, name.size() + 1, stdout);  // with its NUL
+            return;
+        }
+        if (!o_.longList) {
+            Line(name);
+            return;
+        }
+        char row[96];
+        std::snprintf(row, sizeof row, "%12" PRIu64 " %12" PRIu64 " %5" PRId64 "%%  %-7s ",
+                      original, packed, Ratio(original, packed), folder ? "folder" : method);
+        Line(row + name);
+    }
+
+    const Options& o_;
+    const DirectoryTree& tree_;
+    std::uint64_t files_ = 0, folders_ = 0, original_ = 0, packed_ = 0;
+};
+
+// Resolves the names given after the pack; prints a line for each that
+// names nothing. Returns kExitUsage for a name no pack can hold.
+int Select(const Options& options, const NameTree& tree, const std::string& packName, bool takeBoth,
+           std::vector<NameMatch>& selected, int& failures) {
+    for (std::size_t a = 1; a < options.args.size(); ++a) {
+        const std::string& name = options.args[a];
+        const Resolution r = Resolve(tree, name, {options.fileOnly, takeBoth});
+        for (const std::string& path : r.ambiguous) {
+            ++failures;
+            Error(packName + ": " + AmbiguityHint(path) + "; it was left alone");
+        }
+        switch (r.status) {
+            case Resolution::Status::Invalid:
+                Error(name + ": not a valid name inside a PackFile");
+                return kExitUsage;
+            case Resolution::Status::NotFound:
+                ++failures;
+                if (r.pattern)
+                    Error(packName + ": nothing matches " + name);
+                else if (options.fileOnly)
+                    Error(packName + ": no file named " + name);
+                else if (!name.empty() && (name.back() == '/' || name.back() == '\\'))
+                    Error(packName + ": no folder named " + name);
+                else
+                    Error(packName + ": no file or folder named " + name);
+                break;
+            case Resolution::Status::Ambiguous:
+            case Resolution::Status::Found:
+                selected.insert(selected.end(), r.matches.begin(), r.matches.end());
+                break;
+        }
+    }
+    return kExitOk;
+}
+
+// ---- extract --------------------------------------------------------------------
 
 // A file to write and where.
 struct ExtractJob {
-    const PackEntry* entry;
+    std::size_t file;  // index in Directory::files
     std::string packPath;
     std::string target;
-    bool replace;  // an existing file is replaced through a temporary sibling
+    bool replace;  // an existing file is replaced
 };
 
 struct ExtractResult {
@@ -91,87 +310,116 @@ struct ExtractResult {
     std::string reason;
 };
 
+ExtractResult Failed(std::string reason) {
+    ExtractResult result;
+    result.ok = false;
+    result.reason = std::move(reason);
+    return result;
+}
+
 class ExtractPlan {
   public:
-    ExtractPlan(ConsoleMessages& console, const std::string& packPath, std::string outputDir)
-        : console_(console), packPath_(packPath), out_(std::move(outputDir)) {}
+    ExtractPlan(const Options& options, const DirectoryTree& tree, const std::string& packName,
+                std::string outputDir)
+        : options_(options),
+          tree_(tree),
+          decider_(options),
+          packName_(packName),
+          out_(std::move(outputDir)) {}
 
-    // Adds the folder's whole subtree below `dir` (a disk folder already
-    // made or to be made) with `prefix` as its path inside the pack.
-    void AddFolder(const CPackFolder& folder, const std::string& dir, const std::string& prefix,
-                   int depth) {
-        if (!MakeDirectory(dir))
+    // The folder's whole subtree below `dir` (a disk folder made or to be
+    // made), `path` its path inside the pack.
+    void AddFolder(Folder folder, const std::string& dir, const std::string& path) {
+        if (!MakeDirectory(dir, path))
             return;
-        for (const auto& file : folder.files)
-            AddFile(*file, dir, prefix);
-        if (depth >= static_cast<int>(pack::kMaxFolderDepth) && !folder.subfolders.empty()) {
-            Fail(prefix + ": its folders are nested too deeply");
-            return;
-        }
-        for (std::size_t i = 0; i < folder.subfolders.size(); ++i) {
-            const std::string name(folder.SubfolderName(static_cast<int>(i)));
-            if (!pack::IsValidEntryName(name)) {
-                Fail("the folder name \"" + name + "\" in " + (prefix.empty() ? "/" : prefix) +
-                     " cannot be used on disk; it was skipped");
+        const std::string prefix = path.empty() ? path : path + "/";
+        for (std::size_t i = 0; i < tree_.FileCount(folder); ++i)
+            AddFile(folder, i, dir, prefix);
+        for (std::size_t i = 0; i < tree_.SubfolderCount(folder); ++i) {
+            const std::string name(tree_.SubfolderName(folder, i));
+            const std::string sub = fs::JoinPath(dir, name);
+            if (targets_.count(sub)) {
+                Fail("cannot extract the folder " + prefix + name + "/: the file " + prefix + name +
+                     " of the same name was extracted as " + sub +
+                     "; extract the folder on its own into another folder (-C DIR '" + prefix +
+                     name + "/')");
                 continue;
             }
-            AddFolder(*folder.subfolders[i], fs::JoinPath(dir, name), prefix + name + "/",
-                      depth + 1);
+            AddFolder(tree_.Subfolder(folder, i), sub, prefix + name);
         }
     }
 
-    void AddFile(const PackEntry& entry, const std::string& dir, const std::string& prefix) {
-        const std::string name(entry.Name());
-        if (!pack::IsValidEntryName(name)) {
-            Fail("the file name \"" + name + "\" in " + (prefix.empty() ? "/" : prefix) +
-                 " cannot be used on disk; it was skipped");
-            return;
-        }
+    void AddFile(Folder folder, std::size_t i, const std::string& dir, const std::string& prefix) {
+        const std::string name(tree_.FileName(folder, i));
+        const std::string packPath = prefix + name;
         const std::string target = fs::JoinPath(dir, name);
         if (!targets_.insert(target).second) {
-            Fail(prefix + name + " appears twice in the pack; only the first was extracted");
+            Fail(packPath + " appears twice in the pack; only the first was extracted");
             return;
         }
+        const std::size_t index = tree_.FileIndex(folder, i);
         bool replace = false;
         struct stat st;
         if (lstat(target.c_str(), &st) == 0) {
-            if (S_ISDIR(st.st_mode)) {
-                Fail("unable to extract " + prefix + name + ": a folder " + target +
-                     " is in the way");
+            // Only a regular file, or a link to one, is ever replaced; the
+            // link itself is replaced, so nothing is written outside the
+            // output folder.
+            struct stat followed;
+            const bool regular = S_ISREG(st.st_mode) ||
+                                 (S_ISLNK(st.st_mode) && stat(target.c_str(), &followed) == 0 &&
+                                  S_ISREG(followed.st_mode));
+            if (!regular) {
+                Fail("cannot extract " + packPath + ": " + target + " is " +
+                     (S_ISDIR(st.st_mode)   ? "a folder"
+                      : S_ISLNK(st.st_mode) ? "a link to something other than a regular file"
+                                            : "not a regular file") +
+                     ", and only regular files are replaced");
                 return;
             }
-            if (!console_.DecideReplace(
-                    target, "File " + name + " already exist. Do you wish to overwrite?"))
-                return;
-            replace = true;
+            switch (decider_.Decide("Replace the existing file " + target + "?")) {
+                case ReplaceDecider::Answer::Replace:
+                    replace = true;
+                    break;
+                case ReplaceDecider::Answer::Keep:
+                    if (options_.verbose)
+                        Error("kept the existing " + target);
+                    return;
+                case ReplaceDecider::Answer::KeepUnasked:
+                    Fail("did not extract " + packPath + ": " + target +
+                         " exists already (--overwrite replaces it, --keep keeps it without "
+                         "this message)");
+                    return;
+            }
         }
-        jobs.push_back(ExtractJob{&entry, prefix + name, target, replace});
-        totalBytes += entry.originalSize;
+        jobs.push_back(ExtractJob{index, packPath, target, replace});
+        totalBytes += tree_.Dir().files[index].originalSize;
     }
 
-    // Makes `dir` and the folders above it up to the output folder; an
-    // existing folder is used, anything else in the way (a file, a link) is
-    // refused so that nothing is written outside the output folder.
-    bool MakeDirectory(const std::string& dir) {
-        if (made_.count(dir))
+    // Makes `dir` and the folders above it up to the output folder (only
+    // checks them in a dry run); an existing folder is used, anything else in
+    // the way (a file, a link) is refused, so that nothing is written
+    // outside the output folder.
+    bool MakeDirectory(const std::string& dir, const std::string& path) {
+        if (made_.count(dir) || dir == out_)
             return true;
-        if (dir != out_) {
-            const std::string parent = fs::ParentDirectory(dir);
-            if (parent == dir || !MakeDirectory(parent))
-                return false;
-        } else {
-            made_.insert(dir);
-            return true;  // the output folder itself was made or checked before
-        }
-        if (mkdir(dir.c_str(), 0777) != 0) {
-            const int error = errno;
-            struct stat st;
-            if (error != EEXIST || lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-                Fail("unable to make the folder " + dir + ": " +
-                     (error == EEXIST ? std::string("a file or link is in the way")
-                                      : fs::ErrnoText(error)));
+        const std::string parent = fs::ParentDirectory(dir);
+        if (parent == dir || !MakeDirectory(parent, ""))
+            return false;
+        struct stat st;
+        if (lstat(dir.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) {
+                Fail("cannot extract " + (path.empty() ? std::string("the folder") : path + "/") +
+                     ": " + dir + " is in the way (a file or a link, not a folder)");
                 return false;
             }
+        } else if (options_.dryRun) {
+            if (errno != ENOENT) {
+                Fail("cannot make the folder " + dir + ": " + fs::ErrnoText(errno));
+                return false;
+            }
+        } else if (mkdir(dir.c_str(), 0777) != 0) {
+            Fail("cannot make the folder " + dir + ": " + fs::ErrnoText(errno));
+            return false;
         }
         made_.insert(dir);
         return true;
@@ -184,17 +432,19 @@ class ExtractPlan {
   private:
     void Fail(const std::string& text) {
         ++failures;
-        Error(packPath_ + ": " + text);
+        Error(packName_ + ": " + text);
     }
-    ConsoleMessages& console_;
-    std::string packPath_;
+    const Options& options_;
+    const DirectoryTree& tree_;
+    ReplaceDecider decider_;
+    std::string packName_;
     std::string out_;
     std::unordered_set<std::string> targets_;
     std::unordered_set<std::string> made_;
 };
 
-// Makes the output folder and its parents.
-bool MakeOutputDirectory(const std::string& dir) {
+// Makes the output folder and its parents (checks them in a dry run).
+bool PrepareOutputDirectory(const std::string& dir, bool dryRun) {
     std::string path;
     std::size_t at = 0;
     while (at != std::string::npos) {
@@ -203,48 +453,45 @@ bool MakeOutputDirectory(const std::string& dir) {
         at = slash;
         if (path.empty() || path == "/")
             continue;
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0 || dryRun)
+            continue;
         if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
             Error(dir + ": " + fs::ErrnoText(errno));
             return false;
         }
     }
-    if (!fs::IsDirectory(dir)) {
+    if (!dryRun && !fs::IsDirectory(dir)) {
         Error(dir + ": not a folder");
         return false;
     }
     return true;
 }
 
-ExtractResult Failed(std::string reason) {
-    ExtractResult result;
-    result.ok = false;
-    result.reason = std::move(reason);
-    return result;
-}
-
 // Writes one entry through a hidden sibling that becomes the target only
 // when it is complete: the one entry decoder streams the original bytes
-// into it (gzip inflated in memory, in blocks, so no decoded copy is held
-// and the temporary folder is not needed), and a failure leaves the target
-// as it was.
-ExtractResult WriteJob(const ExtractJob& job) {
-    const PackEntry& entry = *job.entry;
-    const pack::EntryClaim claim = crateforge::ClaimOf(entry);
+// into it, and a failure (or an interrupt) leaves the target as it was.
+ExtractResult WriteJob(const pack::Directory& directory, int fd, std::uint64_t size,
+                       const ExtractJob& job) {
+    const pack::DirectoryFile& f = directory.files[job.file];
+    const pack::EntryClaim claim{f.method, f.originalSize, f.packedSize};
     pack::Fault fault;
     // A claim that cannot be right creates nothing at all.
     if (!pack::CheckEntryClaim(claim, fault))
         return Failed(fault.reason);
-    if (entry.packedSize > 0 && !entry.data)
-        return Failed("the stored bytes are missing");
     fs::AtomicFileOptions options = crateforge::ExtractOptions();
     options.replace = job.replace;  // a file that appeared meanwhile is kept
     fs::AtomicFile file;
-    if (!file.Begin(job.target, options, fault))
+    if (!interrupt::BeginCreating())
+        return Failed("interrupted");
+    const bool began = file.Begin(job.target, options, fault);
+    interrupt::EndCreating();
+    if (!began)
         return Failed(fault.reason);
-    pack::MemorySource stored({entry.data.get(), entry.packedSize});
+    pack::DescriptorSource stored(fd, size);
     crateforge::AtomicFileSink sink(file);
-    if (!pack::StreamEntry(stored, 0, claim, sink, fault) || !file.Commit(fault))
-        return Failed(fault.reason);
+    if (!pack::StreamEntry(stored, f.dataOffset, claim, sink, fault) || !file.Commit(fault))
+        return Failed(fault.Text());
     return ExtractResult{};
 }
 
@@ -258,242 +505,212 @@ class StdoutSink final : public pack::ByteSink {
         return false;
     }
     std::string Reason() const override {
-        return "standard output: " + fs::ErrnoText(error_ != 0 ? error_ : EIO);
+        return std::string(kStdoutName) + ": " + fs::ErrnoText(error_ != 0 ? error_ : EIO);
     }
 
   private:
     int error_ = 0;
 };
 
-struct Selection {
-    const CPackFolder* folder = nullptr;
-    const PackEntry* file = nullptr;
-    std::vector<std::string> parents;  // names inside the pack, as stored
-};
-
 }  // namespace
 
 int RunList(const Options& options) {
-    const std::string& packPath = options.args[0];
-    ConsoleMessages console(options, packPath);
-    CPackArchive archive(&console, nullptr, nullptr);
-    if (const int rc = OpenPack(archive, packPath); rc != kExitOk)
-        return rc;
-    const CPackFolder& root = *archive.Root();
-    if (options.longList)
-        PrintLine("    Original       Packed  Ratio  Method  Name");
-    ListFolder(root, "", options.longList);
-    if (options.longList) {
-        char row[160];
-        std::snprintf(row, sizeof row,
-                      "%12" PRIu32 " %12" PRIu32 " %5" PRId64 "%%          %" PRIu32
-                      " files, %" PRIu64 " folders",
-                      root.totalOriginalSize, root.totalPackedSize,
-                      CPackArchive::FolderRatio(root.totalOriginalSize, root.totalPackedSize),
-                      archive.FileCount(), root.FolderCountInSubtree() - 1);
-        PrintLine(row);
-    }
-    if (std::fflush(stdout) != 0) {
-        Error("standard output: " + fs::ErrnoText(errno));
+    PackInput in;
+    if (!OpenPackToRead(options.args[0], in))
         return kExitFailure;
+    const DirectoryTree tree(in.directory);
+    int failures = 0;
+    std::vector<NameMatch> selected;
+    if (options.args.size() == 1)
+        selected.push_back(NameMatch{true, tree.Root(), 0, ""});
+    else if (const int rc = Select(options, tree, in.name, true, selected, failures); rc != kExitOk)
+        return rc;
+    Lister lister(options, tree);
+    lister.Header();
+    for (const NameMatch& m : WithoutNested(std::move(selected))) {
+        if (m.isFolder)
+            lister.Folder_(m.folder, m.path);
+        else
+            lister.File(m.folder, m.file, m.path);
     }
-    return kExitOk;
+    lister.Totals(in.name);
+    if (!FlushStdout())
+        return kExitFailure;
+    return failures > 0 ? kExitFailure : kExitOk;
 }
 
 int RunExtract(const Options& options) {
-    const std::string& packPath = options.args[0];
-    ConsoleMessages console(options, packPath);
-    CPackArchive archive(&console, nullptr, nullptr);
-    if (const int rc = OpenPack(archive, packPath); rc != kExitOk)
-        return rc;
+    const auto start = std::chrono::steady_clock::now();
     std::string out = options.haveOutputDir ? options.outputDir : std::string(".");
     while (out.size() > 1 && out.back() == '/')
         out.pop_back();
     if (out.empty()) {
-        Error("-o: an empty folder name");
+        Error("-C: an empty folder name");
         return kExitUsage;
     }
+    PackInput in;
+    if (!OpenPackToRead(options.args[0], in))
+        return kExitFailure;
+    const DirectoryTree tree(in.directory);
 
     // What to extract, resolved before anything is written.
-    std::vector<Selection> selected;
     int failures = 0;
-    if (options.args.size() == 1) {
-        selected.push_back(Selection{archive.Root(), nullptr, {}});
-    } else {
-        for (std::size_t a = 1; a < options.args.size(); ++a) {
-            std::vector<std::string> parts;
-            if (!SplitPackPath(options.args[a], parts)) {
-                Error(options.args[a] + ": not a valid name inside a PackFile");
-                return kExitUsage;
-            }
-            if (parts.empty()) {
-                selected.push_back(Selection{archive.Root(), nullptr, {}});
-                continue;
-            }
-            Selection base;
-            const CPackFolder* folder = archive.Root();
-            for (std::size_t k = 0; folder && k + 1 < parts.size(); ++k) {
-                const int i = folder->FindSubfolder(parts[k]);
-                if (i < 0) {
-                    folder = nullptr;
-                    break;
-                }
-                base.parents.emplace_back(folder->SubfolderName(i));
-                folder = folder->subfolders[static_cast<std::size_t>(i)].get();
-            }
-            bool found = false;
-            if (folder) {
-                if (const int f = folder->FindFile(parts.back()); f >= 0) {
-                    Selection s = base;
-                    s.file = folder->files[static_cast<std::size_t>(f)].get();
-                    selected.push_back(std::move(s));
-                    found = true;
-                }
-                if (const int d = folder->FindSubfolder(parts.back()); d >= 0) {
-                    Selection s = base;
-                    s.parents.emplace_back(folder->SubfolderName(d));
-                    s.folder = folder->subfolders[static_cast<std::size_t>(d)].get();
-                    selected.push_back(std::move(s));
-                    found = true;
-                }
-            }
-            if (!found) {
-                ++failures;
-                Error(packPath + ": no file or folder named " + options.args[a]);
-            }
-        }
-    }
+    std::vector<NameMatch> selected;
+    if (options.args.size() == 1)
+        selected.push_back(NameMatch{true, tree.Root(), 0, ""});
+    else if (const int rc = Select(options, tree, in.name, false, selected, failures);
+             rc != kExitOk)
+        return rc;
+    selected = WithoutNested(std::move(selected));
     if (selected.empty())
         return kExitFailure;
-    if (!MakeOutputDirectory(out))
+    if (!PrepareOutputDirectory(out, options.dryRun))
         return kExitFailure;
 
-    ExtractPlan plan(console, packPath, out);
-    for (const Selection& s : selected) {
-        std::string dir = out;
-        std::string prefix;
-        bool usable = true;
-        const std::size_t dirs = s.parents.size();
-        for (std::size_t k = 0; k < dirs; ++k) {
-            if (!pack::IsValidEntryName(s.parents[k])) {
-                usable = false;
-                break;
-            }
-            dir = fs::JoinPath(dir, s.parents[k]);
-            prefix += s.parents[k] + "/";
-        }
-        if (!usable) {
-            ++failures;
-            Error(packPath + ": a folder name in " + JoinPackPath(s.parents) +
-                  " cannot be used on disk; it was skipped");
+    ExtractPlan plan(options, tree, in.name, out);
+    for (const NameMatch& m : selected) {
+        if (m.isFolder) {
+            plan.AddFolder(m.folder, m.path.empty() ? out : fs::JoinPath(out, m.path), m.path);
             continue;
         }
-        if (s.folder) {
-            plan.AddFolder(*s.folder, dir, prefix, static_cast<int>(dirs));
-        } else if (plan.MakeDirectory(dir)) {
-            plan.AddFile(*s.file, dir, prefix);
-        }
+        const std::size_t slash = m.path.rfind('/');
+        const std::string parentPath = slash == std::string::npos ? "" : m.path.substr(0, slash);
+        const std::string dir = parentPath.empty() ? out : fs::JoinPath(out, parentPath);
+        if (plan.MakeDirectory(dir, parentPath))
+            plan.AddFile(m.folder, m.file, dir, parentPath.empty() ? "" : parentPath + "/");
     }
     failures += plan.failures;
 
-    const unsigned jobs = EffectiveJobs(options);
-    PoolOptions pool;
-    pool.jobs = jobs;
-    pool.window = std::size_t{4} * jobs;
-    pool.budget = std::max<std::uint64_t>(64ull << 20, (32ull << 20) * jobs);
+    if (options.dryRun) {
+        for (const ExtractJob& job : plan.jobs)
+            std::printf("%s\n", Printable((job.replace ? "would replace " : "would extract ") +
+                                          job.packPath + " -> " + job.target)
+                                    .c_str());
+        if (!FlushStdout())
+            return kExitFailure;
+        Say("would extract " + Counted(plan.jobs.size(), "file") + ", " + Size(plan.totalBytes) +
+                ", into " + out + "; nothing was written",
+            options.quiet);
+        return failures > 0 ? kExitFailure : kExitOk;
+    }
+
+    interrupt::DescribeWork("extracted", plan.jobs.size(), "file", "into " + out);
     ProgressMeter meter(options, plan.totalBytes);
+    std::size_t written = 0;
+    std::uint64_t bytes = 0;
+    const int fd = in.source.Descriptor();
+    const std::uint64_t size = in.source.Size();
     RunOrdered<ExtractResult>(
-        plan.jobs.size(), pool, [&](std::size_t i) { return plan.jobs[i].entry->originalSize; },
-        [&](std::size_t i) { return WriteJob(plan.jobs[i]); },
+        plan.jobs.size(), PoolFor(options),
+        [&](std::size_t i) { return in.directory.files[plan.jobs[i].file].originalSize; },
+        [&](std::size_t i) { return WriteJob(in.directory, fd, size, plan.jobs[i]); },
         [&](std::size_t i, ExtractResult&& result) {
-            meter.Advance(plan.jobs[i].entry->originalSize);
+            const std::uint32_t length = in.directory.files[plan.jobs[i].file].originalSize;
+            meter.Advance(length);
             if (!result.ok) {
                 ++failures;
-                Error(packPath + ": unable to extract " + plan.jobs[i].packPath + " to " +
+                Error(in.name + ": cannot extract " + plan.jobs[i].packPath + " to " +
                       plan.jobs[i].target + ": " + result.reason);
-            } else if (options.verbose) {
-                Error("extracted " + plan.jobs[i].target);
+                return true;
             }
+            ++written;
+            bytes += length;
+            interrupt::CountDone();
+            if (options.verbose)
+                Error("extracted " + plan.jobs[i].target);
             return true;
         });
     meter.Finish();
-    return failures > 0 || console.errors() > 0 ? kExitFailure : kExitOk;
+    std::string summary = "extracted " + Counted(written, "file") + ", " + Size(bytes) + ", into " +
+                          out + " in " + Seconds(SecondsSince(start));
+    if (failures > 0)
+        summary += "; " + Count(static_cast<std::uint64_t>(failures)) +
+                   (failures == 1 ? " name was" : " names were") + " not extracted (see above)";
+    Say(summary, options.quiet);
+    return failures > 0 ? kExitFailure : kExitOk;
 }
 
 int RunCat(const Options& options) {
-    const std::string& packPath = options.args[0];
-    std::vector<std::string> parts;
-    if (!SplitPackPath(options.args[1], parts) || parts.empty()) {
-        Error(options.args[1] + ": not a valid name inside a PackFile");
-        return kExitUsage;
-    }
-    ConsoleMessages console(options, packPath);
-    CPackArchive archive(&console, nullptr, nullptr);
-    if (const int rc = OpenPack(archive, packPath); rc != kExitOk)
-        return rc;
-    const std::string name = parts.back();
-    parts.pop_back();
-    const CPackFolder* folder = FindPackFolder(archive.Root(), parts);
-    const int i = folder ? folder->FindFile(name) : -1;
-    if (i < 0) {
-        Error(packPath + ": no file named " + options.args[1]);
+    const auto start = std::chrono::steady_clock::now();
+    PackInput in;
+    if (!OpenPackToRead(options.args[0], in))
         return kExitFailure;
+    const DirectoryTree tree(in.directory);
+    int failures = 0;
+    std::uint64_t files = 0, bytes = 0;
+    for (std::size_t a = 1; a < options.args.size(); ++a) {
+        const std::string& name = options.args[a];
+        // cat writes files: a folder of the same name is no rival.
+        const Resolution r = Resolve(tree, name, {true, false});
+        if (r.status == Resolution::Status::Invalid) {
+            Error(name + ": not a valid name inside a PackFile");
+            return kExitUsage;
+        }
+        if (r.status != Resolution::Status::Found) {
+            ++failures;
+            const Resolution folder = Resolve(tree, name, {false, true});
+            Error(in.name + ": " +
+                  (folder.status == Resolution::Status::Found
+                       ? name + " is a folder; cat writes files (vpf extract writes folders)"
+                       : (r.pattern ? "no file matches " : "no file named ") + name));
+            continue;
+        }
+        for (const NameMatch& m : r.matches) {
+            const pack::DirectoryFile& f = in.directory.files[tree.FileIndex(m.folder, m.file)];
+            StdoutSink sink;
+            pack::Fault fault;
+            if (!pack::StreamEntry(in.source, f.dataOffset,
+                                   {f.method, f.originalSize, f.packedSize}, sink, fault)) {
+                ++failures;
+                if (fault.kind == pack::FaultKind::Interrupted) {
+                    Error(fault.reason);
+                    return kExitFailure;  // standard output is gone: nothing more can go there
+                }
+                Error(in.name + ": cannot read " + m.path + ": " + fault.Text() +
+                      (bytes > 0 || files > 0 ? "; what was written before it is whole" : ""));
+                continue;
+            }
+            ++files;
+            bytes += f.originalSize;
+        }
     }
-    const PackEntry& entry = *folder->files[static_cast<std::size_t>(i)];
-    if (entry.packedSize > 0 && !entry.data) {
-        Error(packPath + ": unable to read " + options.args[1] + ": the stored bytes are missing");
+    if (!FlushStdout())
         return kExitFailure;
-    }
-    pack::MemorySource stored({entry.data.get(), entry.packedSize});
-    StdoutSink sink;
-    pack::Fault fault;
-    if (!pack::StreamEntry(stored, 0, crateforge::ClaimOf(entry), sink, fault)) {
-        if (fault.kind == pack::FaultKind::Interrupted)
-            Error(fault.reason);
-        else
-            Error(packPath + ": unable to read " + options.args[1] + ": " + fault.reason);
-        return kExitFailure;
-    }
-    if (std::fflush(stdout) != 0) {
-        Error("standard output: " + fs::ErrnoText(errno));
-        return kExitFailure;
-    }
-    return kExitOk;
+    Say("wrote " + Counted(files, "file") + ", " + Size(bytes) + ", to standard output in " +
+            Seconds(SecondsSince(start)),
+        options.quiet);
+    return failures > 0 ? kExitFailure : kExitOk;
 }
 
 int RunCheck(const Options& options) {
-    const std::string& packPath = options.args[0];
+    const std::string name = PackDisplayName(options.args[0]);
     // The first fault, told as damage only when it is the pack's.
     auto report = [&](const pack::Fault& f) {
-        if (f.kind == pack::FaultKind::Damaged)
-            Error(packPath + ": damaged at offset " + std::to_string(f.offset) + ": " + f.reason);
-        else if (f.kind == pack::FaultKind::NotAPack)
-            Error(packPath + ": " + f.reason);
+        if (f.kind == pack::FaultKind::Damaged && f.HasOffset())
+            Error(name + ": damaged at offset " + std::to_string(f.offset) + ": " + f.reason);
+        else if (f.kind == pack::FaultKind::Damaged || f.kind == pack::FaultKind::NotAPack)
+            Error(name + ": " + f.reason);
         else
-            Error(packPath + ": cannot check: " + f.Text());
+            Error(name + ": cannot check: " + f.Text());
         return kExitFailure;
     };
     pack::FileSource source;
     pack::Directory directory;
     pack::Fault fault;
-    if (!source.Open(packPath, fault)) {
-        if (fault.kind == pack::FaultKind::Damaged)
+    if (!OpenPackSource(options.args[0], source, fault)) {
+        if (fault.kind == pack::FaultKind::Damaged || fault.kind == pack::FaultKind::TempFolder)
             return report(fault);
-        Error(packPath + ": " + fault.reason);
+        Error(name + ": " + fault.reason);
         return kExitFailure;
     }
     if (!crateforge::CheckPackStructure(source, directory, fault))
         return report(fault);
 
-    const unsigned jobs = EffectiveJobs(options);
-    PoolOptions pool;
-    pool.jobs = jobs;
-    pool.window = std::size_t{4} * jobs;
-    pool.budget = std::max<std::uint64_t>(64ull << 20, (32ull << 20) * jobs);
     const auto& files = directory.files;
     std::uint64_t total = 0;
     for (const auto& f : files)
         total += f.originalSize;
+    interrupt::DescribeWork("checked", files.size(), "file", "");
     ProgressMeter meter(options, total);
     struct Checked {
         bool ok = true;
@@ -501,7 +718,7 @@ int RunCheck(const Options& options) {
     };
     bool ok = true;
     RunOrdered<Checked>(
-        files.size(), pool,
+        files.size(), PoolFor(options),
         [&](std::size_t i) { return std::uint64_t{files[i].originalSize} + files[i].packedSize; },
         [&](std::size_t i) {
             // Each worker reads through its own source over the one descriptor.
@@ -517,17 +734,21 @@ int RunCheck(const Options& options) {
                 fault = r.fault;
                 return false;  // the first fault in pack order is the one reported
             }
+            interrupt::CountDone();
             return true;
         });
     meter.Finish();
     if (!ok)
         return report(fault);
     if (!options.quiet) {
-        PrintLine(packPath + ": OK, version " + std::string(pack::VersionText(directory.version)) +
-                  ", " + std::to_string(files.size()) + " files in " +
-                  std::to_string(directory.folders.size() - 1) + " folders, " +
-                  std::to_string(directory.fileSize) + " bytes");
-        std::fflush(stdout);
+        const std::string line = name + ": OK, version " +
+                                 std::string(pack::VersionText(directory.version)) + ", " +
+                                 Counted(files.size(), "file") + " in " +
+                                 Counted(directory.folders.size() - 1, "folder") + ", " +
+                                 Counted(directory.fileSize, "byte") + "\n";
+        std::fputs(Printable(line.substr(0, line.size() - 1)).append("\n").c_str(), stdout);
+        if (!FlushStdout())
+            return kExitFailure;
     }
     return kExitOk;
 }

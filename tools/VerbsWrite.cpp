@@ -1,13 +1,19 @@
 // VerbsWrite.cpp - the verbs that change a pack: create, add, rm, mv, mkdir,
-// convert. Every one ends with the archive's atomic Save.
+// convert. Every one ends with the archive's atomic Save (create may write
+// to standard output instead).
+#include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "archive/EntryCoding.h"
 #include "archive/PackArchive.h"
@@ -16,7 +22,9 @@
 #include "platform/FileSystem.h"
 #include "platform/FolderWalk.h"
 #include "tools/Cli.h"
+#include "tools/Interrupt.h"
 #include "tools/OrderedPool.h"
+#include "tools/PackNames.h"
 
 namespace vpf {
 
@@ -33,6 +41,111 @@ std::string StripTrailingSlashes(std::string path) {
     return path;
 }
 
+std::string JoinPrefix(const std::string& prefix, std::string_view name) {
+    if (name.empty())
+        return prefix;
+    return prefix.empty() ? std::string(name) : prefix + "/" + std::string(name);
+}
+
+// ---- Where a path given on the command line goes in the pack ---------------------
+
+// Its components, without "." and without a leading "/" or whatever leads up
+// to a ".." component (so that nothing climbs out of the pack's root), as
+// tar stores its members.
+struct Placement {
+    std::vector<std::string> parts;
+    bool leftOutRoot = false;
+    bool leftOutUp = false;
+};
+
+Placement PlacementOf(std::string_view text) {
+    Placement out;
+    out.leftOutRoot = !text.empty() && text.front() == '/';
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t end = text.find('/', at);
+        const std::string_view part =
+            text.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+        if (part == "..") {
+            out.parts.clear();
+            out.leftOutUp = true;
+        } else if (!part.empty() && part != ".") {
+            out.parts.emplace_back(part);
+        }
+        if (end == std::string_view::npos)
+            break;
+        at = end + 1;
+    }
+    return out;
+}
+
+// Whether --exclude leaves this name out: a pattern matches the name itself
+// or its path inside the pack (the whole path or any tail that starts after
+// a "/"); a pattern ending in "/" matches folders only.
+bool Excluded(const std::vector<std::string>& globs, std::string_view name,
+              const std::string& packPath, bool isFolder) {
+    for (std::string glob : globs) {
+        if (glob.size() > 1 && glob.back() == '/') {
+            if (!isFolder)
+                continue;
+            glob.pop_back();
+        }
+        if (fnmatch(glob.c_str(), std::string(name).c_str(), 0) == 0)
+            return true;
+        for (std::size_t at = 0; at < packPath.size();) {
+            if (fnmatch(glob.c_str(), packPath.c_str() + at, 0) == 0)
+                return true;
+            const std::size_t slash = packPath.find('/', at);
+            if (slash == std::string::npos)
+                break;
+            at = slash + 1;
+        }
+    }
+    return false;
+}
+
+// Names read from a -T list ("-" for standard input): one per line, or
+// NUL-terminated with --null. Empty names are skipped.
+bool ReadNameList(const std::string& file, bool nul, std::vector<std::string>& names,
+                  std::string& why) {
+    const int fd = file == "-" ? STDIN_FILENO : open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        why = fs::ErrnoText(errno);
+        return false;
+    }
+    std::string all;
+    char block[65536];
+    for (;;) {
+        const ssize_t n = read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            why = fs::ErrnoText(errno);
+            if (fd != STDIN_FILENO)
+                close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        all.append(block, static_cast<std::size_t>(n));
+    }
+    if (fd != STDIN_FILENO)
+        close(fd);
+    const char separator = nul ? '\0' : '\n';
+    std::size_t at = 0;
+    while (at < all.size()) {
+        std::size_t end = all.find(separator, at);
+        if (end == std::string::npos)
+            end = all.size();
+        if (end > at)
+            names.push_back(all.substr(at, end - at));
+        at = end + 1;
+    }
+    return true;
+}
+
+// ---- The plan: what goes where, settled before anything is read -----------------
+
 // One disk file to code and add, in pack order.
 struct AddItem {
     std::string diskPath;
@@ -40,6 +153,10 @@ struct AddItem {
     std::string name;
     std::string packPath;
     std::uint64_t size;
+    dev_t device;
+    ino_t inode;
+    bool replace = false;  // a file of that name in the pack before this run
+    bool dropped = false;  // replaced by a later file of the same run
 };
 
 struct CodedItem {
@@ -50,61 +167,98 @@ struct CodedItem {
 
 // Walks the disk paths given on the command line with the program's one
 // folder walk (names in byte order, dot-names included, links to folders
-// followed, cycles and unreadable names reported), making the pack's folders
-// as it goes and listing the files to add. Contents are read later, by the
-// coding workers.
+// followed, cycles and unreadable names reported), makes the pack's folders
+// as it goes and lists the files to add. Taken names are settled here, by
+// the replace policy or a question, before any file is read; contents are
+// read later, by the coding workers.
 class AddPlan final : public fs::FolderVisitor {
   public:
-    explicit AddPlan(const std::string& packPath) {
+    AddPlan(const Options& options, const std::string& packPath, bool packIsFile)
+        : options_(options), decider_(options) {
         struct stat st;
-        if (stat(packPath.c_str(), &st) == 0) {
+        if (packIsFile && stat(packPath.c_str(), &st) == 0) {
             havePack_ = true;
-            packSize_ = static_cast<std::uint64_t>(st.st_size);
             packDevice_ = st.st_dev;
             packInode_ = st.st_ino;
         }
     }
 
-    void AddPath(const std::string& given, CPackFolder* target, const std::string& prefix) {
-        const std::string path = StripTrailingSlashes(given);
+    // Adds the path `text` (as given, -C folder `dir`) below `base`, the
+    // folder inside the pack at `basePath`.
+    void AddPath(const std::string& text, const std::string& dir, CPackFolder* base,
+                 const std::string& basePath) {
+        const std::string diskPath = StripTrailingSlashes(
+            dir.empty() || (!text.empty() && text.front() == '/') ? text : fs::JoinPath(dir, text));
+        Placement placement = PlacementOf(text);
+        if (placement.leftOutRoot && !saidRoot_) {
+            saidRoot_ = true;
+            Say("vpf: names in the pack leave out the leading \"/\" of " + text, options_.quiet);
+        }
+        if (placement.leftOutUp && !saidUp_) {
+            saidUp_ = true;
+            Say("vpf: names in the pack leave out what leads up to a \"..\", as in " + text,
+                options_.quiet);
+        }
         struct stat st;
-        if (stat(path.c_str(), &st) != 0) {
-            Fail("Unable to add " + path + ": " + fs::ErrnoText(errno) + ".");
+        if (stat(diskPath.c_str(), &st) != 0) {
+            Fail("cannot pack " + diskPath + ": " + fs::ErrnoText(errno));
             return;
         }
-        if (!S_ISDIR(st.st_mode)) {
-            AddFileItem(path, std::string(fs::LastComponent(path)), target, prefix,
-                        static_cast<std::uint64_t>(st.st_size), &st);
+        const bool isFolder = S_ISDIR(st.st_mode);
+        if (!isFolder && !S_ISREG(st.st_mode)) {
+            Fail("cannot pack " + diskPath + ": not a regular file or a folder");
             return;
         }
-        std::string name(fs::LastComponent(path));
-        if (name.empty() || name == "." || name == "..") {
-            // "." and the like stand for the folder they name.
-            if (char* real = realpath(path.c_str(), nullptr)) {
-                name = std::string(fs::LastComponent(real));
-                std::free(real);
-            }
-        }
-        if (name.empty() || name == "/") {
-            Fail("Unable to add " + path + ": a folder without a name cannot be packed.");
+        std::vector<std::string>& parts = placement.parts;
+        if (parts.empty() && !isFolder)
+            parts.emplace_back(fs::LastComponent(diskPath));
+        const std::string packPath = JoinPrefix(basePath, JoinPackPath(parts));
+        if (!parts.empty() && Excluded(options_.excludes, parts.back(), packPath, isFolder))
+            return;
+        if (!isFolder) {
+            const std::string name = parts.back();
+            parts.pop_back();
+            CPackFolder* folder = EnsureFolders(base, basePath, parts, diskPath);
+            if (folder)
+                AddFileItem(diskPath, name, folder, JoinPrefix(basePath, JoinPackPath(parts)),
+                            static_cast<std::uint64_t>(st.st_size), st.st_dev, st.st_ino);
             return;
         }
-        const auto depth = static_cast<std::uint32_t>(target->Depth()) + 1;
-        if (depth > pack::kMaxFolderDepth) {
-            Fail("Unable to add " + path + ": its folders are nested more than " +
-                 std::to_string(pack::kMaxFolderDepth) + " deep.");
+        CPackFolder* folder = EnsureFolders(base, basePath, parts, diskPath);
+        if (!folder)
             return;
-        }
-        rootName_ = name;
-        folders_ = {target};
-        prefixes_ = {prefix};
+        walkRoot_ = folder;
+        folders_.clear();
+        prefixes_ = {packPath};
         pack::Fault fault;
-        if (!fs::WalkFolder(path, *this, pack::kMaxFolderDepth - depth, fault))
-            Fail("Unable to list the folder " + path + ": " + fault.reason + ". It was not added.");
+        const auto depth = static_cast<std::uint32_t>(folder->Depth());
+        if (!fs::WalkFolder(diskPath, *this, pack::kMaxFolderDepth - depth, fault))
+            Fail("cannot pack the folder " + diskPath + ": " + fault.reason);
+    }
+
+    // Removes the folders made only to hold a path given on the command line
+    // (the "a/b" of "a/b/c.txt") that stayed empty because what they were
+    // made for was not packed, so that a pack never shows folders nobody
+    // asked for. Folders that came from disk stay, empty or not.
+    void PruneUnused() {
+        for (auto it = implicit_.rbegin(); it != implicit_.rend(); ++it) {
+            CPackFolder* folder = *it;
+            if (real_.count(folder) || !folder->files.empty() || !folder->subfolders.empty())
+                continue;
+            CPackFolder* parent = folder->parent;
+            for (std::size_t i = 0; i < parent->subfolders.size(); ++i)
+                if (parent->subfolders[i].get() == folder) {
+                    parent->EraseSubfolderAt(static_cast<int>(i));
+                    --foldersMade;
+                    break;
+                }
+        }
+        implicit_.clear();
     }
 
     std::vector<AddItem> items;
     std::uint64_t totalBytes = 0;
+    std::size_t fileCount = 0;  // items not dropped
     int failures = 0;
     int foldersMade = 0;
 
@@ -114,198 +268,431 @@ class AddPlan final : public fs::FolderVisitor {
         Error(text);
     }
 
-    bool NameUsable(const std::string& path, const std::string& name) {
+    bool NameUsable(const std::string& diskPath, std::string_view name) {
         if (name.size() > pack::kMaxNameLength) {
-            Fail("Unable to add " + path + ": its name is longer than 259 bytes.");
+            Fail("cannot pack " + diskPath + ": its name is longer than " +
+                 std::to_string(pack::kMaxNameLength) + " bytes");
             return false;
         }
         if (!pack::IsValidEntryName(name)) {
-            Fail("Unable to add " + path + ": its name cannot be used inside a PackFile.");
+            Fail("cannot pack " + diskPath + ": its name cannot be used inside a PackFile (" +
+                 pack::InvalidNameReason(name) + ")");
             return false;
         }
         return true;
     }
 
-    void AddFileItem(const std::string& path, const std::string& name, CPackFolder* folder,
-                     const std::string& prefix, std::uint64_t size, const struct stat* known) {
-        if (!NameUsable(path, name))
-            return;
-        // The pack never packs itself (an add of the folder that holds it).
-        if (havePack_ && size == packSize_) {
-            struct stat st;
-            if (!known && stat(path.c_str(), &st) == 0)
-                known = &st;
-            if (known && known->st_dev == packDevice_ && known->st_ino == packInode_)
-                return;
+    // The subfolder `name` of `parent`, made when missing. A folder made by
+    // this run from another disk folder whose name differs only in letter
+    // case is shared (a pack ignores case), and said.
+    CPackFolder* Subfolder(CPackFolder* parent, const std::string& parentPath,
+                           const std::string& name, const std::string& diskPath) {
+        if (!NameUsable(diskPath, name))
+            return nullptr;
+        const int i = parent->FindSubfolder(name);
+        if (i >= 0) {
+            CPackFolder* folder = parent->subfolders[static_cast<std::size_t>(i)].get();
+            const std::string stored(parent->SubfolderName(i));
+            const auto made = madeFrom_.find(folder);
+            if (made != madeFrom_.end() && stored != name) {
+                const std::string text = diskPath + " went into the folder " +
+                                         JoinPrefix(parentPath, stored) + " of " + made->second +
+                                         ": names in a pack ignore letter case";
+                if (options_.replace == ReplacePolicy::Ask)
+                    Fail(text);
+                else if (options_.verbose)
+                    Error(text);
+            }
+            return folder;
         }
-        items.push_back(AddItem{path, folder, name, prefix + name, size});
+        if (static_cast<std::uint32_t>(parent->Depth()) + 1 > pack::kMaxFolderDepth) {
+            Fail("cannot pack " + diskPath + ": its folders are nested more than " +
+                 std::to_string(pack::kMaxFolderDepth) + " deep");
+            return nullptr;
+        }
+        CPackFolder* folder = parent->AppendSubfolder(name);
+        ++foldersMade;
+        madeFrom_[folder] = diskPath;
+        if (making_)
+            implicit_.push_back(folder);
+        return folder;
+    }
+
+    CPackFolder* EnsureFolders(CPackFolder* base, const std::string& basePath,
+                               const std::vector<std::string>& parts, const std::string& diskPath) {
+        CPackFolder* folder = base;
+        std::string path = basePath;
+        making_ = true;
+        for (const std::string& part : parts) {
+            folder = Subfolder(folder, path, part, diskPath);
+            if (!folder)
+                break;
+            path = JoinPrefix(path, part);
+        }
+        making_ = false;
+        return folder;
+    }
+
+    void AddFileItem(const std::string& diskPath, const std::string& name, CPackFolder* folder,
+                     const std::string& prefix, std::uint64_t size, dev_t device, ino_t inode) {
+        if (!NameUsable(diskPath, name))
+            return;
+        const std::string packPath = JoinPrefix(prefix, name);
+        if (havePack_ && device == packDevice_ && inode == packInode_) {
+            Say("vpf: " + diskPath + " is the pack being written; it is not packed into itself",
+                options_.quiet);
+            return;
+        }
+        auto& planned = planned_[folder];
+        const std::string key = pack::FoldedName(name);
+        if (const auto it = planned.find(key); it != planned.end()) {
+            AddItem& earlier = items[it->second];
+            if (earlier.device == device && earlier.inode == inode)
+                return;  // the same file named twice (a folder and its files in a -T list)
+            const std::string question = "Replace " + earlier.packPath + ", packed from " +
+                                         earlier.diskPath + ", with " + diskPath + "?";
+            switch (decider_.Decide(question)) {
+                case ReplaceDecider::Answer::Replace:
+                    earlier.dropped = true;
+                    --fileCount;
+                    totalBytes -= earlier.size;
+                    if (options_.verbose)
+                        Error(diskPath + " replaces " + earlier.diskPath + " as " + packPath);
+                    break;
+                case ReplaceDecider::Answer::Keep:
+                    if (options_.verbose)
+                        Error("kept " + earlier.diskPath + " as " + earlier.packPath +
+                              "; not packed: " + diskPath);
+                    return;
+                case ReplaceDecider::Answer::KeepUnasked:
+                    Fail("cannot pack " + diskPath + ": its name in the pack, " + packPath +
+                         ", is taken by " + earlier.diskPath + " (" +
+                         (earlier.name == name ? "" : "names in a pack ignore letter case; ") +
+                         "--overwrite takes the later file, --keep the first)");
+                    return;
+            }
+        }
+        bool replace = false;
+        if (const int existing = folder->FindFile(name); existing >= 0) {
+            const std::string held =
+                JoinPrefix(prefix, folder->files[static_cast<std::size_t>(existing)]->Name());
+            switch (decider_.Decide("Replace " + held + " in the pack with " + diskPath + "?")) {
+                case ReplaceDecider::Answer::Replace:
+                    replace = true;
+                    break;
+                case ReplaceDecider::Answer::Keep:
+                    if (options_.verbose)
+                        Error("kept " + held + "; not added: " + diskPath);
+                    return;
+                case ReplaceDecider::Answer::KeepUnasked:
+                    Fail("did not add " + diskPath + ": the pack holds " + held +
+                         " already (--overwrite replaces it, --keep keeps it without this "
+                         "message)");
+                    return;
+            }
+        }
+        planned[key] = items.size();
+        items.push_back(
+            AddItem{diskPath, folder, name, packPath, size, device, inode, replace, false});
         totalBytes += size;
+        ++fileCount;
     }
 
     // ---- The walk ------------------------------------------------------------
     bool EnterFolder(const fs::WalkItem& folder) override {
-        const std::string name = folder.depth == 0 ? rootName_ : folder.name;
-        if (!NameUsable(folder.path, name))
-            return false;
-        CPackFolder* parent = folders_.back();
-        CPackFolder* target = nullptr;
-        const int i = parent->FindSubfolder(name);
-        if (i >= 0) {
-            target = parent->subfolders[static_cast<std::size_t>(i)].get();
-        } else {
-            target = parent->AppendSubfolder(name);
-            ++foldersMade;
+        if (folder.depth == 0) {
+            real_.insert(walkRoot_);  // listed: it stays even when empty
+            folders_.push_back(walkRoot_);
+            return true;
         }
+        const std::string packPath = JoinPrefix(prefixes_.back(), folder.name);
+        if (Excluded(options_.excludes, folder.name, packPath, true))
+            return false;
+        CPackFolder* target =
+            Subfolder(folders_.back(), prefixes_.back(), folder.name, folder.path);
+        if (!target)
+            return false;
         folders_.push_back(target);
-        prefixes_.push_back(prefixes_.back() + name + "/");
+        prefixes_.push_back(packPath);
         return true;
     }
-    void LeaveFolder(const fs::WalkItem&) override {
+    void LeaveFolder(const fs::WalkItem& folder) override {
         folders_.pop_back();
-        prefixes_.pop_back();
+        if (folder.depth > 0)
+            prefixes_.pop_back();
     }
     void VisitFile(const fs::WalkItem& file) override {
-        AddFileItem(file.path, file.name, folders_.back(), prefixes_.back(), file.size, nullptr);
+        if (Excluded(options_.excludes, file.name, JoinPrefix(prefixes_.back(), file.name), false))
+            return;
+        struct stat st;
+        if (stat(file.path.c_str(), &st) != 0) {
+            Fail("cannot pack " + file.path + ": " + fs::ErrnoText(errno));
+            return;
+        }
+        AddFileItem(file.path, file.name, folders_.back(), prefixes_.back(), file.size, st.st_dev,
+                    st.st_ino);
     }
     void Skipped(const fs::WalkProblem& problem) override {
         switch (problem.kind) {
             case fs::WalkProblemKind::CannotList:
-                Fail("Unable to list the folder " + problem.path + ": " + problem.reason +
-                     ". It was not added.");
+                Fail("cannot pack the folder " + problem.path + ": " + problem.reason);
                 break;
             case fs::WalkProblemKind::CannotRead:
             case fs::WalkProblemKind::NotRegular:
-                Fail("Unable to read the file " + problem.path + ": " + problem.reason +
-                     ". It was not added.");
+            case fs::WalkProblemKind::Cycle:
+                Fail("cannot pack " + problem.path + ": " + problem.reason);
                 break;
             case fs::WalkProblemKind::TooDeep:
-                Fail("Unable to add " + problem.path + ": its folders are nested more than " +
-                     std::to_string(pack::kMaxFolderDepth) + " deep.");
-                break;
-            case fs::WalkProblemKind::Cycle:
-                Fail("Unable to add " + problem.path + ": " + problem.reason +
-                     ". It was not added.");
+                Fail("cannot pack " + problem.path + ": its folders are nested more than " +
+                     std::to_string(pack::kMaxFolderDepth) + " deep");
                 break;
         }
     }
 
+    const Options& options_;
+    ReplaceDecider decider_;
     bool havePack_ = false;
-    std::uint64_t packSize_ = 0;
     dev_t packDevice_ = 0;
     ino_t packInode_ = 0;
-    std::string rootName_;
+    bool saidRoot_ = false;
+    bool saidUp_ = false;
+    CPackFolder* walkRoot_ = nullptr;
     std::vector<CPackFolder*> folders_;  // the pack folders of the walk's path
     std::vector<std::string> prefixes_;  // their paths inside the pack
+    std::unordered_map<CPackFolder*, std::string> madeFrom_;
+    bool making_ = false;                    // EnsureFolders is at work
+    std::vector<CPackFolder*> implicit_;     // folders it made, in order
+    std::unordered_set<CPackFolder*> real_;  // folders walked on disk
+    std::unordered_map<CPackFolder*, std::unordered_map<std::string, std::size_t>> planned_;
 };
 
-// Codes the planned files on the workers and adds them in plan order.
-// Returns the number of files added or replaced.
-// Adds one coded file; a name that is taken is settled by the replace
-// policy (asking on the terminal when it says so). True when added or
-// replaced.
-bool AddCoded(CPackArchive& archive, ConsoleMessages& console, std::unique_ptr<PackEntry>& entry,
-              const AddItem& item) {
-    crateforge::AddOutcome outcome =
-        archive.AddCodedEntry(entry, item.folder, item.diskPath, crateforge::NameClash::Keep);
-    if (outcome == crateforge::AddOutcome::NameTaken &&
-        console.DecideReplace(item.packPath,
-                              crateforge::WithName(crateforge::kReplaceQuestion, item.name)))
-        outcome = archive.AddCodedEntry(entry, item.folder, item.diskPath,
-                                        crateforge::NameClash::Replace);
-    return outcome == crateforge::AddOutcome::Added || outcome == crateforge::AddOutcome::Replaced;
-}
-
-std::size_t CodeAndAdd(CPackArchive& archive, ConsoleMessages& console, AddPlan& plan,
-                       const Options& options, int& failures) {
-    const unsigned jobs = EffectiveJobs(options);
-    PoolOptions pool;
-    pool.jobs = jobs;
-    pool.window = std::size_t{4} * jobs;
-    pool.budget = std::max<std::uint64_t>(64ull << 20, (32ull << 20) * jobs);
-    ProgressMeter meter(options, plan.totalBytes);
-    std::size_t added = 0;
-    const std::vector<AddItem>& items = plan.items;
-
-    RunOrdered<CodedItem>(
-        items.size(), pool, [&](std::size_t i) { return items[i].size; },
-        [&](std::size_t i) {
-            CodedItem out;
-            out.entry = std::make_unique<PackEntry>();
-            out.entry->SetName(items[i].name);
-            out.status = crateforge::CodeDiskFile(items[i].diskPath, *out.entry, {}, out.fault);
-            return out;
-        },
-        [&](std::size_t i, CodedItem&& coded) {
-            const AddItem& item = items[i];
-            meter.Advance(item.size);
-            if (coded.status == crateforge::DiskReadStatus::TooLarge) {
-                ++failures;
-                Error("Unable to add " + item.diskPath +
-                      ": files of 4 GiB or more cannot be packed.");
-            } else if (coded.status != crateforge::DiskReadStatus::Ok) {
-                ++failures;
-                Error("Unable to read the file " + item.diskPath + ": " + coded.fault.reason +
-                      ". It was not added.");
-            } else if (AddCoded(archive, console, coded.entry, item)) {
-                ++added;
-                if (options.verbose)
-                    Error("added " + item.packPath);
-            }
-            return true;
-        });
-    meter.Finish();
-    return added;
-}
-
-// The folder named by -C, made when missing; null after a message.
-CPackFolder* PackDirectory(CPackArchive& archive, const Options& options, std::string& prefix,
-                           bool& changed) {
+// The folder named by --into, made when missing; null after a message.
+CPackFolder* IntoFolder(CPackArchive& archive, const Options& options, std::string& prefix,
+                        bool& changed) {
     CPackFolder* folder = archive.Root();
     prefix.clear();
-    if (!options.havePackDir)
+    if (!options.haveInto)
         return folder;
     std::vector<std::string> parts;
-    if (!SplitPackPath(options.packDir, parts)) {
-        Error(options.packDir + ": not a valid folder name inside a PackFile");
+    if (!SplitPackPath(options.into, parts)) {
+        Error("--into: " + options.into + " is not a valid folder name inside a PackFile");
         return nullptr;
     }
     for (const std::string& part : parts) {
         if (static_cast<std::uint32_t>(folder->Depth()) + 1 > pack::kMaxFolderDepth) {
-            Error(options.packDir + ": folders are nested too deeply");
+            Error("--into: " + options.into + ": folders are nested too deeply");
             return nullptr;
         }
         const int i = folder->FindSubfolder(part);
         if (i >= 0) {
             folder = folder->subfolders[static_cast<std::size_t>(i)].get();
+            prefix = JoinPrefix(prefix, folder->parent->SubfolderName(i));
         } else {
             folder = folder->AppendSubfolder(part);
+            prefix = JoinPrefix(prefix, part);
             changed = true;
         }
-        prefix += std::string(part) + "/";
     }
     return folder;
+}
+
+// Every input of the command line into the plan; false after a message
+// when a -T list cannot be read.
+bool PlanInputs(const Options& options, AddPlan& plan, CPackFolder* base,
+                const std::string& basePath) {
+    for (const InputArg& input : options.inputs) {
+        if (input.kind == InputArg::Kind::Path) {
+            plan.AddPath(input.text, input.dir, base, basePath);
+            continue;
+        }
+        std::vector<std::string> names;
+        std::string why;
+        if (!ReadNameList(input.text, options.nullSeparated, names, why)) {
+            Error("-T " + (input.text == "-" ? std::string(kStdinName) : input.text) + ": " + why);
+            return false;
+        }
+        for (const std::string& name : names)
+            plan.AddPath(name, input.dir, base, basePath);
+    }
+    return true;
+}
+
+// Standard output as the pack writer's sink.
+class StdoutSink final : public pack::ByteSink {
+  public:
+    bool Write(const unsigned char* data, std::size_t length) override {
+        if (length == 0 || std::fwrite(data, 1, length, stdout) == length)
+            return true;
+        error_ = errno;
+        return false;
+    }
+    std::string Reason() const override {
+        return std::string(kStdoutName) + ": " + fs::ErrnoText(error_ != 0 ? error_ : EIO);
+    }
+
+  private:
+    int error_ = 0;
+};
+
+struct AddTotals {
+    std::size_t added = 0;
+    std::size_t replaced = 0;
+    std::uint64_t original = 0;
+    std::uint64_t packed = 0;
+};
+
+// Codes the planned files on the workers (gzip in memory) and adds them in
+// plan order.
+AddTotals CodeAndAdd(CPackArchive& archive, AddPlan& plan, const Options& options, int& failures) {
+    const unsigned jobs = EffectiveJobs(options);
+    PoolOptions pool;
+    pool.jobs = jobs;
+    pool.window = std::size_t{16} * jobs;
+    pool.budget = std::max<std::uint64_t>(64ull << 20, (32ull << 20) * jobs);
+    ProgressMeter meter(options, plan.totalBytes);
+    AddTotals totals;
+    std::vector<const AddItem*> items;
+    for (const AddItem& item : plan.items)
+        if (!item.dropped)
+            items.push_back(&item);
+
+    RunOrdered<CodedItem>(
+        items.size(), pool, [&](std::size_t i) { return items[i]->size; },
+        [&](std::size_t i) {
+            CodedItem out;
+            out.entry = std::make_unique<PackEntry>();
+            out.entry->SetName(items[i]->name);
+            out.status = crateforge::CodeDiskFile(items[i]->diskPath, *out.entry, {}, out.fault,
+                                                  crateforge::GzCoder::InMemory);
+            return out;
+        },
+        [&](std::size_t i, CodedItem&& coded) {
+            const AddItem& item = *items[i];
+            meter.Advance(item.size);
+            interrupt::CountDone();
+            if (coded.status == crateforge::DiskReadStatus::TooLarge) {
+                ++failures;
+                Error("cannot pack " + item.diskPath + ": files of 4 GiB or more cannot be packed");
+                return true;
+            }
+            if (coded.status != crateforge::DiskReadStatus::Ok) {
+                ++failures;
+                Error("cannot pack " + item.diskPath + ": " + coded.fault.reason);
+                return true;
+            }
+            const std::uint64_t original = coded.entry->originalSize;
+            const std::uint64_t packed = coded.entry->packedSize;
+            const crateforge::AddOutcome outcome = archive.AddCodedEntry(
+                coded.entry, item.folder, item.diskPath,
+                item.replace ? crateforge::NameClash::Replace : crateforge::NameClash::Keep);
+            switch (outcome) {
+                case crateforge::AddOutcome::Added:
+                case crateforge::AddOutcome::Replaced:
+                    ++totals.added;
+                    totals.replaced += outcome == crateforge::AddOutcome::Replaced ? 1 : 0;
+                    totals.original += original;
+                    totals.packed += packed;
+                    if (options.verbose)
+                        Error((outcome == crateforge::AddOutcome::Added ? "added " : "replaced ") +
+                              item.packPath);
+                    break;
+                case crateforge::AddOutcome::NameTaken:
+                    ++failures;
+                    Error("cannot pack " + item.diskPath + ": " + item.packPath +
+                          " was taken meanwhile");
+                    break;
+                case crateforge::AddOutcome::Refused:
+                    ++failures;  // the archive has said why
+                    break;
+            }
+            return true;
+        });
+    meter.Finish();
+    return totals;
+}
+
+std::string NotDone(int failures, const char* what) {
+    if (failures <= 0)
+        return "";
+    return "; " + Count(static_cast<std::uint64_t>(failures)) +
+           (failures == 1 ? " name was not " : " names were not ") + what + " (see above)";
+}
+
+// create and add after the pack is open (or new): plan, code, save.
+int PackInputs(CPackArchive& archive, ConsoleMessages& console, const Options& options,
+               const std::string& packPath, bool creating, bool newPack) {
+    const auto start = std::chrono::steady_clock::now();
+    const bool toStdout = creating && packPath == "-";
+    std::string basePath;
+    bool changed = creating || newPack;
+    CPackFolder* base = IntoFolder(archive, options, basePath, changed);
+    if (!base)
+        return kExitUsage;
+    AddPlan plan(options, packPath, !toStdout);
+    if (!PlanInputs(options, plan, base, basePath))
+        return kExitFailure;
+    int failures = plan.failures;
+    const std::string packName = toStdout ? std::string(kStdoutName) : packPath;
+
+    if (options.dryRun) {
+        for (const AddItem& item : plan.items) {
+            if (item.dropped)
+                continue;
+            const int fd = open(item.diskPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0) {
+                ++failures;
+                Error("cannot pack " + item.diskPath + ": " + fs::ErrnoText(errno));
+                continue;
+            }
+            close(fd);
+            std::printf("%s\n", Printable((item.replace ? "would replace " : "would add ") +
+                                          item.packPath + " <- " + item.diskPath)
+                                    .c_str());
+        }
+        std::fflush(stdout);
+        Say(std::string(creating ? "would pack " : "would add ") + Counted(plan.fileCount, "file") +
+                ", " + Size(plan.totalBytes) + ", into " + packName + "; nothing was written" +
+                NotDone(failures, "packed"),
+            options.quiet);
+        return failures > 0 ? kExitFailure : kExitOk;
+    }
+
+    interrupt::DescribeWork("read", plan.fileCount, "file", "");
+    const AddTotals totals = CodeAndAdd(archive, plan, options, failures);
+    plan.PruneUnused();
+    changed = changed || plan.foldersMade > 0 || totals.added > 0;
+    if (toStdout) {
+        StdoutSink sink;
+        pack::Fault fault;
+        if (!archive.WriteTo(sink, fault) || std::fflush(stdout) != 0) {
+            Error(std::string(kStdoutName) + ": " +
+                  (fault.reason.empty() ? fs::ErrnoText(errno) : fault.reason) +
+                  "; the pack written there is incomplete");
+            return kExitFailure;
+        }
+    } else if (changed && !archive.Save()) {
+        return kExitFailure;  // Save has said why; the previous pack is kept
+    }
+    std::string summary;
+    if (creating) {
+        summary = "packed " + Counted(totals.added, "file") + ", " + Size(totals.original) +
+                  " into " + Size(archive.PackSize());
+    } else {
+        summary = "added " + Counted(totals.added, "file");
+        if (totals.replaced > 0)
+            summary += " (" + Count(totals.replaced) + " replaced)";
+        summary += ", " + Size(totals.original) + " into " + Size(totals.packed) + ", to " +
+                   (newPack ? "the new pack " : "") + packPath;
+    }
+    summary += " in " + Seconds(SecondsSince(start)) + NotDone(failures, "packed");
+    Say(summary, options.quiet);
+    return failures > 0 || console.errors() > 0 ? kExitFailure : kExitOk;
 }
 
 int Finish(CPackArchive& archive, ConsoleMessages& console, bool save, int failures) {
     if (save && !archive.Save())
         return kExitFailure;  // Save has said why; the previous pack is kept
     return failures > 0 || console.errors() > 0 ? kExitFailure : kExitOk;
-}
-
-int AddPaths(CPackArchive& archive, ConsoleMessages& console, const Options& options,
-             const std::string& packPath, bool alwaysSave) {
-    std::string prefix;
-    bool changed = false;
-    CPackFolder* target = PackDirectory(archive, options, prefix, changed);
-    if (!target)
-        return kExitUsage;
-    AddPlan plan(packPath);
-    for (std::size_t i = 1; i < options.args.size(); ++i)
-        plan.AddPath(options.args[i], target, prefix);
-    changed = changed || plan.foldersMade > 0;
-    int failures = plan.failures;
-    const std::size_t added = CodeAndAdd(archive, console, plan, options, failures);
-    return Finish(archive, console, alwaysSave || changed || added > 0, failures);
 }
 
 // Moves the stored bytes of `from` into a new entry named `name`.
@@ -336,77 +723,199 @@ int Height(const CPackFolder& folder) {
     return height;
 }
 
+std::uint64_t FilesIn(const CPackFolder& folder) {
+    std::uint64_t n = folder.files.size();
+    for (const auto& child : folder.subfolders)
+        n += FilesIn(*child);
+    return n;
+}
+
+// Shows `folder` in the archive (whose content operations work on the
+// folder shown), walking down from the root.
+void ShowFolder(CPackArchive& archive, CPackFolder* folder) {
+    std::vector<CPackFolder*> chain;
+    for (CPackFolder* f = folder; f && f->parent; f = f->parent)
+        chain.insert(chain.begin(), f);
+    while (archive.Current() != archive.Root())
+        archive.GoUp();
+    for (CPackFolder* f : chain) {
+        const auto& siblings = f->parent->subfolders;
+        for (std::size_t i = 0; i < siblings.size(); ++i)
+            if (siblings[i].get() == f) {
+                archive.EnterFolderAt(static_cast<int>(i));
+                break;
+            }
+    }
+}
+
+bool RefuseStdinPack(const Options& options) {
+    if (options.args.empty() || options.args[0] != "-")
+        return false;
+    Error(options.verb + " changes a pack file in place and cannot use \"-\"; name the pack file");
+    return true;
+}
+
 }  // namespace
 
 int RunCreate(const Options& options) {
     const std::string& packPath = options.args[0];
-    if (fs::PathExists(packPath) && options.replace != ReplacePolicy::Overwrite) {
-        Error(packPath +
-              ": the file exists already; use --overwrite to replace it, or vpf add to add to it");
-        return kExitFailure;
+    if (packPath == "-") {
+        if (isatty(STDOUT_FILENO) && !options.dryRun) {
+            Error(
+                "refusing to write a pack to a terminal; redirect standard output or name a "
+                "pack file");
+            return kExitUsage;
+        }
+        interrupt::WatchStdout();
+    } else {
+        struct stat st;
+        if (lstat(packPath.c_str(), &st) == 0) {
+            if (options.replace != ReplacePolicy::Overwrite) {
+                Error(packPath +
+                      ": the file exists already; use --overwrite to replace it, or vpf add to "
+                      "add to it");
+                return kExitFailure;
+            }
+            struct stat target;
+            if (stat(packPath.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
+                Error(packPath + ": not a regular file; --overwrite replaces only regular files " +
+                      "(and the regular file a link points to)");
+                return kExitFailure;
+            }
+        }
+        interrupt::WatchPack(packPath);
     }
-    ConsoleMessages console(options, packPath);
+    ConsoleMessages console(packPath);
     CPackArchive archive(&console, nullptr, nullptr);
     archive.CreateNew(packPath);
-    return AddPaths(archive, console, options, packPath, true);
+    return PackInputs(archive, console, options, packPath, true, true);
 }
 
 int RunAdd(const Options& options) {
+    if (RefuseStdinPack(options))
+        return kExitUsage;
     const std::string& packPath = options.args[0];
-    ConsoleMessages console(options, packPath);
+    ConsoleMessages console(packPath);
     CPackArchive archive(&console, nullptr, nullptr);
-    if (const int rc = OpenPack(archive, packPath); rc != kExitOk)
+    struct stat st;
+    const bool missing = lstat(packPath.c_str(), &st) != 0 && errno == ENOENT;
+    if (missing)
+        archive.CreateNew(packPath);  // add makes the pack it is asked to add to
+    else if (const int rc = OpenPackForChange(archive, packPath); rc != kExitOk)
         return rc;
-    return AddPaths(archive, console, options, packPath, false);
+    interrupt::WatchPack(packPath);
+    return PackInputs(archive, console, options, packPath, false, missing);
 }
 
 int RunRemove(const Options& options) {
+    if (RefuseStdinPack(options))
+        return kExitUsage;
     const std::string& packPath = options.args[0];
-    ConsoleMessages console(options, packPath);
+    ConsoleMessages console(packPath);
     CPackArchive archive(&console, nullptr, nullptr);
-    if (const int rc = OpenPack(archive, packPath); rc != kExitOk)
+    if (const int rc = OpenPackForChange(archive, packPath); rc != kExitOk)
         return rc;
+    interrupt::WatchPack(packPath);
+    const ArchiveTree tree(archive.Root());
     int failures = 0;
-    bool changed = false;
+    std::vector<NameMatch> selected;
     for (std::size_t a = 1; a < options.args.size(); ++a) {
-        std::vector<std::string> parts;
-        if (!SplitPackPath(options.args[a], parts) || parts.empty()) {
-            Error(options.args[a] + ": not a valid name inside a PackFile");
+        const std::string& name = options.args[a];
+        const Resolution r = Resolve(tree, name, {options.fileOnly, false});
+        for (const std::string& path : r.ambiguous) {
+            ++failures;
+            Error(packPath + ": " + AmbiguityHint(path) + "; it was not removed");
+        }
+        if (r.status == Resolution::Status::Invalid) {
+            Error(name + ": not a valid name inside a PackFile");
             return kExitUsage;
         }
-        const std::string last = parts.back();
-        parts.pop_back();
-        CPackFolder* parent = FindPackFolder(archive.Root(), parts);
-        const bool found =
-            parent && (parent->FindFile(last) >= 0 || parent->FindSubfolder(last) >= 0);
-        if (!found) {
+        if (r.status == Resolution::Status::NotFound) {
             ++failures;
-            Error(packPath + ": no file or folder named " + options.args[a]);
+            Error(packPath + ": " + (r.pattern ? "nothing matches " : "no file or folder named ") +
+                  name);
             continue;
         }
-        // The archive removes from the folder it shows: walk there and back.
-        for (const std::string& part : parts)
-            archive.EnterFolder(part);
-        if (archive.Current()->FindFile(last) >= 0)
-            archive.RemoveFile(last);
-        if (archive.Current()->FindSubfolder(last) >= 0)
-            archive.RemoveFolder(last);
-        while (archive.Current() != archive.Root())
-            archive.GoUp();
-        changed = true;
-        if (options.verbose)
-            Error("removed " + options.args[a]);
+        for (const NameMatch& m : r.matches) {
+            if (m.isFolder && m.path.empty()) {
+                ++failures;
+                Error(packPath + ": " + name +
+                      " is the whole pack; rm removes what is inside it (\"*\" names all of it)");
+                continue;
+            }
+            selected.push_back(m);
+        }
     }
-    return Finish(archive, console, changed, failures);
+    selected = WithoutNested(std::move(selected));
+    std::uint64_t files = 0, folders = 0;
+    for (const NameMatch& m : selected) {
+        if (m.isFolder) {
+            ++folders;
+            files += FilesIn(*ArchiveTree::Of(m.folder));
+        } else {
+            ++files;
+        }
+    }
+    const std::string what = Counted(files, "file") + " and " + Counted(folders, "folder");
+    if (options.dryRun) {
+        for (const NameMatch& m : selected)
+            std::printf("%s\n",
+                        Printable("would remove " + m.path + (m.isFolder ? "/" : "")).c_str());
+        std::fflush(stdout);
+        Say("would remove " + what + " from " + packPath + "; nothing was changed" +
+                NotDone(failures, "found"),
+            options.quiet);
+        return failures > 0 ? kExitFailure : kExitOk;
+    }
+    // What to remove, by folder and stored name, before anything moves:
+    // removing one file shifts the indexes of the files after it.
+    struct Removal {
+        CPackFolder* parent;
+        std::string name;
+        bool isFolder;
+        std::string path;
+    };
+    std::vector<Removal> removals;
+    for (const NameMatch& m : selected) {
+        CPackFolder* target = ArchiveTree::Of(m.folder);
+        if (m.isFolder) {
+            CPackFolder* parent = target->parent;
+            const auto& siblings = parent->subfolders;
+            for (std::size_t i = 0; i < siblings.size(); ++i)
+                if (siblings[i].get() == target)
+                    removals.push_back({parent,
+                                        std::string(parent->SubfolderName(static_cast<int>(i))),
+                                        true, m.path});
+        } else {
+            removals.push_back({target, std::string(target->files[m.file]->Name()), false, m.path});
+        }
+    }
+    for (const Removal& removal : removals) {
+        ShowFolder(archive, removal.parent);
+        if (removal.isFolder)
+            archive.RemoveFolder(removal.name);
+        else
+            archive.RemoveFile(removal.name);
+        if (options.verbose)
+            Error("removed " + removal.path + (removal.isFolder ? "/" : ""));
+    }
+    ShowFolder(archive, archive.Root());
+    const int rc = Finish(archive, console, !selected.empty(), failures);
+    if (rc == kExitOk || !selected.empty())
+        Say("removed " + what + " from " + packPath + NotDone(failures, "found"), options.quiet);
+    return rc;
 }
 
 int RunMakeDir(const Options& options) {
+    if (RefuseStdinPack(options))
+        return kExitUsage;
     const std::string& packPath = options.args[0];
-    ConsoleMessages console(options, packPath);
+    ConsoleMessages console(packPath);
     CPackArchive archive(&console, nullptr, nullptr);
-    if (const int rc = OpenPack(archive, packPath); rc != kExitOk)
+    if (const int rc = OpenPackForChange(archive, packPath); rc != kExitOk)
         return rc;
-    bool changed = false;
+    interrupt::WatchPack(packPath);
+    std::uint64_t made = 0;
     for (std::size_t a = 1; a < options.args.size(); ++a) {
         std::vector<std::string> parts;
         if (!SplitPackPath(options.args[a], parts) || parts.empty()) {
@@ -424,51 +933,81 @@ int RunMakeDir(const Options& options) {
                 folder = folder->subfolders[static_cast<std::size_t>(i)].get();
             } else {
                 folder = folder->AppendSubfolder(part);
-                changed = true;
+                ++made;
             }
         }
     }
-    return Finish(archive, console, changed, 0);
+    const int rc = Finish(archive, console, made > 0, 0);
+    if (rc == kExitOk)
+        Say("made " + Counted(made, "folder") + " in " + packPath, options.quiet);
+    return rc;
 }
 
 int RunMove(const Options& options) {
+    if (RefuseStdinPack(options))
+        return kExitUsage;
     const std::string& packPath = options.args[0];
     const std::string& oldText = options.args[1];
     const std::string& newText = options.args[2];
-    std::vector<std::string> from, to;
-    if (!SplitPackPath(oldText, from) || from.empty()) {
-        Error(oldText + ": not a valid name inside a PackFile");
-        return kExitUsage;
-    }
+    std::vector<std::string> to;
     if (!SplitPackPath(newText, to)) {
         Error(newText + ": not a valid name inside a PackFile");
         return kExitUsage;
     }
-    ConsoleMessages console(options, packPath);
+    const bool newIsFolder = !newText.empty() && (newText.back() == '/' || newText.back() == '\\');
+    ConsoleMessages console(packPath);
     CPackArchive archive(&console, nullptr, nullptr);
-    if (const int rc = OpenPack(archive, packPath); rc != kExitOk)
+    if (const int rc = OpenPackForChange(archive, packPath); rc != kExitOk)
         return rc;
+    interrupt::WatchPack(packPath);
 
-    const std::string name = from.back();
-    from.pop_back();
-    CPackFolder* source = FindPackFolder(archive.Root(), from);
-    const int fileIndex = source ? source->FindFile(name) : -1;
-    const int folderIndex = source ? source->FindSubfolder(name) : -1;
-    if (fileIndex < 0 && folderIndex < 0) {
-        Error(packPath + ": no file or folder named " + oldText);
+    const ArchiveTree tree(archive.Root());
+    const Resolution r = Resolve(tree, oldText, {options.fileOnly, false});
+    switch (r.status) {
+        case Resolution::Status::Invalid:
+            Error(oldText + ": not a valid name inside a PackFile");
+            return kExitUsage;
+        case Resolution::Status::NotFound:
+            Error(packPath + ": " + (r.pattern ? "nothing matches " : "no file or folder named ") +
+                  oldText);
+            return kExitFailure;
+        case Resolution::Status::Ambiguous:
+            Error(packPath + ": " + AmbiguityHint(r.ambiguous.front()) + "; nothing was moved");
+            return kExitFailure;
+        case Resolution::Status::Found:
+            break;
+    }
+    if (r.matches.size() != 1 || !r.ambiguous.empty()) {
+        Error(packPath + ": " + oldText + " matches " +
+              Count(r.matches.size() + r.ambiguous.size()) +
+              " files and folders; mv moves one; nothing was moved");
         return kExitFailure;
     }
-    if (fileIndex >= 0 && folderIndex >= 0) {
-        Error(packPath + ": both a file and a folder are named " + oldText);
+    const NameMatch& match = r.matches.front();
+    if (match.isFolder && match.path.empty()) {
+        Error(packPath + ": the whole pack cannot be moved");
         return kExitFailure;
     }
+    const bool isFile = !match.isFolder;
+    CPackFolder* source =
+        isFile ? ArchiveTree::Of(match.folder) : ArchiveTree::Of(match.folder)->parent;
+    int fileIndex = isFile ? static_cast<int>(match.file) : -1;
+    int folderIndex = -1;
+    if (!isFile)
+        for (std::size_t i = 0; i < source->subfolders.size(); ++i)
+            if (source->subfolders[i].get() == ArchiveTree::Of(match.folder))
+                folderIndex = static_cast<int>(i);
     const std::string storedName =
-        fileIndex >= 0 ? std::string(source->files[static_cast<std::size_t>(fileIndex)]->Name())
-                       : std::string(source->SubfolderName(folderIndex));
+        isFile ? std::string(source->files[static_cast<std::size_t>(fileIndex)]->Name())
+               : std::string(source->SubfolderName(folderIndex));
 
     // NEW names an existing folder: move into it; else it is the new path.
     CPackFolder* destination = FindPackFolder(archive.Root(), to);
     std::string newName = storedName;
+    if (!destination && newIsFolder) {
+        Error(packPath + ": no folder named " + newText + "; nothing was moved");
+        return kExitFailure;
+    }
     if (!destination || to.empty()) {
         if (!destination) {
             newName = to.back();
@@ -476,15 +1015,16 @@ int RunMove(const Options& options) {
             destination = FindPackFolder(archive.Root(), to);
         }
         if (!destination) {
-            Error(packPath + ": no folder named " + JoinPackPath(to));
+            Error(packPath + ": no folder named " + JoinPackPath(to) + "; nothing was moved");
             return kExitFailure;
         }
     }
-    if (fileIndex >= 0) {
+    if (isFile) {
         PackEntry& entry = *source->files[static_cast<std::size_t>(fileIndex)];
         const int taken = destination->FindFile(newName);
         if (taken >= 0 && !(destination == source && taken == fileIndex)) {
-            Error(packPath + ": a file named " + newName + " exists already there");
+            Error(packPath + ": a file named " + newName +
+                  " exists already there; nothing was moved");
             return kExitFailure;
         }
         if (destination == source) {
@@ -503,7 +1043,8 @@ int RunMove(const Options& options) {
         }
         const int taken = destination->FindSubfolder(newName);
         if (taken >= 0 && !(destination == source && taken == folderIndex)) {
-            Error(packPath + ": a folder named " + newName + " exists already there");
+            Error(packPath + ": a folder named " + newName +
+                  " exists already there; nothing was moved");
             return kExitFailure;
         }
         if (destination == source) {
@@ -512,7 +1053,7 @@ int RunMove(const Options& options) {
         } else {
             if (static_cast<std::uint32_t>(destination->Depth() + 1 + Height(*moving)) >
                 pack::kMaxFolderDepth) {
-                Error(packPath + ": the folders would be nested too deeply");
+                Error(packPath + ": the folders would be nested too deeply; nothing was moved");
                 return kExitFailure;
             }
             CPackFolder* copy = destination->AppendSubfolder(newName);
@@ -521,48 +1062,65 @@ int RunMove(const Options& options) {
             source->EraseSubfolderAt(folderIndex);
         }
     }
-    if (options.verbose)
-        Error("moved " + oldText + " to " + newText);
-    return Finish(archive, console, true, 0);
+    const int rc = Finish(archive, console, true, 0);
+    if (rc == kExitOk)
+        Say("moved " + match.path + (isFile ? "" : "/") + " to " +
+                JoinPrefix(JoinPackPath(to), newName) + (isFile ? "" : "/") + " in " + packPath,
+            options.quiet);
+    return rc;
 }
 
 int RunConvert(const Options& options) {
+    const auto start = std::chrono::steady_clock::now();
     const std::string& oldPath = options.args[0];
-    ConsoleMessages console(options, oldPath);
+    if (RefuseStdinPack(options))
+        return kExitUsage;
+    ConsoleMessages console(oldPath);
     if (!fs::PathExists(oldPath)) {
         Error(oldPath + ": " + fs::ErrnoText(ENOENT));
         return kExitFailure;
     }
     if (CPackArchive::IsCurrentPack(oldPath)) {
-        if (!options.quiet)
-            Error(oldPath + ": already a PackFile of version " +
-                  std::string(pack::VersionText(pack::PackVersion::Current)) +
-                  "; nothing to convert");
+        Say("vpf: " + oldPath + ": already a PackFile of version " +
+                std::string(pack::VersionText(pack::PackVersion::Current)) + "; nothing to convert",
+            options.quiet);
         return kExitOk;
     }
     if (!CPackArchive::IsOldPack(oldPath)) {
         Error(oldPath + ": not a PackFile");
         return kExitFailure;
     }
-    std::string newPath;
-    if (options.args.size() > 1) {
-        newPath = options.args[1];
-    } else {
-        newPath = pack::ConvertedPackPath(oldPath);  // the desktop program's rule
+    const std::string newPath =
+        options.args.size() > 1 ? options.args[1] : pack::ConvertedPackPath(oldPath);
+    if (newPath == "-") {
+        Error("convert writes a pack file; name it instead of \"-\"");
+        return kExitUsage;
     }
-    if (fs::PathExists(newPath) && options.replace != ReplacePolicy::Overwrite) {
-        Error(newPath + ": the file exists already; use --overwrite to replace it");
-        return kExitFailure;
+    struct stat st;
+    if (lstat(newPath.c_str(), &st) == 0) {
+        if (options.replace != ReplacePolicy::Overwrite) {
+            Error(newPath + ": the file exists already; use --overwrite to replace it");
+            return kExitFailure;
+        }
+        if (stat(newPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+            Error(newPath +
+                  ": not a regular file; --overwrite replaces only regular files (and "
+                  "the regular file a link points to)");
+            return kExitFailure;
+        }
     }
+    interrupt::WatchPack(newPath);
     CPackArchive old(&console, nullptr, nullptr);
     old.CreateNew(oldPath);
-    if (!old.ConvertOldPack())
+    if (!old.ConvertOldPack(crateforge::GzCoder::InMemory))
         return kExitFailure;  // said why; nothing was written
 
-    ConsoleMessages target(options, newPath);
+    ConsoleMessages target(newPath);
     CPackArchive converted(&target, nullptr, nullptr);
     converted.CreateNew(newPath);
+    std::uint64_t original = 0;
     for (auto& file : old.Root()->files) {
+        original += file->originalSize;
         std::unique_ptr<PackEntry> entry = TakeEntry(*file, file->Name());
         // Conversion made every name unique already.
         if (converted.AddCodedEntry(entry, converted.Root(), oldPath,
@@ -571,9 +1129,13 @@ int RunConvert(const Options& options) {
     }
     if (!converted.Save())
         return kExitFailure;
-    if (options.verbose)
-        Error("converted " + oldPath + " to " + newPath);
-    return console.errors() + target.errors() > 0 ? kExitFailure : kExitOk;
+    if (console.errors() + target.errors() > 0)
+        return kExitFailure;
+    Say("converted " + Counted(converted.FileCount(), "file") + ", " + Size(original) + ", of " +
+            oldPath + " into " + newPath + " (" + Size(converted.PackSize()) + ") in " +
+            Seconds(SecondsSince(start)),
+        options.quiet);
+    return kExitOk;
 }
 
 }  // namespace vpf

@@ -8,81 +8,290 @@
 #include <string_view>
 
 #include "format/PackFormat.h"
+#include "platform/FileSystem.h"
 #include "tools/Cli.h"
+#include "tools/Interrupt.h"
 
 namespace {
 
 using vpf::Options;
 
 constexpr char kHelp[] =
-    "Usage: vpf VERB [OPTIONS] ARGUMENTS\n"
+    "Usage: vpf VERB [OPTIONS] PACK [ARGUMENTS]\n"
+    "       vpf help VERB  (or vpf VERB --help): the help of one verb\n"
     "\n"
     "Packs a tree of folders and files into one PackFile (.vpf) and gets it back.\n"
     "\n"
     "Verbs:\n"
-    "  create PACK PATH...          make a new pack of files and folders (into its root)\n"
-    "  add PACK [-C DIR] PATH...    add files and folders, into folder DIR of the pack\n"
-    "  list PACK [-l]               list files and folders; -l: original size, packed\n"
-    "                               size, ratio (space saved) and method\n"
-    "  extract PACK [-o DIR] [NAME...]\n"
-    "                               write files (all, or the files and folders NAME)\n"
-    "                               below DIR (default: the current folder)\n"
-    "  cat PACK NAME                write one file to standard output\n"
-    "  rm PACK NAME...              remove files and folders (with their content)\n"
-    "  mv PACK OLD NEW              rename, or move into the existing folder NEW\n"
-    "  mkdir PACK DIR...            make folders (and the folders above them)\n"
-    "  convert OLD.dat [NEW.vpf]    convert a pack of version 1.03 to version 2.10\n"
-    "                               (default NEW: OLD with the extension .VPF)\n"
-    "  check PACK                   parse the whole pack strictly and decode every\n"
-    "                               file; reports the first fault with its offset\n"
+    "  create PACK PATH...     make a new pack of files and folders (\"-\" as PACK:\n"
+    "                          write it to standard output)\n"
+    "  add PACK PATH...        add files and folders (makes the pack when missing)\n"
+    "  list PACK [NAME...]     list the pack, or the files and folders NAME\n"
+    "  extract PACK [NAME...]  write the files (all, or the files and folders NAME)\n"
+    "  cat PACK NAME...        write files to standard output\n"
+    "  rm PACK NAME...         remove files and folders (with their content)\n"
+    "  mv PACK OLD NEW         rename, or move into the existing folder NEW\n"
+    "  mkdir PACK FOLDER...    make folders (and the folders above them)\n"
+    "  convert OLD [NEW]       convert a pack of version 1.03 to version 2.10\n"
+    "                          (default NEW: OLD with the extension .VPF)\n"
+    "  check PACK              parse the whole pack strictly and decode every\n"
+    "                          file; reports the first fault with its offset\n"
+    "  help [VERB]             this text, or the help of one verb\n"
     "\n"
-    "Names inside a pack are paths from its root, with \"/\" or \"\\\" between folders\n"
-    "(a/b/c.txt and a\\b\\c.txt are the same); letter case is ignored.\n"
-    "Folders on disk are packed whole: names beginning with \".\" too, and links\n"
+    "Paths on disk go into the pack as they are given, relative and without a\n"
+    "leading \"/\", as tar stores them: \"vpf create game.vpf assets\" stores\n"
+    "assets/..., and \"vpf create game.vpf -C assets .\" stores what assets holds\n"
+    "at the root. Folders are packed whole, names beginning with \".\" too; links\n"
     "to folders are followed, except one that leads back up the tree, which is\n"
     "reported.\n"
     "\n"
+    "Names inside a pack are paths from its root, with \"/\" or \"\\\" between folders\n"
+    "(a/b/c.txt and a\\b\\c.txt are the same); letter case is ignored. NAME/ means\n"
+    "the folder only. Quoted wildcards (\"*.txt\", \"docs/*\") match whole paths,\n"
+    "\"*\" across folders too. \"-\" as the PACK of list, extract, cat and check\n"
+    "reads it from standard input.\n"
+    "\n"
     "Options:\n"
-    "  -j N, --jobs=N   code (create, add) and decode (extract, check) on N threads;\n"
-    "                   default: the number of cores. The pack is the same for every N.\n"
-    "  --overwrite      replace existing files (in the pack, on disk, or the pack\n"
-    "                   itself for create and convert) without asking\n"
-    "  --keep           keep existing files without asking\n"
-    "                   Without either, vpf asks when standard input is a terminal and\n"
-    "                   otherwise keeps the existing file with a warning.\n"
+    "  -C DIR           create, add: take the paths that follow from the folder\n"
+    "                   DIR; extract: write into DIR (made when missing)\n"
+    "  --into=FOLDER    create, add: put everything into FOLDER of the pack\n"
+    "  -T FILE, --files-from=FILE\n"
+    "                   create, add: take paths from FILE, one per line\n"
+    "                   (\"-\": standard input)\n"
+    "  --null           the paths of -T lists, and the names list prints, end with\n"
+    "                   a NUL byte instead of a new line\n"
+    "  --exclude=GLOB   create, add: leave out what matches GLOB by its name or by\n"
+    "                   its path in the pack (repeatable; GLOB/ means folders)\n"
+    "  -n, --dry-run    create, add, extract, rm: say what would be done and\n"
+    "                   change nothing\n"
+    "  -l               list: original size, packed size, ratio and method\n"
+    "  --json           list: one JSON object per line\n"
+    "  --file-only      extract, list, rm, mv: a NAME means a file, never a folder\n"
+    "  -o DIR, --output=DIR\n"
+    "                   extract: the same as -C DIR\n"
+    "  -j N, --jobs=N   code (create, add) and decode (extract, check) on N\n"
+    "                   threads; default: the number of cores. The pack is the\n"
+    "                   same for every N.\n"
+    "  --overwrite      replace what is there already: a file in the pack, a\n"
+    "                   regular file on disk, the pack itself for create and\n"
+    "                   convert\n"
+    "  --keep           keep what is there already, without asking\n"
     "  -q, --quiet      no progress bar, no summary\n"
     "  -v, --verbose    name every file handled (on standard error)\n"
     "  -h, --help       this text\n"
     "  --version        the version\n"
     "\n"
-    "A progress bar is shown on standard error when it is a terminal and the work\n"
-    "takes a while. Every change is saved atomically: a failed save keeps the\n"
-    "previous pack.\n"
+    "Without --overwrite or --keep, vpf asks on the terminal when there is one,\n"
+    "and otherwise keeps what is there and says so. Every change is saved\n"
+    "atomically: a failed save keeps the previous pack, and an extracted file\n"
+    "appears whole or not at all. An interrupt (SIGINT, SIGTERM, SIGHUP) removes\n"
+    "the partial files, says what was done and exits with 128 + the signal.\n"
     "\n"
-    "Exit status: 0 success; 1 failure (a damaged pack, a name not found, a file\n"
-    "that could not be read or written); 2 usage error.\n";
+    "Exit status: 0 all was done; 1 something named was not packed, extracted,\n"
+    "removed or read (each is named on standard error, and the rest is done and\n"
+    "saved); 2 usage error, nothing was done.\n";
+
+// ---- Verbs -------------------------------------------------------------------
+
+// The options a verb takes, beyond -q, -v, -h and --version.
+enum OptionBit : unsigned {
+    kJobs = 1u << 0,
+    kReplace = 1u << 1,  // --overwrite, --keep
+    kDryRun = 1u << 2,
+    kNull = 1u << 3,
+    kJson = 1u << 4,
+    kLong = 1u << 5,
+    kFilesFrom = 1u << 6,
+    kExclude = 1u << 7,
+    kChangeDir = 1u << 8,  // -C (and -o for extract)
+    kInto = 1u << 9,
+    kFileOnly = 1u << 10,
+    kOutput = 1u << 11,  // -o, --output
+};
+
+struct VerbEntry {
+    const char* name;
+    int (*run)(const Options&);
+    std::size_t minArgs;  // positional arguments after the verb, the pack included
+    std::size_t maxArgs;
+    unsigned options;
+    const char* help;
+};
+
+constexpr std::size_t kMany = static_cast<std::size_t>(-1);
+
+constexpr VerbEntry kVerbs[] = {
+    {"create", vpf::RunCreate, 1, kMany,
+     kJobs | kReplace | kDryRun | kNull | kFilesFrom | kExclude | kChangeDir | kInto,
+     "Usage: vpf create [OPTIONS] PACK [-C DIR] PATH... [-T FILE]\n"
+     "\n"
+     "Makes a new pack of the files and folders PATH, stored under their paths as\n"
+     "given (relative, without a leading \"/\"). Folders are packed whole. PACK \"-\"\n"
+     "writes the pack to standard output. An existing PACK is replaced only with\n"
+     "--overwrite, and only when it is a regular file.\n"
+     "\n"
+     "  -C DIR          take the paths that follow from DIR; \".\" then packs what\n"
+     "                  DIR holds at the root of the pack\n"
+     "  --into=FOLDER   put everything into FOLDER of the pack\n"
+     "  -T FILE         take paths from FILE (\"-\": standard input), one per line,\n"
+     "                  or NUL-terminated with --null\n"
+     "  --exclude=GLOB  leave out names or paths in the pack matching GLOB\n"
+     "  -n              say what would be packed; write nothing\n"
+     "  --overwrite     replace PACK; of two files whose names differ only in\n"
+     "                  letter case, pack the later one\n"
+     "  --keep          of two such files, pack the first without a word\n"
+     "  -j N            code on N threads\n"
+     "\n"
+     "Names in a pack ignore letter case: two files whose names differ only in\n"
+     "case cannot both be packed in one folder. Without --overwrite or --keep\n"
+     "the second is named on standard error and not packed (exit status 1).\n"
+     "\n"
+     "Examples:\n"
+     "  vpf create game.vpf assets readme.txt\n"
+     "  vpf create game.vpf -C build/assets . --exclude='*.tmp'\n"
+     "  find assets -name '*.png' -print0 | vpf create -T - --null png.vpf\n"
+     "  vpf create - assets | ssh host 'cat > game.vpf'\n"},
+    {"add", vpf::RunAdd, 1, kMany,
+     kJobs | kReplace | kDryRun | kNull | kFilesFrom | kExclude | kChangeDir | kInto,
+     "Usage: vpf add [OPTIONS] PACK [-C DIR] PATH... [-T FILE]\n"
+     "\n"
+     "Adds the files and folders PATH to PACK, made when it does not exist yet.\n"
+     "Folders already in the pack are merged into. The options are those of\n"
+     "create; --overwrite and --keep also settle names the pack holds already.\n"
+     "\n"
+     "Examples:\n"
+     "  vpf add game.vpf --into=levels new-level\n"
+     "  vpf add game.vpf --overwrite -C build .\n"},
+    {"list", vpf::RunList, 1, kMany, kNull | kJson | kLong | kFileOnly,
+     "Usage: vpf list [OPTIONS] PACK [NAME...]\n"
+     "\n"
+     "Lists every file and folder of PACK (\"-\": standard input), or the files\n"
+     "and folders NAME with everything inside them. Folders end with \"/\".\n"
+     "Only the pack's directory is read.\n"
+     "\n"
+     "  -l         original size, packed size, ratio (space saved) and method\n"
+     "  --null     exact names, each ended by a NUL byte\n"
+     "  --json     one object per line: path, type (file or folder),\n"
+     "             originalSize, packedSize and method (null for folders); a path\n"
+     "             that is not UTF-8 is given in base64 with \"pathEncoding\":\n"
+     "             \"base64\"\n"
+     "  --file-only  NAME means a file, never a folder\n"
+     "\n"
+     "The plain listing shows control characters as \"?\"; --null and --json\n"
+     "give names exactly.\n"},
+    {"extract", vpf::RunExtract, 1, kMany,
+     kJobs | kReplace | kDryRun | kChangeDir | kOutput | kFileOnly,
+     "Usage: vpf extract [OPTIONS] PACK [-C DIR] [NAME...]\n"
+     "\n"
+     "Writes every file of PACK (\"-\": standard input), or the files and folders\n"
+     "NAME, below DIR (default: the current folder), with the folders they are\n"
+     "in. Each file is written through a hidden file beside it and renamed into\n"
+     "place when complete.\n"
+     "\n"
+     "  -C DIR       write into DIR (made when missing); -o DIR is the same\n"
+     "  -n           say what would be written; write nothing\n"
+     "  --overwrite  replace existing regular files (a link to one is replaced by\n"
+     "               the file; what it pointed to is left alone)\n"
+     "  --keep       keep existing files without a word\n"
+     "  --file-only  NAME means a file, never a folder\n"
+     "  -j N         decode on N threads\n"
+     "\n"
+     "A NAME that is both a file and a folder is refused: NAME/ means the\n"
+     "folder, --file-only the file.\n"},
+    {"cat", vpf::RunCat, 2, kMany, 0,
+     "Usage: vpf cat [OPTIONS] PACK NAME...\n"
+     "\n"
+     "Writes the files NAME of PACK (\"-\": standard input) to standard output, one\n"
+     "after the other, decoding as it goes.\n"},
+    {"rm", vpf::RunRemove, 2, kMany, kDryRun | kFileOnly,
+     "Usage: vpf rm [OPTIONS] PACK NAME...\n"
+     "\n"
+     "Removes the files and folders NAME, folders with everything inside them.\n"
+     "A NAME that is both a file and a folder is refused: NAME/ means the folder,\n"
+     "--file-only the file.\n"
+     "\n"
+     "  -n           say what would be removed; change nothing\n"
+     "  --file-only  NAME means a file, never a folder\n"},
+    {"mv", vpf::RunMove, 3, 3, kFileOnly,
+     "Usage: vpf mv [OPTIONS] PACK OLD NEW\n"
+     "\n"
+     "Renames the file or folder OLD to NEW, or moves it into NEW when NEW is an\n"
+     "existing folder (NEW/ must be one). A name that is both a file and a folder\n"
+     "is refused: OLD/ means the folder, --file-only the file.\n"},
+    {"mkdir", vpf::RunMakeDir, 2, kMany, 0,
+     "Usage: vpf mkdir [OPTIONS] PACK FOLDER...\n"
+     "\n"
+     "Makes the folders FOLDER in PACK, and the folders above them.\n"},
+    {"convert", vpf::RunConvert, 1, 2, kReplace,
+     "Usage: vpf convert [OPTIONS] OLD [NEW]\n"
+     "\n"
+     "Converts the pack OLD of version 1.03 into a pack NEW of version 2.10\n"
+     "(default: OLD with the extension .VPF). OLD is left as it is. The other\n"
+     "verbs read old packs directly but change only packs of version 2.10.\n"
+     "\n"
+     "  --overwrite  replace NEW when it exists (only a regular file)\n"},
+    {"check", vpf::RunCheck, 1, 1, kJobs,
+     "Usage: vpf check [OPTIONS] PACK\n"
+     "\n"
+     "Parses the whole of PACK (\"-\": standard input) strictly and decodes every\n"
+     "file. Prints \"PACK: OK, ...\", or the first fault with its offset. A check\n"
+     "that this machine could not finish (no memory, an unreadable file, no\n"
+     "temporary folder for a pack read from a pipe) says so; it never calls such a\n"
+     "pack damaged.\n"
+     "\n"
+     "  -j N  decode on N threads\n"},
+    {"help", nullptr, 0, 1, 0,
+     "Usage: vpf help [VERB]\n"
+     "\n"
+     "Shows the help of vpf, or of one verb.\n"},
+};
+
+const VerbEntry* FindVerb(std::string_view name) {
+    for (const VerbEntry& v : kVerbs)
+        if (name == v.name)
+            return &v;
+    return nullptr;
+}
+
+// Edits (insert, delete, replace, swap two neighbours) from a to b.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
 
 int Usage(const std::string& text) {
     vpf::Error(text + "; see vpf --help");
     return vpf::kExitUsage;
 }
 
-struct VerbEntry {
-    const char* name;
-    int (*run)(const Options&);
-    std::size_t minArgs;
-    std::size_t maxArgs;
-};
-
-constexpr std::size_t kMany = static_cast<std::size_t>(-1);
-
-constexpr VerbEntry kVerbs[] = {
-    {"create", vpf::RunCreate, 2, kMany}, {"add", vpf::RunAdd, 2, kMany},
-    {"list", vpf::RunList, 1, 1},         {"extract", vpf::RunExtract, 1, kMany},
-    {"cat", vpf::RunCat, 2, 2},           {"rm", vpf::RunRemove, 2, kMany},
-    {"mv", vpf::RunMove, 3, 3},           {"mkdir", vpf::RunMakeDir, 2, kMany},
-    {"convert", vpf::RunConvert, 1, 2},   {"check", vpf::RunCheck, 1, 1},
-};
+int UnknownVerb(const std::string& verb) {
+    const VerbEntry* best = nullptr;
+    std::size_t bestDistance = 3;  // farther than two edits is no typo
+    for (const VerbEntry& v : kVerbs) {
+        const std::size_t d = EditDistance(verb, v.name);
+        if (d < bestDistance && d < std::max<std::size_t>(std::strlen(v.name), 2)) {
+            best = &v;
+            bestDistance = d;
+        }
+    }
+    if (best)
+        vpf::Error("unknown verb \"" + verb + "\"; did you mean \"" + best->name +
+                   "\"? (vpf --help lists the verbs)");
+    else
+        vpf::Error("unknown verb \"" + verb + "\" (vpf --help lists the verbs)");
+    return vpf::kExitUsage;
+}
 
 bool ParseJobs(std::string_view text, unsigned& jobs) {
     if (text.empty() || text.size() > 4)
@@ -99,115 +308,264 @@ bool ParseJobs(std::string_view text, unsigned& jobs) {
     return true;
 }
 
+// The folder -C names, after the -C options before it ("-C a -C b" is a/b).
+std::string ChangeDir(const std::string& current, const std::string& dir) {
+    if (current.empty() || (!dir.empty() && dir.front() == '/'))
+        return dir;
+    return crateforge::fs::JoinPath(current, dir);
+}
+
+// One thing on the command line that keeps its place among the others.
+struct Event {
+    enum class Kind { Positional, ChangeDir, FilesFrom } kind;
+    std::string text;
+};
+
+// The spellings of every option: what it sets and the verbs it needs.
+struct OptionForm {
+    char shortName;        // 0: none
+    const char* longName;  // nullptr: none
+    bool takesValue;
+    unsigned bit;  // 0: every verb
+};
+
+constexpr OptionForm kOptions[] = {
+    {'C', nullptr, true, kChangeDir},
+    {0, "into", true, kInto},
+    {'T', "files-from", true, kFilesFrom},
+    {0, "null", false, kNull},
+    {0, "exclude", true, kExclude},
+    {'n', "dry-run", false, kDryRun},
+    {'l', nullptr, false, kLong},
+    {0, "json", false, kJson},
+    {0, "file-only", false, kFileOnly},
+    {'o', "output", true, kOutput},
+    {'j', "jobs", true, kJobs},
+    {0, "overwrite", false, kReplace},
+    {0, "keep", false, kReplace},
+    {'q', "quiet", false, 0},
+    {'v', "verbose", false, 0},
+    {'h', "help", false, 0},
+    {0, "version", false, 0},
+};
+
+std::string Spelling(const OptionForm& form) {
+    return form.longName ? std::string("--") + form.longName : std::string("-") + form.shortName;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     // A file-size limit must fail a write with EFBIG, which is reported,
     // rather than kill the tool halfway.
     std::signal(SIGXFSZ, SIG_IGN);
+    vpf::interrupt::Install();
+
     Options options;
-    std::vector<std::string> positional;
+    std::vector<Event> events;
+    std::vector<const OptionForm*> seen;
     bool help = false, version = false, endOfOptions = false;
     bool sawOverwrite = false, sawKeep = false;
-    std::vector<std::string> seenVerbOptions;
+
+    // Applies one option with its value (if it takes one).
+    auto apply = [&](const OptionForm& form, const std::string& value) -> int {
+        seen.push_back(&form);
+        const std::string name = form.longName ? form.longName : std::string(1, form.shortName);
+        if (name == "C") {
+            events.push_back({Event::Kind::ChangeDir, value});
+        } else if (name == "into") {
+            options.into = value;
+            options.haveInto = true;
+        } else if (name == "files-from") {
+            events.push_back({Event::Kind::FilesFrom, value});
+        } else if (name == "null") {
+            options.nullSeparated = true;
+        } else if (name == "exclude") {
+            if (value.empty())
+                return Usage("--exclude needs a pattern");
+            options.excludes.push_back(value);
+        } else if (name == "dry-run") {
+            options.dryRun = true;
+        } else if (name == "l") {
+            options.longList = true;
+        } else if (name == "json") {
+            options.json = true;
+        } else if (name == "file-only") {
+            options.fileOnly = true;
+        } else if (name == "output") {
+            events.push_back({Event::Kind::ChangeDir, value});  // -C by another name
+        } else if (name == "jobs") {
+            if (!ParseJobs(value, options.jobs))
+                return Usage("-j: \"" + value + "\" is not a number of threads from 1 to 256");
+        } else if (name == "overwrite") {
+            sawOverwrite = true;
+        } else if (name == "keep") {
+            sawKeep = true;
+        } else if (name == "quiet") {
+            options.quiet = true;
+        } else if (name == "verbose") {
+            options.verbose = true;
+        } else if (name == "help") {
+            help = true;
+        } else if (name == "version") {
+            version = true;
+        }
+        return vpf::kExitOk;
+    };
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&](const std::string& option, std::string& out) {
-            if (i + 1 >= argc)
-                return false;
-            out = argv[++i];
-            (void)option;
-            return true;
-        };
-        if (endOfOptions || arg.empty() || arg[0] != '-' || arg == "-") {
-            positional.push_back(arg);
-        } else if (arg == "--") {
+        if (endOfOptions || arg.size() < 2 || arg[0] != '-') {
+            events.push_back({Event::Kind::Positional, arg});
+            continue;
+        }
+        if (arg == "--") {
             endOfOptions = true;
-        } else if (arg == "-h" || arg == "--help") {
-            help = true;
-        } else if (arg == "--version") {
-            version = true;
-        } else if (arg == "-q" || arg == "--quiet") {
-            options.quiet = true;
-        } else if (arg == "-v" || arg == "--verbose") {
-            options.verbose = true;
-        } else if (arg == "--overwrite") {
-            sawOverwrite = true;
-        } else if (arg == "--keep") {
-            sawKeep = true;
-        } else if (arg == "-l") {
-            options.longList = true;
-            seenVerbOptions.push_back("-l");
-        } else if (arg == "-j" || arg == "--jobs" || arg.starts_with("-j") ||
-                   arg.starts_with("--jobs=")) {
-            std::string text;
-            if (arg == "-j" || arg == "--jobs") {
-                if (!value(arg, text))
-                    return Usage(arg + " needs a number");
-            } else {
-                text = arg.starts_with("--jobs=") ? arg.substr(7) : arg.substr(2);
+            continue;
+        }
+        if (arg.starts_with("--")) {
+            const std::size_t eq = arg.find('=');
+            const std::string name =
+                arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+            const OptionForm* form = nullptr;
+            for (const OptionForm& s : kOptions)
+                if (s.longName && name == s.longName)
+                    form = &s;
+            if (!form)
+                return Usage("unknown option " + arg.substr(0, eq));
+            std::string value;
+            if (form->takesValue) {
+                if (eq != std::string::npos)
+                    value = arg.substr(eq + 1);
+                else if (i + 1 < argc)
+                    value = argv[++i];
+                else
+                    return Usage(arg + " needs a value");
+            } else if (eq != std::string::npos) {
+                return Usage("the option --" + name + " takes no value");
             }
-            if (!ParseJobs(text, options.jobs))
-                return Usage("-j: \"" + text + "\" is not a number of threads from 1 to 256");
-        } else if (arg == "-o" || arg == "--output" || arg.starts_with("--output=") ||
-                   (arg.starts_with("-o") && arg.size() > 2)) {
-            if (arg == "-o" || arg == "--output") {
-                if (!value(arg, options.outputDir))
-                    return Usage(arg + " needs a folder");
-            } else {
-                options.outputDir = arg.starts_with("--output=") ? arg.substr(9) : arg.substr(2);
+            if (const int rc = apply(*form, value); rc != vpf::kExitOk)
+                return rc;
+            continue;
+        }
+        // Short options, possibly several in one word ("-qn"); one that takes
+        // a value takes the rest of the word or the next argument.
+        for (std::size_t k = 1; k < arg.size(); ++k) {
+            const OptionForm* form = nullptr;
+            for (const OptionForm& s : kOptions)
+                if (s.shortName == arg[k])
+                    form = &s;
+            if (!form)
+                return Usage("unknown option -" + std::string(1, arg[k]) +
+                             (arg.size() > 2 ? " (in " + arg + ")" : ""));
+            std::string value;
+            if (form->takesValue) {
+                if (k + 1 < arg.size())
+                    value = arg.substr(k + 1);
+                else if (i + 1 < argc)
+                    value = argv[++i];
+                else
+                    return Usage("-" + std::string(1, arg[k]) + " needs a value");
+                k = arg.size();
             }
-            options.haveOutputDir = true;
-            seenVerbOptions.push_back("-o");
-        } else if (arg == "-C" || (arg.starts_with("-C") && arg.size() > 2)) {
-            if (arg == "-C") {
-                if (!value(arg, options.packDir))
-                    return Usage("-C needs a folder inside the pack");
-            } else {
-                options.packDir = arg.substr(2);
-            }
-            options.havePackDir = true;
-            seenVerbOptions.push_back("-C");
-        } else {
-            return Usage("unknown option " + arg);
+            if (const int rc = apply(*form, value); rc != vpf::kExitOk)
+                return rc;
         }
     }
-    if (help) {
-        std::fputs(kHelp, stdout);
-        return vpf::kExitOk;
-    }
+
     if (version) {
         std::printf("vpf %s (PackFile version %s)\n", vpf::kToolVersion,
                     std::string(pack::VersionText(pack::PackVersion::Current)).c_str());
         return vpf::kExitOk;
     }
-    if (positional.empty())
+
+    // The verb is the first positional argument.
+    std::size_t first = events.size();
+    for (std::size_t k = 0; k < events.size(); ++k)
+        if (events[k].kind == Event::Kind::Positional) {
+            first = k;
+            break;
+        }
+    if (first == events.size()) {
+        if (help) {
+            std::fputs(kHelp, stdout);
+            return vpf::kExitOk;
+        }
         return Usage("no verb given");
+    }
+    options.verb = events[first].text;
+    events.erase(events.begin() + static_cast<std::ptrdiff_t>(first));
+    const VerbEntry* chosen = FindVerb(options.verb);
+    if (!chosen)
+        return UnknownVerb(options.verb);
+    if (help || options.verb == "help") {
+        const VerbEntry* about = chosen;
+        if (options.verb == "help") {
+            std::vector<std::string> rest;
+            for (const Event& e : events)
+                if (e.kind == Event::Kind::Positional)
+                    rest.push_back(e.text);
+            if (rest.size() > 1)
+                return Usage("help: one verb at a time");
+            if (rest.empty()) {
+                std::fputs(kHelp, stdout);
+                return vpf::kExitOk;
+            }
+            about = FindVerb(rest.front());
+            if (!about)
+                return UnknownVerb(rest.front());
+        }
+        std::fputs(about->help, stdout);
+        if (std::string_view(about->name) != "help")
+            std::fputs(
+                "\nCommon options: -q (no progress, no summary), -v (name every file); "
+                "vpf --help lists all.\n",
+                stdout);
+        return vpf::kExitOk;
+    }
+
+    // Every option must be one the verb takes.
+    for (const OptionForm* form : seen) {
+        if (form->bit != 0 && (chosen->options & form->bit) == 0)
+            return Usage("the option " + Spelling(*form) + " does not apply to " + options.verb);
+    }
     if (sawOverwrite && sawKeep)
         return Usage("--overwrite and --keep exclude each other");
     options.replace = sawOverwrite ? vpf::ReplacePolicy::Overwrite
                       : sawKeep    ? vpf::ReplacePolicy::Keep
                                    : vpf::ReplacePolicy::Ask;
-    options.verb = positional.front();
-    options.args.assign(positional.begin() + 1, positional.end());
+    if (options.json && (options.nullSeparated || options.longList))
+        return Usage("list --json gives every field already; leave out --null and -l");
 
-    const VerbEntry* chosen = nullptr;
-    for (const VerbEntry& v : kVerbs)
-        if (options.verb == v.name)
-            chosen = &v;
-    if (!chosen)
-        return Usage("unknown verb \"" + options.verb + "\"");
-    for (const std::string& o : seenVerbOptions) {
-        const bool fits = (o == "-l" && options.verb == "list") ||
-                          (o == "-o" && options.verb == "extract") ||
-                          (o == "-C" && options.verb == "add");
-        if (!fits)
-            return Usage("the option " + o + " does not apply to " + options.verb);
+    // Positional arguments, -C and -T in their order.
+    const bool gathersInputs = (chosen->options & kFilesFrom) != 0;
+    std::string dir;
+    for (const Event& e : events) {
+        switch (e.kind) {
+            case Event::Kind::ChangeDir:
+                if (gathersInputs)
+                    dir = ChangeDir(dir, e.text);
+                else {
+                    options.outputDir = ChangeDir(options.outputDir, e.text);
+                    options.haveOutputDir = true;
+                }
+                break;
+            case Event::Kind::FilesFrom:
+                options.inputs.push_back({vpf::InputArg::Kind::FilesFrom, e.text, dir});
+                break;
+            case Event::Kind::Positional:
+                if (gathersInputs && !options.args.empty())
+                    options.inputs.push_back({vpf::InputArg::Kind::Path, e.text, dir});
+                else
+                    options.args.push_back(e.text);
+                break;
+        }
     }
     if (options.args.size() < chosen->minArgs)
         return Usage(options.verb + ": too few arguments");
     if (options.args.size() > chosen->maxArgs)
         return Usage(options.verb + ": too many arguments");
+    if (gathersInputs && options.inputs.empty())
+        return Usage(options.verb + ": no paths to pack (give PATH... or -T FILE)");
     return chosen->run(options);
 }

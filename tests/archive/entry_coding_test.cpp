@@ -122,5 +122,32 @@ TEST_F(EntryCodingTest, ReadDiskFileRefusesWhatItCannotRead) {
     EXPECT_EQ(0, std::memcmp(bytes.get(), content.data(), size));
 }
 
+// A file that says it is empty but gives bytes (as /proc files do) has
+// changed while it was read, as far as anyone can tell: it is refused, not
+// stored as the empty prefix its size promised.
+TEST_F(EntryCodingTest, AFileThatChangesWhileItIsReadIsRefused) {
+    codec::GzBuffer bytes;
+    std::uint32_t size = 0;
+    pack::Fault fault;
+    EXPECT_EQ(ReadDiskFile("/proc/self/status", bytes, size, fault), DiskReadStatus::ReadFailed);
+    EXPECT_EQ(fault.reason, kChangedWhileReadReason);
+    PackEntry entry;
+    EXPECT_EQ(CodeDiskFile("/proc/self/status", entry, {}, fault, GzCoder::InMemory),
+              DiskReadStatus::ReadFailed);
+    EXPECT_EQ(entry.data, nullptr);  // left unchanged
+}
+
+TEST_F(EntryCodingTest, BothCodersStoreTheSameBytes) {
+    for (const Bytes& content : {TextBytes(100000), NoiseBytes(5000), TextBytes(1)}) {
+        PackEntry viaFiles, inMemory;
+        viaFiles.originalSize = inMemory.originalSize = static_cast<std::uint32_t>(content.size());
+        CompressEntry(Buffer(content), viaFiles, {}, GzCoder::TempFiles);
+        CompressEntry(Buffer(content), inMemory, {}, GzCoder::InMemory);
+        EXPECT_EQ(inMemory.method, viaFiles.method);
+        ASSERT_EQ(inMemory.packedSize, viaFiles.packedSize);
+        EXPECT_EQ(0, std::memcmp(inMemory.data.get(), viaFiles.data.get(), viaFiles.packedSize));
+    }
+}
+
 }  // namespace
 }  // namespace crateforge::test

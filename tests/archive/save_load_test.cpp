@@ -2,6 +2,7 @@
 // without a change rewrites the same bytes.
 #include "tests/archive/ArchiveFixture.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "archive/EntryData.h"
@@ -100,6 +101,27 @@ TEST_F(SaveLoadTest, FolderAndFilesGiveThe1004ByteLayout) {
     EXPECT_EQ(archive->Root()->subtreeSize, 816u);
     EXPECT_EQ(a->subtreeSize, 276u);
     EXPECT_EQ(archive->Root()->files[0]->dataOffset, 836u);
+
+    // Writing to a sink (a pipe) gives the same bytes; a sink that refuses
+    // part-way is a failure with its own reason.
+    struct Collect : pack::ByteSink {
+        Bytes bytes;
+        std::size_t limit = SIZE_MAX;
+        bool Write(const unsigned char* data, std::size_t length) override {
+            if (bytes.size() + length > limit)
+                return false;
+            bytes.insert(bytes.end(), data, data + length);
+            return true;
+        }
+        std::string Reason() const override { return "the pipe is closed"; }
+    } sink;
+    pack::Fault fault;
+    ASSERT_TRUE(archive->WriteTo(sink, fault)) << fault.Text();
+    EXPECT_EQ(sink.bytes, expected);
+    Collect shortSink;
+    shortSink.limit = 900;
+    EXPECT_FALSE(archive->WriteTo(shortSink, fault));
+    EXPECT_EQ(fault.reason, "the pipe is closed");
 }
 
 TEST_F(SaveLoadTest, LoadingAndSavingUnchangedRewritesTheSameBytes) {

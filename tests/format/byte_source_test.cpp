@@ -83,6 +83,30 @@ TEST(ByteSourceTest, NotARegularFileIsRefusedWithoutBlocking) {
     EXPECT_FALSE(file.Open("/dev/null", fault));
 }
 
+TEST(ByteSourceTest, AnAdoptedDescriptorIsCheckedAndOwnedLikeAnOpenedFile) {
+    testpacks::TempDir temp;
+    const Bytes content = testpacks::SampleBytes(5000, 4);
+    const std::string path = temp.Write("f", content);
+    pack::FileSource file;
+    pack::Fault fault;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(file.Adopt(fd, fault)) << fault.Text();
+    Bytes got(content.size());
+    ASSERT_TRUE(file.ReadAt(0, got.data(), got.size()));
+    EXPECT_EQ(got, content);
+    EXPECT_EQ(file.Descriptor(), fd);
+    file.Close();
+    EXPECT_EQ(fcntl(fd, F_GETFD), -1);  // closed with the source
+    // A pipe is refused, and closed too.
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    EXPECT_FALSE(file.Adopt(pipeFds[0], fault));
+    EXPECT_EQ(fault.reason, "not a regular file");
+    EXPECT_EQ(fcntl(pipeFds[0], F_GETFD), -1);
+    close(pipeFds[1]);
+}
+
 TEST(ByteSourceTest, FilesOfFourGibibytesAreRefused) {
     testpacks::TempDir temp;
     const std::string path = temp.File("sparse");

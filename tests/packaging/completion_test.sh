@@ -65,7 +65,7 @@ mkdir -p "src/sub dir" outdir
 printf 'a\n' >src/a.txt
 printf 'b\n' >"src/sub dir/b c.txt"
 printf 'x' >old.dat
-"$vpf" create -q game.vpf src/a.txt "src/sub dir" || fail "vpf create failed"
+"$vpf" create -q game.vpf -C src a.txt "sub dir" || fail "vpf create failed"
 PATH=$(dirname "$vpf"):$PATH
 
 # expect "CANDIDATE|CANDIDATE..." WORD...: the completion of the last word.
@@ -82,10 +82,11 @@ expect() {
   [ "$got" = "$wanted" ] || fail "'$*': wanted [$wanted], got [$got]"
 }
 
-expect "create|add|list|extract|cat|rm|mv|mkdir|convert|check" vpf ""
+expect "create|add|list|extract|cat|rm|mv|mkdir|convert|check|help" vpf ""
 expect "create|cat|convert|check" vpf c
-expect "-j|--jobs=|-l|--overwrite|--keep|-q|--quiet|-v|--verbose|-h|--help|--version" vpf list -
-expect "--jobs=|--output=|--overwrite|--keep|--quiet|--verbose|--help|--version" vpf extract --
+expect "--null|-l|--json|--file-only|-q|--quiet|-v|--verbose|-h|--help|--version" vpf list -
+expect "--dry-run|--file-only|--output=|--jobs=|--overwrite|--keep|--quiet|--verbose|--help|--version" vpf extract --
+expect "--into=|--files-from=|--null|--exclude=|--dry-run|--jobs=|--overwrite|--keep|--quiet|--verbose|--help|--version" vpf create --
 expect "-C" vpf add game.vpf -C
 expect "game.vpf|outdir|src" vpf list ""
 expect "old.dat|outdir|src" vpf convert ""
@@ -97,10 +98,14 @@ expect "a.txt|sub\ dir/" vpf cat game.vpf ""
 expect "sub\ dir/" vpf rm game.vpf s
 expect "sub\ dir/b\ c.txt" vpf extract game.vpf "sub\ dir/"
 expect "sub\ dir/b\ c.txt" vpf mv game.vpf "'sub dir/b"
-expect "sub\ dir/" vpf add game.vpf -C ""
+expect "sub\ dir/" vpf add game.vpf --into ""
+expect "outdir|src" vpf add game.vpf -C ""
+expect "create|cat|convert|check" vpf help c
+expect "sub\ dir/b\ c.txt" vpf list game.vpf "sub\ dir/"
 expect "a.txt" vpf --jobs = 2 -q cat game.vpf a
 expect "" vpf cat missing.vpf ""
-expect "" vpf cat game.vpf a.txt ""
+expect "" vpf mv game.vpf a.txt b.txt ""
+expect "a.txt|sub\ dir/" vpf cat game.vpf a.txt ""
 expect "src/a.txt|src/sub dir" vpf create new.vpf src/
 expect "src/a.txt|src/sub dir" vpf add game.vpf a.txt src/
 

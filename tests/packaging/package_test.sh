@@ -198,9 +198,11 @@ head -c 200000 /dev/urandom >"$tree/noise.bin"
 seq 1 20000 >"$tree/docs/numbers.txt"
 printf 'packed\n' >"$tree/docs/deep/note.txt"
 : >"$tree/zero.txt"
-(cd "$work" && "$usr/bin/vpf" create -q round.vpf tree/docs tree/empty tree/noise.bin tree/zero.txt) \
+# vpf stores paths as given; -C takes them from the tree, so they come back
+# at the top of the output folder.
+"$usr/bin/vpf" create -q "$work/round.vpf" -C "$tree" docs empty noise.bin zero.txt \
   || fail "vpf create failed"
-"$usr/bin/vpf" extract -q "$work/round.vpf" -o "$work/out" || fail "vpf extract failed"
+"$usr/bin/vpf" extract -q "$work/round.vpf" -C "$work/out" || fail "vpf extract failed"
 diff -r "$tree" "$work/out" >&2 || fail "the extracted tree differs"
 
 # The desktop program starts, and writes the user's files: for a program

@@ -48,14 +48,36 @@ TEST_F(ConvertTest, ExplicitTargetAndExistingFiles) {
     EXPECT_EQ(Read("new.vpf"), current);
 }
 
-TEST_F(ConvertTest, OtherVerbsPointAtConvertForOldPacks) {
+TEST_F(ConvertTest, OldPacksAreReadDirectlyAndChangedOnlyAfterConvert) {
     WriteOld("old.dat");
-    const RunResult r = Run({"list", "old.dat"});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("old.dat: a PackFile of the old version 1.03; convert it first"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(Run({"check", "old.dat"}).code, 0);  // check reads both versions
+    const Bytes old = Read("old.dat");
+    RunResult r = Run({"list", "-l", "old.dat"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("  stored  readme.txt\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  lzrw3a  coded.bin\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("skipped.bin"), std::string::npos) << r.out;
+    r = Run({"cat", "old.dat", "CODED.BIN"});
+    const Bytes coded = testpacks::SampleBytes(4000, 3);
+    EXPECT_EQ(r.out, std::string(coded.begin(), coded.end()));
+    r = Run({"extract", "-q", "old.dat", "-C", "out"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Read("out/coded.bin"), coded);
+    EXPECT_EQ(ReadString("out/readme.txt"), "plain text");
+    EXPECT_EQ(Names("out"), (std::vector<std::string>{"coded.bin", "readme.txt"}));
+    EXPECT_EQ(Run({"check", "old.dat"}).code, 0);
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"add", "old.dat", "out/readme.txt"},
+                                               {"rm", "old.dat", "readme.txt"},
+                                               {"mkdir", "old.dat", "x"},
+                                               {"mv", "old.dat", "readme.txt", "r.txt"}}) {
+        r = Run(args);
+        EXPECT_EQ(r.code, 1) << args[0];
+        EXPECT_EQ(r.err,
+                  "vpf: old.dat: a PackFile of the old version 1.03, which vpf reads but does not "
+                  "change; convert it first with: vpf convert old.dat\n")
+            << args[0];
+    }
+    EXPECT_EQ(Read("old.dat"), old);  // read-only, whatever was asked
 }
 
 TEST_F(ConvertTest, DamagedOldPackWritesNothing) {

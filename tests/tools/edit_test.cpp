@@ -17,9 +17,9 @@ class EditTest : public VpfTest {
 TEST_F(EditTest, AddIntoAFolderOfThePackMakesItWhenMissing) {
     Pack();
     Write("x.txt", "x");
-    RunResult r = Run({"add", "p.vpf", "-C", "new\\inner", "x.txt"});
+    RunResult r = Run({"add", "p.vpf", "--into", "new\\inner", "x.txt"});
     ASSERT_EQ(r.code, 0) << r.err;
-    r = Run({"add", "p.vpf", "-C", "src/sub", "x.txt"});
+    r = Run({"add", "p.vpf", "--into=src/sub", "x.txt"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(List(),
               "src/\nsrc/.hidden\nsrc/a.txt\nsrc/sub/\nsrc/sub/n.txt\nsrc/sub/x.txt\n"
@@ -31,14 +31,19 @@ TEST_F(EditTest, AddReplacesOnlyWhenTold) {
     Pack();
     MakeDir("other");
     Write("other/A.TXT", "replacement");
-    RunResult r = Run({"add", "p.vpf", "-C", "src", "other/A.TXT"});
+    const Bytes before = Read("p.vpf");
+    RunResult r = Run({"add", "-q", "p.vpf", "--into=src", "-C", "other", "A.TXT"});
+    // Not added, and said so with both full paths; nothing else to save.
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err,
+              "vpf: did not add other/A.TXT: the pack holds src/a.txt already (--overwrite "
+              "replaces it, --keep keeps it without this message)\n");
+    EXPECT_EQ(Read("p.vpf"), before);
+    r = Run({"add", "-q", "--keep", "p.vpf", "--into=src", "-C", "other", "A.TXT"});
     EXPECT_EQ(r.code, 0);
-    // The kept file is named by its full path inside the pack.
-    EXPECT_NE(r.err.find("kept the existing src/A.TXT"), std::string::npos) << r.err;
-    EXPECT_EQ(Run({"cat", "p.vpf", "src/a.txt"}).out, "hello\n");
-    r = Run({"add", "--keep", "p.vpf", "-C", "src", "other/A.TXT"});
     EXPECT_EQ(r.err, "");
-    r = Run({"add", "--overwrite", "p.vpf", "-C", "src", "other/A.TXT"});
+    EXPECT_EQ(Run({"cat", "p.vpf", "src/a.txt"}).out, "hello\n");
+    r = Run({"add", "--overwrite", "p.vpf", "--into=src", "-C", "other", "A.TXT"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(Run({"cat", "p.vpf", "src/a.txt"}).out, "replacement");
     // The replacement keeps its place and takes the new name.
@@ -48,9 +53,12 @@ TEST_F(EditTest, AddReplacesOnlyWhenTold) {
 TEST_F(EditTest, AddNeverPacksThePackItself) {
     MakeDir("d");
     Write("d/f.txt", "f");
-    ASSERT_EQ(Run({"create", "d/p.vpf", "d/f.txt"}).code, 0);
+    ASSERT_EQ(Run({"create", "d/p.vpf", "-C", "d", "f.txt"}).code, 0);
     const RunResult r = Run({"add", "d/p.vpf", "d"});
     ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("vpf: d/p.vpf is the pack being written; it is not packed into itself"),
+              std::string::npos)
+        << r.err;
     EXPECT_EQ(Run({"list", "d/p.vpf"}).out, "f.txt\nd/\nd/f.txt\n");
 }
 
@@ -116,15 +124,21 @@ TEST_F(EditTest, AFullDiskKeepsThePreviousPack) {
     EXPECT_TRUE(names.empty());
 }
 
-TEST_F(EditTest, ChangingAMissingPackFails) {
+TEST_F(EditTest, ChangingAMissingPackFailsButAddMakesIt) {
     Write("x.txt", "x");
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"add", "none.vpf", "x.txt"}, {"rm", "none.vpf", "x"}, {"mkdir", "none.vpf", "x"}}) {
+             {"rm", "none.vpf", "x"}, {"mkdir", "none.vpf", "x"}, {"mv", "none.vpf", "x", "y"}}) {
         const RunResult r = Run(args);
         EXPECT_EQ(r.code, 1);
-        EXPECT_NE(r.err.find("none.vpf"), std::string::npos);
+        EXPECT_EQ(r.err, "vpf: none.vpf: No such file or directory\n");
     }
     EXPECT_FALSE(Exists("none.vpf"));
+    const RunResult r = Run({"add", "new.vpf", "x.txt"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err.rfind("added 1 file, 1 byte into 1 byte, to the new pack new.vpf in ", 0), 0u)
+        << r.err;
+    EXPECT_EQ(Run({"list", "new.vpf"}).out, "x.txt\n");
+    EXPECT_EQ(Run({"check", "-q", "new.vpf"}).code, 0);
 }
 
 }  // namespace

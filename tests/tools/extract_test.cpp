@@ -20,7 +20,7 @@ class ExtractTest : public VpfTest {
 
 TEST_F(ExtractTest, WholePackRoundTripsIntoANewFolder) {
     Pack();
-    const RunResult r = Run({"extract", "p.vpf", "-o", "out/deeper"});
+    const RunResult r = Run({"extract", "-q", "p.vpf", "-o", "out/deeper"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(Read("out/deeper/src/a.txt"), Read("src/a.txt"));
@@ -57,15 +57,18 @@ TEST_F(ExtractTest, ExistingFilesFollowTheReplacePolicy) {
     MakeDir("o");
     MakeDir("o/src");
     Write("o/src/a.txt", "mine");
-    // No flag, no terminal: keep, with a warning, and no prompt.
-    RunResult r = Run({"extract", "p.vpf", "-o", "o"});
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.err.find("kept the existing o/src/a.txt"), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("[y]es"), std::string::npos);
+    // No flag, no terminal: kept, named, no prompt, and the status says
+    // that not everything was extracted; the rest is.
+    RunResult r = Run({"extract", "-q", "p.vpf", "-C", "o"});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(r.err,
+              "vpf: p.vpf: did not extract src/a.txt: o/src/a.txt exists already (--overwrite "
+              "replaces it, --keep keeps it without this message)\n");
     EXPECT_EQ(ReadString("o/src/a.txt"), "mine");
     EXPECT_TRUE(Exists("o/src/sub/n.txt"));
 
-    r = Run({"extract", "--keep", "p.vpf", "-o", "o"});
+    // --keep settles it in advance: no failure.
+    r = Run({"extract", "-q", "--keep", "p.vpf", "-o", "o"});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(ReadString("o/src/a.txt"), "mine");
@@ -131,9 +134,12 @@ TEST_F(ExtractTest, DamagedEntriesFailAloneAndLeaveNoFile) {
     root.files = {badGzip, badLzrw, huge, unknown,
                   File("good.lz", testpacks::SampleBytes(3000, 4), PackMethod::Lzrw3a)};
     Write("d.vpf", testpacks::BuildPack(root));
-    const RunResult r = Run({"extract", "d.vpf", "-o", "o"});
+    const RunResult r = Run({"extract", "-q", "d.vpf", "-o", "o"});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 4) << r.err;
+    EXPECT_NE(r.err.find("vpf: d.vpf: cannot extract odd.bin to o/odd.bin: unknown method 9\n"),
+              std::string::npos)
+        << r.err;
     for (const char* name : {"o/bad.gz", "o/bad.lz", "o/huge.lz", "o/odd.bin"})
         EXPECT_FALSE(Exists(name)) << name;
     EXPECT_EQ(Read("o/good.lz"), testpacks::SampleBytes(3000, 4));
@@ -155,7 +161,15 @@ TEST_F(ExtractTest, CatWritesOneFileToStandardOutput) {
     EXPECT_EQ(r.out, ReadString("src/sub/n.txt"));
     r = Run({"cat", "p.vpf", "src/sub"});
     EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("p.vpf: no file named src/sub"), std::string::npos);
+    EXPECT_NE(r.err.find("p.vpf: src/sub is a folder; cat writes files"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out, "");
+    // Several names, wildcards too, one after the other; a missing one is
+    // named and the others are still written.
+    r = Run({"cat", "p.vpf", "src/a.txt", "src/nothing", "src/sub/*.txt"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "hello\n" + ReadString("src/sub/n.txt"));
+    EXPECT_NE(r.err.find("vpf: p.vpf: no file named src/nothing\n"), std::string::npos) << r.err;
     r = Run({"cat", "p.vpf", "src/../a.txt"});
     EXPECT_EQ(r.code, 2);
 }

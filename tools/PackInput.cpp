@@ -1,0 +1,168 @@
+// PackInput.cpp - opening the pack a reading verb reads, standard input too.
+#include "tools/PackInput.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <memory>
+#include <new>
+
+#include "format/PackFormat.h"
+#include "platform/FileSystem.h"
+#include "platform/TempFiles.h"
+#include "tools/Cli.h"
+
+namespace vpf {
+
+namespace fs = crateforge::fs;
+
+namespace {
+
+constexpr std::size_t kSpoolBlock = 256 * 1024;
+
+bool TempFolderFault(pack::Fault& fault, const std::string& dir, int error) {
+    return pack::Fail(fault, pack::FaultKind::TempFolder,
+                      "cannot use the temporary folder " + dir + ": " + fs::ErrnoText(error) +
+                          " (a pack read from a pipe is copied there first)");
+}
+
+// A new file in `dir` that has no name: O_TMPFILE where the file system has
+// it, else a fresh name that is listed for the interrupt handler and
+// unlinked at once. -1 with errno set when neither works.
+int NamelessFile(const std::string& dir) {
+#ifdef O_TMPFILE
+    const int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+        return fd;
+#endif
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string path = fs::JoinPath(
+            dir, ".vpf-spool-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+        const int slot = fs::RegisterTempFile(path.c_str());
+        if (slot < 0) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+        const int error = errno;
+        if (fd >= 0)
+            unlink(path.c_str());
+        fs::UnregisterTempFile(slot);
+        if (fd >= 0 || error != EEXIST) {
+            errno = error;
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+bool WriteAll(int fd, const unsigned char* data, std::size_t length) {
+    while (length > 0) {
+        const ssize_t n = write(fd, data, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        data += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Standard input as a descriptor that can be read at any offset.
+int SeekableStandardInput(pack::Fault& fault) {
+    struct stat st;
+    if (fstat(STDIN_FILENO, &st) != 0) {
+        pack::Fail(fault, pack::FaultKind::Io, fs::ErrnoText(errno));
+        return -1;
+    }
+    if (isatty(STDIN_FILENO)) {
+        pack::Fail(fault, pack::FaultKind::Io,
+                   "a terminal, not a pack; pipe a pack into vpf or redirect one");
+        return -1;
+    }
+    if (S_ISREG(st.st_mode)) {
+        const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0)
+            pack::Fail(fault, pack::FaultKind::Io, fs::ErrnoText(errno));
+        return fd;
+    }
+    const std::string dir = fs::TempDirectory();
+    const int fd = NamelessFile(dir);
+    if (fd < 0) {
+        TempFolderFault(fault, dir, errno);
+        return -1;
+    }
+    std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[kSpoolBlock]);
+    if (!block) {
+        close(fd);
+        pack::Fail(fault, pack::FaultKind::NoMemory, fs::ErrnoText(ENOMEM));
+        return -1;
+    }
+    std::uint64_t total = 0;
+    for (;;) {
+        const ssize_t n = read(STDIN_FILENO, block.get(), kSpoolBlock);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int error = errno;
+            close(fd);
+            pack::Fail(fault, pack::FaultKind::Io, fs::ErrnoText(error));
+            return -1;
+        }
+        if (n == 0)
+            break;
+        total += static_cast<std::uint64_t>(n);
+        if (total > pack::kMaxPackSize) {
+            close(fd);
+            pack::Fail(fault, pack::FaultKind::NotAPack,
+                       "not a PackFile: more than 4 GiB came in, and a pack is smaller");
+            return -1;
+        }
+        if (!WriteAll(fd, block.get(), static_cast<std::size_t>(n))) {
+            const int error = errno;
+            close(fd);
+            TempFolderFault(fault, dir, error);
+            return -1;
+        }
+    }
+    return fd;
+}
+
+}  // namespace
+
+std::string PackDisplayName(const std::string& arg) {
+    return arg == "-" ? std::string(kStdinName) : arg;
+}
+
+bool OpenPackSource(const std::string& arg, pack::FileSource& source, pack::Fault& fault) {
+    if (arg != "-")
+        return source.Open(arg, fault);
+    const int fd = SeekableStandardInput(fault);
+    return fd >= 0 && source.Adopt(fd, fault);
+}
+
+bool OpenPackToRead(const std::string& arg, PackInput& in) {
+    in.name = PackDisplayName(arg);
+    pack::Fault fault;
+    if (!OpenPackSource(arg, in.source, fault) ||
+        !pack::ReadDirectory(in.source, in.directory, fault)) {
+        if (fault.kind == pack::FaultKind::Damaged && fault.HasOffset())
+            Error(in.name + ": damaged at offset " + std::to_string(fault.offset) + ": " +
+                  fault.reason);
+        else
+            Error(in.name + ": " + fault.reason);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vpf
