@@ -773,7 +773,7 @@ void CBuilderDlg::OnOpenPack() {
 void CBuilderDlg::OnNewPack() {
     SaveFileRequest request;
     request.filter = kNewFilter;
-    request.defaultExtension = kNewExtension;
+    request.defaultExtension = std::string(kNewExtension);
     request.initialName = kNewInitialName;
     request.confirmOverwrite = true;
     std::optional<std::string> chosen = dialogs->SaveFile(request);

@@ -46,10 +46,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "builder/CommandLine.h"
 #include "builder/QtPlatform.h"
+#include "format/Names.h"
 #include "platform/Platform.h"
 
 class QAction;
@@ -72,7 +74,7 @@ inline constexpr char kSelectedFormat[] = "Selected: %d Files. OrgSize:%s, Packe
 inline constexpr char kOpenFilter[] =
     "Varnholt Pack Files (*.vpf)|*.vpf|Old Pack Files (*.dat)|*.dat||";
 inline constexpr char kNewFilter[] = "Varnholt Pack Files (*.vpf)|*.vpf||";
-inline constexpr char kNewExtension[] = ".VPF";
+inline constexpr std::string_view kNewExtension = pack::kPackExtension;
 inline constexpr char kNewInitialName[] = "Untitled";
 inline constexpr char kWaitCaption[] = "Please Wait...";
 

@@ -36,7 +36,7 @@ std::string PathExtension(const std::string& path) {
 }
 
 bool IsPackExtension(const std::string& extension) {
-    static constexpr std::string_view kPack = ".VPF";
+    constexpr std::string_view kPack = pack::kPackExtension;
     return extension.size() >= kPack.size() &&
            pack::SameNameIgnoringCase(std::string_view(extension).substr(0, kPack.size()), kPack);
 }

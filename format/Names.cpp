@@ -40,17 +40,16 @@ bool IsValidEntryName(std::string_view name) {
 }
 
 std::string ConvertedPackPath(std::string_view oldPackPath) {
-    static constexpr std::string_view kNewExtension = ".VPF";
     const std::size_t slash = oldPackPath.rfind('/');
     const std::size_t base = slash == std::string_view::npos ? 0 : slash + 1;
     const std::string_view name = oldPackPath.substr(base);
-    if (name.size() >= kNewExtension.size() &&
-        SameNameIgnoringCase(name.substr(name.size() - kNewExtension.size()), kNewExtension))
+    if (name.size() >= kPackExtension.size() &&
+        SameNameIgnoringCase(name.substr(name.size() - kPackExtension.size()), kPackExtension))
         return std::string(oldPackPath);
     const std::size_t dot = name.rfind('.');
     if (dot == std::string_view::npos || dot == 0)
-        return std::string(oldPackPath) + std::string(kNewExtension);
-    return std::string(oldPackPath.substr(0, base + dot)) + std::string(kNewExtension);
+        return std::string(oldPackPath) + std::string(kPackExtension);
+    return std::string(oldPackPath.substr(0, base + dot)) + std::string(kPackExtension);
 }
 
 }  // namespace pack

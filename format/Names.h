@@ -16,6 +16,11 @@
 
 namespace pack {
 
+// The extension of a pack file: new packs get it, converted packs get it,
+// and a single command-line argument whose extension begins with it (in any
+// letter case) is opened as a pack.
+inline constexpr std::string_view kPackExtension = ".VPF";
+
 // The byte with A-Z folded to a-z; every other byte unchanged.
 constexpr unsigned char FoldAscii(unsigned char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
