@@ -1,10 +1,13 @@
 #include "codec/GzCodec.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -100,20 +103,6 @@ gzFile AsGz(void* file) {
     return static_cast<gzFile>(file);
 }
 
-bool WriteAll(int fd, const unsigned char* data, std::size_t length) {
-    while (length > 0) {
-        ssize_t n = ::write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        length -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool ReadAllAt(int fd, unsigned char* data, std::size_t length, std::uint64_t at = 0) {
     auto offset = static_cast<off_t>(at);
     while (length > 0) {
@@ -169,70 +158,185 @@ std::string TempDirectory() {
     return dir;
 }
 
-// One temporary file of a buffer call, in the temporary folder and private
-// to the call: created without a name where the file system can (O_TMPFILE,
-// O_EXCL so it can never be linked in later), else under a fresh "TMP" name
-// from mkstemp that is unlinked at once. Either way the file has no name
-// while the call works on it, so a process killed mid-call leaves nothing
-// behind, and the disk space goes back when the descriptor is closed.
-class TempFile {
-  public:
-    TempFile() = default;
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-
-    bool Create(const std::string& dir) {
-        dir_ = dir;
+// Makes one nameless temporary file in `dir`, private to this process:
+// O_TMPFILE (with O_EXCL, so it can never be linked in later) where the
+// file system can, else a fresh "TMP" name from mkstemp that is unlinked at
+// once. A process killed at any time leaves nothing in the folder, and the
+// disk space goes back when the descriptor is closed. -1 (failure set) when
+// the folder cannot take a file.
+int CreateNamelessFile(const std::string& dir) {
 #ifdef O_TMPFILE
-        fd_ = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
-        if (fd_ >= 0)
-            return true;
-        // Not supported here (EISDIR from kernels that predate it, EOPNOTSUPP
-        // from file systems without it): fall back to a name. Any other error
-        // is the folder's and is reported.
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-            FailErrno("cannot create temporary file in " + dir, errno);
-            return false;
-        }
+    const int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        return fd;
+    // Not supported here (EISDIR from kernels that predate it, EOPNOTSUPP
+    // from file systems without it): fall back to a name. Any other error
+    // is the folder's and is reported.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        FailErrno("cannot create temporary file in " + dir, errno);
+        return -1;
+    }
 #endif
-        std::string path = dir;
-        if (path.empty() || path.back() != '/')
-            path += '/';
-        path += kTempPrefix;
-        path += "XXXXXX";
-        fd_ = ::mkostemp(path.data(), O_CLOEXEC);
-        if (fd_ < 0) {
-            FailErrno("cannot create temporary file in " + dir, errno);
-            return false;
+    std::string path = dir;
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    path += kTempPrefix;
+    path += "XXXXXX";
+    const int named = ::mkostemp(path.data(), O_CLOEXEC);
+    if (named < 0) {
+        FailErrno("cannot create temporary file in " + dir, errno);
+        return -1;
+    }
+    ::unlink(path.c_str());
+    return named;
+}
+
+// Bumped in a forked child: the child shares its parent's open file
+// descriptions, so it must not write into the parent's scratch files.
+std::atomic<unsigned> forkGeneration{0};
+void AfterForkInChild() {
+    forkGeneration.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Files kept between calls never hold more than this once a call is done.
+constexpr std::uint64_t kKeptScratchBytes = 1024 * 1024;
+
+// The two temporary files of the buffer calls. Making a file and freeing it
+// again (an inode, its pages, on a disk the journal) is most of what a small
+// call costs, so each thread keeps its two nameless files open between calls
+// and writes them again from offset 0. They stay what the calls need: in the
+// current temporary folder ($TMPDIR changed means new files there), private
+// to the thread, without a name, gone with the thread or the process. A
+// folder that has become unusable fails the next call as making a file in it
+// would; a call that fails for any reason drops both files, and one that
+// succeeds trims a file that grew past kKeptScratchBytes back to empty.
+class ScratchFiles {
+  public:
+    struct File {
+        int fd = -1;
+        std::uint64_t size = 0;  // how far the file reaches
+        dev_t device = 0;
+        ino_t inode = 0;
+    };
+
+    ScratchFiles() = default;
+    ScratchFiles(const ScratchFiles&) = delete;
+    ScratchFiles& operator=(const ScratchFiles&) = delete;
+    ~ScratchFiles() { Drop(); }
+
+    // Both files ready in `dir`; false (failure set) when the folder cannot
+    // take them.
+    bool Ready(const std::string& dir) {
+        static const bool forkHandlerSet =
+            ::pthread_atfork(nullptr, nullptr, AfterForkInChild) == 0;
+        // Without the fork handler, the process id tells a child apart.
+        const unsigned generation = forkHandlerSet ? forkGeneration.load(std::memory_order_relaxed)
+                                                   : static_cast<unsigned>(::getpid());
+        if (generation != generation_ || dir != dir_)
+            Drop();
+        generation_ = generation;
+        if (files_[0].fd >= 0 && !StillOurs()) {
+            // A host that closes descriptors it does not own may have closed
+            // ours, and the numbers may name its own files now: forget them
+            // without closing, never write into them.
+            files_[0] = File();
+            files_[1] = File();
         }
-        ::unlink(path.c_str());
+        if (files_[0].fd >= 0) {
+            // The folder may have gone, or lost its write permission, since
+            // the files were made: answer as making them now would.
+            if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+                FailErrno("cannot create temporary file in " + dir, errno);
+                Drop();
+                return false;
+            }
+            return true;
+        }
+        dir_ = dir;
+        for (File& file : files_) {
+            file.fd = CreateNamelessFile(dir);
+            struct stat st {};
+            if (file.fd >= 0 && ::fstat(file.fd, &st) != 0) {
+                FailErrno("cannot create temporary file in " + dir, errno);
+                ::close(file.fd);
+                file.fd = -1;
+            }
+            if (file.fd < 0) {
+                Drop();
+                return false;
+            }
+            file.device = st.st_dev;
+            file.inode = st.st_ino;
+        }
         return true;
     }
 
-    int Fd() const {
-        return fd_;
+    File& operator[](std::size_t i) { return files_[i]; }
+    std::string What() const { return "temporary file in " + dir_; }
+
+    void Drop() {
+        for (File& file : files_) {
+            if (file.fd >= 0)
+                ::close(file.fd);
+            file = File();
+        }
     }
-    // Gives the descriptor away (to zlib, which closes it).
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    std::string What() const {
-        return "temporary file in " + dir_;
+
+    void Trim() {
+        for (File& file : files_) {
+            if (file.size > kKeptScratchBytes) {
+                if (::ftruncate(file.fd, 0) == 0) {
+                    file.size = 0;
+                } else {
+                    Drop();
+                    return;
+                }
+            }
+        }
     }
 
   private:
-    int fd_ = -1;
+    bool StillOurs() const {
+        for (const File& file : files_) {
+            struct stat st {};
+            // A closed file's inode number is soon given to the next new
+            // file, so the number alone proves nothing: ours also has no
+            // name and exactly the length the calls left it.
+            if (::fstat(file.fd, &st) != 0 || st.st_dev != file.device || st.st_ino != file.inode ||
+                st.st_nlink != 0 || static_cast<std::uint64_t>(st.st_size) != file.size)
+                return false;
+        }
+        return true;
+    }
+
+    File files_[2];
     std::string dir_;
+    unsigned generation_ = 0;
 };
 
-bool WriteAllAt(int fd, const unsigned char* data, std::size_t length) {
-    off_t offset = 0;
+thread_local ScratchFiles scratch;
+
+// One buffer call's hold on the thread's scratch files: dropped unless the
+// call says it succeeded, trimmed when it did.
+class ScratchUse {
+  public:
+    ScratchUse() = default;
+    ScratchUse(const ScratchUse&) = delete;
+    ScratchUse& operator=(const ScratchUse&) = delete;
+    ~ScratchUse() {
+        if (succeeded_)
+            scratch.Trim();
+        else
+            scratch.Drop();
+    }
+    void Succeeded() { succeeded_ = true; }
+
+  private:
+    bool succeeded_ = false;
+};
+
+bool WriteAllAt(int fd, const unsigned char* data, std::size_t length, std::uint64_t at = 0) {
+    auto offset = static_cast<off_t>(at);
     while (length > 0) {
         const ssize_t n = ::pwrite(fd, data, length, offset);
         if (n < 0) {
@@ -247,15 +351,29 @@ bool WriteAllAt(int fd, const unsigned char* data, std::size_t length) {
     return true;
 }
 
-// The input, written at offset 0 with the file position left there, so
-// that zlib (which starts reading at the current position) needs no seek
-// of ours.
-bool WriteInput(const TempFile& file, const unsigned char* data, std::uint32_t length) {
-    if (!WriteAllAt(file.Fd(), data, length)) {
-        FailErrno("cannot write " + file.What(), errno);
+// Writes `length` bytes at offset 0 of a scratch file and makes them the
+// whole file (zlib reads a stream to the end of its file).
+bool WriteWholeFile(ScratchFiles::File& file, const unsigned char* data, std::uint32_t length) {
+    if (!WriteAllAt(file.fd, data, length) ||
+        (file.size > length && ::ftruncate(file.fd, length) != 0)) {
+        FailErrno("cannot write " + scratch.What(), errno);
         return false;
     }
+    file.size = length;
     return true;
+}
+
+// A descriptor for zlib, which closes the one it is given, on the scratch
+// file at offset 0 (zlib starts at the current position). -1 (failure set).
+int DescriptorForZlib(const ScratchFiles::File& file) {
+    const int fd = ::dup(file.fd);
+    if (fd < 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
+        FailErrno("cannot open gzip stream on " + scratch.What(), errno);
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 gzFile OpenGzStream(int fd, const char* mode, unsigned bufferSize, const std::string& what) {
@@ -584,33 +702,32 @@ GzBuffer GzCompressBuffer(const unsigned char* data, std::uint32_t length, std::
         Fail("no buffer");
         return nullptr;
     }
-    const std::string dir = TempDirectory();
-    TempFile plain;
-    if (!plain.Create(dir) || !WriteInput(plain, data, length))
+    ScratchUse use;
+    if (!scratch.Ready(TempDirectory()))
         return nullptr;
-    TempFile packed;
-    if (!packed.Create(dir))
-        return nullptr;
-    // zlib closes the descriptor it is given; the call keeps its own to read
-    // the result back.
-    const int zlibFd = ::dup(packed.Fd());
-    if (zlibFd < 0) {
-        FailErrno("cannot open gzip stream on " + packed.What(), errno);
+    ScratchFiles::File& plain = scratch[0];
+    ScratchFiles::File& packed = scratch[1];
+    // The plain file is read back in blocks at known offsets, up to the
+    // input's length, so bytes of an earlier call beyond it do not matter.
+    if (!WriteAllAt(plain.fd, data, length)) {
+        FailErrno("cannot write " + scratch.What(), errno);
         return nullptr;
     }
-    gzFile gz = OpenGzStream(zlibFd, GzWriteMode, kZlibBuffer, packed.What());
+    plain.size = std::max<std::uint64_t>(plain.size, length);
+    const int zlibFd = DescriptorForZlib(packed);
+    if (zlibFd < 0)
+        return nullptr;
+    gzFile gz = OpenGzStream(zlibFd, GzWriteMode, kZlibBuffer, scratch.What());
     if (gz == nullptr)
         return nullptr;
-    // The plain file is read back in blocks at known offsets; its length is
-    // the input's, so no read is spent on finding its end.
     std::uint64_t offset = 0;
     bool ok = DeflateBlocks(
         gz,
         [&](unsigned char* block, std::size_t capacity) -> std::ptrdiff_t {
             const std::uint64_t left = length - offset;
             const std::size_t n = left < capacity ? static_cast<std::size_t>(left) : capacity;
-            if (n > 0 && !ReadAllAt(plain.Fd(), block, n, offset)) {
-                FailErrno("cannot read " + plain.What(), errno);
+            if (n > 0 && !ReadAllAt(plain.fd, block, n, offset)) {
+                FailErrno("cannot read " + scratch.What(), errno);
                 return -1;
             }
             offset += n;
@@ -620,13 +737,16 @@ GzBuffer GzCompressBuffer(const unsigned char* data, std::uint32_t length, std::
     if (!CloseGzWriter(gz, ok))
         return nullptr;
 
-    struct stat st {};
-    if (::fstat(packed.Fd(), &st) != 0) {
-        FailErrno("cannot read " + packed.What(), errno);
+    // zlib wrote the stream from offset 0 through a descriptor sharing our
+    // file position: where that position stands is the stream's length.
+    const off_t end = ::lseek(packed.fd, 0, SEEK_CUR);
+    if (end < 0) {
+        FailErrno("cannot read " + scratch.What(), errno);
         return nullptr;
     }
-    const auto size = static_cast<std::uint64_t>(st.st_size);
-    GzBuffer result = ReadResult(packed.Fd(), packed.What(), size);
+    const auto size = static_cast<std::uint64_t>(end);
+    packed.size = std::max(packed.size, size);
+    GzBuffer result = ReadResult(packed.fd, scratch.What(), size);
     if (!result)
         return nullptr;
     if (size < kGzMinStreamSize || !LooksLikeOurHeader(result.get())) {
@@ -635,6 +755,7 @@ GzBuffer GzCompressBuffer(const unsigned char* data, std::uint32_t length, std::
     }
     FixHeaderBytes(result.get());
     *outLength = static_cast<std::uint32_t>(size);
+    use.Succeeded();
     return result;
 }
 
@@ -644,26 +765,28 @@ GzBuffer GzDecompressBuffer(const unsigned char* data, std::uint32_t length,
         Fail("no buffer");
         return nullptr;
     }
-    const std::string dir = TempDirectory();
-    TempFile packed;
-    if (!packed.Create(dir) || !WriteInput(packed, data, length))
+    ScratchUse use;
+    if (!scratch.Ready(TempDirectory()))
         return nullptr;
-    TempFile plain;
-    if (!plain.Create(dir))
+    ScratchFiles::File& packed = scratch[0];
+    ScratchFiles::File& plain = scratch[1];
+    if (!WriteWholeFile(packed, data, length))
         return nullptr;
-    // The compressed file is needed only by zlib: it gets the descriptor.
-    const std::string packedWhat = packed.What();
-    gzFile gz = OpenGzStream(packed.Release(), "rb", ZlibBufferFor(length), packedWhat);
+    const int zlibFd = DescriptorForZlib(packed);
+    if (zlibFd < 0)
+        return nullptr;
+    gzFile gz = OpenGzStream(zlibFd, "rb", ZlibBufferFor(length), scratch.What());
     if (gz == nullptr)
         return nullptr;
     const std::uint64_t limit = outputLimit < kMaxBufferResult ? outputLimit : kMaxBufferResult;
     std::uint64_t written = 0;
     const bool ok = InflateBlocks(gz, limit, [&](const unsigned char* block, std::size_t n) {
-        if (!WriteAll(plain.Fd(), block, n)) {
-            FailErrno("cannot write " + plain.What(), errno);
+        if (!WriteAllAt(plain.fd, block, n, written)) {
+            FailErrno("cannot write " + scratch.What(), errno);
             return false;
         }
         written += n;
+        plain.size = std::max(plain.size, written);
         return true;
     });
     if (!CloseGzReader(gz, ok))
@@ -673,10 +796,11 @@ GzBuffer GzDecompressBuffer(const unsigned char* data, std::uint32_t length,
         Fail("truncated gzip stream");
         return nullptr;
     }
-    GzBuffer result = ReadResult(plain.Fd(), plain.What(), written);
+    GzBuffer result = ReadResult(plain.fd, scratch.What(), written);
     if (!result)
         return nullptr;
     *outLength = static_cast<std::uint32_t>(written);
+    use.Succeeded();
     return result;
 }
 

@@ -13,20 +13,25 @@
 // Lifetime of the temporary files: both are created with no name at all
 // (O_TMPFILE) where the file system allows it; elsewhere each gets a fresh
 // name from mkstemp with the prefix "TMP" and loses it again right away, so
-// that the files live on only through the call's descriptors. Nothing of a
-// call can be seen in the folder after it returns, on success or failure,
-// and nothing is left when the process is killed in the middle of a call
-// (with the fallback, a kill between the two system calls that create and
-// unlink a name leaves one empty file). The disk space goes back when the
-// call closes its descriptors. The files are private (mode 0600) and unique
-// per call, so calls on several threads and processes never meet on disk.
+// that the files live on only through descriptors. Nothing of a call can be
+// seen in the folder, during or after it, and nothing is left when the
+// process is killed (with the fallback, a kill between the two system calls
+// that create and unlink a name leaves one empty file). The files are
+// private (mode 0600). Each thread keeps its two files open between calls
+// and writes them again from the start, since making and freeing files is
+// most of what a small call costs; a call never leaves more than 1 MiB in
+// them, a call that fails drops them, and the thread's end or the process's
+// closes them. A call in another $TMPDIR makes new files there; a folder
+// that has gone or become read-only since fails the call as making a file
+// there would. A forked child makes its own. Calls on several threads and
+// processes never meet on disk.
 //
-// System calls per call are few: each file is written once at offset 0 and
-// read back once through the descriptor in hand (never reopened by name),
-// the compressed input of a decode is checked against its trailer in
-// memory, and the result is allocated once at its exact size. Every stream
-// a call opened is closed on every path. Calls on several threads at once
-// are safe: there is no shared state beyond the per-thread error text.
+// System calls per call are few: each file is written at offset 0 and read
+// back through the descriptor in hand (never reopened by name), the
+// compressed input of a decode is checked against its trailer in memory,
+// and the result is allocated once at its exact size. Every stream a call
+// opened is closed on every path. Calls on several threads at once are
+// safe: each has its own files and error text.
 //
 // Results are allocated at their exact size and belong to the caller. A null
 // result means failure; the out length is then left unwritten. Nothing here

@@ -36,14 +36,18 @@
 // every load opens it anew, reads the entry's stored bytes and closes it,
 // and fails if the file is no longer the one that was opened. Entries coded
 // with gzip are decoded through two temporary files in $TMPDIR (else the
-// system's temporary folder). They exist only during the load that needs
-// them and carry no name while they do: they are created nameless where the
-// file system allows it, otherwise named "TMP..." and unlinked in the same
-// breath. So a host killed in the middle of a load leaves nothing behind
-// (with the named fallback, at most one empty file if the kill falls between
-// creating and unlinking a name), and the space they take returns when the
-// load ends. A load needs room in that folder for the entry's coded and
-// decoded bytes.
+// system's temporary folder). They carry no name at any time: they are
+// created nameless where the file system allows it, otherwise named
+// "TMP..." and unlinked in the same breath. So a host killed in the middle
+// of a load leaves nothing behind (with the named fallback, at most one
+// empty file if the kill falls between creating and unlinking a name). Each
+// thread that loads keeps its two files open between loads (two
+// descriptors, at most 1 MiB each once a load is done) and closes them
+// when it ends; a forked child makes its own, and a host that closes
+// descriptors it did not open costs the next load two new files, never a
+// write into the host's own. A load needs room in that folder for the
+// entry's coded and decoded bytes; a folder gone or read-only since the last
+// load fails the next one, as it would have the first.
 // Needs C++11 or later; includes nothing.
 #ifndef TOVELINK_PACKREADER_H
 #define TOVELINK_PACKREADER_H

@@ -3,6 +3,7 @@
 #include "codec/GzCodec.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -497,6 +498,158 @@ TEST_F(GzCodecTest, KilledMidDecodeLeavesNothing) {
     EXPECT_TRUE(WIFSIGNALED(status)) << "the child stopped by itself: a decode failed";
     EXPECT_EQ(during, std::vector<std::string>{});
     ExpectTempDirEmpty("after the kill");
+}
+
+// The nameless temporary files this thread holds open in `dir`, by
+// descriptor number.
+std::vector<int> ScratchDescriptors(const std::string& dir) {
+    std::vector<int> fds;
+    DIR* d = opendir("/proc/self/fd");
+    if (!d)
+        return fds;
+    while (dirent* e = readdir(d)) {
+        char target[4096] = {};
+        const std::string link = std::string("/proc/self/fd/") + e->d_name;
+        const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target).rfind(dir + "/", 0) == 0 &&
+            std::strstr(target, "(deleted)") != nullptr)
+            fds.push_back(std::atoi(e->d_name));
+    }
+    closedir(d);
+    std::sort(fds.begin(), fds.end());
+    return fds;
+}
+
+Bytes Decompress(const Bytes& stream, std::uint64_t limit = codec::GzNoLimit) {
+    std::uint32_t n = kUntouched;
+    GzBuffer out = codec::GzDecompressBuffer(stream.data(),
+                                             static_cast<std::uint32_t>(stream.size()), &n, limit);
+    EXPECT_TRUE(out) << codec::GzLastError();
+    return out ? ToBytes(out, n) : Bytes{};
+}
+
+TEST_F(GzCodecTest, CallsAfterLargerOnesSeeNothingOfThem) {
+    // The files are written again from the start by each call: a shorter
+    // input must not run on into the bytes an earlier call left behind.
+    // Input without the gzip magic shows it plainly (it comes back whole).
+    const Bytes longPlain = TextBytes(300000, 40);
+    const Bytes shortPlain(longPlain.begin(), longPlain.begin() + 1000);
+    EXPECT_EQ(Decompress(longPlain), longPlain);
+    EXPECT_EQ(Decompress(shortPlain), shortPlain);
+    // And a short member after a long one that ended in a member too.
+    const Bytes big = TextBytes(500000, 41);
+    const Bytes small = TextBytes(700, 42);
+    EXPECT_EQ(Decompress(Compress(big)), big);
+    EXPECT_EQ(Decompress(Compress(small)), small);
+    EXPECT_EQ(Decompress(Bytes{}), Bytes{});
+    ExpectTempDirEmpty("after calls of several sizes");
+}
+
+TEST_F(GzCodecTest, FilesKeptBetweenCallsAreFewAndSmall) {
+    const Bytes big = TextBytes(3u << 20, 43);
+    EXPECT_EQ(Decompress(Compress(big)), big);
+    const std::vector<int> fds = ScratchDescriptors(dir_);
+    ASSERT_EQ(fds.size(), 2u) << "the thread keeps its two files open";
+    for (int fd : fds) {
+        struct stat st {};
+        ASSERT_EQ(fstat(fd, &st), 0);
+        EXPECT_LE(st.st_size, 1 << 20) << "a large call's bytes are given back";
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+    EXPECT_EQ(Decompress(Compress(big)), big);
+    EXPECT_EQ(ScratchDescriptors(dir_), fds) << "the next call uses the same files";
+    // A call in another temporary folder makes its files there.
+    const std::string other = root_ + "/other";
+    ASSERT_EQ(mkdir(other.c_str(), 0700), 0);
+    setenv("TMPDIR", other.c_str(), 1);
+    EXPECT_EQ(Decompress(Compress(big)), big);
+    EXPECT_EQ(ScratchDescriptors(dir_), std::vector<int>{});
+    EXPECT_EQ(ScratchDescriptors(other).size(), 2u);
+    setenv("TMPDIR", dir_.c_str(), 1);
+}
+
+TEST_F(GzCodecTest, AFolderGoneSinceTheLastCallFailsTheNext) {
+    const Bytes in = TextBytes(5000, 44);
+    const Bytes stream = Compress(in);
+    EXPECT_EQ(Decompress(stream), in);
+    ASSERT_EQ(rmdir(dir_.c_str()), 0);
+    std::uint32_t n = kUntouched;
+    EXPECT_FALSE(
+        codec::GzDecompressBuffer(stream.data(), static_cast<std::uint32_t>(stream.size()), &n));
+    EXPECT_EQ(n, kUntouched);
+    EXPECT_EQ(codec::GzLastError(),
+              "cannot create temporary file in " + dir_ + ": No such file or directory");
+    EXPECT_FALSE(codec::GzCompressBuffer(in.data(), static_cast<std::uint32_t>(in.size()), &n));
+    EXPECT_EQ(codec::GzLastError(),
+              "cannot create temporary file in " + dir_ + ": No such file or directory");
+    ASSERT_EQ(mkdir(dir_.c_str(), 0700), 0);
+    EXPECT_EQ(Decompress(stream), in);
+}
+
+TEST_F(GzCodecTest, DescriptorsClosedByTheHostAreNeverWrittenThrough) {
+    // A host that closes every descriptor it did not open, then opens files
+    // of its own under the same numbers: the next call must leave them be.
+    const Bytes in = TextBytes(200000, 45);
+    const Bytes stream = Compress(in);
+    EXPECT_EQ(Decompress(stream), in);
+    const std::vector<int> fds = ScratchDescriptors(dir_);
+    ASSERT_EQ(fds.size(), 2u);
+    std::vector<std::string> mine;
+    for (int fd : fds) {
+        ASSERT_EQ(close(fd), 0);
+        const std::string path = root_ + "/host-" + std::to_string(fd);
+        WriteFile(path, {'h', 'o', 's', 't'});
+        const int again = open(path.c_str(), O_RDWR);
+        ASSERT_GE(again, 0);
+        if (again != fd) {
+            ASSERT_EQ(dup2(again, fd), fd);
+            close(again);
+        }
+        mine.push_back(path);
+    }
+    EXPECT_EQ(Decompress(stream), in);
+    EXPECT_EQ(Compress(in).size(), stream.size());
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        Bytes now;
+        ASSERT_TRUE(ReadFile(mine[i], now));
+        EXPECT_EQ(now, (Bytes{'h', 'o', 's', 't'})) << mine[i];
+        close(fds[i]);
+    }
+}
+
+TEST_F(GzCodecTest, AForkedChildAndItsParentDoNotShareFiles) {
+    // The parent has its files before the fork; parent and child then decode
+    // different streams at the same time, many times over.
+    const Bytes a = TextBytes(150000, 46);
+    const Bytes b = TextBytes(90000, 47);
+    const Bytes streamA = Compress(a);
+    const Bytes streamB = Compress(b);
+    EXPECT_EQ(Decompress(streamA), a);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        for (int i = 0; i < 200; ++i) {
+            std::uint32_t n = 0;
+            GzBuffer out = codec::GzDecompressBuffer(
+                streamB.data(), static_cast<std::uint32_t>(streamB.size()), &n);
+            if (!out || ToBytes(out, n) != b)
+                _exit(1);
+        }
+        _exit(0);
+    }
+    int wrong = 0;
+    for (int i = 0; i < 200; ++i) {
+        std::uint32_t n = 0;
+        GzBuffer out = codec::GzDecompressBuffer(streamA.data(),
+                                                 static_cast<std::uint32_t>(streamA.size()), &n);
+        if (!out || ToBytes(out, n) != a)
+            ++wrong;
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child decoded wrongly";
+    EXPECT_EQ(wrong, 0);
 }
 
 // ---- Failures of the temporary directory and the disk -----------------------
