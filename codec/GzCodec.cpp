@@ -204,7 +204,7 @@ constexpr std::uint64_t kKeptScratchBytes = 1024 * 1024;
 // The two temporary files of the buffer calls. Making a file and freeing it
 // again (an inode, its pages, on a disk the journal) is most of what a small
 // call costs, so each thread keeps its two nameless files open between calls
-// and writes them again from offset 0. They stay what the calls need: in the
+// and writes over what earlier calls left. They stay what the calls need: in the
 // current temporary folder ($TMPDIR changed means new files there), private
 // to the thread, without a name, gone with the thread or the process. A
 // folder that has become unusable fails the next call as making a file in it
@@ -351,23 +351,27 @@ bool WriteAllAt(int fd, const unsigned char* data, std::size_t length, std::uint
     return true;
 }
 
-// Writes `length` bytes at offset 0 of a scratch file and makes them the
-// whole file (zlib reads a stream to the end of its file).
-bool WriteWholeFile(ScratchFiles::File& file, const unsigned char* data, std::uint32_t length) {
-    if (!WriteAllAt(file.fd, data, length) ||
-        (file.size > length && ::ftruncate(file.fd, length) != 0)) {
+// Writes `length` bytes so that they end where the scratch file ends, and
+// returns the offset they start at (-1, failure set, when they cannot be
+// written). zlib reads a stream from its start position to the end of the
+// file, so it sees exactly these bytes; whatever an earlier, longer input
+// left before them is never read, and the file needs no truncating.
+std::int64_t WriteAtEnd(ScratchFiles::File& file, const unsigned char* data, std::uint32_t length) {
+    const std::uint64_t at = file.size > length ? file.size - length : 0;
+    if (!WriteAllAt(file.fd, data, length, at)) {
         FailErrno("cannot write " + scratch.What(), errno);
-        return false;
+        return -1;
     }
-    file.size = length;
-    return true;
+    file.size = at + length;
+    return static_cast<std::int64_t>(at);
 }
 
 // A descriptor for zlib, which closes the one it is given, on the scratch
-// file at offset 0 (zlib starts at the current position). -1 (failure set).
-int DescriptorForZlib(const ScratchFiles::File& file) {
+// file at offset `at` (zlib starts at the current position). -1 (failure
+// set).
+int DescriptorForZlib(const ScratchFiles::File& file, std::int64_t at = 0) {
     const int fd = ::dup(file.fd);
-    if (fd < 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
+    if (fd < 0 || ::lseek(fd, static_cast<off_t>(at), SEEK_SET) != static_cast<off_t>(at)) {
         FailErrno("cannot open gzip stream on " + scratch.What(), errno);
         if (fd >= 0)
             ::close(fd);
@@ -770,9 +774,10 @@ GzBuffer GzDecompressBuffer(const unsigned char* data, std::uint32_t length,
         return nullptr;
     ScratchFiles::File& packed = scratch[0];
     ScratchFiles::File& plain = scratch[1];
-    if (!WriteWholeFile(packed, data, length))
+    const std::int64_t at = WriteAtEnd(packed, data, length);
+    if (at < 0)
         return nullptr;
-    const int zlibFd = DescriptorForZlib(packed);
+    const int zlibFd = DescriptorForZlib(packed, at);
     if (zlibFd < 0)
         return nullptr;
     gzFile gz = OpenGzStream(zlibFd, "rb", ZlibBufferFor(length), scratch.What());

@@ -18,7 +18,7 @@
 // process is killed (with the fallback, a kill between the two system calls
 // that create and unlink a name leaves one empty file). The files are
 // private (mode 0600). Each thread keeps its two files open between calls
-// and writes them again from the start, since making and freeing files is
+// and writes over what earlier calls left, since making and freeing files is
 // most of what a small call costs; a call never leaves more than 1 MiB in
 // them, a call that fails drops them, and the thread's end or the process's
 // closes them. A call in another $TMPDIR makes new files there; a folder
@@ -26,7 +26,7 @@
 // there would. A forked child makes its own. Calls on several threads and
 // processes never meet on disk.
 //
-// System calls per call are few: each file is written at offset 0 and read
+// System calls per call are few: each file is written once and read
 // back through the descriptor in hand (never reopened by name), the
 // compressed input of a decode is checked against its trailer in memory,
 // and the result is allocated once at its exact size. Every stream a call
