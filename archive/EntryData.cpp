@@ -11,6 +11,9 @@ fs::AtomicFileOptions ExtractOptions() {
     fs::AtomicFileOptions options;
     options.followLink = false;
     options.keepMode = false;
+    // Extracted files are written as tar and unzip write them: atomically
+    // under their names, without a sync each.
+    options.durable = false;
     return options;
 }
 

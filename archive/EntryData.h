@@ -34,8 +34,9 @@ inline pack::EntryClaim ClaimOf(const PackEntry& entry) {
 bool DecodeEntry(const PackEntry& entry, pack::DecodedBytes& bytes, pack::Fault& fault);
 
 // The options extraction uses: a link at the target is replaced rather than
-// followed (nothing lands outside the chosen folder), and the file gets the
-// mode of a new file whatever was there.
+// followed (nothing lands outside the chosen folder), the file gets the
+// mode of a new file whatever was there, and it is not synced to disk on
+// its own (AtomicFileOptions::durable).
 fs::AtomicFileOptions ExtractOptions();
 
 // Decodes the entry and writes its original bytes as `target`.

@@ -135,6 +135,7 @@ bool AtomicFile::Begin(const std::string& target, const AtomicFileOptions& optio
     inPlace_ = false;
     target_ = options.followLink ? FollowLinks(target) : target;
     replace_ = options.replace;
+    durable_ = options.durable;
     keepMode_.reset();
     writeError_ = 0;
     written_ = 0;
@@ -265,7 +266,7 @@ bool AtomicFile::Commit(pack::Fault& fault) {
         error = writeError_;
     if (error == 0 && inPlace_ && ftruncate(fd_, static_cast<off_t>(written_)) != 0)
         error = errno;
-    if (error == 0 && fsync(fd_) != 0)
+    if (error == 0 && durable_ && fsync(fd_) != 0)
         error = errno;
     if (error == 0 && !inPlace_ && keepMode_) {
         // The owner first: changing it may clear set-id bits that the mode
@@ -285,7 +286,7 @@ bool AtomicFile::Commit(pack::Fault& fault) {
         return Fail(fault, error);
     }
     // The rename is done; a folder that cannot be synced loses nothing.
-    if (!inPlace_)
+    if (!inPlace_ && durable_)
         SyncFolder(ParentDirectory(target_));
     Release();
     return true;

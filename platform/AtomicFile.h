@@ -9,10 +9,10 @@
 //            sibling ".NAME.XXXXXX" in the target's folder (O_EXCL, entered
 //            into the live temporary-file list of TempFiles.h first);
 //   Write    buffers and writes; the first failure is kept;
-//   Commit   flushes, fsyncs, gives the file the old file's mode (and owner,
+//   Commit   flushes, fsyncs (when durable), gives the file the old file's mode (and owner,
 //            where permitted; when asked) or the mode a new file gets (0666
 //            less the umask, or the mode asked for), renames it over the target and
-//            fsyncs the folder, so that the rename itself is durable;
+//            fsyncs the folder (when durable), so that the rename itself lasts;
 //   Abort    (or destruction without Commit) removes the sibling.
 //
 // Last resort: when the folder cannot take a new file (EACCES, EPERM) but
@@ -59,6 +59,13 @@ struct AtomicFileOptions {
     bool keepMode = true;
     // Mode of a new file before the umask.
     mode_t newFileMode = 0666;
+    // True: the file and the rename reach the disk before Commit returns, as
+    // a saved document should. False: no fsync of either, as tar and unzip
+    // write the files they extract (two syncs per file would make a large
+    // extraction several times slower). The final name still never holds a
+    // partial file when the process ends at any point; only a crash of the
+    // whole system before the kernel writes its cache back can lose it.
+    bool durable = true;
 };
 
 class AtomicFile {
@@ -103,6 +110,7 @@ class AtomicFile {
     int slot_ = -1;  // in the live temporary-file list
     bool inPlace_ = false;
     bool replace_ = true;
+    bool durable_ = true;
     bool ignoringFileSizeSignal_ = false;
     std::optional<mode_t> keepMode_;  // the replaced file's mode
     uid_t keepOwner_ = 0;
