@@ -36,18 +36,6 @@ std::string BootId() {
     return id;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 }  // namespace
 
 CTempWorkspace::CTempWorkspace() {
@@ -72,7 +60,7 @@ void CTempWorkspace::Mark() {
     if (mark < 0)
         return;
     const bool written =
-        WriteAll(mark, "pid " + std::to_string(getpid()) + "\nboot " + BootId() + "\n");
+        fs::WriteAll(mark, "pid " + std::to_string(getpid()) + "\nboot " + BootId() + "\n");
     close(mark);
     if (written)
         marked_ = true;
@@ -94,7 +82,7 @@ void CTempWorkspace::RemoveRoot() {
         const int mark = openat(lockFd_, kOwnerMarkName,
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (mark >= 0) {
-            WriteAll(mark, "pid " + std::to_string(getpid()) + "\nboot " + BootId() + "\n");
+            fs::WriteAll(mark, "pid " + std::to_string(getpid()) + "\nboot " + BootId() + "\n");
             close(mark);
         }
     }

@@ -182,6 +182,23 @@ bool RemoveTree(const std::string& path, std::string* reason) {
     return false;
 }
 
+bool WriteAll(int fd, const void* data, std::size_t length) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (length > 0) {
+        const ssize_t n = write(fd, bytes, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        bytes += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 std::string_view LastComponent(std::string_view path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);

@@ -13,6 +13,7 @@
 // All functions are safe to call from several threads at once.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -85,6 +86,14 @@ bool RemoveTree(const std::string& path, std::string* reason = nullptr);
 std::string_view LastComponent(std::string_view path);
 std::string ParentDirectory(std::string_view path);
 std::string JoinPath(std::string_view dir, std::string_view name);
+
+// WriteAll: writes all `length` bytes to `fd`, again after EINTR and short
+// writes. False with errno set on a failure (ENOSPC for a write that wrote
+// nothing).
+bool WriteAll(int fd, const void* data, std::size_t length);
+inline bool WriteAll(int fd, std::string_view text) {
+    return WriteAll(fd, text.data(), text.size());
+}
 
 // ErrnoText: strerror of the given value, thread-safe (the format core's).
 inline std::string ErrnoText(int error) {

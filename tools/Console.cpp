@@ -75,18 +75,6 @@ int TerminalFd() {
     return fd;
 }
 
-void WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        done += static_cast<std::size_t>(n);
-    }
-}
-
 // One line typed on the terminal, without its newline; false at its end.
 bool ReadAnswer(int fd, std::string& answer) {
     answer.clear();
@@ -127,10 +115,11 @@ ReplaceDecider::Answer ReplaceDecider::Decide(std::string_view question) {
         return Answer::KeepUnasked;
     ClearProgress();
     for (;;) {
-        WriteAll(tty, "vpf: " + Printable(question) + " [y]es, [n]o, [A]ll, [N]one: ");
+        crateforge::fs::WriteAll(tty,
+                                 "vpf: " + Printable(question) + " [y]es, [n]o, [A]ll, [N]one: ");
         std::string answer;
         if (!ReadAnswer(tty, answer)) {
-            WriteAll(tty, "\n");
+            crateforge::fs::WriteAll(tty, "\n");
             keepAll_ = true;  // the terminal is gone: nothing more is replaced
             return Answer::Keep;
         }

@@ -61,22 +61,6 @@ int NamelessFile(const std::string& dir) {
     return -1;
 }
 
-bool WriteAll(int fd, const unsigned char* data, std::size_t length) {
-    while (length > 0) {
-        const ssize_t n = write(fd, data, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        length -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Standard input as a descriptor that can be read at any offset.
 int SeekableStandardInput(pack::Fault& fault) {
     struct stat st;
@@ -127,7 +111,7 @@ int SeekableStandardInput(pack::Fault& fault) {
                        "not a PackFile: more than 4 GiB came in, and a pack is smaller");
             return -1;
         }
-        if (!WriteAll(fd, block.get(), static_cast<std::size_t>(n))) {
+        if (!fs::WriteAll(fd, block.get(), static_cast<std::size_t>(n))) {
             const int error = errno;
             close(fd);
             TempFolderFault(fault, dir, error);
