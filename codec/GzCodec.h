@@ -20,11 +20,12 @@
 // private (mode 0600). Each thread keeps its two files open between calls
 // and writes over what earlier calls left, since making and freeing files is
 // most of what a small call costs; a call never leaves more than 1 MiB in
-// them, a call that fails drops them, and the thread's end or the process's
-// closes them. A call in another $TMPDIR makes new files there; a folder
-// that has gone or become read-only since fails the call as making a file
-// there would. A forked child makes its own. Calls on several threads and
-// processes never meet on disk.
+// either, a call that fails drops them, and the thread's end or the
+// process's closes them. A call in another $TMPDIR makes new files there; a
+// folder that has gone or become read-only since fails the call as making a
+// file there would. A forked child makes its own, and so does a call after
+// the host closed the descriptors (it never writes through their numbers).
+// Calls on several threads and processes never meet on disk.
 //
 // System calls per call are few: each file is written once and read
 // back through the descriptor in hand (never reopened by name), the
