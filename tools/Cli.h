@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "format/EntryDecoder.h"
 #include "platform/Platform.h"
 
 namespace crateforge {
@@ -40,6 +41,17 @@ inline constexpr char kStdinName[] = "standard input";
 inline constexpr char kStdoutName[] = "standard output";
 
 enum ExitCode { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
+
+// Standard output as a byte sink: cat's decoded bytes, a pack written to
+// "-". Its reason names standard output and the error.
+class StdoutSink final : public pack::ByteSink {
+  public:
+    bool Write(const unsigned char* data, std::size_t length) override;
+    std::string Reason() const override;
+
+  private:
+    int error_ = 0;
+};
 
 enum class ReplacePolicy { Ask, Overwrite, Keep };
 

@@ -348,4 +348,15 @@ unsigned EffectiveJobs(const Options& options) {
     return cores == 0 ? 1 : cores;
 }
 
+bool StdoutSink::Write(const unsigned char* data, std::size_t length) {
+    if (std::fwrite(data, 1, length, stdout) == length)
+        return true;
+    error_ = errno;
+    return false;
+}
+
+std::string StdoutSink::Reason() const {
+    return std::string(kStdoutName) + ": " + crateforge::fs::ErrnoText(error_ != 0 ? error_ : EIO);
+}
+
 }  // namespace vpf

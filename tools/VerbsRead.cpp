@@ -495,23 +495,6 @@ ExtractResult WriteJob(const pack::Directory& directory, int fd, std::uint64_t s
     return ExtractResult{};
 }
 
-// Standard output as the decoder's sink.
-class StdoutSink final : public pack::ByteSink {
-  public:
-    bool Write(const unsigned char* data, std::size_t length) override {
-        if (std::fwrite(data, 1, length, stdout) == length)
-            return true;
-        error_ = errno;
-        return false;
-    }
-    std::string Reason() const override {
-        return std::string(kStdoutName) + ": " + fs::ErrnoText(error_ != 0 ? error_ : EIO);
-    }
-
-  private:
-    int error_ = 0;
-};
-
 }  // namespace
 
 int RunList(const Options& options) {

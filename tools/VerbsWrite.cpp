@@ -517,23 +517,6 @@ bool PlanInputs(const Options& options, AddPlan& plan, CPackFolder* base,
     return true;
 }
 
-// Standard output as the pack writer's sink.
-class StdoutSink final : public pack::ByteSink {
-  public:
-    bool Write(const unsigned char* data, std::size_t length) override {
-        if (length == 0 || std::fwrite(data, 1, length, stdout) == length)
-            return true;
-        error_ = errno;
-        return false;
-    }
-    std::string Reason() const override {
-        return std::string(kStdoutName) + ": " + fs::ErrnoText(error_ != 0 ? error_ : EIO);
-    }
-
-  private:
-    int error_ = 0;
-};
-
 struct AddTotals {
     std::size_t added = 0;
     std::size_t replaced = 0;
