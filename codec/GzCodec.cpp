@@ -380,14 +380,16 @@ int DescriptorForZlib(const ScratchFiles::File& file, std::int64_t at = 0) {
     return fd;
 }
 
-gzFile OpenGzStream(int fd, const char* mode, unsigned bufferSize, const std::string& what) {
+// zlib's stream on a descriptor of one of the scratch files (zlib owns the
+// descriptor from here on, and it is closed on failure too).
+gzFile OpenGzStream(int fd, const char* mode, unsigned bufferSize) {
     errno = 0;
     gzFile file = ::gzdopen(fd, mode);
     if (file == nullptr) {
         if (errno != 0) {
-            FailErrno("cannot open gzip stream on " + what, errno);
+            FailErrno("cannot open gzip stream on " + scratch.What(), errno);
         } else {
-            Fail("cannot open gzip stream on " + what);
+            Fail("cannot open gzip stream on " + scratch.What());
         }
         ::close(fd);
         return nullptr;
@@ -405,9 +407,9 @@ unsigned ZlibBufferFor(std::uint64_t length) {
     return length < kZlibBuffer ? static_cast<unsigned>(length) : kZlibBuffer;
 }
 
-// Reads the `size` bytes of the file behind `fd` into one buffer of
-// exactly that size.
-GzBuffer ReadResult(int fd, const std::string& what, std::uint64_t size) {
+// Reads the first `size` bytes of a scratch file into one buffer of exactly
+// that size.
+GzBuffer ReadResult(int fd, std::uint64_t size) {
     if (size > kMaxBufferResult) {
         Fail("result too large");
         return nullptr;
@@ -418,7 +420,7 @@ GzBuffer ReadResult(int fd, const std::string& what, std::uint64_t size) {
         return nullptr;
     }
     if (!ReadAllAt(fd, result.get(), size)) {
-        FailErrno("cannot read " + what, errno);
+        FailErrno("cannot read " + scratch.What(), errno);
         return nullptr;
     }
     return result;
@@ -721,7 +723,7 @@ GzBuffer GzCompressBuffer(const unsigned char* data, std::uint32_t length, std::
     const int zlibFd = DescriptorForZlib(packed);
     if (zlibFd < 0)
         return nullptr;
-    gzFile gz = OpenGzStream(zlibFd, GzWriteMode, kZlibBuffer, scratch.What());
+    gzFile gz = OpenGzStream(zlibFd, GzWriteMode, kZlibBuffer);
     if (gz == nullptr)
         return nullptr;
     std::uint64_t offset = 0;
@@ -750,7 +752,7 @@ GzBuffer GzCompressBuffer(const unsigned char* data, std::uint32_t length, std::
     }
     const auto size = static_cast<std::uint64_t>(end);
     packed.size = std::max(packed.size, size);
-    GzBuffer result = ReadResult(packed.fd, scratch.What(), size);
+    GzBuffer result = ReadResult(packed.fd, size);
     if (!result)
         return nullptr;
     if (size < kGzMinStreamSize || !LooksLikeOurHeader(result.get())) {
@@ -780,7 +782,7 @@ GzBuffer GzDecompressBuffer(const unsigned char* data, std::uint32_t length,
     const int zlibFd = DescriptorForZlib(packed, at);
     if (zlibFd < 0)
         return nullptr;
-    gzFile gz = OpenGzStream(zlibFd, "rb", ZlibBufferFor(length), scratch.What());
+    gzFile gz = OpenGzStream(zlibFd, "rb", ZlibBufferFor(length));
     if (gz == nullptr)
         return nullptr;
     const std::uint64_t limit = outputLimit < kMaxBufferResult ? outputLimit : kMaxBufferResult;
@@ -801,7 +803,7 @@ GzBuffer GzDecompressBuffer(const unsigned char* data, std::uint32_t length,
         Fail("truncated gzip stream");
         return nullptr;
     }
-    GzBuffer result = ReadResult(plain.fd, scratch.What(), written);
+    GzBuffer result = ReadResult(plain.fd, written);
     if (!result)
         return nullptr;
     *outLength = static_cast<std::uint32_t>(written);
