@@ -260,10 +260,13 @@ class Lister {
     std::uint64_t files_ = 0, folders_ = 0, original_ = 0, packed_ = 0;
 };
 
-// Resolves the names given after the pack; prints a line for each that
-// names nothing. Returns kExitUsage for a name no pack can hold.
+// Resolves the names given after the pack (none: the whole pack, as its
+// root folder); prints a line for each that names nothing. Returns
+// kExitUsage for a name no pack can hold.
 int Select(const Options& options, const NameTree& tree, const std::string& packName, bool takeBoth,
            std::vector<NameMatch>& selected, int& failures) {
+    if (options.args.size() == 1)
+        selected.push_back(NameMatch{true, tree.Root(), 0, ""});
     for (std::size_t a = 1; a < options.args.size(); ++a) {
         const std::string& name = options.args[a];
         const Resolution r = Resolve(tree, name, {options.fileOnly, takeBoth});
@@ -504,9 +507,7 @@ int RunList(const Options& options) {
     const DirectoryTree tree(in.directory);
     int failures = 0;
     std::vector<NameMatch> selected;
-    if (options.args.size() == 1)
-        selected.push_back(NameMatch{true, tree.Root(), 0, ""});
-    else if (const int rc = Select(options, tree, in.name, true, selected, failures); rc != kExitOk)
+    if (const int rc = Select(options, tree, in.name, true, selected, failures); rc != kExitOk)
         return rc;
     Lister lister(options, tree);
     lister.Header();
@@ -539,10 +540,7 @@ int RunExtract(const Options& options) {
     // What to extract, resolved before anything is written.
     int failures = 0;
     std::vector<NameMatch> selected;
-    if (options.args.size() == 1)
-        selected.push_back(NameMatch{true, tree.Root(), 0, ""});
-    else if (const int rc = Select(options, tree, in.name, false, selected, failures);
-             rc != kExitOk)
+    if (const int rc = Select(options, tree, in.name, false, selected, failures); rc != kExitOk)
         return rc;
     selected = WithoutNested(std::move(selected));
     if (selected.empty())
