@@ -648,8 +648,9 @@ int PackInputs(CPackArchive& archive, ConsoleMessages& console, const Options& o
         StdoutSink sink;
         pack::Fault fault;
         if (!archive.WriteTo(sink, fault) || std::fflush(stdout) != 0) {
-            Error(std::string(kStdoutName) + ": " +
-                  (fault.reason.empty() ? fs::ErrnoText(errno) : fault.reason) +
+            // A reason from the sink already names standard output.
+            const std::string why = !fault.reason.empty() ? fault.reason : fs::ErrnoText(errno);
+            Error((why == sink.Reason() ? why : std::string(kStdoutName) + ": " + why) +
                   "; the pack written there is incomplete");
             return kExitFailure;
         }

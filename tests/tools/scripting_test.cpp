@@ -42,6 +42,15 @@ TEST_F(ScriptingTest, PacksTravelThroughPipesBothWays) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err.rfind("vpf: standard input: damaged at offset ", 0), 0u) << r.err;
     EXPECT_TRUE(TempLeftovers().empty());  // the copy of the pipe had no name
+    // Standard output that takes nothing: both ways say so once, exit 1.
+    r = RunShell("$VPF create -q - src > /dev/full");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err,
+              "vpf: standard output: No space left on device; the pack written there is "
+              "incomplete\n");
+    r = RunShell("$VPF cat -q p.vpf src/sub/n.txt > /dev/full");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "vpf: standard output: No space left on device\n");
     // Verbs that change a pack in place need its file.
     r = Run({"add", "-", "src"});
     EXPECT_EQ(r.code, 2);
