@@ -3,6 +3,8 @@
 // temporary folder, files that change while read, --overwrite and what it
 // may replace. Each case checks the exit status, the message, and what is on
 // disk and in the pack afterwards.
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <set>
 #include <thread>
@@ -286,18 +288,31 @@ TEST_F(HonestyTest, AFileThatChangesWhileItIsReadIsNamedAndNotPacked) {
     EXPECT_EQ(r.err, "vpf: cannot pack /proc/self/status: it changed while it was read\n");
     EXPECT_EQ(Run({"list", "p.vpf"}).out, "t/\nt/steady.txt\n");
 
-    // A log that grows while vpf reads it.
-    Write("t/grow.log", testpacks::SampleBytes(24 << 20, 5));
+    // A log that grows while vpf reads it. vpf starts only once the writer
+    // is appending, and the file is large enough that reading it takes a
+    // while, so that a busy machine cannot fit the whole read between two
+    // appends.
+    Write("t/grow.log", testpacks::SampleBytes(48 << 20, 5));
     std::atomic<bool> stop{false};
+    std::atomic<int> appends{0};
     std::thread writer([&] {
         const int fd = open(Path("t/grow.log").c_str(), O_WRONLY | O_APPEND);
         const std::string line(100, 'g');
-        while (fd >= 0 && !stop.load())
+        while (fd >= 0 && !stop.load()) {
             if (write(fd, line.data(), line.size()) < 0)
                 break;
+            ++appends;
+        }
         if (fd >= 0)
             close(fd);
     });
+    for (int i = 0; i < 5000 && appends.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (appends.load() == 0) {
+        stop = true;
+        writer.join();
+        FAIL() << "the writer never appended";
+    }
     r = Run({"create", "-q", "-j", "1", "q.vpf", "t"});
     stop = true;
     writer.join();
