@@ -71,15 +71,24 @@ constexpr std::uint32_t SymbolOf(std::uint32_t entry) {
 
 enum class Alphabet { Literal, Distance, CodeLength };
 
+// A code's counts and decoding table. Left uninitialised until Check and
+// Fill: most members need counts only, and clearing the tables would cost
+// more than checking them.
 struct Code {
-    Alphabet alphabet = Alphabet::Literal;
-    unsigned valid = 0;  // symbols from here on have no meaning
-    int root = 0;
-    bool complete = false;
-    std::uint16_t count[kMaxCodeBits + 1] = {};
-    std::uint16_t sorted[kFixedLiteralCodes] = {};  // by code length, then symbol
-    std::uint32_t table[1u << kLiteralRoot] = {};
+    Alphabet alphabet;
+    unsigned valid;  // symbols from here on have no meaning
+    int root;
+    bool complete;
+    std::uint16_t count[kMaxCodeBits + 1];
+    std::uint16_t sorted[kFixedLiteralCodes];  // by code length, then symbol
+    std::uint32_t table[1u << kLiteralRoot];
 };
+
+void Prepare(Code& code, Alphabet alphabet, unsigned valid, int root) {
+    code.alphabet = alphabet;
+    code.valid = valid;
+    code.root = root;
+}
 
 std::uint32_t EntryFor(const Code& code, unsigned symbol, unsigned bits) {
     if (symbol >= code.valid)
@@ -106,9 +115,9 @@ std::uint32_t Reverse(std::uint32_t value, int bits) {
     return out;
 }
 
-// Builds the canonical code of `lengths` (n symbols); false where zlib
-// refuses the code.
-bool Build(const std::uint8_t* lengths, unsigned n, Code& code) {
+// Counts the lengths of a code of n symbols; false where zlib refuses the
+// code.
+bool Check(const std::uint8_t* lengths, unsigned n, Code& code) {
     std::memset(code.count, 0, sizeof code.count);
     for (unsigned s = 0; s < n; ++s)
         ++code.count[lengths[s]];
@@ -127,7 +136,11 @@ bool Build(const std::uint8_t* lengths, unsigned n, Code& code) {
         return false;  // incomplete beyond one one-bit code
     if (longest == 0 && code.alphabet == Alphabet::CodeLength)
         return false;  // every length would read as 0: no end of block
+    return true;
+}
 
+// The canonical codes of a checked code, in its table.
+void Fill(const std::uint8_t* lengths, unsigned n, Code& code) {
     std::uint16_t offset[kMaxCodeBits + 2] = {};
     std::uint32_t next[kMaxCodeBits + 1] = {};
     for (int bits = 1; bits <= kMaxCodeBits; ++bits) {
@@ -153,15 +166,6 @@ bool Build(const std::uint8_t* lengths, unsigned n, Code& code) {
             code.table[reversed & (size - 1)] = MakeEntry(0, kLong, 0);
         }
     }
-    return true;
-}
-
-Code MakeCode(Alphabet alphabet, unsigned valid, int root) {
-    Code code;
-    code.alphabet = alphabet;
-    code.valid = valid;
-    code.root = root;
-    return code;
 }
 
 // Bits of the stream, first bit lowest. Past the end it reads zero bytes
@@ -269,38 +273,48 @@ bool WalkBlock(Bits& in, const Code& literals, const Code& distances) {
 }
 
 struct FixedCodes {
-    Code literals = MakeCode(Alphabet::Literal, kLiteralCodes, kLiteralRoot);
-    Code distances = MakeCode(Alphabet::Distance, kDistanceCodes, kDistanceRoot);
+    Code literals;
+    Code distances;
     FixedCodes() {
         std::uint8_t lengths[kFixedLiteralCodes];
         for (unsigned s = 0; s < kFixedLiteralCodes; ++s)
             lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
-        Build(lengths, kFixedLiteralCodes, literals);
+        Prepare(literals, Alphabet::Literal, kLiteralCodes, kLiteralRoot);
+        Check(lengths, kFixedLiteralCodes, literals);
+        Fill(lengths, kFixedLiteralCodes, literals);
         std::uint8_t five[kFixedDistanceCodes];
         std::memset(five, 5, sizeof five);
-        Build(five, kFixedDistanceCodes, distances);
+        Prepare(distances, Alphabet::Distance, kDistanceCodes, kDistanceRoot);
+        Check(five, kFixedDistanceCodes, distances);
+        Fill(five, kFixedDistanceCodes, distances);
     }
 };
 
-// The code lengths of a dynamic block, then its two codes.
-bool ReadDynamicHeader(Bits& in, Code& literals, Code& distances) {
+// The code lengths of a dynamic block, checked as zlib checks them: the
+// literal/length code's in lengths[0, literalCount), then the distance
+// code's (distanceCount).
+bool ReadDynamicHeader(Bits& in, std::uint8_t (&lengths)[kLiteralCodes + kDistanceCodes],
+                       unsigned& literalCount, unsigned& distanceCount, Code& literals,
+                       Code& distances) {
     if (!in.Need(14))
         return false;
-    const unsigned literalCount = in.Take(5) + kFirstLength;
-    const unsigned distanceCount = in.Take(5) + 1;
+    literalCount = in.Take(5) + kFirstLength;
+    distanceCount = in.Take(5) + 1;
     const unsigned codeLengthCount = in.Take(4) + 4;
     if (literalCount > kLiteralCodes || distanceCount > kDistanceCodes)
         return false;
 
-    std::uint8_t lengths[kLiteralCodes + kDistanceCodes] = {};
+    std::memset(lengths, 0, kCodeLengthCodes);
     for (unsigned i = 0; i < codeLengthCount; ++i) {
         if (!in.Need(3))
             return false;
         lengths[kCodeLengthOrder[i]] = static_cast<std::uint8_t>(in.Take(3));
     }
-    Code codeLengths = MakeCode(Alphabet::CodeLength, kCodeLengthCodes, kCodeLengthRoot);
-    if (!Build(lengths, kCodeLengthCodes, codeLengths))
+    Code codeLengths;
+    Prepare(codeLengths, Alphabet::CodeLength, kCodeLengthCodes, kCodeLengthRoot);
+    if (!Check(lengths, kCodeLengthCodes, codeLengths))
         return false;
+    Fill(lengths, kCodeLengthCodes, codeLengths);
 
     const unsigned total = literalCount + distanceCount;
     unsigned have = 0;
@@ -335,8 +349,8 @@ bool ReadDynamicHeader(Bits& in, Code& literals, Code& distances) {
     }
     if (lengths[kEndOfBlock] == 0)
         return false;
-    return Build(lengths, literalCount, literals) &&
-           Build(lengths + literalCount, distanceCount, distances);
+    return Check(lengths, literalCount, literals) &&
+           Check(lengths + literalCount, distanceCount, distances);
 }
 
 }  // namespace
@@ -345,8 +359,11 @@ bool GzDeflateKeepsZlibRules(const unsigned char* data, std::size_t length) {
     static const FixedCodes fixed;
     const std::uint64_t lengthBits = static_cast<std::uint64_t>(length) * 8;
     Bits in{data, data, data + length};
-    Code literals = MakeCode(Alphabet::Literal, kLiteralCodes, kLiteralRoot);
-    Code distances = MakeCode(Alphabet::Distance, kDistanceCodes, kDistanceRoot);
+    Code literals;
+    Code distances;
+    Prepare(literals, Alphabet::Literal, kLiteralCodes, kLiteralRoot);
+    Prepare(distances, Alphabet::Distance, kDistanceCodes, kDistanceRoot);
+    std::uint8_t lengths[kLiteralCodes + kDistanceCodes];
     for (;;) {
         if (!in.Need(3))
             return false;
@@ -368,16 +385,22 @@ bool GzDeflateKeepsZlibRules(const unsigned char* data, std::size_t length) {
                 if (!WalkBlock(in, fixed.literals, fixed.distances))
                     return false;
                 break;
-            case 2:
-                if (!ReadDynamicHeader(in, literals, distances))
+            case 2: {
+                unsigned literalCount = 0;
+                unsigned distanceCount = 0;
+                if (!ReadDynamicHeader(in, lengths, literalCount, distanceCount, literals,
+                                       distances))
                     return false;
                 // Complete codes give every bit pattern a symbol with a
                 // meaning, so the last block's symbols need no walk.
                 if (last && literals.complete && distances.complete)
                     return in.BitsUsed() <= lengthBits;
+                Fill(lengths, literalCount, literals);
+                Fill(lengths + literalCount, distanceCount, distances);
                 if (!WalkBlock(in, literals, distances))
                     return false;
                 break;
+            }
             default:
                 return false;
         }
