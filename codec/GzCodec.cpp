@@ -4,8 +4,13 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
+
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#endif
 
 // Set by the build: whether libdeflate was found.
 #ifndef CF_HAVE_LIBDEFLATE
@@ -65,9 +70,8 @@ GzBuffer Fail(GzError* error, GzFailure failure, const char* reason) {
     return nullptr;
 }
 
-// At least one byte, so that an empty result is still a buffer.
 GzBuffer Allocate(std::uint64_t size) {
-    return GzBuffer(new (std::nothrow) unsigned char[size > 0 ? size : 1]);
+    return GzAllocate(size);
 }
 
 std::uint32_t LittleEndian32(const unsigned char* p) {
@@ -198,6 +202,23 @@ Decoded InflateWithLibdeflate(const unsigned char* data, std::uint32_t length, u
 #endif  // CF_HAVE_LIBDEFLATE
 
 }  // namespace
+
+GzBuffer GzAllocate(std::uint64_t size) {
+    GzBuffer buffer(new (std::nothrow) unsigned char[size > 0 ? size : 1]);
+#ifdef MADV_HUGEPAGE
+    // Only the huge pages wholly inside the buffer; a hint, so a refusal
+    // changes nothing.
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    if (buffer && size >= GzHugeBuffer) {
+        const auto begin = reinterpret_cast<std::uintptr_t>(buffer.get());
+        const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+        const std::uintptr_t last = (begin + size) & ~(kHugePage - 1);
+        if (last > first)
+            ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+#endif
+    return buffer;
+}
 
 bool GzHasDecoder(GzDecoder decoder) {
     return decoder == GzDecoder::Zlib || CF_HAVE_LIBDEFLATE;

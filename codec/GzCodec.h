@@ -45,6 +45,15 @@ struct GzProgress {
 
 inline constexpr std::uint64_t GzNoLimit = std::numeric_limits<std::uint64_t>::max();
 
+// A new buffer of `size` bytes (one at least, so that an empty result is
+// still a buffer), or null. The codec's results come from here, and so do
+// callers' buffers for the stored bytes they decode. Buffers of
+// GzHugeBuffer bytes or more ask the system for huge pages where it offers
+// them (Linux: MADV_HUGEPAGE): filling fresh memory 4 KiB at a time costs
+// more than decoding into it. Freed with delete[] like any other.
+inline constexpr std::uint64_t GzHugeBuffer = std::uint64_t{8} << 20;
+GzBuffer GzAllocate(std::uint64_t size);
+
 // Why a call failed: the data (Corrupt: damaged, cut short or not exactly
 // one member; TooLarge: past the output limit, or a stream that would not
 // fit in 4 GiB), memory, or a call without its buffers (Invalid).

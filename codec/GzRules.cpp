@@ -217,14 +217,15 @@ struct Bits {
 static_assert(kMaxSymbolBits <= 56);
 static_assert(std::endian::native == std::endian::little, "Refill reads words as little-endian");
 
-// A code longer than the table's root, read bit by bit (canonical order:
-// the codes of one length are consecutive numbers, after the shorter ones).
-std::uint32_t DecodeLong(const Code& code, const Bits& in) {
+// A code longer than the table's root, read bit by bit from `buffer`
+// (canonical order: the codes of one length are consecutive numbers, after
+// the shorter ones).
+std::uint32_t DecodeLong(const Code& code, std::uint64_t buffer) {
     int value = 0;
     int first = 0;
     int index = 0;
     for (int bits = 1; bits <= kMaxCodeBits; ++bits) {
-        value |= static_cast<int>((in.buffer >> (bits - 1)) & 1);
+        value |= static_cast<int>((buffer >> (bits - 1)) & 1);
         const int count = code.count[bits];
         if (value - count < first)
             return EntryFor(code, code.sorted[index + (value - first)],
@@ -237,38 +238,51 @@ std::uint32_t DecodeLong(const Code& code, const Bits& in) {
 }
 
 // The symbols of one block up to its end; false at a symbol zlib refuses.
+// The bit buffer lives in locals here: this loop is where the time goes.
 bool WalkBlock(Bits& in, const Code& literals, const Code& distances) {
     const std::uint32_t literalMask = (1u << literals.root) - 1;
     const std::uint32_t distanceMask = (1u << distances.root) - 1;
+    std::uint64_t buffer = in.buffer;
+    unsigned count = in.count;
+    auto drop = [&](std::uint32_t entry) {
+        buffer >>= BitsOf(entry);
+        count -= BitsOf(entry);
+    };
     for (;;) {
-        if (in.count < kMaxSymbolBits && !in.Refill())
-            return false;
-        std::uint32_t entry = literals.table[in.buffer & literalMask];
+        if (count < kMaxSymbolBits) {
+            in.buffer = buffer;
+            in.count = count;
+            if (!in.Refill())
+                return false;
+            buffer = in.buffer;
+            count = in.count;
+        }
+        std::uint32_t entry = literals.table[buffer & literalMask];
         if (KindOf(entry) == kLiteral) {
-            in.Drop(BitsOf(entry));
+            drop(entry);
             continue;
         }
         if (KindOf(entry) == kLong)
-            entry = DecodeLong(literals, in);
-        switch (KindOf(entry)) {
-            case kLiteral:
-                in.Drop(BitsOf(entry));
-                continue;
-            case kEnd:
-                in.Drop(BitsOf(entry));
-                return true;
-            case kLength:
-                break;
-            default:
-                return false;
+            entry = DecodeLong(literals, buffer);
+        if (KindOf(entry) == kLiteral) {
+            drop(entry);
+            continue;
         }
-        in.Drop(BitsOf(entry));
-        entry = distances.table[in.buffer & distanceMask];
+        if (KindOf(entry) != kLength) {
+            if (KindOf(entry) != kEnd)
+                return false;
+            drop(entry);
+            in.buffer = buffer;
+            in.count = count;
+            return true;
+        }
+        drop(entry);
+        entry = distances.table[buffer & distanceMask];
         if (KindOf(entry) == kLong)
-            entry = DecodeLong(distances, in);
+            entry = DecodeLong(distances, buffer);
         if (KindOf(entry) != kLength)
             return false;
-        in.Drop(BitsOf(entry));
+        drop(entry);
     }
 }
 

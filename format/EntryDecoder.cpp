@@ -22,9 +22,10 @@ constexpr std::size_t kStreamBlock = 64 * 1024;
 // whole decode; larger ones through the streaming decoder.
 constexpr std::uint32_t kWholeGzipEntry = 16 * 1024 * 1024;
 
+// At least one byte, so that an empty file still has a buffer; large ones
+// on huge pages where the system has them.
 DecodedBytes Allocate(std::uint64_t length) {
-    // At least one byte, so that an empty file still has a buffer.
-    return DecodedBytes(new (std::nothrow) unsigned char[length > 0 ? length : 1]);
+    return codec::GzAllocate(length);
 }
 
 bool NoMemory(Fault& fault) {
