@@ -104,15 +104,16 @@ int CPackArchive::LoadEntryFromDisk(const std::string& diskPath, PackEntry& entr
     if (progressControl_)
         progressControl_->SetPosition(progressControl_->Position() + size / 2);
     ProgressAccumulator = 0.0f;
-    if (!CompressEntry(std::move(bytes), entry))
-        NoteCodingFallback(diskPath);
+    codec::GzError error;
+    if (!CompressEntry(std::move(bytes), entry, BoundGzProgress(), &error))
+        NoteCodingFallback(diskPath, error.reason);
     return 1;
 }
 
-void CPackArchive::NoteCodingFallback(std::string_view name) {
+void CPackArchive::NoteCodingFallback(std::string_view name, const char* reason) {
     if (codingFallbacks_.count++ == 0) {
         codingFallbacks_.firstName = std::string(name);
-        codingFallbacks_.reason = codec::GzLastError();
+        codingFallbacks_.reason = reason;
     }
 }
 

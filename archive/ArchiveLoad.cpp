@@ -153,7 +153,7 @@ int CPackArchive::Load() {
     return 1;
 }
 
-int CPackArchive::ConvertOldPack(GzCoder coder) {
+int CPackArchive::ConvertOldPack() {
     const std::string packPath = path;
     // A conversion that is refused keeps nothing, so it has stored nothing
     // uncompressed either.
@@ -209,8 +209,9 @@ int CPackArchive::ConvertOldPack(GzCoder coder) {
             progressControl_->SetRange(0, f.packedSize);
         }
         ProgressAccumulator = 0.0f;
-        if (!CompressEntry(std::move(content), *entry, BoundGzProgress(), coder))
-            NoteCodingFallback(unique);
+        codec::GzError error;
+        if (!CompressEntry(std::move(content), *entry, BoundGzProgress(), &error))
+            NoteCodingFallback(unique, error.reason);
         if (progressControl_)
             progressControl_->SetPosition(0);
         packSize += pack::kFileRecordSize + pack::kDataBlockHeaderSize + entry->packedSize;

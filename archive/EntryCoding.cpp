@@ -9,7 +9,6 @@
 #include <cmath>
 #include <new>
 
-#include "codec/GzDeflate.h"
 #include "format/PackFormat.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
@@ -52,19 +51,13 @@ bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry) {
     return CompressEntry(std::move(buffer), entry, BoundGzProgress());
 }
 
-bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry, codec::GzProgress progress) {
-    return CompressEntry(std::move(buffer), entry, progress, GzCoder::TempFiles);
-}
-
 bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry, codec::GzProgress progress,
-                   GzCoder coder) {
+                   codec::GzError* error) {
     bool coded = true;
     if (entry.originalSize > 0) {
         std::uint32_t gzipLength = 0;
         codec::GzBuffer gzip =
-            coder == GzCoder::InMemory
-                ? codec::GzDeflateBuffer(buffer.get(), entry.originalSize, &gzipLength)
-                : codec::GzCompressBuffer(buffer.get(), entry.originalSize, &gzipLength, progress);
+            codec::GzCompressBuffer(buffer.get(), entry.originalSize, &gzipLength, progress, error);
         // A failed compression returns null: the file is then kept as it is.
         if (gzip && gzipLength < entry.originalSize) {
             entry.data = std::move(gzip);
@@ -140,14 +133,14 @@ DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std
 }
 
 DiskReadStatus CodeDiskFile(const std::string& path, PackEntry& entry, codec::GzProgress progress,
-                            pack::Fault& fault, GzCoder coder) {
+                            pack::Fault& fault) {
     codec::GzBuffer bytes;
     std::uint32_t size = 0;
     const DiskReadStatus status = ReadDiskFile(path, bytes, size, fault);
     if (status != DiskReadStatus::Ok)
         return status;
     entry.originalSize = size;
-    CompressEntry(std::move(bytes), entry, progress, coder);
+    CompressEntry(std::move(bytes), entry, progress);
     return DiskReadStatus::Ok;
 }
 

@@ -4,9 +4,9 @@
 // from disk, or recoded while an old pack is converted). CompressEntry keeps
 // the gzip form when it is strictly shorter than the file, else the file's
 // own bytes (PackMethod::Stored); no other method is ever chosen. When gzip
-// fails the file is kept stored, so coding never loses a file; CompressEntry
-// then answers false, so that the caller can say so (a temporary folder that
-// is missing or full would otherwise leave every file uncompressed unseen).
+// fails (only for want of memory) the file is kept stored, so coding never
+// loses a file; CompressEntry then answers false, so that the caller can say
+// so.
 //
 // Progress: the desktop program has one process-wide progress binding (the
 // bar the open document drives) and one accumulator of compressed bytes not
@@ -17,12 +17,8 @@
 //
 // Threads: CompressEntry(buffer, entry, progress) and CodeDiskFile touch no
 // global state, so a tool may code files on several threads at once, each
-// with its own (or an empty) codec::GzProgress.
-//
-// Coders: the desktop program codes gzip through the codec's temporary files
-// (codec/GzCodec.h); the command-line tool may code it in memory instead
-// (codec/GzDeflate.h), which writes the same bytes without touching the
-// temporary folder and reports no progress.
+// with its own (or an empty) codec::GzProgress. Coding is done in memory
+// (codec/GzCodec.h) and needs no temporary folder.
 #pragma once
 
 #include <cstdint>
@@ -62,15 +58,12 @@ codec::GzProgress BoundGzProgress();
 // (also when GzCompressBuffer fails). Reports progress through the process-
 // wide binding. A zero-length file is always stored with both sizes 0.
 // Returns false when the gzip coder failed and the file was stored for that
-// reason (codec::GzLastError() on this thread says why), true otherwise.
+// reason, true otherwise.
 bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry);
-// The same with an explicit progress sink (empty: none); thread-safe.
-bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry, codec::GzProgress progress);
-
-// Which gzip coder CompressEntry uses (see the top of this header).
-enum class GzCoder { TempFiles, InMemory };
+// The same with an explicit progress sink (empty: none); `error`, when
+// given, says why gzip failed. Thread-safe.
 bool CompressEntry(codec::GzBuffer buffer, PackEntry& entry, codec::GzProgress progress,
-                   GzCoder coder);
+                   codec::GzError* error = nullptr);
 
 // Outcome of reading a disk file whole.
 enum class DiskReadStatus {
@@ -100,6 +93,6 @@ DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std
 // coding path of a tool that codes files on worker threads before adding
 // them in pack order with CPackArchive::AddCodedFile.
 DiskReadStatus CodeDiskFile(const std::string& path, PackEntry& entry, codec::GzProgress progress,
-                            pack::Fault& fault, GzCoder coder = GzCoder::TempFiles);
+                            pack::Fault& fault);
 
 }  // namespace crateforge

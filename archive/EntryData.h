@@ -5,15 +5,15 @@
 // (format/EntryDecoder.h), which holds every check: method dispatch, equal
 // sizes for stored entries, the LZRW3-A plausibility bound, decoding to
 // exactly originalSize bytes, all sizes in 64 bits. Entries held in memory
-// are decoded whole here, gzip through the buffer codec's temporary files;
-// streaming callers (vpf) decode with pack::StreamEntry over a MemorySource
+// are decoded whole here, gzip by the buffer codec in memory; streaming
+// callers (vpf) decode with pack::StreamEntry over a MemorySource
 // of the entry's bytes into an AtomicFileSink instead.
 //
 // Writing goes through the one atomic replace-write (platform/AtomicFile.h):
 // the entry is decoded first, so a damaged entry creates nothing; the file
 // appears whole under its name or not at all. Failures come back as a
-// pack::Fault: Damaged for the entry's bytes, NoMemory or TempFolder for
-// this machine, Io for the disk. All functions are thread-safe.
+// pack::Fault: Damaged for the entry's bytes, NoMemory for this machine, Io
+// for the disk. All functions are thread-safe.
 #pragma once
 
 #include <string>

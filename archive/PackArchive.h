@@ -92,8 +92,7 @@ enum class AddOutcome {
 };
 
 // Files stored uncompressed because compressing them failed (the gzip coder
-// could not use the temporary folder, or ran out of memory), counted until
-// TakeCodingFallbacks.
+// ran out of memory), counted until TakeCodingFallbacks.
 struct CodingFallbacks {
     int count = 0;
     std::string firstName;  // the first such file (its disk path, or its name in an old pack)
@@ -167,9 +166,8 @@ class CPackArchive {
     // case after the first get " (2)", " (3)", ... before the extension;
     // every file recoded to gzip or stored; refused once the converted pack
     // would reach 4 GiB). 1, or 0 with a message and the document unchanged;
-    // nothing is written either way. `coder` picks the gzip coder (the
-    // command-line tool codes in memory; see archive/EntryCoding.h).
-    int ConvertOldPack(GzCoder coder = GzCoder::TempFiles);
+    // nothing is written either way.
+    int ConvertOldPack();
     // The entries the last successful ConvertOldPack renamed, in order.
     const std::vector<ConversionRename>& ConversionRenames() const { return conversionRenames_; }
 
@@ -313,7 +311,7 @@ class CPackArchive {
     // Report with a fault of kind Io whose reason is the text; returns 0.
     int Refuse(const std::string& text);
     // Counts a file that CompressEntry had to store after a failure.
-    void NoteCodingFallback(std::string_view name);
+    void NoteCodingFallback(std::string_view name, const char* reason);
     friend class AddFolderVisitor;
 
     MessageService* ownerWindow_;

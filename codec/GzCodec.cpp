@@ -1,814 +1,346 @@
+// GzCodec.cpp - the gzip buffer codec, in memory.
 #include "codec/GzCodec.h"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <new>
+
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#endif
+
+// Set by the build: whether libdeflate was found.
+#ifndef CF_HAVE_LIBDEFLATE
+#define CF_HAVE_LIBDEFLATE 0
+#endif
+#if CF_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+
+#include "codec/GzRules.h"
+#endif
 
 namespace codec {
 namespace {
 
-// Room zlib gets for its file buffers, on both sides: larger than the copy
-// block, so that the compressed side moves in few system calls and inflate
-// runs in long stretches. (Measured: the default 8192 makes reading slower.)
-constexpr unsigned kZlibBuffer = 64 * 1024;
+constexpr unsigned char kMagic0 = 0x1F;
+constexpr unsigned char kMagic1 = 0x8B;
+constexpr unsigned char kDeflated = 8;
+constexpr std::size_t kHeaderSize = sizeof GzHeader;
+constexpr std::size_t kTrailerSize = 8;  // CRC-32, then the length mod 2^32
+// The smallest member: header, a last fixed block holding only its end
+// (10 bits), trailer.
+constexpr std::size_t kSmallestMember = kHeaderSize + 2 + kTrailerSize;
+// Results carry their length in 32 bits.
+constexpr std::uint64_t kMaxResult = 0xFFFFFFFFu;
+// Deflate yields at most 258 bytes for every two bits (a length and a
+// distance of one bit each): no member decodes to more than this many
+// times its own size.
+constexpr std::uint64_t kMaxExpansion = 258 * 4;
 
-constexpr char kTempPrefix[] = "TMP";
-constexpr char kGzSuffix[] = ".gz";
-constexpr std::size_t kGzSuffixLength = sizeof kGzSuffix - 1;
-// Header, an empty deflate block and the CRC-32 / length trailer.
-constexpr std::size_t kGzMinStreamSize = sizeof GzHeader + 2 + 8;
-// The result length is a u32, so no buffer result may grow past this.
-constexpr std::uint64_t kMaxBufferResult = std::numeric_limits<std::uint32_t>::max();
+// Header flags (RFC 1952).
+constexpr unsigned char kFlagHeaderCrc = 0x02;
+constexpr unsigned char kFlagExtra = 0x04;
+constexpr unsigned char kFlagName = 0x08;
+constexpr unsigned char kFlagComment = 0x10;
+constexpr unsigned char kFlagsReserved = 0xE0;
 
-thread_local std::string lastError;
+// What zlib's gzip file functions pass to deflateInit2 for the mode "wb9",
+// so that the streams stay the bytes packs have always held.
+constexpr int kLevel = 9;
+constexpr int kGzipWindowBits = MAX_WBITS + 16;
+constexpr int kMemLevel = 8;  // zlib's DEF_MEM_LEVEL
+// zlib writes its own extra-flags and OS bytes; packs carry 00 and 0B.
+constexpr std::size_t kExtraFlagsAt = 8;
 
-// CRC-32 and length of what the last GzStreamDecompress on this thread
-// wrote, for the buffer and file operations that check a member's trailer.
-struct StreamSummary {
-    std::uint32_t crc = 0;
-    std::uint64_t length = 0;
-};
-thread_local StreamSummary lastStream;
+constexpr char kCorrupt[] = "corrupt gzip stream";
+constexpr char kTruncated[] = "truncated gzip stream";
+constexpr char kTrailing[] = "bytes after the gzip member";
+constexpr char kPastLimit[] = "decoded size exceeds limit";
+constexpr char kNoMemory[] = "out of memory";
+constexpr char kStreamTooLarge[] = "gzip stream of 4 GiB or more";
+constexpr char kNoBuffer[] = "no buffer";
+constexpr char kNoDecoder[] = "decoder not built in";
 
-constexpr unsigned char kGzMagic0 = 0x1F;
-constexpr unsigned char kGzMagic1 = 0x8B;
-constexpr std::size_t kGzTrailerSize = 8;
+GzBuffer Fail(GzError* error, GzFailure failure, const char* reason) {
+    if (error)
+        *error = GzError{failure, reason};
+    return nullptr;
+}
+
+GzBuffer Allocate(std::uint64_t size) {
+    return GzAllocate(size);
+}
 
 std::uint32_t LittleEndian32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-bool IsGzip(const unsigned char* input, std::size_t length) {
-    return length >= 2 && input[0] == kGzMagic0 && input[1] == kGzMagic1;
+bool IsGzip(const unsigned char* data, std::size_t length) {
+    return length >= 2 && data[0] == kMagic0 && data[1] == kMagic1;
 }
 
-// zlib's file functions can take a member cut short for a clean end of file
-// (the trailer is then never read, so never checked); they also run members
-// together and skip bytes after a member that do not start another. The
-// input is accepted only when its last eight bytes are a trailer that
-// matches the CRC-32 and length of everything decoded: a member cut short
-// has no trailer there, and bytes after a member do not end with one unless
-// they repeat it. Input without the gzip magic was copied as it is.
-bool TrailerMatches(const unsigned char* input, std::size_t length) {
-    if (!IsGzip(input, length))
-        return true;
-    if (length < kGzMinStreamSize)
-        return false;
-    const unsigned char* trailer = input + length - kGzTrailerSize;
-    return LittleEndian32(trailer) == lastStream.crc &&
-           LittleEndian32(trailer + 4) == static_cast<std::uint32_t>(lastStream.length);
-}
+// How one decoder ended. On success it wrote exactly the room it was given.
+struct Decoded {
+    GzFailure failure = GzFailure::None;
+    const char* reason = "";
+};
+constexpr Decoded kDecodedOk{};
 
-// strerror_r comes in two flavours; take whichever this C library has.
-[[maybe_unused]] const char* PickErrorText(int rc, const char* buf) {
-    return rc == 0 ? buf : "unknown error";
-}
-[[maybe_unused]] const char* PickErrorText(const char* text, const char*) {
-    return text;
-}
+// ---- zlib ---------------------------------------------------------------------
 
-std::string ErrnoText(int err) {
-    char buf[256] = {};
-    return PickErrorText(strerror_r(err, buf, sizeof buf), buf);
-}
-
-thread_local GzFailure lastFailure = GzFailure::None;
-
-void Fail(std::string text) {
-    lastError = std::move(text);
-    if (lastError == "corrupt gzip stream" || lastError == "truncated gzip stream")
-        lastFailure = GzFailure::Corrupt;
-    else if (lastError == "decoded size exceeds limit" || lastError == "result too large")
-        lastFailure = GzFailure::TooLarge;
-    else if (lastError == "out of memory")
-        lastFailure = GzFailure::NoMemory;
-    else
-        lastFailure = GzFailure::File;
-}
-void FailErrno(const std::string& what, int err) {
-    Fail(what + ": " + ErrnoText(err));
-}
-
-gzFile AsGz(void* file) {
-    return static_cast<gzFile>(file);
-}
-
-bool ReadAllAt(int fd, unsigned char* data, std::size_t length, std::uint64_t at = 0) {
-    auto offset = static_cast<off_t>(at);
-    while (length > 0) {
-        ssize_t n = ::pread(fd, data, length, offset);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;  // the file shrank under us
-            return false;
-        }
-        data += n;
-        length -= static_cast<std::size_t>(n);
-        offset += n;
+// The whole member in one call of inflate, which reads the header, checks
+// the CRC-16 of a header that has one, and checks the trailer.
+Decoded InflateWithZlib(const unsigned char* data, std::uint32_t length, unsigned char* out,
+                        std::uint32_t room) {
+    z_stream z{};
+    if (inflateInit2(&z, kGzipWindowBits) != Z_OK)
+        return {GzFailure::NoMemory, kNoMemory};
+    z.next_in = const_cast<unsigned char*>(data);
+    z.avail_in = length;
+    z.next_out = out;
+    z.avail_out = room;
+    const int rc = inflate(&z, Z_FINISH);
+    const uInt unread = z.avail_in;
+    inflateEnd(&z);
+    switch (rc) {
+        case Z_STREAM_END:
+            return unread == 0 ? kDecodedOk : Decoded{GzFailure::Corrupt, kTrailing};
+        case Z_MEM_ERROR:
+            return {GzFailure::NoMemory, kNoMemory};
+        case Z_BUF_ERROR:
+            // Out of input: cut short. Out of room: more than its trailer says.
+            return {GzFailure::Corrupt, unread == 0 ? kTruncated : kCorrupt};
+        default:
+            return {GzFailure::Corrupt, kCorrupt};
     }
-    return true;
 }
 
-// zlib writes its own extra-flags and OS bytes; packs carry 00 and 0B there.
-// Only the header is touched, and the CRC covers the data alone, so the
-// stream stays valid.
-bool LooksLikeOurHeader(const unsigned char* bytes) {
-    return std::memcmp(bytes, GzHeader, 8) == 0;
-}
-void FixHeaderBytes(unsigned char* bytes) {
-    bytes[8] = GzHeader[8];
-    bytes[9] = GzHeader[9];
-}
+// ---- libdeflate ---------------------------------------------------------------
 
-bool FixHeaderInFile(int fd, const std::string& path) {
-    unsigned char head[sizeof GzHeader];
-    ssize_t n = ::pread(fd, head, sizeof head, 0);
-    if (n < 0) {
-        FailErrno("cannot read " + path, errno);
-        return false;
-    }
-    if (n < static_cast<ssize_t>(sizeof head) || !LooksLikeOurHeader(head))
-        return true;
-    FixHeaderBytes(head);
-    if (::pwrite(fd, head + 8, 2, 8) != 2) {
-        FailErrno("cannot write " + path, errno);
-        return false;
-    }
-    return true;
-}
+#if CF_HAVE_LIBDEFLATE
 
-std::string TempDirectory() {
-    const char* dir = std::getenv("TMPDIR");
-    if (dir == nullptr || *dir == '\0')
-        dir = P_tmpdir;
-    return dir;
-}
-
-// Makes one nameless temporary file in `dir`, private to this process:
-// O_TMPFILE (with O_EXCL, so it can never be linked in later) where the
-// file system can, else a fresh "TMP" name from mkstemp that is unlinked at
-// once. A process killed at any time leaves nothing in the folder, and the
-// disk space goes back when the descriptor is closed. -1 (failure set) when
-// the folder cannot take a file.
-int CreateNamelessFile(const std::string& dir) {
-#ifdef O_TMPFILE
-    const int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        return fd;
-    // Not supported here (EISDIR from kernels that predate it, EOPNOTSUPP
-    // from file systems without it): fall back to a name. Any other error
-    // is the folder's and is reported.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        FailErrno("cannot create temporary file in " + dir, errno);
-        return -1;
+// Finds where the header ends, with zlib's rules: method 8, no reserved
+// flag, the optional fields whole, and the CRC-16 of a header that has one.
+Decoded HeaderEnd(const unsigned char* data, std::size_t length, std::size_t& end) {
+    if (length < kHeaderSize)
+        return {GzFailure::Corrupt, kTruncated};
+    const unsigned char flags = data[3];
+    if (data[2] != kDeflated || (flags & kFlagsReserved) != 0)
+        return {GzFailure::Corrupt, kCorrupt};
+    std::size_t at = kHeaderSize;
+    if (flags & kFlagExtra) {
+        if (length - at < 2)
+            return {GzFailure::Corrupt, kTruncated};
+        const std::size_t extra = data[at] | data[at + 1] << 8;
+        if (length - at - 2 < extra)
+            return {GzFailure::Corrupt, kTruncated};
+        at += 2 + extra;
     }
-#endif
-    std::string path = dir;
-    if (path.empty() || path.back() != '/')
-        path += '/';
-    path += kTempPrefix;
-    path += "XXXXXX";
-    const int named = ::mkostemp(path.data(), O_CLOEXEC);
-    if (named < 0) {
-        FailErrno("cannot create temporary file in " + dir, errno);
-        return -1;
+    for (const unsigned char field : {kFlagName, kFlagComment}) {
+        if ((flags & field) == 0)
+            continue;
+        const void* nul = std::memchr(data + at, 0, length - at);
+        if (!nul)
+            return {GzFailure::Corrupt, kTruncated};
+        at = static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - data) + 1;
     }
-    ::unlink(path.c_str());
-    return named;
+    if (flags & kFlagHeaderCrc) {
+        if (length - at < 2)
+            return {GzFailure::Corrupt, kTruncated};
+        const std::uint32_t crc = libdeflate_crc32(0, data, at) & 0xFFFFu;
+        if ((data[at] | data[at + 1] << 8) != static_cast<int>(crc))
+            return {GzFailure::Corrupt, kCorrupt};
+        at += 2;
+    }
+    end = at;
+    return kDecodedOk;
 }
 
-// Bumped in a forked child: the child shares its parent's open file
-// descriptions, so it must not write into the parent's scratch files.
-std::atomic<unsigned> forkGeneration{0};
-void AfterForkInChild() {
-    forkGeneration.fetch_add(1, std::memory_order_relaxed);
-}
-
-// Files kept between calls never hold more than this once a call is done.
-constexpr std::uint64_t kKeptScratchBytes = 1024 * 1024;
-
-// The two temporary files of the buffer calls. Making a file and freeing it
-// again (an inode, its pages, on a disk the journal) is most of what a small
-// call costs, so each thread keeps its two nameless files open between calls
-// and writes over what earlier calls left. They stay what the calls need: in the
-// current temporary folder ($TMPDIR changed means new files there), private
-// to the thread, without a name, gone with the thread or the process. A
-// folder that has become unusable fails the next call as making a file in it
-// would; a call that fails for any reason drops both files, and one that
-// succeeds trims a file that grew past kKeptScratchBytes back to empty.
-class ScratchFiles {
-  public:
-    struct File {
-        int fd = -1;
-        std::uint64_t size = 0;  // how far the file reaches
-        dev_t device = 0;
-        ino_t inode = 0;
-    };
-
-    ScratchFiles() = default;
-    ScratchFiles(const ScratchFiles&) = delete;
-    ScratchFiles& operator=(const ScratchFiles&) = delete;
-    ~ScratchFiles() { Drop(); }
-
-    // Both files ready in `dir`; false (failure set) when the folder cannot
-    // take them.
-    bool Ready(const std::string& dir) {
-        static const bool forkHandlerSet =
-            ::pthread_atfork(nullptr, nullptr, AfterForkInChild) == 0;
-        // Without the fork handler, the process id tells a child apart.
-        const unsigned generation = forkHandlerSet ? forkGeneration.load(std::memory_order_relaxed)
-                                                   : static_cast<unsigned>(::getpid());
-        if (generation != generation_ || dir != dir_)
-            Drop();
-        generation_ = generation;
-        if (files_[0].fd >= 0 && !StillOurs()) {
-            // A host that closes descriptors it does not own may have closed
-            // ours, and the numbers may name its own files now: forget them
-            // without closing, never write into them.
-            files_[0] = File();
-            files_[1] = File();
-        }
-        if (files_[0].fd >= 0) {
-            // The folder may have gone, or lost its write permission, since
-            // the files were made: answer as making them now would.
-            if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-                FailErrno("cannot create temporary file in " + dir, errno);
-                Drop();
-                return false;
-            }
-            return true;
-        }
-        dir_ = dir;
-        for (File& file : files_) {
-            file.fd = CreateNamelessFile(dir);
-            struct stat st {};
-            if (file.fd >= 0 && ::fstat(file.fd, &st) != 0) {
-                FailErrno("cannot create temporary file in " + dir, errno);
-                ::close(file.fd);
-                file.fd = -1;
-            }
-            if (file.fd < 0) {
-                Drop();
-                return false;
-            }
-            file.device = st.st_dev;
-            file.inode = st.st_ino;
-        }
-        return true;
-    }
-
-    File& operator[](std::size_t i) { return files_[i]; }
-    std::string What() const { return "temporary file in " + dir_; }
-
-    void Drop() {
-        for (File& file : files_) {
-            if (file.fd >= 0)
-                ::close(file.fd);
-            file = File();
-        }
-    }
-
-    void Trim() {
-        for (File& file : files_) {
-            if (file.size > kKeptScratchBytes) {
-                if (::ftruncate(file.fd, 0) == 0) {
-                    file.size = 0;
-                } else {
-                    Drop();
-                    return;
-                }
-            }
-        }
-    }
-
-  private:
-    bool StillOurs() const {
-        for (const File& file : files_) {
-            struct stat st {};
-            // A closed file's inode number is soon given to the next new
-            // file, so the number alone proves nothing: ours also has no
-            // name and exactly the length the calls left it.
-            if (::fstat(file.fd, &st) != 0 || st.st_dev != file.device || st.st_ino != file.inode ||
-                st.st_nlink != 0 || static_cast<std::uint64_t>(st.st_size) != file.size)
-                return false;
-        }
-        return true;
-    }
-
-    File files_[2];
-    std::string dir_;
-    unsigned generation_ = 0;
+struct DecompressorDeleter {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
 
-thread_local ScratchFiles scratch;
+// The header by hand, the deflate data by libdeflate, the trailer by hand,
+// then the rules zlib adds (GzRules.h).
+Decoded InflateWithLibdeflate(const unsigned char* data, std::uint32_t length, unsigned char* out,
+                              std::uint32_t room) {
+    std::size_t bodyStart = 0;
+    const Decoded header = HeaderEnd(data, length, bodyStart);
+    if (header.failure != GzFailure::None)
+        return header;
+    if (length - bodyStart < kTrailerSize)
+        return {GzFailure::Corrupt, kTruncated};
+    const unsigned char* body = data + bodyStart;
+    const std::size_t bodyLength = length - bodyStart - kTrailerSize;
 
-// One buffer call's hold on the thread's scratch files: dropped unless the
-// call says it succeeded, trimmed when it did.
-class ScratchUse {
-  public:
-    ScratchUse() = default;
-    ScratchUse(const ScratchUse&) = delete;
-    ScratchUse& operator=(const ScratchUse&) = delete;
-    ~ScratchUse() {
-        if (succeeded_)
-            scratch.Trim();
-        else
-            scratch.Drop();
-    }
-    void Succeeded() { succeeded_ = true; }
-
-  private:
-    bool succeeded_ = false;
-};
-
-bool WriteAllAt(int fd, const unsigned char* data, std::size_t length, std::uint64_t at = 0) {
-    auto offset = static_cast<off_t>(at);
-    while (length > 0) {
-        const ssize_t n = ::pwrite(fd, data, length, offset);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        offset += n;
-        length -= static_cast<std::size_t>(n);
-    }
-    return true;
+    std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
+        libdeflate_alloc_decompressor());
+    if (!decompressor)
+        return {GzFailure::NoMemory, kNoMemory};
+    std::size_t used = 0;
+    std::size_t produced = 0;
+    if (libdeflate_deflate_decompress_ex(decompressor.get(), body, bodyLength, out, room, &used,
+                                         &produced) != LIBDEFLATE_SUCCESS)
+        return {GzFailure::Corrupt, kCorrupt};
+    // The member's trailer follows its deflate data (at least eight bytes
+    // are left: the data was looked for before the last eight).
+    const unsigned char* trailer = body + used;
+    if (LittleEndian32(trailer) != libdeflate_crc32(0, out, produced) ||
+        LittleEndian32(trailer + 4) != static_cast<std::uint32_t>(produced))
+        return {GzFailure::Corrupt, kCorrupt};
+    if (used != bodyLength)
+        return {GzFailure::Corrupt, kTrailing};
+    if (!GzDeflateKeepsZlibRules(body, used))
+        return {GzFailure::Corrupt, kCorrupt};
+    return kDecodedOk;
 }
 
-// Writes `length` bytes so that they end where the scratch file ends, and
-// returns the offset they start at (-1, failure set, when they cannot be
-// written). zlib reads a stream from its start position to the end of the
-// file, so it sees exactly these bytes; whatever an earlier, longer input
-// left before them is never read, and the file needs no truncating.
-std::int64_t WriteAtEnd(ScratchFiles::File& file, const unsigned char* data, std::uint32_t length) {
-    const std::uint64_t at = file.size > length ? file.size - length : 0;
-    if (!WriteAllAt(file.fd, data, length, at)) {
-        FailErrno("cannot write " + scratch.What(), errno);
-        return -1;
-    }
-    file.size = at + length;
-    return static_cast<std::int64_t>(at);
-}
-
-// A descriptor for zlib, which closes the one it is given, on the scratch
-// file at offset `at` (zlib starts at the current position). -1 (failure
-// set).
-int DescriptorForZlib(const ScratchFiles::File& file, std::int64_t at = 0) {
-    const int fd = ::dup(file.fd);
-    if (fd < 0 || ::lseek(fd, static_cast<off_t>(at), SEEK_SET) != static_cast<off_t>(at)) {
-        FailErrno("cannot open gzip stream on " + scratch.What(), errno);
-        if (fd >= 0)
-            ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// zlib's stream on a descriptor of one of the scratch files (zlib owns the
-// descriptor from here on, and it is closed on failure too).
-gzFile OpenGzStream(int fd, const char* mode, unsigned bufferSize) {
-    errno = 0;
-    gzFile file = ::gzdopen(fd, mode);
-    if (file == nullptr) {
-        if (errno != 0) {
-            FailErrno("cannot open gzip stream on " + scratch.What(), errno);
-        } else {
-            Fail("cannot open gzip stream on " + scratch.What());
-        }
-        ::close(fd);
-        return nullptr;
-    }
-    ::gzbuffer(file, bufferSize);
-    return file;
-}
-
-// zlib's buffer for a stream of `length` bytes: the whole input in one read
-// when it is small, kZlibBuffer at most.
-unsigned ZlibBufferFor(std::uint64_t length) {
-    constexpr unsigned kSmallest = 1024;
-    if (length < kSmallest)
-        return kSmallest;
-    return length < kZlibBuffer ? static_cast<unsigned>(length) : kZlibBuffer;
-}
-
-// Reads the first `size` bytes of a scratch file into one buffer of exactly
-// that size.
-GzBuffer ReadResult(int fd, std::uint64_t size) {
-    if (size > kMaxBufferResult) {
-        Fail("result too large");
-        return nullptr;
-    }
-    GzBuffer result(new (std::nothrow) unsigned char[size]);
-    if (!result) {
-        Fail("out of memory");
-        return nullptr;
-    }
-    if (!ReadAllAt(fd, result.get(), size)) {
-        FailErrno("cannot read " + scratch.What(), errno);
-        return nullptr;
-    }
-    return result;
-}
-
-void FailGz(gzFile file, const char* what) {
-    int err = errno;  // zlib's error bookkeeping below keeps it, but be sure
-    int code = Z_OK;
-    const char* text = ::gzerror(file, &code);
-    if (code == Z_ERRNO) {
-        FailErrno(what, err);
-    } else if (code == Z_DATA_ERROR || code == Z_BUF_ERROR || code == Z_STREAM_ERROR) {
-        Fail("corrupt gzip stream");
-    } else if (code == Z_MEM_ERROR) {
-        Fail("out of memory");
-    } else {
-        Fail(std::string(what) + ": " + (text ? text : "zlib error"));
-    }
-}
-
-// TrailerMatches for a compressed file on disk, read through the
-// descriptor already open on it: its first two and last eight bytes.
-bool FileTrailerMatches(int fd) {
-    struct stat st {};
-    unsigned char head[2] = {};
-    unsigned char tail[kGzTrailerSize] = {};
-    bool ok = ::fstat(fd, &st) == 0;
-    const auto size = static_cast<std::uint64_t>(ok ? st.st_size : 0);
-    const bool gzip = ok && size >= 2 && ::pread(fd, head, 2, 0) == 2 && IsGzip(head, 2);
-    if (ok && gzip) {
-        ok = size >= kGzMinStreamSize &&
-             ::pread(fd, tail, kGzTrailerSize, static_cast<off_t>(size - kGzTrailerSize)) ==
-                 static_cast<ssize_t>(kGzTrailerSize) &&
-             LittleEndian32(tail) == lastStream.crc &&
-             LittleEndian32(tail + 4) == static_cast<std::uint32_t>(lastStream.length);
-    }
-    if (!ok)
-        Fail("truncated gzip stream");
-    return ok;
-}
-
-bool HasSuffix(const std::string& path) {
-    return path.size() > kGzSuffixLength &&
-           path.compare(path.size() - kGzSuffixLength, kGzSuffixLength, kGzSuffix) == 0;
-}
-
-// The compress copy loop: `read(block, capacity)` gives the next plain
-// bytes (0 at the end, -1 on an error that it has reported); each block goes
-// to zlib, then to the progress step. Leaves `gz` open.
-template <class Read>
-bool DeflateBlocks(gzFile gz, Read&& read, GzProgress progress) {
-    unsigned char block[GzBlockSize];
-    for (;;) {
-        const std::ptrdiff_t n = read(block, sizeof block);
-        if (n < 0)
-            return false;
-        if (n == 0)
-            return true;
-        if (::gzwrite(gz, block, static_cast<unsigned>(n)) != static_cast<int>(n)) {
-            FailGz(gz, "cannot write gzip stream");
-            return false;
-        }
-        if (progress.step)
-            progress.step(progress.context, static_cast<std::uint32_t>(n));
-    }
-}
-
-// Closes a gzip stream being written; the close flushes the last deflate
-// output, so it can fail too. `ok` says whether the loop before succeeded.
-bool CloseGzWriter(gzFile gz, bool ok) {
-    const int rc = ::gzclose(gz);
-    if (ok && rc != Z_OK) {
-        if (rc == Z_ERRNO) {
-            FailErrno("cannot write gzip stream", errno);
-        } else {
-            Fail("cannot finish gzip stream");
-        }
-        return false;
-    }
-    return ok;
-}
-
-// The decompress copy loop: blocks of GzBlockSize from zlib to
-// `write(block, n)` (false on an error that it has reported), at most
-// `outputLimit` bytes in all. On success lastStream holds the CRC-32 and
-// length of what was written. Leaves `gz` open.
-template <class Write>
-bool InflateBlocks(gzFile gz, std::uint64_t outputLimit, Write&& write) {
-    unsigned char block[GzBlockSize];
-    std::uint64_t total = 0;
-    uLong crc = ::crc32(0L, Z_NULL, 0);
-    lastStream = StreamSummary();
-    for (;;) {
-        // Ask for at most one byte past the limit: a stream that would decode
-        // to more stops here instead of being inflated first.
-        const std::uint64_t room = outputLimit - total;
-        const unsigned want =
-            room < sizeof block ? static_cast<unsigned>(room + 1) : unsigned{sizeof block};
-        const int n = ::gzread(gz, block, want);
-        if (n < 0) {
-            FailGz(gz, "cannot read gzip stream");
-            return false;
-        }
-        if (n == 0) {
-            // A stream that simply ends early reads as end of file; zlib keeps
-            // the reason.
-            int code = Z_OK;
-            ::gzerror(gz, &code);
-            if (code != Z_OK) {
-                FailGz(gz, "cannot read gzip stream");
-                return false;
-            }
-            lastStream = StreamSummary{static_cast<std::uint32_t>(crc), total};
-            return true;
-        }
-        if (static_cast<std::uint64_t>(n) > room) {
-            Fail("decoded size exceeds limit");
-            return false;
-        }
-        total += static_cast<std::uint64_t>(n);
-        crc = ::crc32(crc, block, static_cast<uInt>(n));
-        if (!write(block, static_cast<std::size_t>(n)))
-            return false;
-    }
-}
-
-bool CloseGzReader(gzFile gz, bool ok) {
-    const int rc = ::gzclose(gz);
-    if (ok && rc != Z_OK) {
-        Fail("corrupt gzip stream");
-        return false;
-    }
-    return ok;
-}
+#endif  // CF_HAVE_LIBDEFLATE
 
 }  // namespace
 
-const char* GzLastError() {
-    return lastError.c_str();
+GzBuffer GzAllocate(std::uint64_t size) {
+    GzBuffer buffer(new (std::nothrow) unsigned char[size > 0 ? size : 1]);
+#ifdef MADV_HUGEPAGE
+    // Only the huge pages wholly inside the buffer; a hint, so a refusal
+    // changes nothing.
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    if (buffer && size >= GzHugeBuffer) {
+        const auto begin = reinterpret_cast<std::uintptr_t>(buffer.get());
+        const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+        const std::uintptr_t last = (begin + size) & ~(kHugePage - 1);
+        if (last > first)
+            ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+#endif
+    return buffer;
 }
 
-GzFailure GzLastFailure() {
-    return lastFailure;
+bool GzHasDecoder(GzDecoder decoder) {
+    return decoder == GzDecoder::Zlib || CF_HAVE_LIBDEFLATE;
 }
 
-int GzStreamCompress(std::FILE* plainFile, void* gzipFile, GzProgress progress) {
-    gzFile gz = AsGz(gzipFile);
-    bool ok = plainFile != nullptr && gz != nullptr;
-    if (!ok)
-        Fail("no stream to compress");
-    if (ok) {
-        ok = DeflateBlocks(
-            gz,
-            [plainFile](unsigned char* block, std::size_t capacity) -> std::ptrdiff_t {
-                const std::size_t n = std::fread(block, 1, capacity, plainFile);
-                if (std::ferror(plainFile)) {
-                    FailErrno("cannot read plain input", errno);
-                    return -1;
-                }
-                return static_cast<std::ptrdiff_t>(n);
-            },
-            progress);
-    }
-    if (plainFile)
-        std::fclose(plainFile);
-    if (gz)
-        ok = CloseGzWriter(gz, ok);
-    return ok ? 1 : 0;
-}
-
-int GzStreamDecompress(void* gzipFile, std::FILE* plainFile, std::uint64_t outputLimit) {
-    gzFile gz = AsGz(gzipFile);
-    bool ok = plainFile != nullptr && gz != nullptr;
-    if (!ok)
-        Fail("no stream to decompress");
-    if (ok) {
-        ok = InflateBlocks(gz, outputLimit, [plainFile](const unsigned char* block, std::size_t n) {
-            if (std::fwrite(block, 1, n, plainFile) == n)
-                return true;
-            FailErrno("cannot write decoded output", errno);
-            return false;
-        });
-    }
-    if (plainFile) {
-        if (std::fclose(plainFile) != 0 && ok) {
-            FailErrno("cannot write decoded output", errno);
-            ok = false;
-        }
-    }
-    if (gz)
-        ok = CloseGzReader(gz, ok);
-    if (!ok)
-        lastStream = StreamSummary();
-    return ok ? 1 : 0;
-}
-
-int GzCompressFile(const std::string& path, const char* mode, GzProgress progress) {
-    std::string output = path + kGzSuffix;
-    std::FILE* plain = std::fopen(path.c_str(), "rb");
-    if (plain == nullptr) {
-        FailErrno("cannot open " + path, errno);
-        return 0;
-    }
-    // Our own descriptor on the output, so that the header can be set after
-    // zlib has closed its copy, without opening the file again by name.
-    const int fd = ::open(output.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        FailErrno("cannot create " + output, errno);
-        std::fclose(plain);
-        return 0;
-    }
-    const int zlibFd = ::dup(fd);
-    errno = 0;
-    gzFile gz = zlibFd < 0 ? nullptr : ::gzdopen(zlibFd, mode);
-    if (gz == nullptr) {
-        FailErrno("cannot create " + output, errno != 0 ? errno : EINVAL);
-        if (zlibFd >= 0)
-            ::close(zlibFd);
-        std::fclose(plain);
-        ::close(fd);
-        ::unlink(output.c_str());
-        return 0;
-    }
-    ::gzbuffer(gz, kZlibBuffer);
-    bool ok = GzStreamCompress(plain, gz, progress) != 0;
-    if (ok)
-        ok = FixHeaderInFile(fd, output);
-    ::close(fd);
-    if (!ok) {
-        ::unlink(output.c_str());
-        return 0;
-    }
-    ::unlink(path.c_str());
-    return 1;
-}
-
-int GzDecompressFile(const std::string& path, std::uint64_t outputLimit) {
-    std::string input;
-    std::string output;
-    if (HasSuffix(path)) {
-        input = path;
-        output = path.substr(0, path.size() - kGzSuffixLength);
-    } else {
-        input = path + kGzSuffix;
-        output = path;
-    }
-    // Our own descriptor on the input: the trailer is checked through it
-    // after zlib has closed its copy.
-    const int fd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        FailErrno("cannot open " + input, errno);
-        return 0;
-    }
-    const int zlibFd = ::dup(fd);
-    errno = 0;
-    gzFile gz = zlibFd < 0 ? nullptr : ::gzdopen(zlibFd, "rb");
-    if (gz == nullptr) {
-        FailErrno("cannot open " + input, errno != 0 ? errno : EINVAL);
-        if (zlibFd >= 0)
-            ::close(zlibFd);
-        ::close(fd);
-        return 0;
-    }
-    ::gzbuffer(gz, kZlibBuffer);
-    std::FILE* plain = std::fopen(output.c_str(), "wb");
-    if (plain == nullptr) {
-        FailErrno("cannot create " + output, errno);
-        ::gzclose(gz);
-        ::close(fd);
-        return 0;
-    }
-    const bool ok = GzStreamDecompress(gz, plain, outputLimit) && FileTrailerMatches(fd);
-    ::close(fd);
-    if (!ok) {
-        ::unlink(output.c_str());
-        return 0;
-    }
-    ::unlink(input.c_str());
-    return 1;
-}
-
-GzBuffer GzCompressBuffer(const unsigned char* data, std::uint32_t length, std::uint32_t* outLength,
-                          GzProgress progress) {
-    if (outLength == nullptr || (data == nullptr && length != 0)) {
-        Fail("no buffer");
-        return nullptr;
-    }
-    ScratchUse use;
-    if (!scratch.Ready(TempDirectory()))
-        return nullptr;
-    ScratchFiles::File& plain = scratch[0];
-    ScratchFiles::File& packed = scratch[1];
-    // The plain file is read back in blocks at known offsets, up to the
-    // input's length, so bytes of an earlier call beyond it do not matter.
-    if (!WriteAllAt(plain.fd, data, length)) {
-        FailErrno("cannot write " + scratch.What(), errno);
-        return nullptr;
-    }
-    plain.size = std::max<std::uint64_t>(plain.size, length);
-    const int zlibFd = DescriptorForZlib(packed);
-    if (zlibFd < 0)
-        return nullptr;
-    gzFile gz = OpenGzStream(zlibFd, GzWriteMode, kZlibBuffer);
-    if (gz == nullptr)
-        return nullptr;
-    std::uint64_t offset = 0;
-    bool ok = DeflateBlocks(
-        gz,
-        [&](unsigned char* block, std::size_t capacity) -> std::ptrdiff_t {
-            const std::uint64_t left = length - offset;
-            const std::size_t n = left < capacity ? static_cast<std::size_t>(left) : capacity;
-            if (n > 0 && !ReadAllAt(plain.fd, block, n, offset)) {
-                FailErrno("cannot read " + scratch.What(), errno);
-                return -1;
-            }
-            offset += n;
-            return static_cast<std::ptrdiff_t>(n);
-        },
-        progress);
-    if (!CloseGzWriter(gz, ok))
-        return nullptr;
-
-    // zlib wrote the stream from offset 0 through a descriptor sharing our
-    // file position: where that position stands is the stream's length.
-    const off_t end = ::lseek(packed.fd, 0, SEEK_CUR);
-    if (end < 0) {
-        FailErrno("cannot read " + scratch.What(), errno);
-        return nullptr;
-    }
-    const auto size = static_cast<std::uint64_t>(end);
-    packed.size = std::max(packed.size, size);
-    GzBuffer result = ReadResult(packed.fd, size);
-    if (!result)
-        return nullptr;
-    if (size < kGzMinStreamSize || !LooksLikeOurHeader(result.get())) {
-        Fail("unexpected gzip header from zlib");
-        return nullptr;
-    }
-    FixHeaderBytes(result.get());
-    *outLength = static_cast<std::uint32_t>(size);
-    use.Succeeded();
-    return result;
+GzDecoder GzDefaultDecoder() {
+    return CF_HAVE_LIBDEFLATE ? GzDecoder::Libdeflate : GzDecoder::Zlib;
 }
 
 GzBuffer GzDecompressBuffer(const unsigned char* data, std::uint32_t length,
-                            std::uint32_t* outLength, std::uint64_t outputLimit) {
-    if (outLength == nullptr || (data == nullptr && length != 0)) {
-        Fail("no buffer");
-        return nullptr;
+                            std::uint32_t* outLength, std::uint64_t outputLimit, GzError* error) {
+    return GzDecompressWith(GzDefaultDecoder(), data, length, outLength, outputLimit, error);
+}
+
+GzBuffer GzDecompressWith(GzDecoder decoder, const unsigned char* data, std::uint32_t length,
+                          std::uint32_t* outLength, std::uint64_t outputLimit, GzError* error) {
+    if (outLength == nullptr || (data == nullptr && length != 0))
+        return Fail(error, GzFailure::Invalid, kNoBuffer);
+    if (!GzHasDecoder(decoder))
+        return Fail(error, GzFailure::Invalid, kNoDecoder);
+    const std::uint64_t limit = std::min(outputLimit, kMaxResult);
+
+    if (!IsGzip(data, length)) {
+        // Read as it is, as zlib's file functions read a file without the
+        // magic.
+        if (length > limit)
+            return Fail(error, GzFailure::TooLarge, kPastLimit);
+        GzBuffer copy = Allocate(length);
+        if (!copy)
+            return Fail(error, GzFailure::NoMemory, kNoMemory);
+        if (length > 0)
+            std::memcpy(copy.get(), data, length);
+        *outLength = length;
+        return copy;
     }
-    ScratchUse use;
-    if (!scratch.Ready(TempDirectory()))
-        return nullptr;
-    ScratchFiles::File& packed = scratch[0];
-    ScratchFiles::File& plain = scratch[1];
-    const std::int64_t at = WriteAtEnd(packed, data, length);
-    if (at < 0)
-        return nullptr;
-    const int zlibFd = DescriptorForZlib(packed, at);
-    if (zlibFd < 0)
-        return nullptr;
-    gzFile gz = OpenGzStream(zlibFd, "rb", ZlibBufferFor(length));
-    if (gz == nullptr)
-        return nullptr;
-    const std::uint64_t limit = outputLimit < kMaxBufferResult ? outputLimit : kMaxBufferResult;
-    std::uint64_t written = 0;
-    const bool ok = InflateBlocks(gz, limit, [&](const unsigned char* block, std::size_t n) {
-        if (!WriteAllAt(plain.fd, block, n, written)) {
-            FailErrno("cannot write " + scratch.What(), errno);
-            return false;
-        }
-        written += n;
-        plain.size = std::max(plain.size, written);
-        return true;
-    });
-    if (!CloseGzReader(gz, ok))
-        return nullptr;
-    // The input is in memory: its trailer is checked there, not read again.
-    if (!TrailerMatches(data, length)) {
-        Fail("truncated gzip stream");
-        return nullptr;
-    }
-    GzBuffer result = ReadResult(plain.fd, written);
+
+    if (length < kSmallestMember)
+        return Fail(error, GzFailure::Corrupt, kTruncated);
+    // A sound member decodes to exactly the length its trailer gives: the
+    // result gets that room and no more, so a member that claims more than
+    // the limit, or more than its deflate data can yield, is refused before
+    // anything is allocated, and one that would write past its claim stops
+    // there.
+    const std::uint32_t claimed = LittleEndian32(data + length - 4);
+    if (claimed > limit)
+        return Fail(error, GzFailure::TooLarge, kPastLimit);
+    if (claimed > kMaxExpansion * length)
+        return Fail(error, GzFailure::Corrupt, kCorrupt);
+    GzBuffer result = Allocate(claimed);
     if (!result)
-        return nullptr;
-    *outLength = static_cast<std::uint32_t>(written);
-    use.Succeeded();
+        return Fail(error, GzFailure::NoMemory, kNoMemory);
+
+    Decoded decoded;
+#if CF_HAVE_LIBDEFLATE
+    if (decoder == GzDecoder::Libdeflate)
+        decoded = InflateWithLibdeflate(data, length, result.get(), claimed);
+    else
+#endif
+        decoded = InflateWithZlib(data, length, result.get(), claimed);
+    if (decoded.failure != GzFailure::None)
+        return Fail(error, decoded.failure, decoded.reason);
+    *outLength = claimed;
     return result;
+}
+
+namespace {
+
+struct Deflate {
+    z_stream z{};
+    bool live = false;
+    ~Deflate() {
+        if (live)
+            deflateEnd(&z);
+    }
+};
+
+}  // namespace
+
+GzBuffer GzCompressBuffer(const unsigned char* data, std::uint32_t length, std::uint32_t* outLength,
+                          GzProgress progress, GzError* error) {
+    if (outLength == nullptr || (data == nullptr && length != 0))
+        return Fail(error, GzFailure::Invalid, kNoBuffer);
+    Deflate d;
+    if (deflateInit2(&d.z, kLevel, Z_DEFLATED, kGzipWindowBits, kMemLevel, Z_DEFAULT_STRATEGY) !=
+        Z_OK)
+        return Fail(error, GzFailure::NoMemory, kNoMemory);
+    d.live = true;
+    // deflateBound covers the gzip wrapper: the stream fits in one
+    // allocation. (Past 4 GiB only incompressible input would need it.)
+    const std::uint64_t room = std::min<std::uint64_t>(deflateBound(&d.z, length), kMaxResult);
+    GzBuffer work = Allocate(room);
+    if (!work)
+        return Fail(error, GzFailure::NoMemory, kNoMemory);
+    d.z.next_out = work.get();
+    d.z.avail_out = static_cast<uInt>(room);
+    // Block by block, so that the caller sees progress; deflate makes the
+    // same stream however its input is cut.
+    for (std::uint32_t done = 0; done < length;) {
+        const std::uint32_t block = std::min(GzBlockSize, length - done);
+        d.z.next_in = const_cast<unsigned char*>(data + done);
+        d.z.avail_in = block;
+        if (deflate(&d.z, Z_NO_FLUSH) != Z_OK || d.z.avail_in != 0)
+            return Fail(error, GzFailure::TooLarge, kStreamTooLarge);
+        done += block;
+        if (progress.step)
+            progress.step(progress.context, block);
+    }
+    if (deflate(&d.z, Z_FINISH) != Z_STREAM_END)
+        return Fail(error, GzFailure::TooLarge, kStreamTooLarge);
+    const auto size = static_cast<std::uint32_t>(d.z.total_out);
+    work[kExtraFlagsAt] = GzHeader[kExtraFlagsAt];
+    work[kExtraFlagsAt + 1] = GzHeader[kExtraFlagsAt + 1];
+    // The caller keeps the stream (the desktop program holds every coded
+    // file until the pack is closed): give it its exact size.
+    if (size < room) {
+        if (GzBuffer exact = Allocate(size)) {
+            std::memcpy(exact.get(), work.get(), size);
+            work = std::move(exact);
+        }
+    }
+    *outLength = size;
+    return work;
 }
 
 }  // namespace codec

@@ -1,23 +1,19 @@
-// GzStream.h - one gzip member decoded in memory, in chunks.
+// GzStream.h - one gzip member decoded in chunks, with flat memory.
 //
-// The buffer codec (GzCodec.h) goes through temporary files by design; this
-// is the streaming counterpart for tools that decode entries of any size
-// with flat memory (the command-line tool's extract, cat and check). It uses
-// zlib's inflate directly: nothing touches the disk, and the memory used is
-// zlib's window plus one block, whatever the sizes.
+// The buffer codec (GzCodec.h) needs the whole member and the whole result
+// in memory; this is its streaming counterpart for tools that decode
+// entries of any size (the command-line tool's extract, cat and check on a
+// large file). It uses zlib's inflate: the memory used is zlib's window
+// plus two blocks, whatever the sizes.
 //
-// It accepts exactly what GzDecompressBuffer accepts, so that every decoder
-// of the system gives the same verdict on the same bytes:
-//   - input that does not begin with the gzip magic 1F 8B is copied as it is
-//     (zlib's gz* functions read such files transparently);
-//   - otherwise it is read as zlib's file functions read it: gzip members
-//     one after the other, each checked against its own trailer, bytes
-//     after a member that start no other skipped; and, as
-//     GzDecompressBuffer demands, the last eight bytes of the input must be
-//     a trailer matching the CRC-32 and length of everything decoded. A pack
-//     entry is one member, accepted when whole. A member cut short anywhere
-//     fails ("truncated gzip stream"), and so does a damaged one ("corrupt
-//     gzip stream").
+// It accepts exactly what GzDecompressBuffer accepts, with either of its
+// decoders, so that every decoder of the system gives the same verdict on
+// the same bytes:
+//   - input that does not begin with the gzip magic 1F 8B is copied as it
+//     is;
+//   - anything else must be exactly one sound gzip member, its trailer
+//     checked, with no byte after it. A member cut short anywhere, damaged,
+//     or followed by anything fails (Corrupt).
 #pragma once
 
 #include <cstddef>
@@ -46,7 +42,7 @@ class GzOutput {
 // Why GzInflateMember stopped.
 enum class GzInflateStatus {
     Ok,
-    Corrupt,      // damaged or truncated stream, or bytes after the member
+    Corrupt,      // damaged or truncated member, or bytes after it
     TooLarge,     // more than outputLimit bytes would come out
     InputError,   // GzInput::Read returned -1
     OutputError,  // GzOutput::Write returned false

@@ -18,10 +18,14 @@ namespace {
 
 // Block of the streaming copy loops.
 constexpr std::size_t kStreamBlock = 64 * 1024;
+// Gzip entries up to this size (coded and decoded) are streamed from one
+// whole decode; larger ones through the streaming decoder.
+constexpr std::uint32_t kWholeGzipEntry = 16 * 1024 * 1024;
 
+// At least one byte, so that an empty file still has a buffer; large ones
+// on huge pages where the system has them.
 DecodedBytes Allocate(std::uint64_t length) {
-    // At least one byte, so that an empty file still has a buffer.
-    return DecodedBytes(new (std::nothrow) unsigned char[length > 0 ? length : 1]);
+    return codec::GzAllocate(length);
 }
 
 bool NoMemory(Fault& fault) {
@@ -34,22 +38,21 @@ bool SizeMismatch(Fault& fault, std::uint64_t decoded, std::uint32_t original) {
         "decoded to " + std::to_string(decoded) + " bytes instead of " + std::to_string(original));
 }
 
-// The gzip codec's last failure, told as this pack's damage or this
+// A failure of the gzip codec, told as this pack's damage or this
 // machine's trouble.
-bool GzFault(Fault& fault) {
-    const std::string why = codec::GzLastError();
-    switch (codec::GzLastFailure()) {
+bool GzFault(const codec::GzError& error, Fault& fault) {
+    switch (error.failure) {
         case codec::GzFailure::NoMemory:
             return NoMemory(fault);
-        case codec::GzFailure::File:
-            return Fail(fault, FaultKind::TempFolder, "cannot use the temporary folder: " + why);
         case codec::GzFailure::TooLarge:
             return Fail(fault, FaultKind::Damaged, "gzip data that decodes past its original size");
+        case codec::GzFailure::Invalid:
+            return Fail(fault, FaultKind::Io, "the stored bytes are missing");
         case codec::GzFailure::Corrupt:
         case codec::GzFailure::None:
             break;
     }
-    return Fail(fault, FaultKind::Damaged, "damaged gzip data (" + why + ")");
+    return Fail(fault, FaultKind::Damaged, std::string("damaged gzip data (") + error.reason + ")");
 }
 
 bool DecodeLzrw(const EntryClaim& claim, const unsigned char* stored, DecodedBytes& out,
@@ -118,17 +121,13 @@ bool DecodeEntry(const EntryClaim& claim, const unsigned char* stored, DecodedBy
             return DecodeLzrw(claim, stored, out, fault);
         default: {  // gzip; CheckEntryClaim let no other method through
             std::uint32_t length = 0;
-            DecodedBytes decoded =
-                codec::GzDecompressBuffer(stored, claim.packedSize, &length, claim.originalSize);
+            codec::GzError error;
+            DecodedBytes decoded = codec::GzDecompressBuffer(stored, claim.packedSize, &length,
+                                                             claim.originalSize, &error);
             if (!decoded)
-                return GzFault(fault);
+                return GzFault(error, fault);
             if (length != claim.originalSize)
                 return SizeMismatch(fault, length, claim.originalSize);
-            if (!decoded.get() || length == 0) {
-                decoded = Allocate(0);
-                if (!decoded)
-                    return NoMemory(fault);
-            }
             out = std::move(decoded);
             return true;
         }
@@ -200,6 +199,16 @@ bool SinkRefused(ByteSink& sink, Fault& fault) {
     return Fail(fault, FaultKind::Interrupted, why.empty() ? "the output refused the data" : why);
 }
 
+bool WriteInBlocks(const unsigned char* bytes, std::size_t length, ByteSink& sink, Fault& fault) {
+    for (std::size_t done = 0; done < length;) {
+        const std::size_t n = std::min(kStreamBlock, length - done);
+        if (!sink.Write(bytes + done, n))
+            return SinkRefused(sink, fault);
+        done += n;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool StreamEntry(ByteSource& source, std::uint64_t dataOffset, const EntryClaim& claim,
@@ -233,17 +242,18 @@ bool StreamEntry(ByteSource& source, std::uint64_t dataOffset, const EntryClaim&
             DecodedBytes bytes;
             if (!LoadEntry(source, dataOffset, claim, bytes, fault))
                 return false;
-            std::size_t done = 0;
-            while (done < claim.originalSize) {
-                const std::size_t n =
-                    std::min<std::size_t>(kStreamBlock, claim.originalSize - done);
-                if (!sink.Write(bytes.get() + done, n))
-                    return SinkRefused(sink, fault);
-                done += n;
-            }
-            return true;
+            return WriteInBlocks(bytes.get(), claim.originalSize, sink, fault);
         }
         default: {  // gzip
+            // Most files decode faster whole (one read, one call of the
+            // buffer codec); only a large one goes through the streaming
+            // decoder, so that memory stays flat. Both give one verdict.
+            if (claim.originalSize <= kWholeGzipEntry && claim.packedSize <= kWholeGzipEntry) {
+                DecodedBytes bytes;
+                if (!LoadEntry(source, dataOffset, claim, bytes, fault))
+                    return false;
+                return WriteInBlocks(bytes.get(), claim.originalSize, sink, fault);
+            }
             SourceInput input(source, dataOffset, claim.packedSize);
             SinkOutput output(sink);
             std::uint64_t decoded = 0;

@@ -13,18 +13,22 @@
 // Sizes are computed in 64 bits throughout; no claim can wrap.
 //
 // Two ways to decode:
-//   DecodeEntry / LoadEntry  the whole file into one buffer, gzip through
-//                            the temporary-file codec (codec/GzCodec.h);
-//                            used by the reader library and the desktop
-//                            program.
-//   StreamEntry              in blocks into a sink, gzip inflated in memory
-//                            (codec/GzStream.h); memory stays flat for stored
-//                            and gzip entries of any size. An LZRW3-A block
-//                            is one unit and is decoded whole. Used by tools.
-// A failure caused by this machine rather than by the pack (no memory, an
-// unusable temporary folder, a read error, a sink that refuses) has a
-// FaultKind other than Damaged, so that callers never call a sound pack
-// damaged. All functions are thread-safe for separate sources and sinks.
+//   DecodeEntry / LoadEntry  the whole file into one buffer, from one read
+//                            of its stored bytes (a stored file is that
+//                            read); gzip through the buffer codec
+//                            (codec/GzCodec.h). Used by the reader library
+//                            and the desktop program.
+//   StreamEntry              in blocks into a sink. A gzip file of up to
+//                            16 MiB is decoded whole as above, a larger one
+//                            with the streaming decoder (codec/GzStream.h),
+//                            so that memory stays flat for stored and gzip
+//                            files of any size. An LZRW3-A block is one
+//                            unit and is decoded whole. Used by tools.
+// Nothing needs a temporary folder or any file but the pack. A failure
+// caused by this machine rather than by the pack (no memory, a read error,
+// a sink that refuses) has a FaultKind other than Damaged, so that callers
+// never call a sound pack damaged. All functions are thread-safe for
+// separate sources and sinks.
 #pragma once
 
 #include <cstddef>

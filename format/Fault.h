@@ -25,7 +25,8 @@ enum class FaultKind {
     NotAPack,     // no header of a known version
     Io,           // the pack or another file could not be opened/read/written
     NoMemory,     // an allocation failed
-    TempFolder,   // the gzip codec's temporary files could not be made
+    TempFolder,   // a temporary folder could not be used (the desktop program's
+                  // workspace, vpf's copy of a pack read from a pipe)
     Interrupted,  // a caller's sink refused more bytes
 };
 

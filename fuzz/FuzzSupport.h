@@ -1,6 +1,6 @@
 // FuzzSupport.h - what the fuzz targets share: a private folder per process
-// (also made the gzip codec's temporary folder, so that a leftover file is
-// seen), the input written to a file there, and an abort that says why.
+// (also made $TMPDIR, so that a file left there by anything is seen), the
+// input written to a file there, and an abort that says why.
 #pragma once
 
 #include <dirent.h>
@@ -29,7 +29,7 @@ inline const std::string& PrivateFolder() {
     return path;
 }
 
-// The codec's temporary folder: must be empty between inputs.
+// $TMPDIR of the process: must be empty between inputs.
 inline std::string TempFolder() {
     return PrivateFolder() + "/tmp";
 }

@@ -3,7 +3,9 @@
 #   crateforge        the desktop program and the vpf tool (crateforge, vpf)
 #   libtovelink2      the reader library to run host programs (tovelink_runtime)
 #   libtovelink-dev   what building a host program needs (tovelink_dev)
-# Their dependencies are computed from the binaries (dpkg-shlibdeps). The
+# Their dependencies are computed from the binaries (dpkg-shlibdeps): libc6,
+# zlib1g and, in a build that found libdeflate (CF_GZIP_DECODER), libdeflate0
+# for the desktop program, vpf and the library; Qt for the desktop program. The
 # MIME, desktop-entry and icon caches are rebuilt by the file triggers that
 # shared-mime-info, desktop-file-utils and the hicolor icon theme declare
 # on their folders, so the packages carry no maintainer scripts of their

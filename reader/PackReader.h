@@ -38,21 +38,13 @@
 // throws. The object is exactly one pointer in size.
 //
 // Files on disk: OpenPack reads the directory and closes the pack again;
-// every load opens it anew, reads the entry's stored bytes and closes it,
-// and fails if the file is no longer the one that was opened. Entries coded
-// with gzip are decoded through two temporary files in $TMPDIR (else the
-// system's temporary folder). They carry no name at any time: they are
-// created nameless where the file system allows it, otherwise named
-// "TMP..." and unlinked in the same breath. So a host killed in the middle
-// of a load leaves nothing behind (with the named fallback, at most one
-// empty file if the kill falls between creating and unlinking a name). Each
-// thread that loads keeps its two files open between loads (two
-// descriptors, at most 1 MiB each once a load is done) and closes them
-// when it ends; a forked child makes its own, and a host that closes
-// descriptors it did not open costs the next load two new files, never a
-// write into the host's own. A load needs room in that folder for the
-// entry's coded and decoded bytes; a folder gone or read-only since the last
-// load fails the next one, as it would have the first.
+// every load opens it anew, reads the entry's stored bytes in one read and
+// closes it, and fails if the file is no longer the one that was opened.
+// Decoding happens in memory (gzip with libdeflate, or zlib where the
+// library was built without it): the reader needs no temporary folder and
+// writes no file, so $TMPDIR may be missing, full or read-only, and a host
+// killed in the middle of a load leaves nothing behind. A load holds the
+// entry's stored bytes and its decoded bytes at once, nothing more.
 // Needs C++11 or later; includes nothing.
 #ifndef TOVELINK_PACKREADER_H
 #define TOVELINK_PACKREADER_H

@@ -555,8 +555,7 @@ AddTotals CodeAndAdd(CPackArchive& archive, AddPlan& plan, const Options& option
             CodedItem out;
             out.entry = std::make_unique<PackEntry>();
             out.entry->SetName(items[i]->name);
-            out.status = crateforge::CodeDiskFile(items[i]->diskPath, *out.entry, {}, out.fault,
-                                                  crateforge::GzCoder::InMemory);
+            out.status = crateforge::CodeDiskFile(items[i]->diskPath, *out.entry, {}, out.fault);
             return out;
         },
         [&](std::size_t i, CodedItem&& coded) {
@@ -1118,7 +1117,7 @@ int RunConvert(const Options& options) {
     interrupt::WatchPack(newPath);
     CPackArchive old(&console, nullptr, nullptr);
     old.CreateNew(oldPath);
-    if (!old.ConvertOldPack(crateforge::GzCoder::InMemory))
+    if (!old.ConvertOldPack())
         return kExitFailure;  // said why; nothing was written
     // Names are taken over byte for byte; one equal to an earlier name but
     // for letter case is numbered apart, and said.

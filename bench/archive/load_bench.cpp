@@ -7,7 +7,7 @@
 //                       a document (decode and recode, nothing saved)
 //
 // The packs are written once per process with the test pack writer into a
-// private temporary folder, which is also the codec's TMPDIR; writing them
+// private temporary folder, which is also TMPDIR; writing them
 // is not timed. The page cache holds them after the first run, so the
 // figures are the cost of the loader itself, not of the disk.
 #include <benchmark/benchmark.h>

@@ -1,9 +1,9 @@
 // ArchiveFixture.h - a document on the scripted platform, in private folders.
 //
 // Every test gets its own folder for disk files and its own TMPDIR (so the
-// gzip codec's and the workspace's temporary files can be checked for
-// leftovers), a scripted message service, list, progress bar and icons, and
-// a CPackArchive wired to them.
+// workspace's temporary files can be checked for leftovers), a scripted
+// message service, list, progress bar and icons, and a CPackArchive wired
+// to them.
 #pragma once
 
 #include <gtest/gtest.h>

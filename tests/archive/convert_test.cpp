@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "archive/EntryData.h"
+#include "tests/support/FailingAllocations.h"
 
 namespace crateforge::test {
 namespace {
@@ -72,18 +73,22 @@ TEST_F(ConvertTest, YesConvertsToTheVpfPathAndLeavesTheOldFile) {
     EXPECT_EQ(progress.Position(), 0u);
 }
 
-TEST_F(ConvertTest, RecodingWithoutATemporaryFolderIsCountedAndARefusalCountsNothing) {
+TEST_F(ConvertTest, RecodingWithoutMemoryIsCountedAndARefusalCountsNothing) {
     const std::string path = dir.Write(
         "data.dat",
         testpacks::BuildOldPack({OldEntry("a.txt", TextBytes(3000)),
-                                 OldEntry("b.txt", TextBytes(2000, 2)), OldEntry("empty", {})}));
-    setenv("TMPDIR", (tmp + "/missing").c_str(), 1);
+                                 OldEntry("b.txt", TextBytes(3000, 2)), OldEntry("empty", {})}));
     messages.Queue(MessageAnswer::Yes);
-    ASSERT_EQ(archive->Open(path), 1);
+    {
+        // No memory for the coded streams (a little more than each file).
+        testsupport::FailAllocations noMemory(3001, 4000);
+        ASSERT_EQ(archive->Open(path), 1);
+        EXPECT_EQ(noMemory.Failed(), 2);
+    }
     const CodingFallbacks taken = archive->TakeCodingFallbacks();
     EXPECT_EQ(taken.count, 2);
     EXPECT_EQ(taken.firstName, "a.txt");
-    EXPECT_FALSE(taken.reason.empty());
+    EXPECT_EQ(taken.reason, "out of memory");
 
     // A conversion that is refused part-way keeps nothing, not even a count.
     // "fine" is recoded (and stored) before "short.txt" stops the conversion.
@@ -93,7 +98,11 @@ TEST_F(ConvertTest, RecodingWithoutATemporaryFolderIsCountedAndARefusalCountsNot
         "bad.dat", testpacks::BuildOldPack({OldEntry("fine", TextBytes(3000)), shortOne}));
     auto second = MakeArchive();
     messages.Queue(MessageAnswer::Yes);
-    EXPECT_EQ(second->Open(bad), 0);
+    {
+        testsupport::FailAllocations noMemory(3001, 4000);
+        EXPECT_EQ(second->Open(bad), 0);
+        EXPECT_EQ(noMemory.Failed(), 1);
+    }
     EXPECT_EQ(second->TakeCodingFallbacks().count, 0);
 }
 

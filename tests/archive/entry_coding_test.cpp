@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "archive/EntryCoding.h"
+#include "tests/support/FailingAllocations.h"
 
 namespace crateforge::test {
 namespace {
@@ -77,14 +78,19 @@ TEST_F(EntryCodingTest, StoredWhenGzipDoesNotHelpOrFails) {
     EXPECT_EQ(stored.packedSize, 5000u);
     EXPECT_EQ(0, std::memcmp(stored.data.get(), noise.data(), noise.size()));
 
-    // No temporary directory: gzip fails, and the file is kept as it is.
-    setenv("TMPDIR", (tmp + "/missing").c_str(), 1);
+    // No memory for the coded stream: gzip fails, and the file is kept as
+    // it is.
     const Bytes text = TextBytes(5000);
     PackEntry kept;
     kept.originalSize = 5000;
-    EXPECT_FALSE(CompressEntry(Buffer(text), kept, {}));
-    EXPECT_NE(std::string(codec::GzLastError()).find("temporary"), std::string::npos)
-        << codec::GzLastError();
+    codec::GzError error;
+    {
+        testsupport::FailAllocations noMemory(5001, 6000);
+        EXPECT_FALSE(CompressEntry(Buffer(text), kept, {}, &error));
+        EXPECT_EQ(noMemory.Failed(), 1);
+    }
+    EXPECT_EQ(error.failure, codec::GzFailure::NoMemory);
+    EXPECT_STREQ(error.reason, "out of memory");
     EXPECT_EQ(kept.method, 0);
     EXPECT_EQ(kept.packedSize, 5000u);
     ASSERT_NE(kept.data, nullptr);
@@ -132,21 +138,8 @@ TEST_F(EntryCodingTest, AFileThatChangesWhileItIsReadIsRefused) {
     EXPECT_EQ(ReadDiskFile("/proc/self/status", bytes, size, fault), DiskReadStatus::ReadFailed);
     EXPECT_EQ(fault.reason, kChangedWhileReadReason);
     PackEntry entry;
-    EXPECT_EQ(CodeDiskFile("/proc/self/status", entry, {}, fault, GzCoder::InMemory),
-              DiskReadStatus::ReadFailed);
+    EXPECT_EQ(CodeDiskFile("/proc/self/status", entry, {}, fault), DiskReadStatus::ReadFailed);
     EXPECT_EQ(entry.data, nullptr);  // left unchanged
-}
-
-TEST_F(EntryCodingTest, BothCodersStoreTheSameBytes) {
-    for (const Bytes& content : {TextBytes(100000), NoiseBytes(5000), TextBytes(1)}) {
-        PackEntry viaFiles, inMemory;
-        viaFiles.originalSize = inMemory.originalSize = static_cast<std::uint32_t>(content.size());
-        CompressEntry(Buffer(content), viaFiles, {}, GzCoder::TempFiles);
-        CompressEntry(Buffer(content), inMemory, {}, GzCoder::InMemory);
-        EXPECT_EQ(inMemory.method, viaFiles.method);
-        ASSERT_EQ(inMemory.packedSize, viaFiles.packedSize);
-        EXPECT_EQ(0, std::memcmp(inMemory.data.get(), viaFiles.data.get(), viaFiles.packedSize));
-    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include "ContentFixture.h"
+#include "tests/support/FailingAllocations.h"
 
 namespace crateforge {
 namespace {
@@ -180,19 +181,22 @@ TEST_F(AddDropTest, TheArrowIsShownWhileAQuestionWaitsAndTheWaitCursorAfter) {
 TEST_F(AddDropTest, FilesStoredUncompressedAreReportedOncePerCommand) {
     OpenSample();
     const std::string a = temp.Write("a.txt", testpacks::ToBytes(std::string(5000, 'a')));
-    const std::string b = temp.Write("b.log", testpacks::ToBytes(std::string(4000, 'b')));
+    const std::string b = temp.Write("b.log", testpacks::ToBytes(std::string(5000, 'b')));
     const std::string empty = temp.Write("empty", {});
-    // The workspace is made; now the temporary folder goes away.
-    setenv("TMPDIR", temp.File("gone").c_str(), 1);
     dialogs.QueueOpenFiles({a, b, empty});
-    Trigger(Command::Add);
+    {
+        // No memory for the coded streams (a little more than each file).
+        testsupport::FailAllocations noMemory(5001, 6000);
+        Trigger(Command::Add);
+        EXPECT_EQ(noMemory.Failed(), 2);
+    }
     ASSERT_EQ(messages.Calls().size(), 1u);
     EXPECT_EQ(messages.Calls()[0].caption, "Warning");
     EXPECT_EQ(messages.Calls()[0].buttons, MessageButtons::Ok);
     const std::string prefix = "2 file(s) were stored uncompressed, the first being " + a +
                                ", because they could not be compressed: ";
     EXPECT_EQ(messages.Calls()[0].text.rfind(prefix, 0), 0u) << messages.Calls()[0].text;
-    EXPECT_NE(messages.Calls()[0].text.find(temp.File("gone")), std::string::npos);
+    EXPECT_NE(messages.Calls()[0].text.find("out of memory"), std::string::npos);
     // Stored whole and saved all the same.
     const int row = RowOf("a.txt");
     ASSERT_GE(row, 0);
@@ -200,8 +204,7 @@ TEST_F(AddDropTest, FilesStoredUncompressedAreReportedOncePerCommand) {
     const std::vector<std::string> saved = SavedNames();
     EXPECT_NE(std::find(saved.begin(), saved.end(), "b.log"), saved.end());
 
-    // With a usable folder again, nothing is said.
-    setenv("TMPDIR", temp.Path().c_str(), 1);
+    // With memory again, nothing is said.
     messages.Clear();
     const std::string c = temp.Write("c.txt", testpacks::ToBytes(std::string(5000, 'c')));
     dialogs.QueueOpenFiles({c});

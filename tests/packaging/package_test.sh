@@ -132,6 +132,14 @@ libtovelink-dev_${version}_$arch.deb" "$(cd "$work/debs" && ls ./*.deb | sed 's|
   [[ $depends != *libtovelink* ]] || fail "crateforge depends on the library it does not use: $depends"
   depends=$(dpkg-deb -f "$work/debs/libtovelink2_${version}_$arch.deb" Depends)
   [[ $depends = *libc6* && $depends = *zlib1g* ]] || fail "libtovelink2 depends on: $depends"
+  # A build that found libdeflate decodes gzip with it, in both packages.
+  libdeflate=$(cache LIBDEFLATE_LIBRARY)
+  if [[ -n $libdeflate && $libdeflate != *NOTFOUND && $(cache CF_GZIP_DECODER) != zlib ]]; then
+    for deb in crateforge libtovelink2; do
+      depends=$(dpkg-deb -f "$work/debs/${deb}_${version}_$arch.deb" Depends)
+      [[ ", $depends" = *", libdeflate0 "* ]] || fail "$deb does not depend on libdeflate0: $depends"
+    done
+  fi
   depends=$(dpkg-deb -f "$work/debs/libtovelink-dev_${version}_$arch.deb" Depends)
   [ "$depends" = "libtovelink2 (= $version)" ] || fail "libtovelink-dev depends on: $depends"
   # The library's shlibs entry and the loader cache through the trigger; the

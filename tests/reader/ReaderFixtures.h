@@ -84,8 +84,8 @@ inline std::vector<testpacks::OldEntry> SampleOldEntries() {
     };
 }
 
-// Test base: a private temp folder (also used as TMPDIR for the gzip
-// codec's temporary files) and a reader.
+// Test base: a private temp folder (also TMPDIR, which the reader must
+// leave alone) and a reader.
 class ReaderTest : public ::testing::Test {
   protected:
     void SetUp() override {
