@@ -24,7 +24,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
@@ -465,11 +464,6 @@ void CBuilderDlg::CreateStatusRow() {
 void CBuilderDlg::CreateListView() {
     listView = new QtListView(client);
     listView->setObjectName(QStringLiteral("listView"));
-    listView->setColumnCount(4);
-    listView->setRootIsDecorated(false);
-    listView->setItemsExpandable(false);
-    listView->setUniformRowHeights(true);
-    listView->setAllColumnsShowFocus(true);
     listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     listView->setSelectionBehavior(QAbstractItemView::SelectRows);
     // Labels are edited through Rename, New Folder and a click on the label
@@ -481,6 +475,7 @@ void CBuilderDlg::CreateListView() {
     listView->setContextMenuPolicy(Qt::CustomContextMenu);
     listView->setIconSize(QSize(16, 16));
 
+    listControl = std::make_unique<QtListControl>(listView, iconList.get());
     struct Column {
         const char* heading;
         Qt::Alignment alignment;
@@ -492,10 +487,9 @@ void CBuilderDlg::CreateListView() {
         {"Ratio", Qt::AlignLeft, 100},
         {"Packed Size", Qt::AlignRight, 100},
     };
-    QTreeWidgetItem* header = listView->headerItem();
     for (int i = 0; i < 4; ++i) {
-        header->setText(i, QString::fromLatin1(columns[i].heading));
-        header->setTextAlignment(i, columns[i].alignment | Qt::AlignVCenter);
+        listControl->Model()->SetHeading(i, QString::fromLatin1(columns[i].heading),
+                                         columns[i].alignment);
     }
     QHeaderView* headerView = listView->header();
     headerView->setStretchLastSection(false);
@@ -505,19 +499,17 @@ void CBuilderDlg::CreateListView() {
     for (int i = 0; i < 4; ++i) {
         listView->setColumnWidth(i, columns[i].width);
     }
-
-    listControl = std::make_unique<QtListControl>(listView, iconList.get());
     listControl->Delegate()->SetEndHandler(
         [this](int row, const std::optional<std::string>& text) { OnEndLabelEdit(row, text); });
 
     connect(headerView, &QHeaderView::sectionClicked, this, &CBuilderDlg::OnColumnClick);
-    connect(listView, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem*, int) { OnListDoubleClick(); });
+    connect(listView, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex&) { OnListDoubleClick(); });
     connect(listView, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& position) { OnContextMenu(position); });
     // The states follow the selection however it changed (mouse or keys);
     // the update runs once the list has settled.
-    connect(listView, &QTreeWidget::itemSelectionChanged, this, [this] {
+    connect(listView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (statesPending) {
             return;
         }
@@ -599,7 +591,7 @@ int CBuilderDlg::CountNonFileRows() const {
     }
     int count = 0;
     for (int row : listControl->SelectedRows()) {
-        if (listControl->RowData(row) == nullptr) {
+        if (!listControl->Key(row).IsFile()) {
             ++count;
         }
     }
@@ -649,21 +641,16 @@ void CBuilderDlg::UpdateStatusTexts() {
     const std::vector<int> rows = listControl->SelectedRows();
     count = rows.size();
     for (int row : rows) {
-        const std::string name = listControl->RowText(row, 0);
-        if (name == kUpDirName) {
+        const RowKey key = listControl->Key(row);
+        const auto index = static_cast<int>(key.Index());
+        if (key.IsParent()) {
             count = 0;
-            continue;
-        }
-        if (const PackEntry* entry = listControl->RowData(row)) {
-            original += entry->originalSize;
-            packed += entry->packedSize;
-            continue;
-        }
-        int index = current->FindSubfolder(name);
-        if (index >= 0) {
-            const CPackFolder& folder = *current->subfolders[static_cast<std::size_t>(index)];
-            original += folder.totalOriginalSize;
-            packed += folder.totalPackedSize;
+        } else if (key.IsFile() && key.Index() < current->FileCount()) {
+            original += current->FileOriginalSize(index);
+            packed += current->FilePackedSize(index);
+        } else if (key.IsFolder() && key.Index() < current->SubfolderCount()) {
+            original += current->SubfolderOriginalTotal(index);
+            packed += current->SubfolderPackedTotal(index);
         }
     }
     selectedText->setText(QString::fromStdString(
@@ -869,15 +856,15 @@ void CBuilderDlg::OnListDoubleClick() {
     }
     const std::vector<int> rows = listControl->SelectedRows();
     for (int row : rows) {
-        if (listControl->RowData(row) != nullptr) {
+        const RowKey key = listControl->Key(row);
+        if (key.IsFile()) {
             ViewEntry(row);
             continue;
         }
-        const std::string name = listControl->RowText(row, 0);
-        if (name == kUpDirName) {
+        if (key.IsParent()) {
             archive->GoUp();
         } else {
-            archive->EnterFolder(name);
+            archive->EnterFolderAt(static_cast<int>(key.Index()));
         }
         break;
     }

@@ -60,7 +60,7 @@ class QMenu;
 class QMenuBar;
 class QProgressBar;
 class QToolBar;
-class QTreeWidget;
+class QTreeView;
 
 namespace crateforge {
 
@@ -201,7 +201,7 @@ class CBuilderDlg : public QWidget {
     bool IsCommandWired(Command command) const;
     CPackArchive* Archive() const { return archive.get(); }
     bool PackOpen() const { return packOpen != 0; }
-    QTreeWidget* ListView() const { return listView; }
+    QTreeView* ListView() const { return listView; }
     QtListControl* ListControlImpl() const { return listControl.get(); }
     QtIconProvider* IconList() const { return iconList.get(); }
     ProgressControl* CurrentProgress() const { return progressBar; }

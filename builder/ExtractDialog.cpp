@@ -192,14 +192,16 @@ void CExtractDialog::OnOverwriteToggle() {
 }
 
 bool CExtractDialog::ExtractRow(int row) {
-    if (const PackEntry* entry = listControl->RowData(row)) {
-        return ExtractFile(*entry, std::string());
+    const RowKey key = listControl->Key(row);
+    if (key.IsFile()) {
+        const PackEntry* entry =
+            folder != nullptr ? folder->FileAt(static_cast<int>(key.Index())) : nullptr;
+        return entry == nullptr || ExtractFile(*entry, std::string());
     }
-    const std::string name = listControl->RowText(row, 0);
-    if (name == "..") {
+    if (!key.IsFolder()) {
         return true;  // the way up, not a folder of the pack
     }
-    return ExtractFolder(name, std::string());
+    return ExtractFolder(listControl->RowText(row, 0), std::string());
 }
 
 bool CExtractDialog::ExtractSelected() {

@@ -45,8 +45,8 @@ TEST_F(AddDropTest, AddFilesAsksBeforeReplacingAndSavesAtOnce) {
 
         const int row = RowOf(c.answer == MessageAnswer::Yes ? "C.DAT" : "c.dat");
         ASSERT_GE(row, 0);
-        ASSERT_NE(window->ListControlImpl()->RowData(row), nullptr);
-        EXPECT_EQ(window->ListControlImpl()->RowData(row)->originalSize, c.cDatSize);
+        ASSERT_NE(EntryOf(row), nullptr);
+        EXPECT_EQ(EntryOf(row)->originalSize, c.cDatSize);
         EXPECT_NE(RowOf("new.bin"), -1);
         // Written at once: a fresh reader sees the same files.
         const std::vector<std::string> saved = SavedNames();
@@ -195,7 +195,7 @@ TEST_F(AddDropTest, FilesStoredUncompressedAreReportedOncePerCommand) {
     // Stored whole and saved all the same.
     const int row = RowOf("a.txt");
     ASSERT_GE(row, 0);
-    EXPECT_EQ(window->ListControlImpl()->RowData(row)->packedSize, 5000u);
+    EXPECT_EQ(EntryOf(row)->packedSize, 5000u);
     const std::vector<std::string> saved = SavedNames();
     EXPECT_NE(std::find(saved.begin(), saved.end(), "b.log"), saved.end());
 
@@ -206,7 +206,7 @@ TEST_F(AddDropTest, FilesStoredUncompressedAreReportedOncePerCommand) {
     dialogs.QueueOpenFiles({c});
     Trigger(Command::Add);
     EXPECT_TRUE(messages.Calls().empty());
-    EXPECT_LT(window->ListControlImpl()->RowData(RowOf("c.txt"))->packedSize, 5000u);
+    EXPECT_LT(EntryOf(RowOf("c.txt"))->packedSize, 5000u);
 }
 
 // A drop as a file manager makes it: a uri-list of local files.

@@ -32,7 +32,7 @@ class FolderRenameDeleteTest : public ContentTest {
     }
     bool IsFolderRow(const std::string& name) {
         int row = RowOf(name);
-        return row >= 0 && window->ListControlImpl()->RowData(row) == nullptr;
+        return row >= 0 && !window->ListControlImpl()->Key(row).IsFile();
     }
 };
 
@@ -40,7 +40,7 @@ TEST_F(FolderRenameDeleteTest, NewFolderNumbersItsNamesAndEditsTheNewRow) {
     Trigger(Command::NewFolder);
     ASSERT_TRUE(IsFolderRow("New Dir"));
     ASSERT_NE(Editor(), nullptr);
-    EXPECT_EQ(List().currentItem()->text(0), QStringLiteral("New Dir"));
+    EXPECT_EQ(List().currentIndex().data().toString(), QStringLiteral("New Dir"));
     Finish("", false);  // Escape: the generated name stays, already saved
     EXPECT_EQ(SavedNames(),
               (std::vector<std::string>{"Docs", "Empty", "New Dir", "b.txt", "A.bin", "c.dat"}));
@@ -69,13 +69,13 @@ TEST_F(FolderRenameDeleteTest, NewFolderLooksOnlyAtFoldersAndNeverEditsAFileRow)
     int folderRow = -1;
     for (int row = 0; row < window->ListControlImpl()->RowCount(); ++row) {
         if (window->ListControlImpl()->RowText(row, 0) == "New Dir" &&
-            window->ListControlImpl()->RowData(row) == nullptr) {
+            !window->ListControlImpl()->Key(row).IsFile()) {
             folderRow = row;
         }
     }
     ASSERT_GE(folderRow, 0);
-    ASSERT_NE(List().currentItem(), nullptr);
-    EXPECT_EQ(List().indexOfTopLevelItem(List().currentItem()), folderRow);
+    ASSERT_TRUE(List().currentIndex().isValid());
+    EXPECT_EQ(List().currentIndex().row(), folderRow);
     EXPECT_EQ(window->ListControlImpl()->SelectedRows(), std::vector<int>{folderRow});
     Finish("new dir2");
     EXPECT_TRUE(IsFolderRow("new dir2"));

@@ -6,7 +6,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <cstdio>
 #include <string>
 
