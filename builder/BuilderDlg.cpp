@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QDir>
 #include <QDrag>
@@ -412,7 +413,8 @@ void CBuilderDlg::CreateMenus() {
         contextMenu->addAction(CommandAction(command));
     }
 
-    aboutMenu = menuBar->addMenu(QStringLiteral("&About"));
+    // Its own mnemonic: Alt+A is the Actions menu's.
+    aboutMenu = menuBar->addMenu(QStringLiteral("A&bout"));
     aboutMenu->setObjectName(QStringLiteral("aboutMenu"));
     aboutMenu->addAction(CommandAction(Command::About));
 }
@@ -905,23 +907,123 @@ bool CBuilderDlg::OnListKeyDown(int key) {
     return OnListKeyDownContent(key);
 }
 
+QAction* CBuilderDlg::CommandForKey(const QKeyEvent& key) const {
+    const QKeySequence pressed(key.keyCombination());
+    for (const CommandSlot& slot : commands) {
+        if (slot.action != nullptr && !slot.action->shortcut().isEmpty() &&
+            slot.action->shortcut().matches(pressed) == QKeySequence::ExactMatch) {
+            return slot.action;
+        }
+    }
+    return nullptr;
+}
+
+void CBuilderDlg::OnEditorShortcut(const QKeyEvent& key) {
+    // A character of the name without a modifier is typed, and a command's
+    // key without one (F2) does nothing here; a command's key with a
+    // modifier never reaches the editor: the edit ends without a rename and
+    // the command runs.
+    QAction* action = CommandForKey(key);
+    if (action == nullptr || (key.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        return;
+    }
+    swallowedKey = key.keyCombination();
+    listControl->CancelEdit();
+    QPointer<QAction> command(action);
+    QMetaObject::invokeMethod(
+        this,
+        [command] {
+            if (command != nullptr && command->isEnabled()) {
+                command->trigger();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+QPoint CBuilderDlg::KeyboardMenuPosition() const {
+    // Below the start of the current row's name, or the list's corner.
+    const QModelIndex current = listView->currentIndex();
+    const QRect row =
+        current.isValid() ? listView->visualRect(current.siblingAtColumn(0)) : QRect();
+    if (row.isValid() && listView->viewport()->rect().intersects(row)) {
+        return QPoint(row.left() + row.height(), row.bottom());
+    }
+    return QPoint(0, 0);
+}
+
+bool CBuilderDlg::OnListNavigationKey(const QKeyEvent& key) {
+    const Qt::KeyboardModifiers modifiers = key.modifiers() & ~Qt::KeypadModifier;
+    const bool down = key.key() == Qt::Key_Down &&
+                      (modifiers == Qt::ControlModifier || modifiers == Qt::AltModifier);
+    const bool up = key.key() == Qt::Key_Up && modifiers == Qt::AltModifier;
+    const bool menu = (key.key() == Qt::Key_Menu && modifiers == Qt::NoModifier) ||
+                      (key.key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier);
+    if (menu) {
+        OnContextMenu(KeyboardMenuPosition());
+        return true;
+    }
+    if (!down && !up) {
+        return false;
+    }
+    if (packOpen == 0 || archive == nullptr) {
+        return true;
+    }
+    if (up) {
+        archive->GoUp();  // as Backspace does
+    } else {
+        OpenSelectedFolder();
+    }
+    UpdateCommandStates();
+    UpdateStatusTexts();
+    return true;
+}
+
+void CBuilderDlg::OpenSelectedFolder() {
+    // The first selected folder row, as a double-click would take it;
+    // file rows are passed over (Enter opens nothing either).
+    for (int row : listControl->SelectedRows()) {
+        const RowKey key = listControl->Key(row);
+        if (key.IsParent()) {
+            archive->GoUp();
+            return;
+        }
+        if (key.IsFolder()) {
+            archive->EnterFolderAt(static_cast<int>(key.Index()));
+            return;
+        }
+    }
+}
+
 bool CBuilderDlg::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::ShortcutOverride: {
             // A key typed into a text editor of this window belongs to the
             // editor: accepting the override keeps every accelerator off.
+            // The rename editor hands a command's key over instead.
             auto* widget = qobject_cast<QWidget*>(watched);
             if (widget != nullptr && IsTextEditor(widget) && widget->window() == this) {
+                if (widget->objectName() == QLatin1String("labelEditor")) {
+                    OnEditorShortcut(*static_cast<QKeyEvent*>(event));
+                }
                 event->accept();
                 return true;
             }
             break;
         }
-        case QEvent::KeyPress:
+        case QEvent::KeyPress: {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (swallowedKey && key->keyCombination() == *swallowedKey) {
+                // The key that ended a rename has done its work.
+                swallowedKey.reset();
+                return true;
+            }
+            swallowedKey.reset();
             // Keys an editor in the list did not take come up here too; they are
             // the editor's, not the list's.
             if (watched == listView && !IsTextEditor(QApplication::focusWidget())) {
-                auto* key = static_cast<QKeyEvent*>(event);
+                if (OnListNavigationKey(*key)) {
+                    return true;
+                }
                 // The list acts on the key itself: Shift and Ctrl held (and
                 // the keypad's Ins and Del) change nothing; Alt and Meta
                 // keys belong to the menus and the desktop.
@@ -931,6 +1033,18 @@ bool CBuilderDlg::eventFilter(QObject* watched, QEvent* event) {
                 if (others == Qt::NoModifier && OnListKeyDown(key->key())) {
                     return true;
                 }
+            }
+            break;
+        }
+        case QEvent::ContextMenu:
+            // The Menu key as the platform reports it: at the current row,
+            // not where the mouse happens to be; once only.
+            if (watched == listView &&
+                static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+                if (QApplication::activePopupWidget() == nullptr) {
+                    OnContextMenu(KeyboardMenuPosition());
+                }
+                return true;
             }
             break;
         case QEvent::Resize:

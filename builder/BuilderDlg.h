@@ -55,6 +55,7 @@
 #include "platform/Platform.h"
 
 class QAction;
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QMenuBar;
@@ -195,6 +196,13 @@ class CBuilderDlg : public QWidget {
     // A key pressed in the list, with Shift and Ctrl ignored (Shift+Del is
     // Delete); true when it was handled.
     bool OnListKeyDown(int key);
+    // The keyboard's way through the list, beside Backspace and the keys
+    // above: Ctrl+Down and Alt+Down open the selected folder (".." goes up),
+    // Alt+Up goes up; Shift+F10 and the Menu key open the context menu at
+    // the current row. True when the key was one of them.
+    bool OnListNavigationKey(const QKeyEvent& key);
+    // The first selected folder row's folder becomes the shown one.
+    void OpenSelectedFolder();
 
     // ---- Access for the commands' files and for tests -----------------------
     QAction* CommandAction(Command command) const;
@@ -233,6 +241,13 @@ class CBuilderDlg : public QWidget {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    // The command whose shortcut `key` is, or null.
+    QAction* CommandForKey(const QKeyEvent& key) const;
+    // A key pressed in the rename editor that is a command's shortcut: with
+    // a modifier the edit ends without a rename and the command runs.
+    void OnEditorShortcut(const QKeyEvent& key);
+    // Where the keyboard opens the context menu, in the list's viewport.
+    QPoint KeyboardMenuPosition() const;
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
@@ -298,6 +313,7 @@ class CBuilderDlg : public QWidget {
     QIcon icon;
     QPointer<QDialog> waitWindow;
     bool statesPending = false;
+    std::optional<QKeyCombination> swallowedKey;  // the key that ended a rename
     bool closed = false;
     CloseState closeState;
 

@@ -552,8 +552,11 @@ QRect LabelEditDelegate::LabelRect(const QAbstractItemView* view, const QModelIn
     return text;
 }
 
-void LabelEditDelegate::OnCloseEditor(QWidget* /*editor*/,
-                                      QAbstractItemDelegate::EndEditHint hint) {
+void LabelEditDelegate::OnCloseEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    // The editor is deleted later; by then it is no longer the open one.
+    if (editor != nullptr) {
+        editor->setObjectName(QString());
+    }
     int row = editRow;
     std::optional<std::string> text;
     if (hint != QAbstractItemDelegate::RevertModelCache) {
@@ -764,15 +767,22 @@ void QtListControl::SelectRow(int row, bool selected) {
     }
 }
 
+bool QtListControl::CancelEdit() {
+    QWidget* open = view->findChild<QLineEdit*>(QStringLiteral("labelEditor"));
+    if (open == nullptr || delegate == nullptr) {
+        return false;
+    }
+    emit delegate->closeEditor(open, QAbstractItemDelegate::RevertModelCache);
+    return true;
+}
+
 void QtListControl::EditLabel(int row) {
     const QModelIndex index = model->index(row, 0);
     if (!index.isValid()) {
         return;
     }
     // One editor at a time: an edit still open elsewhere is cancelled first.
-    if (QWidget* open = view->findChild<QLineEdit*>(QStringLiteral("labelEditor"))) {
-        emit delegate->closeEditor(open, QAbstractItemDelegate::RevertModelCache);
-    }
+    CancelEdit();
     view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     view->edit(index);
 }

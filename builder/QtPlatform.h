@@ -260,6 +260,9 @@ class QtListControl : public ListControl {
     std::vector<int> SelectedRows() const override;
     void SelectRow(int row, bool selected) override;
     void EditLabel(int row) override;
+    // Closes an open label editor as Escape does (no text is handed over);
+    // false when none was open.
+    bool CancelEdit();
 
     QTreeView* View() const { return view; }
     QtListModel* Model() const { return model; }

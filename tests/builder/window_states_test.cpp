@@ -56,7 +56,7 @@ TEST_F(WindowStatesTest, MenusShowTheirTextsInOrder) {
     for (QAction* action : window->MenuBar()->actions()) {
         bar.push_back(action->text());
     }
-    EXPECT_EQ(bar, (QStringList{"&File", "&Actions", "&About"}));
+    EXPECT_EQ(bar, (QStringList{"&File", "&Actions", "A&bout"}));
     EXPECT_EQ(Shown(window->findChild<QMenu*>(QStringLiteral("fileMenu"))),
               (QStringList{"&Open Pack\tCtrl+O", "&New Pack\tCtrl+N", "-", "E&xit"}));
     const QStringList actions = {"&Add\tShift+A",     "Add &Folder\tShift+F", "&New Folder\tIns",
