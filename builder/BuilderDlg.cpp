@@ -32,6 +32,7 @@
 #include "archive/PackArchive.h"
 #include "archive/SizeText.h"
 #include "archive/TempWorkspace.h"
+#include "builder/Accessibility.h"
 #include "platform/FileSystem.h"
 
 namespace crateforge {
@@ -67,6 +68,14 @@ bool IsTextEditor(const QObject* object) {
     }
     const auto* combo = qobject_cast<const QComboBox*>(object);
     return combo != nullptr && combo->isEditable();
+}
+
+// A command's name as a screen reader says it: the menu text without its
+// mnemonic mark and the key text after the tab ("&Open Pack\tCtrl+O").
+QString CommandName(const QString& menuText) {
+    QString name = menuText.section(u'\t', 0, 0);
+    name.remove(u'&');
+    return name;
 }
 
 // A tool bar icon whose off state is clearly faded: some themes draw their
@@ -227,6 +236,7 @@ CommandStates ComputeCommandStates(bool packOpen, int selectedRows, int nonFileS
 CBuilderDlg::CBuilderDlg(Services services, QWidget* parent) : QWidget(parent, Qt::Window) {
     InitBuilderResources();
     setObjectName(QStringLiteral("builderDlg"));
+    MarkAsWindow(this);
     setWindowTitle(QString::fromLatin1(kWindowTitle));
     icon = QIcon(QStringLiteral(":/icons/crateforge.svg"));
     setWindowIcon(icon);
@@ -408,6 +418,7 @@ void CBuilderDlg::CreateMenus() {
     actionsMenu->setObjectName(QStringLiteral("actionsMenu"));
     contextMenu = new QMenu(this);
     contextMenu->setObjectName(QStringLiteral("contextMenu"));
+    contextMenu->setAccessibleName(QStringLiteral("Actions"));
     for (Command command : actionItems) {
         actionsMenu->addAction(CommandAction(command));
         contextMenu->addAction(CommandAction(command));
@@ -433,31 +444,45 @@ void CBuilderDlg::CreateToolBar() {
     toolBar->addAction(CommandAction(Command::AddFolder));
     toolBar->addAction(CommandAction(Command::Extract));
     toolBar->addAction(CommandAction(Command::View));
+    toolBar->setAccessibleName(QStringLiteral("Commands"));
     for (QAction* action : toolBar->actions()) {
         if (QWidget* button = toolBar->widgetForAction(action)) {
             if (!action->isSeparator()) {
                 button->setFixedSize(55, 54);
+                // Read out as the command, without its menu's key text; the
+                // tip says what it does.
+                button->setAccessibleName(CommandName(action->text()));
+                button->setAccessibleDescription(action->toolTip());
             }
         }
+    }
+    // The button that shows the buttons a narrow window has no room for.
+    if (auto* more = toolBar->findChild<QWidget*>(QStringLiteral("qt_toolbar_ext_button"))) {
+        more->setAccessibleName(QStringLiteral("More commands"));
     }
 }
 
 void CBuilderDlg::CreateStatusRow() {
-    totalText = new QLabel(client);
+    totalText = new StatusField(client);
     totalText->setObjectName(QStringLiteral("totalText"));
-    selectedText = new QLabel(client);
+    selectedText = new StatusField(client);
     selectedText->setObjectName(QStringLiteral("selectedText"));
     for (QLabel* label : {totalText, selectedText}) {
-        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        label->setContentsMargins(2, 0, 2, 0);
         // A little smaller than the list, so the texts fit their thirds.
         QFont small = label->font();
         small.setPointSizeF(small.pointSizeF() * 0.9);
         label->setFont(small);
     }
+    totalText->setAccessibleDescription(
+        QStringLiteral("Files in the pack, and the sizes of the shown folder"));
+    selectedText->setAccessibleDescription(QStringLiteral("Files and sizes of the selected rows"));
+    ShowStatusNames();
     progressWidget = new QProgressBar(client);
     progressWidget->setObjectName(QStringLiteral("progressBar"));
     progressWidget->setTextVisible(false);
+    progressWidget->setAccessibleName(QStringLiteral("Progress"));
+    progressWidget->setAccessibleDescription(
+        QStringLiteral("How far adding or extracting has come"));
     mainProgress = std::make_unique<QtProgressControl>(progressWidget);
     mainProgress->SetRange(0, 100);
     mainProgress->SetPosition(0);
@@ -466,6 +491,9 @@ void CBuilderDlg::CreateStatusRow() {
 void CBuilderDlg::CreateListView() {
     listView = new QtListView(client);
     listView->setObjectName(QStringLiteral("listView"));
+    listView->setAccessibleName(QStringLiteral("Pack contents"));
+    listView->setAccessibleDescription(
+        QStringLiteral("Folders and files of the shown folder of the pack"));
     listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     listView->setSelectionBehavior(QAbstractItemView::SelectRows);
     // Labels are edited through Rename, New Folder and a click on the label
@@ -632,10 +660,9 @@ void CBuilderDlg::UpdateStatusTexts() {
         return;
     }
     const CPackFolder* current = archive->Current();
-    totalText->setText(QString::fromStdString(FormatStatus(kTotalFormat, archive->FileCount(),
+    totalText->SetText(QString::fromStdString(FormatStatus(kTotalFormat, archive->FileCount(),
                                                            FormatSize(current->totalOriginalSize),
                                                            FormatSize(current->totalPackedSize))));
-    totalText->setToolTip(totalText->text());
 
     std::uint64_t count = 0;
     std::uint32_t original = 0;
@@ -655,15 +682,37 @@ void CBuilderDlg::UpdateStatusTexts() {
             packed += current->SubfolderPackedTotal(index);
         }
     }
-    selectedText->setText(QString::fromStdString(
+    selectedText->SetText(QString::fromStdString(
         FormatStatus(kSelectedFormat, count, FormatSize(original), FormatSize(packed))));
-    selectedText->setToolTip(selectedText->text());
+    ShowStatusNames();
+    FitStatusTexts();
 
     QString title = QString::fromLatin1(kWindowTitle);
     if (packOpen != 0) {
         title += QStringLiteral(" - ") + PathText(archive->Path());
     }
     setWindowTitle(title);
+}
+
+void CBuilderDlg::FitStatusTexts() {
+    // The status fields keep their thirds of the width; the window is made
+    // at least wide enough for both texts, as far as its screen allows.
+    // Narrower than that, a field shortens its text (StatusField).
+    const int needed = std::max(totalText->NeededWidth(), selectedText->NeededWidth());
+    int clientWidth = 3 * (needed + 2 * kBorder) + 4 * kBorder;
+    if (QScreen* screen = this->screen()) {
+        clientWidth = std::min(clientWidth, screen->availableGeometry().width());
+    }
+    const int chrome = width() - client->width();  // what lies beside the client area
+    setMinimumWidth(std::max(0, clientWidth + chrome));
+}
+
+void CBuilderDlg::ShowStatusNames() {
+    // A field is read out by its text; with none, by what it would show.
+    totalText->setAccessibleName(totalText->text().isEmpty() ? QStringLiteral("Total")
+                                                             : totalText->text());
+    selectedText->setAccessibleName(selectedText->text().isEmpty() ? QStringLiteral("Selected")
+                                                                   : selectedText->text());
 }
 
 void CBuilderDlg::UpdateSortIndicator() {
@@ -693,8 +742,10 @@ void CBuilderDlg::ReleaseArchive() {
 void CBuilderDlg::ShowNoPack() {
     ReleaseArchive();
     setWindowTitle(QString::fromLatin1(kWindowTitle));
-    totalText->clear();
-    selectedText->clear();
+    totalText->SetText(QString());
+    selectedText->SetText(QString());
+    ShowStatusNames();
+    FitStatusTexts();
     UpdateSortIndicator();
     UpdateCommandStates();
 }
@@ -1121,6 +1172,7 @@ void CBuilderDlg::RunCommandLine() {
     auto* waitBar = new QProgressBar(wait);
     waitBar->setObjectName(QStringLiteral("waitProgress"));
     waitBar->setTextVisible(false);
+    waitBar->setAccessibleName(QStringLiteral("Progress"));
     waitBar->setGeometry(9, 8, 258, 20);
     QtProgressControl waitProgress(waitBar);
     waitProgress.SetRange(0, 100);

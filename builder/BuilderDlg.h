@@ -219,8 +219,8 @@ class CBuilderDlg : public QWidget {
     QMenu* ContextMenu() const { return contextMenu; }
     QMenu* ActionsMenu() const { return actionsMenu; }
     QWidget* Client() const { return client; }
-    QLabel* TotalText() const { return totalText; }
-    QLabel* SelectedText() const { return selectedText; }
+    StatusField* TotalText() const { return totalText; }
+    StatusField* SelectedText() const { return selectedText; }
     CTempWorkspace* Workspace() const { return workspace.get(); }
     MessageService* Messages() const { return messages; }
     DialogService* Dialogs() const { return dialogs; }
@@ -259,6 +259,10 @@ class CBuilderDlg : public QWidget {
     void ReleaseArchive();
     void ShowNoPack();
     void UpdateSortIndicator();
+    // The status fields' accessible names: their texts.
+    void ShowStatusNames();
+    // The window's minimum width after the status texts changed.
+    void FitStatusTexts();
     void RunCommandLine();
     // One message for the files the last command stored uncompressed
     // because their compression failed.
@@ -305,8 +309,8 @@ class CBuilderDlg : public QWidget {
     QProgressBar* progressWidget = nullptr;
     std::unique_ptr<QtProgressControl> mainProgress;
     ProgressControl* progressBar = nullptr;  // the bar packs are bound to now
-    QLabel* totalText = nullptr;
-    QLabel* selectedText = nullptr;
+    StatusField* totalText = nullptr;
+    StatusField* selectedText = nullptr;
     int packOpen = 0;
     std::unique_ptr<CPackArchive> archive;
     std::unique_ptr<CTempWorkspace> workspace;

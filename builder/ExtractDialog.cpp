@@ -63,9 +63,11 @@ CExtractDialog::CExtractDialog(MessageService* messages, DialogService* dialogs,
 
     destinationEdit = new QLineEdit(this);
     destinationEdit->setObjectName(QStringLiteral("destinationEdit"));
+    destinationEdit->setAccessibleName(QStringLiteral("Destination folder"));
 
     browseButton = new QPushButton(QStringLiteral(".."), this);
     browseButton->setObjectName(QStringLiteral("browseButton"));
+    browseButton->setAccessibleName(QStringLiteral("Browse for the destination folder"));
     browseButton->setAutoDefault(false);
 
     extractAllRadio = new QRadioButton(QString::fromLatin1(kExtractAllText), this);
@@ -79,10 +81,12 @@ CExtractDialog::CExtractDialog(MessageService* messages, DialogService* dialogs,
 
     okButton = new QPushButton(QStringLiteral("OK"), this);
     okButton->setObjectName(QStringLiteral("okButton"));
+    okButton->setAccessibleDescription(QStringLiteral("Extract, then close"));
     okButton->setDefault(true);
 
     cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
     cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton->setAccessibleDescription(QStringLiteral("Close without extracting"));
     cancelButton->setAutoDefault(false);
 
     // Every text must fit its control; then the template's rectangles.

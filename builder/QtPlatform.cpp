@@ -635,11 +635,23 @@ QVariant QtListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole:
         case Qt::EditRole:
-        case Qt::AccessibleTextRole:
             if (column == 0) {
                 return EditText(source->Name(key));
             }
             return QString::fromStdString(source->CellText(key, column));
+        case Qt::AccessibleTextRole: {
+            // An empty cell (the ".." row's sizes) is still read as something.
+            QString text = column == 0 ? EditText(source->Name(key))
+                                       : QString::fromStdString(source->CellText(key, column));
+            return text.isEmpty() ? QStringLiteral("none") : text;
+        }
+        case Qt::AccessibleDescriptionRole:
+            if (column != 0) {
+                return {};
+            }
+            return key.IsParent()   ? QStringLiteral("the folder above")
+                   : key.IsFolder() ? QStringLiteral("folder")
+                                    : QStringLiteral("file");
         case kBytesRole: {
             const std::string bytes = Text(index.row(), column);
             return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
@@ -785,6 +797,49 @@ void QtListControl::EditLabel(int row) {
     CancelEdit();
     view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     view->edit(index);
+}
+
+// ---------------------------------------------------------------------------
+// Status fields
+
+StatusField::StatusField(QWidget* parent) : QLabel(parent) {
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setContentsMargins(2, 0, 2, 0);
+    setTextFormat(Qt::PlainText);
+}
+
+void StatusField::SetText(const QString& text) {
+    setText(text);
+    UpdateTip();
+}
+
+QString StatusField::ShownText() const {
+    return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
+}
+
+int StatusField::NeededWidth() const {
+    const QMargins margins = contentsMargins();
+    // One pixel more than the advance: a text exactly as wide as its room
+    // may still lose the last pixel of its last glyph.
+    return fontMetrics().horizontalAdvance(text()) + 1 + margins.left() + margins.right() +
+           2 * frameWidth();
+}
+
+void StatusField::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    drawFrame(&painter);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter, ShownText());
+}
+
+void StatusField::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    UpdateTip();
+}
+
+void StatusField::UpdateTip() {
+    // The tool tip holds the whole text where the field shows less of it.
+    setToolTip(ShownText() == text() ? QString() : text());
 }
 
 // ---------------------------------------------------------------------------

@@ -15,6 +15,7 @@
 
 #include <QAbstractTableModel>
 #include <QIcon>
+#include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QString>
@@ -272,6 +273,28 @@ class QtListControl : public ListControl {
     QTreeView* view;
     QtListModel* model;
     QPointer<LabelEditDelegate> delegate;
+};
+
+// A status field of the main window: a sunken one-line label that never
+// cuts its text. text() is always the whole text, which screen readers get;
+// where the field is too narrow for it, the field shows the text shortened
+// with "…" and the whole text in its tool tip.
+class StatusField : public QLabel {
+    Q_OBJECT
+  public:
+    explicit StatusField(QWidget* parent);
+    void SetText(const QString& text);
+    // The text as drawn at the field's present width.
+    QString ShownText() const;
+    // The width the whole text needs, frame and margins included.
+    int NeededWidth() const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void UpdateTip();
 };
 
 // A QProgressBar with the interface's 32-bit unsigned range. QProgressBar
