@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
+#include <algorithm>
 
 #include "archive/PackArchive.h"
 #include "archive/PackFolder.h"
@@ -120,7 +121,41 @@ void CContentCommands::OnAdd() {
     OpenFileRequest request;
     request.filter = kAddFilter;
     request.multiSelect = true;
-    window.AddPathsToPack(window.Dialogs()->OpenFiles(request), archive->Current());
+    const std::vector<std::string> chosen = window.Dialogs()->OpenFiles(request);
+    window.AddPathsToPack(chosen, archive->Current());
+    if (!chosen.empty()) {
+        ReportUnshownFiles(fs::ParentDirectory(chosen.front()), chosen);
+    }
+}
+
+void CContentCommands::ReportUnshownFiles(const std::string& folder,
+                                          const std::vector<std::string>& chosen) {
+    std::vector<fs::DirEntry> entries;
+    if (!fs::ListDirectory(folder, entries)) {
+        return;
+    }
+    constexpr std::size_t kNamed = 20;  // the rest are counted
+    std::size_t count = 0;
+    std::string names;
+    for (const fs::DirEntry& entry : entries) {
+        if (entry.isDirectory || FileDialogCanShow(entry.name) ||
+            std::find(chosen.begin(), chosen.end(), fs::JoinPath(folder, entry.name)) !=
+                chosen.end()) {
+            continue;
+        }
+        if (++count <= kNamed) {
+            names += (names.empty() ? "" : ", ") + entry.name;
+        }
+    }
+    if (count == 0) {
+        return;
+    }
+    if (count > kNamed) {
+        names += " and " + std::to_string(count - kNamed) + " more";
+    }
+    window.Messages()->ShowMessage(
+        kAppCaption, WithNames(kUnshownFilesText, {std::to_string(count), folder, names}),
+        MessageButtons::Ok);
 }
 
 void CContentCommands::OnAddFolder() {

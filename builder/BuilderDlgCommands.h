@@ -45,6 +45,11 @@ inline constexpr char kDeleteQuestion[] =
     "Selected item(s) will be lost forever, do you wish to continue?";
 inline constexpr char kTooDeepText[] =
     "Unable to create a folder here: the folders are nested too deeply.";
+// Count, folder, the names.
+inline constexpr char kUnshownFilesText[] =
+    "The file dialog cannot show %s file(s) of %s, because their names are not valid UTF-8, "
+    "so they could not be chosen: %s. Drop them on the window, or add their folder with Add "
+    "Folder.";
 
 class CContentCommands : public QObject {
     Q_OBJECT
@@ -89,6 +94,9 @@ class CContentCommands : public QObject {
 
   private:
     void Refresh();
+    // After Add: names the files of `folder` that the file dialog could not
+    // show (and so were not chosen), in one message.
+    void ReportUnshownFiles(const std::string& folder, const std::vector<std::string>& chosen);
     std::vector<std::string> LocalPaths(const QMimeData* data) const;
     void OnViewportMouse(QEvent* event);
     // The row whose label is under `position` of the viewport, or -1.

@@ -174,6 +174,11 @@ std::string NameFromEditText(const QString& text) {
     return bytes;
 }
 
+bool FileDialogCanShow(std::string_view name) {
+    const QByteArray bytes(name.data(), static_cast<qsizetype>(name.size()));
+    return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
+}
+
 std::string PathBytes(const QString& path) {
     QByteArray bytes = QFile::encodeName(path);
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));

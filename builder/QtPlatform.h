@@ -52,6 +52,9 @@ QString EditText(std::string_view bytes);
 // becomes that byte, everything else its UTF-8. A backslash in any other
 // form stays one (and the pack refuses it as a name).
 std::string NameFromEditText(const QString& text);
+// Whether Qt's file dialogs can show a file of this name: Qt leaves out
+// names that do not decode (not valid UTF-8), so they cannot be chosen there.
+bool FileDialogCanShow(std::string_view name);
 // Disk path <-> the bytes the archive works with.
 std::string PathBytes(const QString& path);
 QString PathText(std::string_view path);
