@@ -142,6 +142,10 @@ class WindowMessages : public MessageService {
         : inner(inner), cursor(cursor), closing(closing) {}
     MessageAnswer ShowMessage(std::string_view caption, std::string_view text,
                               MessageButtons buttons) override {
+        if (collected != nullptr && buttons == MessageButtons::Ok) {
+            collected->emplace_back(text);  // said once, with the others, at the end
+            return MessageAnswer::Ok;
+        }
         if (closing->requested) {
             // Nobody is there to answer; what would have been said still
             // goes somewhere a person can read it.
@@ -162,6 +166,10 @@ class WindowMessages : public MessageService {
         }
         return answer;
     }
+
+    // While set, every message that only informs (OK alone) is kept here
+    // instead of shown; questions are still asked.
+    std::vector<std::string>* collected = nullptr;
 
   private:
     MessageService* inner;
@@ -1136,12 +1144,17 @@ void CBuilderDlg::AddPathsToPack(const std::vector<std::string>& paths, CPackFol
     }
     progressBar->SetRange(0, total);
     progressBar->SetPosition(0);
+    // What a folder's walk leaves out is told in one message at the end, not
+    // in a box per file; a file added on its own says what befell it at once.
+    std::vector<std::string> leftOut;
     for (const std::string& path : paths) {
         if (closeState.requested) {
             break;  // what was added so far is saved below
         }
         if (fs::IsDirectory(path)) {
+            windowMessages->collected = &leftOut;
             archive->AddFolder(path, target);
+            windowMessages->collected = nullptr;
         } else {
             archive->AddFile(path, target);
         }
@@ -1152,6 +1165,15 @@ void CBuilderDlg::AddPathsToPack(const std::vector<std::string>& paths, CPackFol
     UpdateStatusTexts();
     progressBar->SetPosition(0);
     cursor->SetWaitCursor(false);
+    if (leftOut.size() == 1) {
+        messages->ShowMessage(kAppCaption, leftOut.front(), MessageButtons::Ok);
+    } else if (!leftOut.empty()) {
+        std::string text = WithNames(kFolderItemsNotAddedText, {std::to_string(leftOut.size())});
+        for (const std::string& line : leftOut) {
+            text += "\n" + line;
+        }
+        messages->ShowMessage(kAppCaption, text, MessageButtons::Ok);
+    }
     ReportCodingFallbacks();
 }
 

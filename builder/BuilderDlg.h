@@ -78,6 +78,9 @@ inline constexpr char kNewFilter[] = "Varnholt Pack Files (*.vpf)|*.vpf||";
 inline constexpr std::string_view kNewExtension = pack::kPackExtension;
 inline constexpr char kNewInitialName[] = "Untitled";
 inline constexpr char kWaitCaption[] = "Please Wait...";
+// The count; each item's own message follows on a line of its own.
+inline constexpr char kFolderItemsNotAddedText[] =
+    "%s items of the added folders were not added:\n";
 
 // Layout numbers of the client area, in pixels.
 inline constexpr int kToolBarHeight = 65;
@@ -171,7 +174,8 @@ class CBuilderDlg : public QWidget {
     // and its position to 0, the wait cursor, each path added into `target`
     // (a folder with AddFolder, anything else with AddFile, in the given
     // order), the pack saved, the list refilled, states and texts brought
-    // up to date, the bar back at 0 and the arrow cursor.
+    // up to date, the bar back at 0 and the arrow cursor. What the folders'
+    // walks left out is then said in one message.
     void AddPathsToPack(const std::vector<std::string>& paths, CPackFolder* target);
 
     // Commands of the "&File" menu.

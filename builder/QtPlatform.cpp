@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QDrag>
 #include <QFile>
@@ -14,10 +15,13 @@
 #include <QMimeData>
 #include <QMimeDatabase>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStringDecoder>
 #include <QStyle>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
 
@@ -251,6 +255,50 @@ QString WithDefaultExtension(const QString& name, std::string_view defaultExtens
 // ---------------------------------------------------------------------------
 // Message boxes
 
+namespace {
+
+// Lines a message box shows; a longer message scrolls.
+constexpr std::ptrdiff_t kBoxLines = 12;
+
+// A message of many lines: its first line above the rest, which scrolls.
+void ShowLongMessage(const QString& title, const QString& text, QMessageBox::Icon icon,
+                     QWidget* owner) {
+    QDialog dialog(owner);
+    dialog.setObjectName(QStringLiteral("longMessage"));
+    dialog.setWindowTitle(title);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* top = new QHBoxLayout;
+    auto* picture = new QLabel(&dialog);
+    const int size = dialog.style()->pixelMetric(QStyle::PM_MessageBoxIconSize);
+    picture->setPixmap(dialog.style()
+                           ->standardIcon(icon == QMessageBox::Warning
+                                              ? QStyle::SP_MessageBoxWarning
+                                              : QStyle::SP_MessageBoxInformation)
+                           .pixmap(size, size));
+    top->addWidget(picture, 0, Qt::AlignTop);
+    const qsizetype cut = text.indexOf(u'\n');
+    auto* head = new QLabel(text.left(cut).trimmed(), &dialog);
+    head->setTextFormat(Qt::PlainText);
+    head->setWordWrap(true);
+    top->addWidget(head, 1);
+    layout->addLayout(top);
+    auto* rest = new QPlainTextEdit(text.mid(cut + 1).trimmed(), &dialog);
+    rest->setObjectName(QStringLiteral("messageLines"));
+    rest->setReadOnly(true);
+    rest->setLineWrapMode(QPlainTextEdit::NoWrap);
+    rest->setAccessibleName(head->text());
+    const QFontMetrics metrics(rest->font());
+    rest->setMinimumSize(metrics.averageCharWidth() * 80, metrics.lineSpacing() * kBoxLines);
+    layout->addWidget(rest, 1);
+    auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
+    QObject::connect(ok, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    layout->addWidget(ok);
+    ok->button(QDialogButtonBox::Ok)->setFocus();
+    dialog.exec();
+}
+
+}  // namespace
+
 MessageAnswer QtMessageService::ShowMessage(std::string_view caption, std::string_view text,
                                             MessageButtons buttons) {
     QMessageBox::StandardButtons standard = QMessageBox::Ok;
@@ -268,6 +316,10 @@ MessageAnswer QtMessageService::ShowMessage(std::string_view caption, std::strin
     QString title = DisplayText(caption);
     QMessageBox::Icon icon =
         title == QLatin1String(kWarningCaption) ? QMessageBox::Warning : QMessageBox::Information;
+    if (buttons == MessageButtons::Ok && std::count(text.begin(), text.end(), '\n') > kBoxLines) {
+        ShowLongMessage(title, DisplayText(text), icon, DialogOwner(owner));
+        return MessageAnswer::Ok;
+    }
     QMessageBox box(icon, title, DisplayText(text), standard, DialogOwner(owner));
     // Names from a pack are shown as they are, never read as markup.
     box.setTextFormat(Qt::PlainText);

@@ -1,8 +1,10 @@
 // The Qt services behind the platform seam: filters, default extension,
 // progress scaling, the list control, icons, shell targets, message boxes.
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QTreeView>
@@ -244,6 +246,31 @@ TEST(QtPlatformTest, MessageBoxesAnswerAndShowPlainText) {
                                : c.buttons == MessageButtons::YesNo ? 2
                                                                     : 3);
     }
+
+    // A message of many lines: its first line above the rest, which scrolls.
+    std::string text = "40 items were not added:\n";
+    for (int i = 0; i < 40; ++i) {
+        text += "\nUnable to read /x/bad\xFF" + std::to_string(i) + ": it was not added.";
+    }
+    QString head, lines;
+    bool scrolls = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        ASSERT_EQ(dialog->objectName(), QStringLiteral("longMessage"));
+        auto* rest = dialog->findChild<QPlainTextEdit*>(QStringLiteral("messageLines"));
+        ASSERT_NE(rest, nullptr);
+        lines = rest->toPlainText();
+        scrolls = rest->verticalScrollBar()->maximum() > 0;
+        head = rest->accessibleName();
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    EXPECT_EQ(service.ShowMessage("Crateforge", text, MessageButtons::Ok), MessageAnswer::Ok);
+    EXPECT_EQ(head, QStringLiteral("40 items were not added:"));
+    EXPECT_EQ(lines.count(u'\n'), 39);
+    EXPECT_TRUE(lines.startsWith(QStringLiteral("Unable to read /x/bad\\xFF0:")));
+    EXPECT_TRUE(lines.endsWith(QStringLiteral("bad\\xFF39: it was not added.")));
+    EXPECT_TRUE(scrolls);
 }
 
 }  // namespace
