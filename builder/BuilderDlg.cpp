@@ -704,15 +704,17 @@ void CBuilderDlg::UpdateStatusTexts() {
 
 void CBuilderDlg::FitStatusTexts() {
     // The status fields keep their thirds of the width; the window is made
-    // at least wide enough for both texts, as far as its screen allows.
-    // Narrower than that, a field shortens its text (StatusField).
+    // at least wide enough for both texts, as far as its screen allows
+    // (its frame included). Narrower than that, a field shortens its text
+    // (StatusField).
     const int needed = std::max(totalText->NeededWidth(), selectedText->NeededWidth());
-    int clientWidth = 3 * (needed + 2 * kBorder) + 4 * kBorder;
-    if (QScreen* screen = this->screen()) {
-        clientWidth = std::min(clientWidth, screen->availableGeometry().width());
-    }
     const int chrome = width() - client->width();  // what lies beside the client area
-    setMinimumWidth(std::max(0, clientWidth + chrome));
+    int minimum = 3 * (needed + 2 * kBorder) + 4 * kBorder + chrome;
+    if (QScreen* screen = this->screen()) {
+        const int frame = frameGeometry().width() - geometry().width();
+        minimum = std::min(minimum, screen->availableGeometry().width() - frame);
+    }
+    setMinimumWidth(std::max(0, minimum));
 }
 
 void CBuilderDlg::ShowStatusNames() {
