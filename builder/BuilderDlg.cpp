@@ -697,7 +697,7 @@ void CBuilderDlg::UpdateStatusTexts() {
 
     QString title = QString::fromLatin1(kWindowTitle);
     if (packOpen != 0) {
-        title += QStringLiteral(" - ") + PathText(archive->Path());
+        title += QStringLiteral(" - ") + DisplayText(archive->Path());
     }
     setWindowTitle(title);
 }
@@ -940,7 +940,10 @@ void CBuilderDlg::OnColumnClick(int column) {
         UpdateSortIndicator();
         return;
     }
+    // Quick for tens of thousands of rows, a moment for millions.
+    cursor->SetWaitCursor(true);
     archive->SortByColumn(column);
+    cursor->SetWaitCursor(false);
     UpdateSortIndicator();
     UpdateCommandStates();
     UpdateStatusTexts();

@@ -190,12 +190,15 @@ TEST_F(FolderRenameDeleteTest, DeleteAsksAndRemovesFilesAndFolders) {
     EXPECT_EQ(messages.Calls()[0].caption, "Warning");
     EXPECT_EQ(messages.Calls()[0].buttons, MessageButtons::YesNo);
     EXPECT_EQ(SavedNames().size(), 5u);
+    EXPECT_TRUE(cursor.Changes().empty());
 
-    // Yes removes a folder with all it holds and a file.
+    // Yes removes a folder with all it holds and a file, under the wait
+    // cursor.
     Select({"Docs", "c.dat"});
     messages.Queue(MessageAnswer::Yes);
     QTest::keyClick(&List(), Qt::Key_Delete);
     Settle();
+    EXPECT_EQ(cursor.Changes(), (std::vector<bool>{true, false}));
     EXPECT_EQ(Names(), (std::vector<std::string>{"Empty", "b.txt", "A.bin"}));
     EXPECT_EQ(SavedNames(), (std::vector<std::string>{"Empty", "b.txt", "A.bin"}));
     EXPECT_EQ(TotalText().rfind("Total: 2 Files.", 0), 0u) << TotalText();
