@@ -710,11 +710,20 @@ void CBuilderDlg::FitStatusTexts() {
     const int needed = std::max(totalText->NeededWidth(), selectedText->NeededWidth());
     const int chrome = width() - client->width();  // what lies beside the client area
     int minimum = 3 * (needed + 2 * kBorder) + 4 * kBorder + chrome;
-    if (QScreen* screen = this->screen()) {
-        const int frame = frameGeometry().width() - geometry().width();
+    QScreen* screen = this->screen();
+    const int frame = frameGeometry().width() - geometry().width();
+    if (screen != nullptr) {
         minimum = std::min(minimum, screen->availableGeometry().width() - frame);
     }
     setMinimumWidth(std::max(0, minimum));
+    // Grown past the screen's right edge: back onto the screen.
+    if (screen != nullptr && isVisible()) {
+        const QRect area = screen->availableGeometry();
+        const int over = frameGeometry().right() - area.right();
+        if (over > 0) {
+            move(std::max(area.left(), x() - over), y());
+        }
+    }
 }
 
 void CBuilderDlg::ShowStatusNames() {
