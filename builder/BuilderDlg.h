@@ -13,8 +13,14 @@
 //
 // Commands: each is one QAction, shared by the menus, the tool bar, the
 // context menu and its accelerator. Accelerators are live while the keyboard
-// focus is in this window and not in a text editor: a rename editor types
-// "A" instead of running Add, and a dialog in front keeps them all off.
+// focus is in this window; a dialog in front keeps them all off. The rename
+// editor never takes one: a command's key with a modifier (Shift+A, Ctrl+O)
+// ends the edit without renaming and runs the command, a plain character
+// is typed.
+//
+// Keyboard: besides the accelerators and the list's Backspace, Insert and
+// Delete, Ctrl+Down or Alt+Down opens the selected folder, Alt+Up goes up,
+// Shift+F10 and the Menu key open the context menu; Enter does nothing.
 //
 // Services: messages, dialogs, shell, cursor and drag come through the
 // platform interfaces; pass the scripted ones in tests, or none for the Qt
