@@ -1,5 +1,7 @@
 // ArchiveListing.cpp - the rows of the list view for the shown folder,
 // their order, and moving between folders.
+#include <algorithm>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -34,47 +36,109 @@ std::int64_t CPackArchive::FolderRatio(std::uint32_t originalSize, std::uint32_t
     return 100 - static_cast<std::int64_t>(t);
 }
 
+// ---- The rows ---------------------------------------------------------------
+
+int CFolderRows::RowCount() const {
+    const CPackFolder* current = archive_.current;
+    if (current == nullptr)
+        return 0;
+    const std::uint64_t count = (current != archive_.root.get() ? 1u : 0u) +
+                                std::uint64_t{current->SubfolderCount()} + current->FileCount();
+    return static_cast<int>(std::min<std::uint64_t>(count, INT_MAX));
+}
+
+RowKey CFolderRows::KeyAt(int position) const {
+    const CPackFolder* current = archive_.current;
+    if (current == nullptr || position < 0)
+        return RowKey();
+    auto at = static_cast<std::uint32_t>(position);
+    if (current != archive_.root.get()) {
+        if (at == 0)
+            return RowKey::Parent();
+        --at;
+    }
+    if (at < current->SubfolderCount())
+        return RowKey::Folder(at);
+    at -= current->SubfolderCount();
+    return at < current->FileCount() ? RowKey::File(at) : RowKey();
+}
+
+std::string_view CFolderRows::Name(RowKey key) const {
+    const CPackFolder* current = archive_.current;
+    if (current == nullptr)
+        return {};
+    const auto i = static_cast<int>(key.Index());
+    if (key.IsParent())
+        return current != archive_.root.get() ? std::string_view(kUpDirName) : std::string_view();
+    if (key.IsFolder() && key.Index() < current->SubfolderCount())
+        return current->SubfolderName(i);
+    if (key.IsFile() && key.Index() < current->FileCount())
+        return current->FileName(i);
+    return {};
+}
+
+std::string CFolderRows::CellText(RowKey key, int column) const {
+    const CPackFolder* current = archive_.current;
+    if (current == nullptr || column < 1 || column > 3)
+        return {};
+    const auto i = static_cast<int>(key.Index());
+    std::uint32_t original = 0, packed = 0;
+    std::int64_t ratio = 0;
+    if (key.IsFolder() && key.Index() < current->SubfolderCount()) {
+        original = current->SubfolderOriginalTotal(i);
+        packed = current->SubfolderPackedTotal(i);
+        ratio = CPackArchive::FolderRatio(original, packed);
+    } else if (key.IsFile() && key.Index() < current->FileCount()) {
+        original = current->FileOriginalSize(i);
+        packed = current->FilePackedSize(i);
+        ratio = CPackArchive::FileRatio(original, packed);
+    } else {
+        return {};  // the ".." row has sizes of its own
+    }
+    switch (column) {
+        case 1:
+            return UnsignedText(original);
+        case 2:
+            return RatioText(ratio);
+        default:
+            return UnsignedText(packed);
+    }
+}
+
+int CFolderRows::IconIndex(RowKey key) const {
+    IconProvider* icons = archive_.icons_;
+    if (icons == nullptr)
+        return 0;
+    if (key.IsFile())
+        return icons->FileIconIndex(Name(key));
+    return icons->FolderIconIndex();
+}
+
+// ---- Listing and sorting ------------------------------------------------------
+
 void CPackArchive::RefreshList() {
     if (!listControl_)
         return;
-    listControl_->DeleteAllRows();
-    if (!current)
-        return;
-    // The rows are built whole and handed over at once: a list that redraws
-    // per inserted row takes seconds for a folder of tens of thousands.
-    const int folderIcon = icons_ ? icons_->FolderIconIndex() : 0;
-    std::vector<ListRow> rows;
-    rows.reserve((current != root.get() ? 1 : 0) + current->subfolders.size() +
-                 current->files.size());
-    if (current != root.get())
-        rows.push_back({kUpDirName, folderIcon, nullptr, {}});
-    for (std::size_t i = 0; i < current->subfolders.size(); ++i) {
-        const CPackFolder& sub = *current->subfolders[i];
-        rows.push_back({std::string(current->SubfolderName(static_cast<int>(i))),
-                        folderIcon,
-                        nullptr,
-                        {UnsignedText(sub.totalOriginalSize),
-                         RatioText(FolderRatio(sub.totalOriginalSize, sub.totalPackedSize)),
-                         UnsignedText(sub.totalPackedSize)}});
-    }
-    for (const auto& file : current->files) {
-        PackEntry* entry = file.get();
-        rows.push_back({std::string(entry->Name()),
-                        icons_ ? icons_->FileIconIndex(entry->Name()) : 0,
-                        entry,
-                        {UnsignedText(entry->originalSize),
-                         RatioText(FileRatio(entry->originalSize, entry->packedSize)),
-                         UnsignedText(entry->packedSize)}});
-    }
-    listControl_->InsertRows(0, rows);
-    if (sortColumn != -1)
-        listControl_->SortRows(
-            [this](const PackEntry* a, const PackEntry* b) { return CompareRows(a, b); });
+    // The list reads the rows when it draws them; a folder of a million
+    // files is shown without a text made for any row out of sight.
+    listControl_->ShowRows(current ? &rows_ : nullptr);
+    if (current && sortColumn != -1)
+        listControl_->SortRows([this](RowKey a, RowKey b) { return CompareRows(a, b); });
+}
+
+const PackEntry* CPackArchive::FileAt(RowKey key) const {
+    if (!current || !key.IsFile())
+        return nullptr;
+    return current->FileAt(static_cast<int>(key.Index()));
+}
+
+int CPackArchive::CompareRows(RowKey a, RowKey b) const {
+    return CompareRows(FileAt(a), FileAt(b));
 }
 
 int CPackArchive::CompareRows(const PackEntry* a, const PackEntry* b) const {
-    // Rows without data (folders, "..") are equal among themselves, so the
-    // sort keeps their listing order and stays a strict weak ordering.
+    // Rows without an entry (folders, "..") are equal among themselves, so
+    // the sort keeps their listing order and stays a strict weak ordering.
     if (!a && !b)
         return 0;
     if (!a)
@@ -99,6 +163,29 @@ int CPackArchive::CompareRows(const PackEntry* a, const PackEntry* b) const {
         default:
             return 0;
     }
+}
+
+std::uint32_t CPackArchive::RemoveRows(const std::vector<RowKey>& keys) {
+    if (!IsOpen() || !current)
+        return 0;
+    // One flag per file and folder, then one pass over each list: removing
+    // row by row would search and shift the folder once per row.
+    std::vector<bool> files(current->FileCount(), false);
+    std::vector<bool> folders(current->SubfolderCount(), false);
+    bool anyFile = false, anyFolder = false;
+    for (RowKey key : keys) {
+        if (key.IsFile() && key.Index() < files.size())
+            anyFile = files[key.Index()] = true;
+        else if (key.IsFolder() && key.Index() < folders.size())
+            anyFolder = folders[key.Index()] = true;
+    }
+    std::uint32_t removed = 0;
+    if (anyFile)
+        removed += current->EraseFiles(files);
+    if (anyFolder)
+        removed += current->EraseSubfolders(folders);
+    fileCount -= removed;
+    return removed;
 }
 
 void CPackArchive::SortByColumn(int column) {

@@ -1,6 +1,5 @@
 // ArchiveSave.cpp - writing the whole pack from the tree, through the one
 // atomic replace-write, and going back to the disk when that fails.
-#include <cstring>
 #include <vector>
 
 #include "archive/EntryData.h"
@@ -61,8 +60,8 @@ bool CPackArchive::WriteFolder(pack::ByteSink& file, const CPackFolder& folder) 
         if (!WriteRecord(file, *name))
             return false;
     for (const auto& entry : folder.files) {
-        pack::FileRecord record;
-        std::memcpy(record.name, entry->name, sizeof record.name);
+        pack::FileRecord record{};
+        pack::SetFieldName(record.name, entry->Name());  // a name SetName took always fits
         record.dataOffset = entry->dataOffset;
         if (!WriteRecord(file, record))
             return false;

@@ -22,6 +22,9 @@ CPackArchive::~CPackArchive() {
     // Leave a binding made by another document alone.
     if (BoundProgressControl() == progressControl_)
         BindProgressControl(nullptr);
+    // The list reads the rows from this document: it must not outlive it.
+    if (listControl_ && listControl_->Source() == &rows_)
+        listControl_->DeleteAllRows();
     ownerWindow_ = nullptr;
     listControl_ = nullptr;
     progressControl_ = nullptr;

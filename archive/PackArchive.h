@@ -116,6 +116,24 @@ enum class RenameOutcome {
     NotOpen,
 };
 
+class CPackArchive;
+
+// The rows of the document's shown folder, as the list reads them: ".."
+// below the root, then the subfolders, then the files, in folder order.
+// It reads the folder by index through CPackFolder's read members only.
+class CFolderRows final : public ListSource {
+  public:
+    explicit CFolderRows(const CPackArchive& archive) : archive_(archive) {}
+    int RowCount() const override;
+    RowKey KeyAt(int position) const override;
+    std::string_view Name(RowKey key) const override;
+    std::string CellText(RowKey key, int column) const override;
+    int IconIndex(RowKey key) const override;
+
+  private:
+    const CPackArchive& archive_;
+};
+
 class CPackArchive {
   public:
     // owner: shows the document's message boxes (must outlive the document).
@@ -204,6 +222,12 @@ class CPackArchive {
     // Remove by row text in the current folder; 1 (also when not found).
     int RemoveFile(const std::string& name);
     int RemoveFolder(const std::string& name);
+    // Removes the files and folders of these rows of the current folder in
+    // one pass (the ".." row and keys the folder does not hold remove
+    // nothing); what is left keeps its order. Returns the number of files
+    // removed, those inside removed folders included. Does not refill the
+    // list: the caller saves and refreshes.
+    std::uint32_t RemoveRows(const std::vector<RowKey>& keys);
     // Rename in the current folder; 0 when the new name is taken (the caller
     // shows "File %s already exist." / "Directory %s already exist."); 1
     // otherwise, also when the new name was refused with a message or no
@@ -220,14 +244,22 @@ class CPackArchive {
 
     // ---- Listing and navigation ---------------------------------------------
 
-    // Rebuilds the rows from current(): ".." (below the root), folders, files;
-    // then sorts when a sort column is set.
+    // Shows the rows of current() in the list: ".." (below the root),
+    // folders, files; then sorts when a sort column is set.
     void RefreshList();
-    // Comparator of the list sort (a strict weak ordering): rows without data
-    // are equal to each other and come before file rows; file rows by
-    // sortColumn (0 name, case-sensitive byte order; 1 original size; 2 ratio;
-    // 3 packed size; sizes unsigned), descending unless sortDirection is 1.
+    // Comparator of the list sort (a strict weak ordering): rows without an
+    // entry (folders, "..") are equal to each other and come before file
+    // rows; file rows by sortColumn (0 name, case-sensitive byte order;
+    // 1 original size; 2 ratio; 3 packed size; sizes unsigned), descending
+    // unless sortDirection is 1.
     int CompareRows(const PackEntry* a, const PackEntry* b) const;
+    // The same for two rows of the list, by their keys.
+    int CompareRows(RowKey a, RowKey b) const;
+    // The entry of a file row of the current folder; null for other rows and
+    // keys the folder does not hold.
+    const PackEntry* FileAt(RowKey key) const;
+    // The rows the list reads (valid as long as the document).
+    const ListSource& Rows() const { return rows_; }
     // Column-header click: a new column sorts ascending, the same column
     // flips the direction; then RefreshList.
     void SortByColumn(int column);
@@ -313,9 +345,11 @@ class CPackArchive {
     // Counts a file that CompressEntry had to store after a failure.
     void NoteCodingFallback(std::string_view name, const char* reason);
     friend class AddFolderVisitor;
+    friend class CFolderRows;
 
     MessageService* ownerWindow_;
     ListControl* listControl_;
+    CFolderRows rows_{*this};
     ProgressControl* progressControl_;
     IconProvider* icons_;
     // The document's fields, named as the rest of the program knows them.

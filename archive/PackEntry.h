@@ -1,8 +1,10 @@
 // PackEntry.h - the builder's in-memory record of one stored file.
 //
 // A PackEntry holds a file exactly as it sits in the pack: its name (one path
-// component, zero-padded in a 260-byte field like the FileRecord's), its sizes,
-// its coding method and the stored bytes themselves. The folder tree
+// component, at most 259 bytes, as the FileRecord's 260-byte field holds it;
+// kept at its own length here, so that a pack of a million files does not
+// spend a quarter of a gigabyte on padding), its sizes, its coding method and
+// the stored bytes themselves. The folder tree
 // (CPackFolder) owns every entry; list rows point at entries as row data.
 //
 // `method` keeps the byte as it was loaded, values the format does not define
@@ -12,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "codec/GzCodec.h"
@@ -20,8 +23,8 @@
 namespace crateforge {
 
 struct PackEntry {
-    // Zero-terminated, zero-padded; at most pack::kMaxNameLength name bytes.
-    char name[pack::kNameFieldSize] = {};
+    // At most pack::kMaxNameLength bytes, no NUL; change it with SetName.
+    std::string name;
     // Offset of the DataBlockHeader in the pack; assigned by each save.
     std::uint32_t dataOffset = 0;
     std::uint32_t originalSize = 0;
@@ -33,11 +36,16 @@ struct PackEntry {
     // A pack::PackMethod value as loaded; untrusted.
     std::uint8_t method = 0;
 
-    // The name up to its terminator.
-    std::string_view Name() const { return pack::FieldName(name); }
-    // Replaces the name. False, leaving the old one, when `newName` has more
-    // than 259 bytes or holds a NUL byte.
-    bool SetName(std::string_view newName) { return pack::SetFieldName(name, newName); }
+    std::string_view Name() const { return name; }
+    // Replaces the name. False, leaving the old one, when the record's name
+    // field cannot hold `newName` (more than 259 bytes, or a NUL byte).
+    bool SetName(std::string_view newName) {
+        char field[pack::kNameFieldSize];
+        if (!pack::SetFieldName(field, newName))
+            return false;
+        name.assign(newName);
+        return true;
+    }
 };
 
 }  // namespace crateforge

@@ -40,6 +40,32 @@ std::string_view CPackFolder::SubfolderName(int i) const {
     return pack::FieldName(subfolderNames[static_cast<std::size_t>(i)]->name);
 }
 
+std::uint32_t CPackFolder::SubfolderOriginalTotal(int i) const {
+    return subfolders[static_cast<std::size_t>(i)]->totalOriginalSize;
+}
+
+std::uint32_t CPackFolder::SubfolderPackedTotal(int i) const {
+    return subfolders[static_cast<std::size_t>(i)]->totalPackedSize;
+}
+
+std::string_view CPackFolder::FileName(int i) const {
+    return files[static_cast<std::size_t>(i)]->Name();
+}
+
+std::uint32_t CPackFolder::FileOriginalSize(int i) const {
+    return files[static_cast<std::size_t>(i)]->originalSize;
+}
+
+std::uint32_t CPackFolder::FilePackedSize(int i) const {
+    return files[static_cast<std::size_t>(i)]->packedSize;
+}
+
+const PackEntry* CPackFolder::FileAt(int i) const {
+    return i >= 0 && static_cast<std::size_t>(i) < files.size()
+               ? files[static_cast<std::size_t>(i)].get()
+               : nullptr;
+}
+
 int CPackFolder::Depth() const {
     int depth = 0;
     for (const CPackFolder* f = parent; f; f = f->parent)
@@ -125,18 +151,72 @@ int CPackFolder::EraseFileAt(int i) {
     return 1;
 }
 
-std::uint32_t CPackFolder::EraseSubfolderAt(int i) {
-    CPackFolder& child = *subfolders[static_cast<std::size_t>(i)];
-    std::uint32_t removed = 0;
-    while (!child.files.empty()) {
-        child.EraseFileAt(0);
-        ++removed;
+namespace {
+
+// Files in a subtree, the top folder's own included.
+std::uint32_t FilesInSubtree(const CPackFolder& top) {
+    std::uint32_t count = 0;
+    std::vector<const CPackFolder*> stack{&top};
+    while (!stack.empty()) {
+        const CPackFolder* f = stack.back();
+        stack.pop_back();
+        count += static_cast<std::uint32_t>(f->files.size());
+        for (const auto& child : f->subfolders)
+            stack.push_back(child.get());
     }
-    while (!child.subfolders.empty())
-        removed += child.EraseSubfolderAt(0);
-    subfolderNames.erase(subfolderNames.begin() + i);
-    subfolders.erase(subfolders.begin() + i);
-    --subfolderCount;
+    return count;
+}
+
+}  // namespace
+
+std::uint32_t CPackFolder::EraseSubfolderAt(int i) {
+    std::vector<bool> doomed(subfolders.size(), false);
+    doomed[static_cast<std::size_t>(i)] = true;
+    return EraseSubfolders(doomed);
+}
+
+std::uint32_t CPackFolder::EraseFiles(const std::vector<bool>& doomed) {
+    std::int64_t original = 0, packed = 0;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (i < doomed.size() && doomed[i]) {
+            original += files[i]->originalSize;
+            packed += files[i]->packedSize;
+            files[i].reset();
+        } else {
+            files[kept++] = std::move(files[i]);
+        }
+    }
+    const auto removed = static_cast<std::uint32_t>(files.size() - kept);
+    files.resize(kept);
+    fileCount = static_cast<std::uint32_t>(kept);
+    AdjustTotals(-original, -packed);
+    return removed;
+}
+
+std::uint32_t CPackFolder::EraseSubfolders(const std::vector<bool>& doomed) {
+    // A subtree's totals are the sums of its files (as 32-bit counters that
+    // wrap), so taking them off once equals taking off every file.
+    std::int64_t original = 0, packed = 0;
+    std::uint32_t removed = 0;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < subfolders.size(); ++i) {
+        if (i < doomed.size() && doomed[i]) {
+            original += subfolders[i]->totalOriginalSize;
+            packed += subfolders[i]->totalPackedSize;
+            removed += FilesInSubtree(*subfolders[i]);
+            subfolders[i].reset();  // Clear() releases deep trees without recursing
+            subfolderNames[i].reset();
+        } else {
+            subfolders[kept] = std::move(subfolders[i]);
+            subfolderNames[kept] = std::move(subfolderNames[i]);
+            ++kept;
+        }
+    }
+    subfolders.resize(kept);
+    subfolderNames.resize(kept);
+    subfolderCount = static_cast<std::uint32_t>(kept);
+    AdjustTotals(-original, -packed);
     return removed;
 }
 

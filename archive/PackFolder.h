@@ -59,8 +59,18 @@ class CPackFolder {
     int FindSubfolder(std::string_view name) const;
     int FindFile(std::string_view name) const;
 
-    // Name of subfolder i (0 <= i < subfolderCount).
+    // ---- Reading by index: what a listing of the folder needs ----------
+    // Counts of the lists; names, sizes and subtree totals by position
+    // (0 <= i < count). The entry of file i, or null outside.
+    std::uint32_t SubfolderCount() const { return static_cast<std::uint32_t>(subfolders.size()); }
+    std::uint32_t FileCount() const { return static_cast<std::uint32_t>(files.size()); }
     std::string_view SubfolderName(int i) const;
+    std::uint32_t SubfolderOriginalTotal(int i) const;
+    std::uint32_t SubfolderPackedTotal(int i) const;
+    std::string_view FileName(int i) const;
+    std::uint32_t FileOriginalSize(int i) const;
+    std::uint32_t FilePackedSize(int i) const;
+    const PackEntry* FileAt(int i) const;
     // Depth of this folder: 0 for the root.
     int Depth() const;
     // Bytes of this folder's full name inside the pack (the names from the
@@ -90,6 +100,11 @@ class CPackFolder {
     // Removes subfolder i with everything below it, lowering the totals by
     // the whole subtree's sizes. Returns the number of files removed.
     std::uint32_t EraseSubfolderAt(int i);
+    // Removes every file / subfolder i with doomed[i] set (doomed has one
+    // flag per file / subfolder), in one pass: the rest keep their order and
+    // the totals fall once by what went. Return the number of files removed.
+    std::uint32_t EraseFiles(const std::vector<bool>& doomed);
+    std::uint32_t EraseSubfolders(const std::vector<bool>& doomed);
     // Releases everything; counts and totals 0. Deep trees are released
     // without deep recursion.
     void Clear();

@@ -3,13 +3,17 @@
 
 #include <QEvent>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 
+#include "builder/Accessibility.h"
 #include "builder/DialogUnits.h"
 #include "builder/QtPlatform.h"
 
@@ -158,6 +162,11 @@ CHyperLink::CHyperLink(std::string target, std::string text, const QFont* font,
     clientRect = control->rect();
     // The control's rectangle in the dialog's client coordinates.
     hitRect = QRect(control->mapTo(parentWindow, QPoint(0, 0)), control->size());
+    // Reached with Tab, read out as a link, opened with Enter or Space.
+    control->setFocusPolicy(Qt::TabFocus);
+    MarkAsLink(control);
+    control->setAccessibleName(DisplayText(this->text));
+    control->setAccessibleDescription(QStringLiteral("Opens ") + DisplayText(this->target));
     control->installEventFilter(this);
 }
 
@@ -194,9 +203,30 @@ void CHyperLink::Draw() {
 }
 
 bool CHyperLink::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == control && event->type() == QEvent::Paint) {
-        Paint();
-        return true;
+    if (watched != control) {
+        return QObject::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+        case QEvent::Paint:
+            Paint();
+            return true;
+        case QEvent::FocusIn:
+        case QEvent::FocusOut:
+            control->update();
+            break;
+        case QEvent::KeyPress:
+            switch (static_cast<QKeyEvent*>(event)->key()) {
+                case Qt::Key_Return:
+                case Qt::Key_Enter:
+                case Qt::Key_Space:
+                    emit Activated(target);
+                    return true;  // not the box's default button
+                default:
+                    break;
+            }
+            break;
+        default:
+            break;
     }
     return QObject::eventFilter(watched, event);
 }
@@ -209,6 +239,13 @@ void CHyperLink::Paint() {
     }
     painter.setPen(TextColor());
     painter.drawText(clientRect, Qt::AlignHCenter | Qt::AlignVCenter, DisplayText(text));
+    if (control->hasFocus()) {
+        // Where the keyboard is, as every focusable control shows it.
+        QStyleOptionFocusRect focus;
+        focus.initFrom(control);
+        focus.rect = clientRect.adjusted(1, 1, -1, -1);
+        control->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, control);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -291,6 +328,9 @@ void CAboutDlg::OnInitDialog() {
     links[2] = std::make_unique<CHyperLink>("mailto:" + support, support, linkFont.get(), this,
                                             QString::fromLatin1(kLinkControls[2]));
     for (const auto& link : links) {
+        connect(link.get(), &CHyperLink::Activated, this, [this](const std::string& target) {
+            shell->ShellOpen(target, std::string_view());
+        });
         link->Draw();
     }
     okButton->setFocus();

@@ -5,6 +5,8 @@
 // link is drawn by a CHyperLink into an empty static control: underlined
 // text in RGB(0, 0, 128), RGB(0, 0, 255) while the mouse is over it, with
 // the hand cursor; a click hands its target to the desktop (shell open).
+// The links are reached with Tab, show a focus frame, are opened with Enter
+// or Space, and are described to screen readers as links.
 //
 // Use: construct with the shell service, then RunModal(). Tests call
 // OnInitDialog() and show() instead and send mouse events to the box.
@@ -59,6 +61,10 @@ class CHyperLink : public QObject {
     QColor TextColor() const { return hot ? kLinkHotColor : kLinkNormalColor; }
     QRect HitRect() const { return hitRect; }
     QWidget* Control() const { return control; }
+
+  signals:
+    // Enter or Space on the focused link (a click goes through the box).
+    void Activated(const std::string& target);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QDir>
 #include <QDrag>
@@ -24,7 +25,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
@@ -32,6 +32,7 @@
 #include "archive/PackArchive.h"
 #include "archive/SizeText.h"
 #include "archive/TempWorkspace.h"
+#include "builder/Accessibility.h"
 #include "platform/FileSystem.h"
 
 namespace crateforge {
@@ -67,6 +68,14 @@ bool IsTextEditor(const QObject* object) {
     }
     const auto* combo = qobject_cast<const QComboBox*>(object);
     return combo != nullptr && combo->isEditable();
+}
+
+// A command's name as a screen reader says it: the menu text without its
+// mnemonic mark and the key text after the tab ("&Open Pack\tCtrl+O").
+QString CommandName(const QString& menuText) {
+    QString name = menuText.section(u'\t', 0, 0);
+    name.remove(u'&');
+    return name;
 }
 
 // A tool bar icon whose off state is clearly faded: some themes draw their
@@ -133,6 +142,10 @@ class WindowMessages : public MessageService {
         : inner(inner), cursor(cursor), closing(closing) {}
     MessageAnswer ShowMessage(std::string_view caption, std::string_view text,
                               MessageButtons buttons) override {
+        if (collected != nullptr && buttons == MessageButtons::Ok) {
+            collected->emplace_back(text);  // said once, with the others, at the end
+            return MessageAnswer::Ok;
+        }
         if (closing->requested) {
             // Nobody is there to answer; what would have been said still
             // goes somewhere a person can read it.
@@ -153,6 +166,10 @@ class WindowMessages : public MessageService {
         }
         return answer;
     }
+
+    // While set, every message that only informs (OK alone) is kept here
+    // instead of shown; questions are still asked.
+    std::vector<std::string>* collected = nullptr;
 
   private:
     MessageService* inner;
@@ -227,6 +244,7 @@ CommandStates ComputeCommandStates(bool packOpen, int selectedRows, int nonFileS
 CBuilderDlg::CBuilderDlg(Services services, QWidget* parent) : QWidget(parent, Qt::Window) {
     InitBuilderResources();
     setObjectName(QStringLiteral("builderDlg"));
+    MarkAsWindow(this);
     setWindowTitle(QString::fromLatin1(kWindowTitle));
     icon = QIcon(QStringLiteral(":/icons/crateforge.svg"));
     setWindowIcon(icon);
@@ -408,12 +426,14 @@ void CBuilderDlg::CreateMenus() {
     actionsMenu->setObjectName(QStringLiteral("actionsMenu"));
     contextMenu = new QMenu(this);
     contextMenu->setObjectName(QStringLiteral("contextMenu"));
+    contextMenu->setAccessibleName(QStringLiteral("Actions"));
     for (Command command : actionItems) {
         actionsMenu->addAction(CommandAction(command));
         contextMenu->addAction(CommandAction(command));
     }
 
-    aboutMenu = menuBar->addMenu(QStringLiteral("&About"));
+    // Its own mnemonic: Alt+A is the Actions menu's.
+    aboutMenu = menuBar->addMenu(QStringLiteral("A&bout"));
     aboutMenu->setObjectName(QStringLiteral("aboutMenu"));
     aboutMenu->addAction(CommandAction(Command::About));
 }
@@ -432,31 +452,45 @@ void CBuilderDlg::CreateToolBar() {
     toolBar->addAction(CommandAction(Command::AddFolder));
     toolBar->addAction(CommandAction(Command::Extract));
     toolBar->addAction(CommandAction(Command::View));
+    toolBar->setAccessibleName(QStringLiteral("Commands"));
     for (QAction* action : toolBar->actions()) {
         if (QWidget* button = toolBar->widgetForAction(action)) {
             if (!action->isSeparator()) {
                 button->setFixedSize(55, 54);
+                // Read out as the command, without its menu's key text; the
+                // tip says what it does.
+                button->setAccessibleName(CommandName(action->text()));
+                button->setAccessibleDescription(action->toolTip());
             }
         }
+    }
+    // The button that shows the buttons a narrow window has no room for.
+    if (auto* more = toolBar->findChild<QWidget*>(QStringLiteral("qt_toolbar_ext_button"))) {
+        more->setAccessibleName(QStringLiteral("More commands"));
     }
 }
 
 void CBuilderDlg::CreateStatusRow() {
-    totalText = new QLabel(client);
+    totalText = new StatusField(client);
     totalText->setObjectName(QStringLiteral("totalText"));
-    selectedText = new QLabel(client);
+    selectedText = new StatusField(client);
     selectedText->setObjectName(QStringLiteral("selectedText"));
     for (QLabel* label : {totalText, selectedText}) {
-        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        label->setContentsMargins(2, 0, 2, 0);
         // A little smaller than the list, so the texts fit their thirds.
         QFont small = label->font();
         small.setPointSizeF(small.pointSizeF() * 0.9);
         label->setFont(small);
     }
+    totalText->setAccessibleDescription(
+        QStringLiteral("Files in the pack, and the sizes of the shown folder"));
+    selectedText->setAccessibleDescription(QStringLiteral("Files and sizes of the selected rows"));
+    ShowStatusNames();
     progressWidget = new QProgressBar(client);
     progressWidget->setObjectName(QStringLiteral("progressBar"));
     progressWidget->setTextVisible(false);
+    progressWidget->setAccessibleName(QStringLiteral("Progress"));
+    progressWidget->setAccessibleDescription(
+        QStringLiteral("How far adding or extracting has come"));
     mainProgress = std::make_unique<QtProgressControl>(progressWidget);
     mainProgress->SetRange(0, 100);
     mainProgress->SetPosition(0);
@@ -465,11 +499,9 @@ void CBuilderDlg::CreateStatusRow() {
 void CBuilderDlg::CreateListView() {
     listView = new QtListView(client);
     listView->setObjectName(QStringLiteral("listView"));
-    listView->setColumnCount(4);
-    listView->setRootIsDecorated(false);
-    listView->setItemsExpandable(false);
-    listView->setUniformRowHeights(true);
-    listView->setAllColumnsShowFocus(true);
+    listView->setAccessibleName(QStringLiteral("Pack contents"));
+    listView->setAccessibleDescription(
+        QStringLiteral("Folders and files of the shown folder of the pack"));
     listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     listView->setSelectionBehavior(QAbstractItemView::SelectRows);
     // Labels are edited through Rename, New Folder and a click on the label
@@ -481,6 +513,7 @@ void CBuilderDlg::CreateListView() {
     listView->setContextMenuPolicy(Qt::CustomContextMenu);
     listView->setIconSize(QSize(16, 16));
 
+    listControl = std::make_unique<QtListControl>(listView, iconList.get());
     struct Column {
         const char* heading;
         Qt::Alignment alignment;
@@ -492,10 +525,9 @@ void CBuilderDlg::CreateListView() {
         {"Ratio", Qt::AlignLeft, 100},
         {"Packed Size", Qt::AlignRight, 100},
     };
-    QTreeWidgetItem* header = listView->headerItem();
     for (int i = 0; i < 4; ++i) {
-        header->setText(i, QString::fromLatin1(columns[i].heading));
-        header->setTextAlignment(i, columns[i].alignment | Qt::AlignVCenter);
+        listControl->Model()->SetHeading(i, QString::fromLatin1(columns[i].heading),
+                                         columns[i].alignment);
     }
     QHeaderView* headerView = listView->header();
     headerView->setStretchLastSection(false);
@@ -505,19 +537,17 @@ void CBuilderDlg::CreateListView() {
     for (int i = 0; i < 4; ++i) {
         listView->setColumnWidth(i, columns[i].width);
     }
-
-    listControl = std::make_unique<QtListControl>(listView, iconList.get());
     listControl->Delegate()->SetEndHandler(
         [this](int row, const std::optional<std::string>& text) { OnEndLabelEdit(row, text); });
 
     connect(headerView, &QHeaderView::sectionClicked, this, &CBuilderDlg::OnColumnClick);
-    connect(listView, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem*, int) { OnListDoubleClick(); });
+    connect(listView, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex&) { OnListDoubleClick(); });
     connect(listView, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& position) { OnContextMenu(position); });
     // The states follow the selection however it changed (mouse or keys);
     // the update runs once the list has settled.
-    connect(listView, &QTreeWidget::itemSelectionChanged, this, [this] {
+    connect(listView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (statesPending) {
             return;
         }
@@ -599,7 +629,7 @@ int CBuilderDlg::CountNonFileRows() const {
     }
     int count = 0;
     for (int row : listControl->SelectedRows()) {
-        if (listControl->RowData(row) == nullptr) {
+        if (!listControl->Key(row).IsFile()) {
             ++count;
         }
     }
@@ -638,10 +668,9 @@ void CBuilderDlg::UpdateStatusTexts() {
         return;
     }
     const CPackFolder* current = archive->Current();
-    totalText->setText(QString::fromStdString(FormatStatus(kTotalFormat, archive->FileCount(),
+    totalText->SetText(QString::fromStdString(FormatStatus(kTotalFormat, archive->FileCount(),
                                                            FormatSize(current->totalOriginalSize),
                                                            FormatSize(current->totalPackedSize))));
-    totalText->setToolTip(totalText->text());
 
     std::uint64_t count = 0;
     std::uint32_t original = 0;
@@ -649,32 +678,60 @@ void CBuilderDlg::UpdateStatusTexts() {
     const std::vector<int> rows = listControl->SelectedRows();
     count = rows.size();
     for (int row : rows) {
-        const std::string name = listControl->RowText(row, 0);
-        if (name == kUpDirName) {
+        const RowKey key = listControl->Key(row);
+        const auto index = static_cast<int>(key.Index());
+        if (key.IsParent()) {
             count = 0;
-            continue;
-        }
-        if (const PackEntry* entry = listControl->RowData(row)) {
-            original += entry->originalSize;
-            packed += entry->packedSize;
-            continue;
-        }
-        int index = current->FindSubfolder(name);
-        if (index >= 0) {
-            const CPackFolder& folder = *current->subfolders[static_cast<std::size_t>(index)];
-            original += folder.totalOriginalSize;
-            packed += folder.totalPackedSize;
+        } else if (key.IsFile() && key.Index() < current->FileCount()) {
+            original += current->FileOriginalSize(index);
+            packed += current->FilePackedSize(index);
+        } else if (key.IsFolder() && key.Index() < current->SubfolderCount()) {
+            original += current->SubfolderOriginalTotal(index);
+            packed += current->SubfolderPackedTotal(index);
         }
     }
-    selectedText->setText(QString::fromStdString(
+    selectedText->SetText(QString::fromStdString(
         FormatStatus(kSelectedFormat, count, FormatSize(original), FormatSize(packed))));
-    selectedText->setToolTip(selectedText->text());
+    ShowStatusNames();
+    FitStatusTexts();
 
     QString title = QString::fromLatin1(kWindowTitle);
     if (packOpen != 0) {
-        title += QStringLiteral(" - ") + PathText(archive->Path());
+        title += QStringLiteral(" - ") + DisplayText(archive->Path());
     }
     setWindowTitle(title);
+}
+
+void CBuilderDlg::FitStatusTexts() {
+    // The status fields keep their thirds of the width; the window is made
+    // at least wide enough for both texts, as far as its screen allows
+    // (its frame included). Narrower than that, a field shortens its text
+    // (StatusField).
+    const int needed = std::max(totalText->NeededWidth(), selectedText->NeededWidth());
+    const int chrome = width() - client->width();  // what lies beside the client area
+    int minimum = 3 * (needed + 2 * kBorder) + 4 * kBorder + chrome;
+    QScreen* screen = this->screen();
+    const int frame = frameGeometry().width() - geometry().width();
+    if (screen != nullptr) {
+        minimum = std::min(minimum, screen->availableGeometry().width() - frame);
+    }
+    setMinimumWidth(std::max(0, minimum));
+    // Grown past the screen's right edge: back onto the screen.
+    if (screen != nullptr && isVisible()) {
+        const QRect area = screen->availableGeometry();
+        const int over = frameGeometry().right() - area.right();
+        if (over > 0) {
+            move(std::max(area.left(), x() - over), y());
+        }
+    }
+}
+
+void CBuilderDlg::ShowStatusNames() {
+    // A field is read out by its text; with none, by what it would show.
+    totalText->setAccessibleName(totalText->text().isEmpty() ? QStringLiteral("Total")
+                                                             : totalText->text());
+    selectedText->setAccessibleName(selectedText->text().isEmpty() ? QStringLiteral("Selected")
+                                                                   : selectedText->text());
 }
 
 void CBuilderDlg::UpdateSortIndicator() {
@@ -704,8 +761,10 @@ void CBuilderDlg::ReleaseArchive() {
 void CBuilderDlg::ShowNoPack() {
     ReleaseArchive();
     setWindowTitle(QString::fromLatin1(kWindowTitle));
-    totalText->clear();
-    selectedText->clear();
+    totalText->SetText(QString());
+    selectedText->SetText(QString());
+    ShowStatusNames();
+    FitStatusTexts();
     UpdateSortIndicator();
     UpdateCommandStates();
 }
@@ -869,15 +928,15 @@ void CBuilderDlg::OnListDoubleClick() {
     }
     const std::vector<int> rows = listControl->SelectedRows();
     for (int row : rows) {
-        if (listControl->RowData(row) != nullptr) {
+        const RowKey key = listControl->Key(row);
+        if (key.IsFile()) {
             ViewEntry(row);
             continue;
         }
-        const std::string name = listControl->RowText(row, 0);
-        if (name == kUpDirName) {
+        if (key.IsParent()) {
             archive->GoUp();
         } else {
-            archive->EnterFolder(name);
+            archive->EnterFolderAt(static_cast<int>(key.Index()));
         }
         break;
     }
@@ -890,7 +949,10 @@ void CBuilderDlg::OnColumnClick(int column) {
         UpdateSortIndicator();
         return;
     }
+    // Quick for tens of thousands of rows, a moment for millions.
+    cursor->SetWaitCursor(true);
     archive->SortByColumn(column);
+    cursor->SetWaitCursor(false);
     UpdateSortIndicator();
     UpdateCommandStates();
     UpdateStatusTexts();
@@ -918,23 +980,123 @@ bool CBuilderDlg::OnListKeyDown(int key) {
     return OnListKeyDownContent(key);
 }
 
+QAction* CBuilderDlg::CommandForKey(const QKeyEvent& key) const {
+    const QKeySequence pressed(key.keyCombination());
+    for (const CommandSlot& slot : commands) {
+        if (slot.action != nullptr && !slot.action->shortcut().isEmpty() &&
+            slot.action->shortcut().matches(pressed) == QKeySequence::ExactMatch) {
+            return slot.action;
+        }
+    }
+    return nullptr;
+}
+
+void CBuilderDlg::OnEditorShortcut(const QKeyEvent& key) {
+    // A character of the name without a modifier is typed, and a command's
+    // key without one (F2) does nothing here; a command's key with a
+    // modifier never reaches the editor: the edit ends without a rename and
+    // the command runs.
+    QAction* action = CommandForKey(key);
+    if (action == nullptr || (key.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        return;
+    }
+    swallowedKey = key.keyCombination();
+    listControl->CancelEdit();
+    QPointer<QAction> command(action);
+    QMetaObject::invokeMethod(
+        this,
+        [command] {
+            if (command != nullptr && command->isEnabled()) {
+                command->trigger();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+QPoint CBuilderDlg::KeyboardMenuPosition() const {
+    // Below the start of the current row's name, or the list's corner.
+    const QModelIndex current = listView->currentIndex();
+    const QRect row =
+        current.isValid() ? listView->visualRect(current.siblingAtColumn(0)) : QRect();
+    if (row.isValid() && listView->viewport()->rect().intersects(row)) {
+        return QPoint(row.left() + row.height(), row.bottom());
+    }
+    return QPoint(0, 0);
+}
+
+bool CBuilderDlg::OnListNavigationKey(const QKeyEvent& key) {
+    const Qt::KeyboardModifiers modifiers = key.modifiers() & ~Qt::KeypadModifier;
+    const bool down = key.key() == Qt::Key_Down &&
+                      (modifiers == Qt::ControlModifier || modifiers == Qt::AltModifier);
+    const bool up = key.key() == Qt::Key_Up && modifiers == Qt::AltModifier;
+    const bool menu = (key.key() == Qt::Key_Menu && modifiers == Qt::NoModifier) ||
+                      (key.key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier);
+    if (menu) {
+        OnContextMenu(KeyboardMenuPosition());
+        return true;
+    }
+    if (!down && !up) {
+        return false;
+    }
+    if (packOpen == 0 || archive == nullptr) {
+        return true;
+    }
+    if (up) {
+        archive->GoUp();  // as Backspace does
+    } else {
+        OpenSelectedFolder();
+    }
+    UpdateCommandStates();
+    UpdateStatusTexts();
+    return true;
+}
+
+void CBuilderDlg::OpenSelectedFolder() {
+    // The first selected folder row, as a double-click would take it;
+    // file rows are passed over (Enter opens nothing either).
+    for (int row : listControl->SelectedRows()) {
+        const RowKey key = listControl->Key(row);
+        if (key.IsParent()) {
+            archive->GoUp();
+            return;
+        }
+        if (key.IsFolder()) {
+            archive->EnterFolderAt(static_cast<int>(key.Index()));
+            return;
+        }
+    }
+}
+
 bool CBuilderDlg::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::ShortcutOverride: {
             // A key typed into a text editor of this window belongs to the
             // editor: accepting the override keeps every accelerator off.
+            // The rename editor hands a command's key over instead.
             auto* widget = qobject_cast<QWidget*>(watched);
             if (widget != nullptr && IsTextEditor(widget) && widget->window() == this) {
+                if (widget->objectName() == QLatin1String("labelEditor")) {
+                    OnEditorShortcut(*static_cast<QKeyEvent*>(event));
+                }
                 event->accept();
                 return true;
             }
             break;
         }
-        case QEvent::KeyPress:
+        case QEvent::KeyPress: {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (swallowedKey && key->keyCombination() == *swallowedKey) {
+                // The key that ended a rename has done its work.
+                swallowedKey.reset();
+                return true;
+            }
+            swallowedKey.reset();
             // Keys an editor in the list did not take come up here too; they are
             // the editor's, not the list's.
             if (watched == listView && !IsTextEditor(QApplication::focusWidget())) {
-                auto* key = static_cast<QKeyEvent*>(event);
+                if (OnListNavigationKey(*key)) {
+                    return true;
+                }
                 // The list acts on the key itself: Shift and Ctrl held (and
                 // the keypad's Ins and Del) change nothing; Alt and Meta
                 // keys belong to the menus and the desktop.
@@ -944,6 +1106,18 @@ bool CBuilderDlg::eventFilter(QObject* watched, QEvent* event) {
                 if (others == Qt::NoModifier && OnListKeyDown(key->key())) {
                     return true;
                 }
+            }
+            break;
+        }
+        case QEvent::ContextMenu:
+            // The Menu key as the platform reports it: at the current row,
+            // not where the mouse happens to be; once only.
+            if (watched == listView &&
+                static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+                if (QApplication::activePopupWidget() == nullptr) {
+                    OnContextMenu(KeyboardMenuPosition());
+                }
+                return true;
             }
             break;
         case QEvent::Resize:
@@ -988,12 +1162,17 @@ void CBuilderDlg::AddPathsToPack(const std::vector<std::string>& paths, CPackFol
     }
     progressBar->SetRange(0, total);
     progressBar->SetPosition(0);
+    // What a folder's walk leaves out is told in one message at the end, not
+    // in a box per file; a file added on its own says what befell it at once.
+    std::vector<std::string> leftOut;
     for (const std::string& path : paths) {
         if (closeState.requested) {
             break;  // what was added so far is saved below
         }
         if (fs::IsDirectory(path)) {
+            windowMessages->collected = &leftOut;
             archive->AddFolder(path, target);
+            windowMessages->collected = nullptr;
         } else {
             archive->AddFile(path, target);
         }
@@ -1004,6 +1183,15 @@ void CBuilderDlg::AddPathsToPack(const std::vector<std::string>& paths, CPackFol
     UpdateStatusTexts();
     progressBar->SetPosition(0);
     cursor->SetWaitCursor(false);
+    if (leftOut.size() == 1) {
+        messages->ShowMessage(kAppCaption, leftOut.front(), MessageButtons::Ok);
+    } else if (!leftOut.empty()) {
+        std::string text = WithNames(kFolderItemsNotAddedText, {std::to_string(leftOut.size())});
+        for (const std::string& line : leftOut) {
+            text += "\n" + line;
+        }
+        messages->ShowMessage(kAppCaption, text, MessageButtons::Ok);
+    }
     ReportCodingFallbacks();
 }
 
@@ -1024,6 +1212,7 @@ void CBuilderDlg::RunCommandLine() {
     auto* waitBar = new QProgressBar(wait);
     waitBar->setObjectName(QStringLiteral("waitProgress"));
     waitBar->setTextVisible(false);
+    waitBar->setAccessibleName(QStringLiteral("Progress"));
     waitBar->setGeometry(9, 8, 258, 20);
     QtProgressControl waitProgress(waitBar);
     waitProgress.SetRange(0, 100);

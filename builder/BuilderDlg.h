@@ -13,8 +13,14 @@
 //
 // Commands: each is one QAction, shared by the menus, the tool bar, the
 // context menu and its accelerator. Accelerators are live while the keyboard
-// focus is in this window and not in a text editor: a rename editor types
-// "A" instead of running Add, and a dialog in front keeps them all off.
+// focus is in this window; a dialog in front keeps them all off. The rename
+// editor never takes one: a command's key with a modifier (Shift+A, Ctrl+O)
+// ends the edit without renaming and runs the command, a plain character
+// is typed.
+//
+// Keyboard: besides the accelerators and the list's Backspace, Insert and
+// Delete, Ctrl+Down or Alt+Down opens the selected folder, Alt+Up goes up,
+// Shift+F10 and the Menu key open the context menu; Enter does nothing.
 //
 // Services: messages, dialogs, shell, cursor and drag come through the
 // platform interfaces; pass the scripted ones in tests, or none for the Qt
@@ -55,12 +61,13 @@
 #include "platform/Platform.h"
 
 class QAction;
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QMenuBar;
 class QProgressBar;
 class QToolBar;
-class QTreeWidget;
+class QTreeView;
 
 namespace crateforge {
 
@@ -77,6 +84,9 @@ inline constexpr char kNewFilter[] = "Varnholt Pack Files (*.vpf)|*.vpf||";
 inline constexpr std::string_view kNewExtension = pack::kPackExtension;
 inline constexpr char kNewInitialName[] = "Untitled";
 inline constexpr char kWaitCaption[] = "Please Wait...";
+// The count; each item's own message follows on a line of its own.
+inline constexpr char kFolderItemsNotAddedText[] =
+    "%s items of the added folders were not added:\n";
 
 // Layout numbers of the client area, in pixels.
 inline constexpr int kToolBarHeight = 65;
@@ -170,7 +180,8 @@ class CBuilderDlg : public QWidget {
     // and its position to 0, the wait cursor, each path added into `target`
     // (a folder with AddFolder, anything else with AddFile, in the given
     // order), the pack saved, the list refilled, states and texts brought
-    // up to date, the bar back at 0 and the arrow cursor.
+    // up to date, the bar back at 0 and the arrow cursor. What the folders'
+    // walks left out is then said in one message.
     // The bar's range is the sum of PathDiskSize for `dropped` items, else
     // of FolderDiskSize / FileDiskSize (what is read).
     void AddPathsToPack(const std::vector<std::string>& paths, CPackFolder* target,
@@ -198,13 +209,20 @@ class CBuilderDlg : public QWidget {
     // A key pressed in the list, with Shift and Ctrl ignored (Shift+Del is
     // Delete); true when it was handled.
     bool OnListKeyDown(int key);
+    // The keyboard's way through the list, beside Backspace and the keys
+    // above: Ctrl+Down and Alt+Down open the selected folder (".." goes up),
+    // Alt+Up goes up; Shift+F10 and the Menu key open the context menu at
+    // the current row. True when the key was one of them.
+    bool OnListNavigationKey(const QKeyEvent& key);
+    // The first selected folder row's folder becomes the shown one.
+    void OpenSelectedFolder();
 
     // ---- Access for the commands' files and for tests -----------------------
     QAction* CommandAction(Command command) const;
     bool IsCommandWired(Command command) const;
     CPackArchive* Archive() const { return archive.get(); }
     bool PackOpen() const { return packOpen != 0; }
-    QTreeWidget* ListView() const { return listView; }
+    QTreeView* ListView() const { return listView; }
     QtListControl* ListControlImpl() const { return listControl.get(); }
     QtIconProvider* IconList() const { return iconList.get(); }
     ProgressControl* CurrentProgress() const { return progressBar; }
@@ -214,8 +232,8 @@ class CBuilderDlg : public QWidget {
     QMenu* ContextMenu() const { return contextMenu; }
     QMenu* ActionsMenu() const { return actionsMenu; }
     QWidget* Client() const { return client; }
-    QLabel* TotalText() const { return totalText; }
-    QLabel* SelectedText() const { return selectedText; }
+    StatusField* TotalText() const { return totalText; }
+    StatusField* SelectedText() const { return selectedText; }
     CTempWorkspace* Workspace() const { return workspace.get(); }
     MessageService* Messages() const { return messages; }
     DialogService* Dialogs() const { return dialogs; }
@@ -236,6 +254,13 @@ class CBuilderDlg : public QWidget {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    // The command whose shortcut `key` is, or null.
+    QAction* CommandForKey(const QKeyEvent& key) const;
+    // A key pressed in the rename editor that is a command's shortcut: with
+    // a modifier the edit ends without a rename and the command runs.
+    void OnEditorShortcut(const QKeyEvent& key);
+    // Where the keyboard opens the context menu, in the list's viewport.
+    QPoint KeyboardMenuPosition() const;
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
@@ -247,6 +272,10 @@ class CBuilderDlg : public QWidget {
     void ReleaseArchive();
     void ShowNoPack();
     void UpdateSortIndicator();
+    // The status fields' accessible names: their texts.
+    void ShowStatusNames();
+    // The window's minimum width after the status texts changed.
+    void FitStatusTexts();
     void RunCommandLine();
     // One message for the files the last command stored uncompressed
     // because their compression failed.
@@ -293,14 +322,15 @@ class CBuilderDlg : public QWidget {
     QProgressBar* progressWidget = nullptr;
     std::unique_ptr<QtProgressControl> mainProgress;
     ProgressControl* progressBar = nullptr;  // the bar packs are bound to now
-    QLabel* totalText = nullptr;
-    QLabel* selectedText = nullptr;
+    StatusField* totalText = nullptr;
+    StatusField* selectedText = nullptr;
     int packOpen = 0;
     std::unique_ptr<CPackArchive> archive;
     std::unique_ptr<CTempWorkspace> workspace;
     QIcon icon;
     QPointer<QDialog> waitWindow;
     bool statesPending = false;
+    std::optional<QKeyCombination> swallowedKey;  // the key that ended a rename
     bool closed = false;
     CloseState closeState;
 

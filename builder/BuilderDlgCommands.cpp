@@ -20,8 +20,9 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QUrl>
+#include <algorithm>
 
 #include "archive/PackArchive.h"
 #include "archive/PackFolder.h"
@@ -29,6 +30,7 @@
 #include "archive/TempWorkspace.h"
 #include "builder/AboutDlg.h"
 #include "builder/BuilderDlg.h"
+#include "builder/DropFiles.h"
 #include "builder/ExtractDialog.h"
 #include "platform/FileSystem.h"
 
@@ -89,12 +91,12 @@ CContentCommands::CContentCommands(CBuilderDlg& window) : QObject(&window), wind
     // Files and folders dropped from a file manager arrive as a uri-list.
     window.setAcceptDrops(true);
     window.installEventFilter(this);
-    if (QTreeWidget* list = window.ListView()) {
+    if (QTreeView* list = window.ListView()) {
         listViewport = list->viewport();
         listViewport->installEventFilter(this);
         // Anything that changes the selection or the rows ends a pending
         // label click.
-        connect(list, &QTreeWidget::itemSelectionChanged, this, [this] {
+        connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
             if (labelClickRow >= 0 && !IsOnlySelectedRow(labelClickRow)) {
                 CancelLabelClick();
             }
@@ -119,7 +121,41 @@ void CContentCommands::OnAdd() {
     OpenFileRequest request;
     request.filter = kAddFilter;
     request.multiSelect = true;
-    window.AddPathsToPack(window.Dialogs()->OpenFiles(request), archive->Current());
+    const std::vector<std::string> chosen = window.Dialogs()->OpenFiles(request);
+    window.AddPathsToPack(chosen, archive->Current());
+    if (!chosen.empty()) {
+        ReportUnshownFiles(fs::ParentDirectory(chosen.front()), chosen);
+    }
+}
+
+void CContentCommands::ReportUnshownFiles(const std::string& folder,
+                                          const std::vector<std::string>& chosen) {
+    std::vector<fs::DirEntry> entries;
+    if (!fs::ListDirectory(folder, entries)) {
+        return;
+    }
+    constexpr std::size_t kNamed = 20;  // the rest are counted
+    std::size_t count = 0;
+    std::string names;
+    for (const fs::DirEntry& entry : entries) {
+        if (entry.isDirectory || FileDialogCanShow(entry.name) ||
+            std::find(chosen.begin(), chosen.end(), fs::JoinPath(folder, entry.name)) !=
+                chosen.end()) {
+            continue;
+        }
+        if (++count <= kNamed) {
+            names += (names.empty() ? "" : ", ") + entry.name;
+        }
+    }
+    if (count == 0) {
+        return;
+    }
+    if (count > kNamed) {
+        names += " and " + std::to_string(count - kNamed) + " more";
+    }
+    window.Messages()->ShowMessage(
+        kAppCaption, WithNames(kUnshownFilesText, {std::to_string(count), folder, names}),
+        MessageButtons::Ok);
 }
 
 void CContentCommands::OnAddFolder() {
@@ -149,23 +185,14 @@ void CContentCommands::OnDropFiles(const std::vector<std::string>& paths) {
 }
 
 std::vector<std::string> CContentCommands::LocalPaths(const QMimeData* data) const {
-    std::vector<std::string> paths;
-    if (data == nullptr || !data->hasUrls()) {
-        return paths;
+    if (data == nullptr) {
+        return {};
     }
-    for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile()) {
-            std::string path = PathBytes(url.toLocalFile());
-            // "file:///a/b/" names the folder b.
-            while (path.size() > 1 && path.back() == '/') {
-                path.pop_back();
-            }
-            if (!path.empty()) {
-                paths.push_back(std::move(path));
-            }
-        }
-    }
-    return paths;
+    // The URIs' own bytes: decoding them as text would lose a name that is
+    // not UTF-8.
+    const QByteArray list = data->data(QStringLiteral("text/uri-list"));
+    return PathsFromUriList(
+        std::string_view(list.constData(), static_cast<std::size_t>(list.size())));
 }
 
 // ---- New Folder, Rename, Delete ----------------------------------------------
@@ -213,7 +240,7 @@ void CContentCommands::OnNewFolder(bool fromKey) {
     // that happens to carry the same name.
     ListControl* list = window.ListControlImpl();
     for (int row = 0; row < list->RowCount(); ++row) {
-        if (list->RowData(row) == nullptr && list->RowText(row, 0) == name) {
+        if (list->Key(row).IsFolder() && list->RowText(row, 0) == name) {
             list->SelectRow(row, true);
             list->EditLabel(row);
             break;
@@ -248,7 +275,7 @@ void CContentCommands::OnEndLabelEdit(int row, const std::optional<std::string>&
         return;
     }
     if (text && !text->empty()) {
-        const bool isFile = list->RowData(row) != nullptr;
+        const bool isFile = list->Key(row).IsFile();
         switch (archive->RenameEntry(oldName, *text, !isFile)) {
             case RenameOutcome::NameTaken:
                 window.Messages()->ShowMessage(
@@ -294,26 +321,19 @@ void CContentCommands::OnDelete() {
         MessageAnswer::Yes) {
         return;
     }
-    // Names first: removing an entry frees what its row points at.
-    struct Doomed {
-        std::string name;
-        bool isFile;
-    };
-    std::vector<Doomed> doomed;
+    // A long list takes a moment to remove, save and show again.
+    window.Cursor()->SetWaitCursor(true);
+    std::vector<RowKey> doomed;
     for (int row : list->SelectedRows()) {
-        doomed.push_back({list->RowText(row, 0), list->RowData(row) != nullptr});
+        doomed.push_back(list->Key(row));
     }
+    // The rows go first: they read the folder that is about to change.
     list->DeleteAllRows();
-    for (const Doomed& item : doomed) {
-        if (item.isFile) {
-            archive->RemoveFile(item.name);
-        } else {
-            archive->RemoveFolder(item.name);
-        }
-    }
+    archive->RemoveRows(doomed);
     archive->Save();
     archive->RefreshList();
     Refresh();
+    window.Cursor()->SetWaitCursor(false);
 }
 
 // ---- View and drag-out ----------------------------------------------------------
@@ -322,7 +342,7 @@ void CContentCommands::OnView() {
     ListControl* list = window.ListControlImpl();
     if (list != nullptr) {
         for (int row : list->SelectedRows()) {
-            if (list->RowData(row) != nullptr) {
+            if (list->Key(row).IsFile()) {
                 ViewEntry(row);
             }
         }
@@ -334,8 +354,9 @@ void CContentCommands::ViewEntry(int row) {
     ListControl* list = window.ListControlImpl();
     CPackArchive* archive = window.Archive();
     CTempWorkspace* workspace = window.Workspace();
-    const PackEntry* entry = list != nullptr ? list->RowData(row) : nullptr;
-    if (entry == nullptr || archive == nullptr || workspace == nullptr) {
+    const PackEntry* entry =
+        list != nullptr && archive != nullptr ? archive->FileAt(list->Key(row)) : nullptr;
+    if (entry == nullptr || workspace == nullptr) {
         return;
     }
     ProgressControl* progress = window.CurrentProgress();
@@ -363,14 +384,12 @@ std::vector<std::string> CContentCommands::WriteDragPaths() {
     }
     for (int row : list->SelectedRows()) {
         std::string path;
-        if (const PackEntry* entry = list->RowData(row)) {
+        const RowKey key = list->Key(row);
+        if (const PackEntry* entry = archive->FileAt(key)) {
             path = archive->ExtractFileToTemp(*entry, *workspace);
-        } else {
-            const std::string name = list->RowText(row, 0);
-            if (name != kUpDirName) {
-                path = archive->ExtractFolderToTemp(archive->Current()->FindSubfolder(name),
-                                                    *workspace, std::string());
-            }
+        } else if (key.IsFolder()) {
+            path = archive->ExtractFolderToTemp(static_cast<int>(key.Index()), *workspace,
+                                                std::string());
         }
         if (!path.empty()) {
             paths.push_back(std::move(path));
@@ -432,9 +451,9 @@ int CContentCommands::LabelRowAt(const QPoint& position) const {
     if (list == nullptr || list->Delegate() == nullptr) {
         return -1;
     }
-    const QModelIndex index = list->Tree()->indexAt(position);
+    const QModelIndex index = list->View()->indexAt(position);
     if (!index.isValid() || index.column() != 0 ||
-        !list->Delegate()->LabelRect(list->Tree(), index).contains(position)) {
+        !list->Delegate()->LabelRect(list->View(), index).contains(position)) {
         return -1;
     }
     return index.row();
@@ -448,7 +467,7 @@ void CContentCommands::CancelLabelClick() {
 void CContentCommands::OnLabelClickTimeout() {
     const int row = labelClickRow;
     labelClickRow = -1;
-    QTreeWidget* tree = window.ListView();
+    QTreeView* tree = window.ListView();
     // Still the one selected row, and nothing else took the keyboard meanwhile.
     if (row < 0 || !window.PackOpen() || !IsOnlySelectedRow(row) || tree == nullptr ||
         QApplication::activeModalWidget() != nullptr ||

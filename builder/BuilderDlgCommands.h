@@ -48,6 +48,11 @@ inline constexpr char kTooDeepText[] =
 inline constexpr char kNewFolderTooLongText[] =
     "Unable to create a folder here: its full name inside the PackFile would be longer than 4095 "
     "bytes.";
+// Count, folder, the names.
+inline constexpr char kUnshownFilesText[] =
+    "The file dialog cannot show %s file(s) of %s, because their names are not valid UTF-8, "
+    "so they could not be chosen: %s. Drop them on the window, or add their folder with Add "
+    "Folder.";
 
 class CContentCommands : public QObject {
     Q_OBJECT
@@ -92,6 +97,9 @@ class CContentCommands : public QObject {
 
   private:
     void Refresh();
+    // After Add: names the files of `folder` that the file dialog could not
+    // show (and so were not chosen), in one message.
+    void ReportUnshownFiles(const std::string& folder, const std::vector<std::string>& chosen);
     std::vector<std::string> LocalPaths(const QMimeData* data) const;
     void OnViewportMouse(QEvent* event);
     // The row whose label is under `position` of the viewport, or -1.

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace crateforge {
@@ -30,5 +31,20 @@ inline constexpr std::uint32_t kDropFilesHeaderSize = 20;
 
 // Builds the block for `paths` (empty ones left out).
 std::vector<unsigned char> BuildDropFilesBlock(const std::vector<std::string>& paths);
+
+// File URIs, byte for byte. A path on disk is bytes in no particular
+// encoding, so a URI is made from the bytes themselves: every byte but the
+// unreserved ASCII characters and "/" becomes "%XX" ("file:///a/caf%E9").
+// Decoding gives the bytes back, whatever they are, without passing them
+// through any text conversion.
+//
+// The text/uri-list of absolute `paths` (empty ones left out), each line
+// ended by CR LF.
+std::string FileUriList(const std::vector<std::string>& paths);
+// The local paths of a text/uri-list: "file:" URIs whose host is empty or
+// "localhost", percent-decoded to their bytes, one trailing "/" dropped
+// ("file:///a/b/" names the folder b). Comment lines ("#"), other schemes,
+// other hosts and paths holding a NUL byte are left out.
+std::vector<std::string> PathsFromUriList(std::string_view uriList);
 
 }  // namespace crateforge

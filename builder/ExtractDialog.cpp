@@ -75,9 +75,11 @@ CExtractDialog::CExtractDialog(MessageService* messages, DialogService* dialogs,
 
     destinationEdit = new QLineEdit(this);
     destinationEdit->setObjectName(QStringLiteral("destinationEdit"));
+    destinationEdit->setAccessibleName(QStringLiteral("Destination folder"));
 
     browseButton = new QPushButton(QStringLiteral(".."), this);
     browseButton->setObjectName(QStringLiteral("browseButton"));
+    browseButton->setAccessibleName(QStringLiteral("Browse for the destination folder"));
     browseButton->setAutoDefault(false);
 
     extractAllRadio = new QRadioButton(QString::fromLatin1(kExtractAllText), this);
@@ -91,10 +93,12 @@ CExtractDialog::CExtractDialog(MessageService* messages, DialogService* dialogs,
 
     okButton = new QPushButton(QStringLiteral("OK"), this);
     okButton->setObjectName(QStringLiteral("okButton"));
+    okButton->setAccessibleDescription(QStringLiteral("Extract, then close"));
     okButton->setDefault(true);
 
     cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
     cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton->setAccessibleDescription(QStringLiteral("Close without extracting"));
     cancelButton->setAutoDefault(false);
 
     // Every text must fit its control; then the template's rectangles.
@@ -205,11 +209,17 @@ void CExtractDialog::OnOverwriteToggle() {
 }
 
 bool CExtractDialog::ExtractRow(int row) {
-    if (const PackEntry* entry = listControl->RowData(row)) {
-        return ExtractFile(*entry, std::string());
+    const RowKey key = listControl->Key(row);
+    if (key.IsFile()) {
+        const PackEntry* entry =
+            folder != nullptr ? folder->FileAt(static_cast<int>(key.Index())) : nullptr;
+        return entry == nullptr || ExtractFile(*entry, std::string());
     }
-    // The way up ("..") names no folder, unless the pack holds a folder of
-    // that name, which is then extracted as any other (and refused).
+    // The way up names no folder; a folder of the pack named ".." has a
+    // folder key and is extracted as any other (and refused).
+    if (!key.IsFolder()) {
+        return true;
+    }
     return ExtractFolder(listControl->RowText(row, 0), std::string());
 }
 

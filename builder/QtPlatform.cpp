@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QDrag>
 #include <QFile>
@@ -14,11 +15,13 @@
 #include <QMimeData>
 #include <QMimeDatabase>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStringDecoder>
 #include <QStyle>
-#include <QTreeWidget>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
 
@@ -39,10 +42,7 @@ void InitBuilderResources() {
 
 namespace {
 
-// Each cell keeps the bytes it was given beside its display text.
-constexpr int kBytesRole = Qt::UserRole;
-constexpr int kEntryRole = Qt::UserRole + 1;
-constexpr int kColumns = 4;
+constexpr int kBytesRole = QtListModel::kBytesRole;
 
 QWidget* DialogOwner(QWidget* owner) {
     if (QWidget* modal = QApplication::activeModalWidget()) {
@@ -52,15 +52,6 @@ QWidget* DialogOwner(QWidget* owner) {
 }
 
 }  // namespace
-
-QString DisplayText(std::string_view bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    if (!utf8.hasError()) {
-        return text;
-    }
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
 
 namespace {
 
@@ -123,8 +114,34 @@ int HexValue(char c) {
 
 }  // namespace
 
-QString EditText(std::string_view bytes) {
+namespace {
+
+void AppendHexByte(QString& text, unsigned char byte) {
     static constexpr char kHex[] = "0123456789ABCDEF";
+    text += QStringLiteral("\\x");
+    text += QChar(kHex[byte >> 4]);
+    text += QChar(kHex[byte & 0x0F]);
+}
+
+}  // namespace
+
+QString DisplayText(std::string_view bytes) {
+    QString text;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        char32_t code = 0;
+        const std::size_t length = Utf8CharAt(bytes, at, code);
+        if (length > 0) {
+            text += QString::fromUcs4(&code, 1);
+            at += length;
+        } else {
+            AppendHexByte(text, static_cast<unsigned char>(bytes[at++]));
+        }
+    }
+    return text;
+}
+
+QString EditText(std::string_view bytes) {
     QString text;
     std::size_t at = 0;
     while (at < bytes.size()) {
@@ -138,10 +155,7 @@ QString EditText(std::string_view bytes) {
         // Each byte of a character that cannot be shown as it is.
         const std::size_t count = length > 0 ? length : 1;
         for (std::size_t i = 0; i < count; ++i) {
-            const auto byte = static_cast<unsigned char>(bytes[at + i]);
-            text += QStringLiteral("\\x");
-            text += QChar(kHex[byte >> 4]);
-            text += QChar(kHex[byte & 0x0F]);
+            AppendHexByte(text, static_cast<unsigned char>(bytes[at + i]));
         }
         at += count;
     }
@@ -162,6 +176,11 @@ std::string NameFromEditText(const QString& text) {
         }
     }
     return bytes;
+}
+
+bool FileDialogCanShow(std::string_view name) {
+    const QByteArray bytes(name.data(), static_cast<qsizetype>(name.size()));
+    return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
 }
 
 std::string PathBytes(const QString& path) {
@@ -236,6 +255,50 @@ QString WithDefaultExtension(const QString& name, std::string_view defaultExtens
 // ---------------------------------------------------------------------------
 // Message boxes
 
+namespace {
+
+// Lines a message box shows; a longer message scrolls.
+constexpr std::ptrdiff_t kBoxLines = 12;
+
+// A message of many lines: its first line above the rest, which scrolls.
+void ShowLongMessage(const QString& title, const QString& text, QMessageBox::Icon icon,
+                     QWidget* owner) {
+    QDialog dialog(owner);
+    dialog.setObjectName(QStringLiteral("longMessage"));
+    dialog.setWindowTitle(title);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* top = new QHBoxLayout;
+    auto* picture = new QLabel(&dialog);
+    const int size = dialog.style()->pixelMetric(QStyle::PM_MessageBoxIconSize);
+    picture->setPixmap(dialog.style()
+                           ->standardIcon(icon == QMessageBox::Warning
+                                              ? QStyle::SP_MessageBoxWarning
+                                              : QStyle::SP_MessageBoxInformation)
+                           .pixmap(size, size));
+    top->addWidget(picture, 0, Qt::AlignTop);
+    const qsizetype cut = text.indexOf(u'\n');
+    auto* head = new QLabel(text.left(cut).trimmed(), &dialog);
+    head->setTextFormat(Qt::PlainText);
+    head->setWordWrap(true);
+    top->addWidget(head, 1);
+    layout->addLayout(top);
+    auto* rest = new QPlainTextEdit(text.mid(cut + 1).trimmed(), &dialog);
+    rest->setObjectName(QStringLiteral("messageLines"));
+    rest->setReadOnly(true);
+    rest->setLineWrapMode(QPlainTextEdit::NoWrap);
+    rest->setAccessibleName(head->text());
+    const QFontMetrics metrics(rest->font());
+    rest->setMinimumSize(metrics.averageCharWidth() * 80, metrics.lineSpacing() * kBoxLines);
+    layout->addWidget(rest, 1);
+    auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
+    QObject::connect(ok, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    layout->addWidget(ok);
+    ok->button(QDialogButtonBox::Ok)->setFocus();
+    dialog.exec();
+}
+
+}  // namespace
+
 MessageAnswer QtMessageService::ShowMessage(std::string_view caption, std::string_view text,
                                             MessageButtons buttons) {
     QMessageBox::StandardButtons standard = QMessageBox::Ok;
@@ -253,6 +316,10 @@ MessageAnswer QtMessageService::ShowMessage(std::string_view caption, std::strin
     QString title = DisplayText(caption);
     QMessageBox::Icon icon =
         title == QLatin1String(kWarningCaption) ? QMessageBox::Warning : QMessageBox::Information;
+    if (buttons == MessageButtons::Ok && std::count(text.begin(), text.end(), '\n') > kBoxLines) {
+        ShowLongMessage(title, DisplayText(text), icon, DialogOwner(owner));
+        return MessageAnswer::Ok;
+    }
     QMessageBox box(icon, title, DisplayText(text), standard, DialogOwner(owner));
     // Names from a pack are shown as they are, never read as markup.
     box.setTextFormat(Qt::PlainText);
@@ -355,17 +422,15 @@ void QtShellService::ShellOpen(std::string_view target, std::string_view /*worki
 }
 
 std::unique_ptr<QMimeData> MakeDragData(const std::vector<std::string>& paths) {
-    QList<QUrl> urls;
-    for (const std::string& path : paths) {
-        if (!path.empty()) {
-            urls.push_back(QUrl::fromLocalFile(PathText(path)));
-        }
-    }
-    if (urls.isEmpty()) {
+    // The URIs carry the paths' bytes as they are (see DropFiles.h): a name
+    // that is not UTF-8 reaches the receiver unchanged.
+    const std::string uriList = FileUriList(paths);
+    if (uriList.empty()) {
         return nullptr;
     }
     auto data = std::make_unique<QMimeData>();
-    data->setUrls(urls);
+    data->setData(QStringLiteral("text/uri-list"),
+                  QByteArray(uriList.data(), static_cast<qsizetype>(uriList.size())));
     const std::vector<unsigned char> block = BuildDropFilesBlock(paths);
     data->setData(QString::fromLatin1(kDropFilesMimeType),
                   QByteArray(reinterpret_cast<const char*>(block.data()),
@@ -544,8 +609,11 @@ QRect LabelEditDelegate::LabelRect(const QAbstractItemView* view, const QModelIn
     return text;
 }
 
-void LabelEditDelegate::OnCloseEditor(QWidget* /*editor*/,
-                                      QAbstractItemDelegate::EndEditHint hint) {
+void LabelEditDelegate::OnCloseEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    // The editor is deleted later; by then it is no longer the open one.
+    if (editor != nullptr) {
+        editor->setObjectName(QString());
+    }
     int row = editRow;
     std::optional<std::string> text;
     if (hint != QAbstractItemDelegate::RevertModelCache) {
@@ -561,15 +629,145 @@ void LabelEditDelegate::OnCloseEditor(QWidget* /*editor*/,
 // ---------------------------------------------------------------------------
 // List
 
+void QtListModel::SetHeading(int column, const QString& text, Qt::Alignment alignment) {
+    if (column < 0 || column >= kColumns) {
+        return;
+    }
+    headings[static_cast<std::size_t>(column)] = text;
+    alignments[static_cast<std::size_t>(column)] = alignment;
+    emit headerDataChanged(Qt::Horizontal, column, column);
+}
+
+void QtListModel::Show(const ListSource* newSource) {
+    beginResetModel();
+    source = newSource;
+    keys.clear();
+    if (source != nullptr) {
+        const int count = source->RowCount();
+        keys.reserve(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            keys.push_back(source->KeyAt(i));
+        }
+    }
+    endResetModel();
+}
+
+void QtListModel::Sort(const std::function<int(RowKey, RowKey)>& compare) {
+    beginResetModel();
+    // Stable: rows the comparator calls equal (the folders) keep their order.
+    std::stable_sort(keys.begin(), keys.end(),
+                     [&](RowKey a, RowKey b) { return compare(a, b) < 0; });
+    endResetModel();
+}
+
+RowKey QtListModel::Key(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= keys.size()) {
+        return RowKey();
+    }
+    return keys[static_cast<std::size_t>(row)];
+}
+
+std::string QtListModel::Text(int row, int column) const {
+    const RowKey key = Key(row);
+    if (source == nullptr || key.IsNone() || column < 0 || column >= kColumns) {
+        return {};
+    }
+    return column == 0 ? std::string(source->Name(key)) : source->CellText(key, column);
+}
+
+int QtListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(keys.size());
+}
+
+int QtListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumns;
+}
+
+QVariant QtListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || source == nullptr) {
+        return {};
+    }
+    const int column = index.column();
+    const RowKey key = Key(index.row());
+    switch (role) {
+        case Qt::DisplayRole:
+        case Qt::EditRole:
+            if (column == 0) {
+                return EditText(source->Name(key));
+            }
+            return QString::fromStdString(source->CellText(key, column));
+        case Qt::AccessibleTextRole: {
+            // An empty cell (the ".." row's sizes) is still read as something.
+            QString text = column == 0 ? EditText(source->Name(key))
+                                       : QString::fromStdString(source->CellText(key, column));
+            return text.isEmpty() ? QStringLiteral("none") : text;
+        }
+        case Qt::AccessibleDescriptionRole:
+            if (column != 0) {
+                return {};
+            }
+            return key.IsParent()   ? QStringLiteral("the folder above")
+                   : key.IsFolder() ? QStringLiteral("folder")
+                                    : QStringLiteral("file");
+        case kBytesRole: {
+            const std::string bytes = Text(index.row(), column);
+            return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        }
+        case Qt::DecorationRole:
+            if (column == 0 && icons != nullptr) {
+                return icons->Icon(source->IconIndex(key));
+            }
+            return {};
+        case Qt::TextAlignmentRole: {
+            const bool right = column == 1 || column == 3;
+            return QVariant::fromValue((right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+        }
+        default:
+            return {};
+    }
+}
+
+QVariant QtListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumns) {
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+    switch (role) {
+        case Qt::DisplayRole:
+        case Qt::AccessibleTextRole:
+            return headings[static_cast<std::size_t>(section)];
+        case Qt::TextAlignmentRole:
+            return QVariant::fromValue(alignments[static_cast<std::size_t>(section)] |
+                                       Qt::AlignVCenter);
+        default:
+            return {};
+    }
+}
+
+Qt::ItemFlags QtListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) {
+        return Qt::NoItemFlags;
+    }
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable | Qt::ItemIsDragEnabled;
+}
+
+QtListView::QtListView(QWidget* parent) : QTreeView(parent) {
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    // One height for every row: the view never measures rows it does not draw.
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+}
+
 void QtListView::startDrag(Qt::DropActions /*actions*/) {
     if (onStartDrag) {
         onStartDrag();
     }
 }
 
-QtListControl::QtListControl(QTreeWidget* tree, QtIconProvider* icons)
-    : tree(tree), icons(icons), delegate(new LabelEditDelegate(tree)) {
-    tree->setItemDelegate(delegate);
+QtListControl::QtListControl(QTreeView* view, QtIconProvider* icons)
+    : view(view), model(new QtListModel(icons, view)), delegate(new LabelEditDelegate(view)) {
+    view->setModel(model);
+    view->setItemDelegate(delegate);
 }
 
 QtListControl::~QtListControl() {
@@ -578,162 +776,127 @@ QtListControl::~QtListControl() {
     }
 }
 
-QTreeWidgetItem* QtListControl::Row(int row) const {
-    if (row < 0 || row >= tree->topLevelItemCount()) {
-        return nullptr;
-    }
-    return tree->topLevelItem(row);
+void QtListControl::ShowRows(const ListSource* source) {
+    model->Show(source);
 }
 
-void QtListControl::DeleteAllRows() {
-    tree->clear();
+const ListSource* QtListControl::Source() const {
+    return model->Source();
 }
 
-namespace {
-
-QTreeWidgetItem* MakeRowItem(std::string_view text, QIcon icon, PackEntry* data) {
-    auto* item = new QTreeWidgetItem();
-    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable |
-                   Qt::ItemIsDragEnabled);
-    item->setText(0, DisplayText(text));
-    item->setData(0, kBytesRole, QByteArray(text.data(), static_cast<qsizetype>(text.size())));
-    item->setData(0, kEntryRole, QVariant::fromValue(reinterpret_cast<quintptr>(data)));
-    item->setIcon(0, icon);
-    for (int column = 1; column < kColumns; ++column) {
-        bool right = column == 1 || column == 3;
-        item->setTextAlignment(column, (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
-    }
-    return item;
-}
-
-void SetItemCell(QTreeWidgetItem* item, int column, std::string_view text) {
-    item->setText(column, DisplayText(text));
-    item->setData(column, kBytesRole, QByteArray(text.data(), static_cast<qsizetype>(text.size())));
-}
-
-}  // namespace
-
-void QtListControl::InsertRow(int index, std::string_view text, int iconIndex, PackEntry* data) {
-    QTreeWidgetItem* item =
-        MakeRowItem(text, icons != nullptr ? icons->Icon(iconIndex) : QIcon(), data);
-    index = std::clamp(index, 0, tree->topLevelItemCount());
-    tree->insertTopLevelItem(index, item);
-}
-
-void QtListControl::InsertRows(int index, const std::vector<ListRow>& rows) {
-    // Every item is complete before the tree sees it, and the tree takes
-    // them all in one insertion: one model change instead of one per cell.
-    QList<QTreeWidgetItem*> items;
-    items.reserve(static_cast<qsizetype>(rows.size()));
-    for (const ListRow& row : rows) {
-        QTreeWidgetItem* item = MakeRowItem(
-            row.text, icons != nullptr ? icons->Icon(row.iconIndex) : QIcon(), row.data);
-        for (int column = 1; column < kColumns; ++column) {
-            SetItemCell(item, column, row.cells[static_cast<std::size_t>(column - 1)]);
-        }
-        items.push_back(item);
-    }
-    index = std::clamp(index, 0, tree->topLevelItemCount());
-    tree->insertTopLevelItems(index, items);
-}
-
-void QtListControl::SetCellText(int row, int column, std::string_view text) {
-    QTreeWidgetItem* item = Row(row);
-    if (item == nullptr || column < 0 || column >= kColumns) {
-        return;
-    }
-    SetItemCell(item, column, text);
-}
-
-void QtListControl::SortRows(
-    const std::function<int(const PackEntry*, const PackEntry*)>& compare) {
-    std::vector<QTreeWidgetItem*> rows;
-    while (tree->topLevelItemCount() > 0) {
-        rows.push_back(tree->takeTopLevelItem(0));
-    }
-    auto data = [](QTreeWidgetItem* item) {
-        return reinterpret_cast<PackEntry*>(item->data(0, kEntryRole).value<quintptr>());
-    };
-    // Bottom-up merge sort: a row moves ahead of an earlier one only when the
-    // comparator puts it strictly first, so equal rows keep their order and
-    // even an inconsistent comparator cannot make the sort misbehave.
-    std::vector<QTreeWidgetItem*> buffer(rows.size());
-    for (std::size_t width = 1; width < rows.size(); width *= 2) {
-        for (std::size_t left = 0; left < rows.size(); left += 2 * width) {
-            std::size_t mid = std::min(left + width, rows.size());
-            std::size_t right = std::min(left + 2 * width, rows.size());
-            std::size_t a = left, b = mid, out = left;
-            while (a < mid && b < right) {
-                if (compare(data(rows[b]), data(rows[a])) < 0) {
-                    buffer[out++] = rows[b++];
-                } else {
-                    buffer[out++] = rows[a++];
-                }
-            }
-            while (a < mid) {
-                buffer[out++] = rows[a++];
-            }
-            while (b < right) {
-                buffer[out++] = rows[b++];
-            }
-        }
-        rows.swap(buffer);
-    }
-    QList<QTreeWidgetItem*> items(rows.begin(), rows.end());
-    tree->addTopLevelItems(items);
+void QtListControl::SortRows(const std::function<int(RowKey, RowKey)>& compare) {
+    model->Sort(compare);
 }
 
 int QtListControl::RowCount() const {
-    return tree->topLevelItemCount();
+    return model->rowCount();
 }
 
 std::string QtListControl::RowText(int row, int column) const {
-    QTreeWidgetItem* item = Row(row);
-    if (item == nullptr || column < 0 || column >= kColumns) {
-        return {};
-    }
-    QByteArray bytes = item->data(column, kBytesRole).toByteArray();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return model->Text(row, column);
 }
 
-PackEntry* QtListControl::RowData(int row) const {
-    QTreeWidgetItem* item = Row(row);
-    if (item == nullptr) {
-        return nullptr;
-    }
-    return reinterpret_cast<PackEntry*>(item->data(0, kEntryRole).value<quintptr>());
+RowKey QtListControl::Key(int row) const {
+    return model->Key(row);
 }
 
 std::vector<int> QtListControl::SelectedRows() const {
+    // From the selection's ranges: a select-all of a million rows is one
+    // range, not a million indexes.
+    std::vector<std::pair<int, int>> spans;
+    if (QItemSelectionModel* selection = view->selectionModel()) {
+        for (const QItemSelectionRange& range : selection->selection()) {
+            if (range.isValid() && range.parent() == QModelIndex()) {
+                spans.emplace_back(range.top(), range.bottom());
+            }
+        }
+    }
+    std::sort(spans.begin(), spans.end());
     std::vector<int> rows;
-    for (int row = 0; row < tree->topLevelItemCount(); ++row) {
-        if (tree->topLevelItem(row)->isSelected()) {
+    int next = 0;  // first row not yet listed
+    for (const auto& [top, bottom] : spans) {
+        for (int row = std::max(top, next); row <= bottom; ++row) {
             rows.push_back(row);
         }
+        next = std::max(next, bottom + 1);
     }
     return rows;
 }
 
 void QtListControl::SelectRow(int row, bool selected) {
-    if (QTreeWidgetItem* item = Row(row)) {
-        item->setSelected(selected);
-        if (selected) {
-            tree->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
-        }
+    const QModelIndex index = model->index(row, 0);
+    if (!index.isValid()) {
+        return;
+    }
+    view->selectionModel()->select(
+        index, (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
+                   QItemSelectionModel::Rows);
+    if (selected) {
+        view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     }
 }
 
+bool QtListControl::CancelEdit() {
+    QWidget* open = view->findChild<QLineEdit*>(QStringLiteral("labelEditor"));
+    if (open == nullptr || delegate == nullptr) {
+        return false;
+    }
+    emit delegate->closeEditor(open, QAbstractItemDelegate::RevertModelCache);
+    return true;
+}
+
 void QtListControl::EditLabel(int row) {
-    QTreeWidgetItem* item = Row(row);
-    if (item == nullptr) {
+    const QModelIndex index = model->index(row, 0);
+    if (!index.isValid()) {
         return;
     }
     // One editor at a time: an edit still open elsewhere is cancelled first.
-    if (QWidget* open = tree->findChild<QLineEdit*>(QStringLiteral("labelEditor"))) {
-        emit delegate->closeEditor(open, QAbstractItemDelegate::RevertModelCache);
-    }
-    tree->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
-    tree->editItem(item, 0);
+    CancelEdit();
+    view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    view->edit(index);
+}
+
+// ---------------------------------------------------------------------------
+// Status fields
+
+StatusField::StatusField(QWidget* parent) : QLabel(parent) {
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setContentsMargins(2, 0, 2, 0);
+    setTextFormat(Qt::PlainText);
+}
+
+void StatusField::SetText(const QString& text) {
+    setText(text);
+    UpdateTip();
+}
+
+QString StatusField::ShownText() const {
+    return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
+}
+
+int StatusField::NeededWidth() const {
+    const QMargins margins = contentsMargins();
+    // One pixel more than the advance: a text exactly as wide as its room
+    // may still lose the last pixel of its last glyph.
+    return fontMetrics().horizontalAdvance(text()) + 1 + margins.left() + margins.right() +
+           2 * frameWidth();
+}
+
+void StatusField::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    drawFrame(&painter);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter, ShownText());
+}
+
+void StatusField::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    UpdateTip();
+}
+
+void StatusField::UpdateTip() {
+    // The tool tip holds the whole text where the field shows less of it.
+    setToolTip(ShownText() == text() ? QString() : text());
 }
 
 // ---------------------------------------------------------------------------

@@ -5,21 +5,23 @@
 // cursor services for the scripted ones; the list and the progress bar are
 // always the real widgets below.
 //
-// Text: names in a pack are bytes. They are shown as UTF-8 when they are
-// valid UTF-8 and as Latin-1 otherwise, and the list keeps the original
-// bytes of every row, so RowText gives back exactly what was inserted. The
-// rename editor shows a name losslessly instead (EditText): what is not
-// valid, printable UTF-8 appears as "\xNN", and an unchanged text gives back
-// exactly the stored bytes.
+// Text: names in a pack are bytes. The list shows a name losslessly, in the
+// form the rename editor uses (EditText): what is not valid, printable UTF-8
+// appears as "\xNN", and an unchanged text gives back exactly the stored
+// bytes. Messages and titles show valid UTF-8 as it is and each byte that
+// is not part of a valid character as "\xNN" (DisplayText).
 // Paths cross the seam in the local 8-bit encoding (QFile::encodeName).
 #pragma once
 
+#include <QAbstractTableModel>
 #include <QIcon>
+#include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QString>
 #include <QStyledItemDelegate>
-#include <QTreeWidget>
+#include <QTreeView>
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -31,7 +33,6 @@
 #include "platform/Platform.h"
 
 class QMimeData;
-class QTreeWidgetItem;
 class QWidget;
 
 namespace crateforge {
@@ -51,6 +52,9 @@ QString EditText(std::string_view bytes);
 // becomes that byte, everything else its UTF-8. A backslash in any other
 // form stays one (and the pack refuses it as a name).
 std::string NameFromEditText(const QString& text);
+// Whether Qt's file dialogs can show a file of this name: Qt leaves out
+// names that do not decode (not valid UTF-8), so they cannot be chosen there.
+bool FileDialogCanShow(std::string_view name);
 // Disk path <-> the bytes the archive works with.
 std::string PathBytes(const QString& path);
 QString PathText(std::string_view path);
@@ -192,48 +196,108 @@ class LabelEditDelegate : public QStyledItemDelegate {
     mutable bool connected = false;
 };
 
-// The main window's list. Qt's own mouse handling decides when a drag
-// starts: a press on a row that is already selected keeps the whole
-// selection (a plain click would narrow it on release), and a move past the
-// drag distance calls startDrag, which hands over to `onStartDrag`. The
-// rows offer themselves for dragging (Qt::ItemIsDragEnabled).
-class QtListView : public QTreeWidget {
+// The rows of the main window's list as a Qt model: four columns over a
+// ListSource, one RowKey per row in the order shown and nothing else; every
+// text, icon and alignment is made when the view asks for it, for the rows
+// it draws. Column 0 shows the name in the form the rename editor uses
+// (EditText), so what is shown is what is edited; role kBytesRole gives the
+// stored bytes. Show and Sort reset the model: selection and current row end.
+class QtListModel : public QAbstractTableModel {
+    Q_OBJECT
   public:
-    explicit QtListView(QWidget* parent) : QTreeWidget(parent) {}
+    static constexpr int kBytesRole = Qt::UserRole;
+    static constexpr int kColumns = 4;
+
+    QtListModel(QtIconProvider* icons, QObject* parent)
+        : QAbstractTableModel(parent), icons(icons) {}
+    void SetHeading(int column, const QString& text, Qt::Alignment alignment);
+    void Show(const ListSource* source);
+    void Sort(const std::function<int(RowKey, RowKey)>& compare);
+    const ListSource* Source() const { return source; }
+    RowKey Key(int row) const;
+    // Column 0: the name's bytes; columns 1 to 3: the size texts.
+    std::string Text(int row, int column) const;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+  private:
+    QtIconProvider* icons;
+    const ListSource* source = nullptr;
+    std::vector<RowKey> keys;  // the rows, in the order shown
+    std::array<QString, kColumns> headings;
+    std::array<Qt::Alignment, kColumns> alignments{};
+};
+
+// The main window's list: a flat view of fixed-height rows. Qt's own mouse
+// handling decides when a drag starts: a press on a row that is already
+// selected keeps the whole selection (a plain click would narrow it on
+// release), and a move past the drag distance calls startDrag, which hands
+// over to `onStartDrag`. The rows offer themselves for dragging
+// (Qt::ItemIsDragEnabled).
+class QtListView : public QTreeView {
+  public:
+    explicit QtListView(QWidget* parent);
     std::function<void()> onStartDrag;
 
   protected:
     void startDrag(Qt::DropActions actions) override;
 };
 
-// The report list of one folder on a QTreeWidget with four columns.
+// The report list of one folder on a QtListModel shown by a QTreeView.
 class QtListControl : public ListControl {
   public:
-    QtListControl(QTreeWidget* tree, QtIconProvider* icons);
+    // Sets a QtListModel on `view` (which it owns) and the label delegate.
+    QtListControl(QTreeView* view, QtIconProvider* icons);
     // An editor still open closes when its view goes; by then nobody may be
     // left to hear about it, so the handler is dropped first.
     ~QtListControl() override;
-    void DeleteAllRows() override;
-    void InsertRow(int index, std::string_view text, int iconIndex, PackEntry* data) override;
-    void SetCellText(int row, int column, std::string_view text) override;
-    void InsertRows(int index, const std::vector<ListRow>& rows) override;
-    void SortRows(const std::function<int(const PackEntry*, const PackEntry*)>& compare) override;
+    void ShowRows(const ListSource* source) override;
+    const ListSource* Source() const override;
+    void SortRows(const std::function<int(RowKey, RowKey)>& compare) override;
     int RowCount() const override;
     std::string RowText(int row, int column = 0) const override;
-    PackEntry* RowData(int row) const override;
+    RowKey Key(int row) const override;
     std::vector<int> SelectedRows() const override;
     void SelectRow(int row, bool selected) override;
     void EditLabel(int row) override;
+    // Closes an open label editor as Escape does (no text is handed over);
+    // false when none was open.
+    bool CancelEdit();
 
-    QTreeWidget* Tree() const { return tree; }
+    QTreeView* View() const { return view; }
+    QtListModel* Model() const { return model; }
     LabelEditDelegate* Delegate() const { return delegate.data(); }
 
   private:
-    QTreeWidgetItem* Row(int row) const;
-
-    QTreeWidget* tree;
-    QtIconProvider* icons;
+    QTreeView* view;
+    QtListModel* model;
     QPointer<LabelEditDelegate> delegate;
+};
+
+// A status field of the main window: a sunken one-line label that never
+// cuts its text. text() is always the whole text, which screen readers get;
+// where the field is too narrow for it, the field shows the text shortened
+// with "…" and the whole text in its tool tip.
+class StatusField : public QLabel {
+    Q_OBJECT
+  public:
+    explicit StatusField(QWidget* parent);
+    void SetText(const QString& text);
+    // The text as drawn at the field's present width.
+    QString ShownText() const;
+    // The width the whole text needs, frame and margins included.
+    int NeededWidth() const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void UpdateTip();
 };
 
 // A QProgressBar with the interface's 32-bit unsigned range. QProgressBar

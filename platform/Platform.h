@@ -7,11 +7,11 @@
 //
 // What each platform must provide:
 //   MessageService   modal message boxes: caption, text, buttons -> answer
-//   ListControl      the report list of one folder: rows of four texts, an
-//                    icon index, row data (the file's PackEntry or none),
-//                    selection, label editing, a stable sort by comparator;
-//                    a whole listing inserted in one batch (InsertRows), so
-//                    a folder of 50,000 files is one update, not 50,000
+//   ListControl      the report list of one folder: it shows what a
+//                    ListSource says (four texts and an icon per row, read
+//                    when drawn) under an opaque RowKey per row (file i,
+//                    subfolder i or ".."), with selection, label editing and
+//                    a stable sort of the keys by comparator
 //   ProgressControl  a bar with a 32-bit range and position
 //   IconProvider     small-icon indexes: one for folders, one per file type
 //   DialogService    open-file (one or several), save-file, folder browser
@@ -25,7 +25,7 @@
 // platform/FileSystem.h.
 //
 // All calls happen on the user-interface thread. No interface owns what it
-// is given; row data stays owned by the archive's folder tree.
+// is given.
 #pragma once
 
 #include <array>
@@ -38,8 +38,6 @@
 #include <vector>
 
 namespace crateforge {
-
-struct PackEntry;  // the builder's record of one stored file (archive/)
 
 // Captions of the builder's message boxes: questions and warnings carry
 // "Warning", every other message the application's name.
@@ -97,44 +95,75 @@ class MessageService {
                                       MessageButtons buttons) = 0;
 };
 
-// One row of a listing, complete: what InsertRow and three SetCellText
-// calls would give it.
-struct ListRow {
-    std::string text;  // column 0
-    int iconIndex = 0;
-    PackEntry* data = nullptr;
-    std::array<std::string, 3> cells;  // columns 1, 2 and 3
+// The identity of one row of a folder's listing, whatever its place on
+// screen: the ".." row, subfolder i or file i of the shown folder. The list
+// keeps it for the archive and the commands; only they read it. A key stays
+// valid until the folder changes, and every change refills the list.
+class RowKey {
+  public:
+    constexpr RowKey() = default;  // no row
+    static constexpr RowKey Parent() { return RowKey(kParent); }
+    static constexpr RowKey Folder(std::uint32_t index) { return RowKey(kFolder | Low(index)); }
+    static constexpr RowKey File(std::uint32_t index) { return RowKey(kFile | Low(index)); }
+
+    constexpr bool IsNone() const { return (bits_ & kKindMask) == 0; }
+    constexpr bool IsParent() const { return (bits_ & kKindMask) == kParent; }
+    constexpr bool IsFolder() const { return (bits_ & kKindMask) == kFolder; }
+    constexpr bool IsFile() const { return (bits_ & kKindMask) == kFile; }
+    // The subfolder's or file's position in the folder (0 for the others).
+    constexpr std::uint32_t Index() const { return bits_ & kIndexMask; }
+
+    friend constexpr bool operator==(RowKey a, RowKey b) { return a.bits_ == b.bits_; }
+
+  private:
+    static constexpr std::uint32_t kKindMask = 0xC0000000u;
+    static constexpr std::uint32_t kIndexMask = ~kKindMask;
+    static constexpr std::uint32_t kParent = 0x40000000u;
+    static constexpr std::uint32_t kFolder = 0x80000000u;
+    static constexpr std::uint32_t kFile = 0xC0000000u;
+    // A pack holds far fewer than 2^30 entries in one folder (each takes
+    // 273 bytes of a file below 4 GiB).
+    static constexpr std::uint32_t Low(std::uint32_t index) { return index & kIndexMask; }
+    explicit constexpr RowKey(std::uint32_t bits) : bits_(bits) {}
+    std::uint32_t bits_ = 0;
+};
+
+// What a list shows, read row by row when it is drawn: the rows of the
+// listing in their order, and the texts and icon of each. The list holds no
+// copy of them, so a folder of a million files costs the list a key each.
+class ListSource {
+  public:
+    virtual ~ListSource() = default;
+    virtual int RowCount() const = 0;
+    // The key of the row at `position` of the listing (0 .. RowCount()-1).
+    virtual RowKey KeyAt(int position) const = 0;
+    // Column 0: the name as stored (bytes); empty for a key the folder no
+    // longer holds.
+    virtual std::string_view Name(RowKey key) const = 0;
+    // Columns 1, 2 and 3: original size, ratio, packed size.
+    virtual std::string CellText(RowKey key, int column) const = 0;
+    virtual int IconIndex(RowKey key) const = 0;
 };
 
 class ListControl {
   public:
     virtual ~ListControl() = default;
-    virtual void DeleteAllRows() = 0;
-    // Inserts a row at `index` (0 .. RowCount()) with its column 0 text, its
-    // small-icon index and its row data (null for folder rows and "..").
-    virtual void InsertRow(int index, std::string_view text, int iconIndex, PackEntry* data) = 0;
-    // Sets the text of column 1, 2 or 3 of a row.
-    virtual void SetCellText(int row, int column, std::string_view text) = 0;
-    // Inserts `rows` at `index` (0 .. RowCount()) in their order, as one
-    // change of the list. The same rows as InsertRow and SetCellText one by
-    // one, which is what this default does; a list that redraws or signals
-    // per change inserts them at once instead.
-    virtual void InsertRows(int index, const std::vector<ListRow>& rows) {
-        for (const ListRow& row : rows) {
-            InsertRow(index, row.text, row.iconIndex, row.data);
-            for (int column = 1; column <= 3; ++column)
-                SetCellText(index, column, row.cells[static_cast<std::size_t>(column - 1)]);
-            ++index;
-        }
-    }
-    // Reorders the rows with `compare(a, b)` on their row data (< 0: a first).
+    // Shows every row of `source` in its listing order, as one change of the
+    // list; null shows none. The selection and any label edit end. The list
+    // reads the source while it shows its rows: a source goes away only
+    // after it has been replaced or cleared here.
+    virtual void ShowRows(const ListSource* source) = 0;
+    void DeleteAllRows() { ShowRows(nullptr); }
+    virtual const ListSource* Source() const = 0;
+    // Reorders the rows with `compare(a, b)` on their keys (< 0: a first).
     // The sort is stable, so rows the comparator calls equal keep their order.
-    virtual void SortRows(
-        const std::function<int(const PackEntry*, const PackEntry*)>& compare) = 0;
+    virtual void SortRows(const std::function<int(RowKey, RowKey)>& compare) = 0;
 
     virtual int RowCount() const = 0;
+    // Column 0 gives the name's bytes, columns 1-3 the size texts; "" outside.
     virtual std::string RowText(int row, int column = 0) const = 0;
-    virtual PackEntry* RowData(int row) const = 0;
+    // The row's key; no row (IsNone) outside.
+    virtual RowKey Key(int row) const = 0;
     // Selected rows, in list order (top to bottom).
     virtual std::vector<int> SelectedRows() const = 0;
     virtual void SelectRow(int row, bool selected) = 0;

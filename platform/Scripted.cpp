@@ -29,25 +29,56 @@ std::vector<std::string> ScriptedMessages::Texts() const {
     return out;
 }
 
-void ScriptedList::InsertRow(int index, std::string_view text, int iconIndex, PackEntry* data) {
-    Row row;
-    row.texts[0] = std::string(text);
-    row.icon = iconIndex;
-    row.data = data;
-    index = std::clamp(index, 0, RowCount());
-    rows_.insert(rows_.begin() + index, std::move(row));
+RowKey ScriptedRows::KeyAt(int position) const {
+    return position < 0 || position >= RowCount() ? RowKey() : rows_[position].key;
 }
 
-void ScriptedList::SetCellText(int row, int column, std::string_view text) {
-    if (row < 0 || row >= RowCount() || column < 0 || column > 3)
+const ScriptedRows::Row* ScriptedRows::Find(RowKey key) const {
+    ++reads_;
+    for (const Row& row : rows_)
+        if (row.key == key && !key.IsNone())
+            return &row;
+    return nullptr;
+}
+
+std::string_view ScriptedRows::Name(RowKey key) const {
+    const Row* row = Find(key);
+    return row ? std::string_view(row->name) : std::string_view();
+}
+
+std::string ScriptedRows::CellText(RowKey key, int column) const {
+    const Row* row = Find(key);
+    return row && column >= 1 && column <= 3 ? row->cells[static_cast<std::size_t>(column - 1)]
+                                             : std::string();
+}
+
+int ScriptedRows::IconIndex(RowKey key) const {
+    const Row* row = Find(key);
+    return row ? row->icon : 0;
+}
+
+void ScriptedList::ShowRows(const ListSource* source) {
+    source_ = source;
+    rows_.clear();
+    if (source == nullptr)
         return;
-    rows_[row].texts[column] = std::string(text);
+    const int count = source->RowCount();
+    rows_.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        Row row;
+        row.key = source->KeyAt(i);
+        row.texts[0] = std::string(source->Name(row.key));
+        for (int column = 1; column <= 3; ++column)
+            row.texts[column] = source->CellText(row.key, column);
+        row.icon = source->IconIndex(row.key);
+        rows_.push_back(std::move(row));
+    }
 }
 
-void ScriptedList::SortRows(const std::function<int(const PackEntry*, const PackEntry*)>& compare) {
+void ScriptedList::SortRows(const std::function<int(RowKey, RowKey)>& compare) {
     ++sortCount_;
     std::stable_sort(rows_.begin(), rows_.end(),
-                     [&](const Row& a, const Row& b) { return compare(a.data, b.data) < 0; });
+                     [&](const Row& a, const Row& b) { return compare(a.key, b.key) < 0; });
 }
 
 std::string ScriptedList::RowText(int row, int column) const {
@@ -56,8 +87,8 @@ std::string ScriptedList::RowText(int row, int column) const {
     return rows_[row].texts[column];
 }
 
-PackEntry* ScriptedList::RowData(int row) const {
-    return row < 0 || row >= RowCount() ? nullptr : rows_[row].data;
+RowKey ScriptedList::Key(int row) const {
+    return row < 0 || row >= RowCount() ? RowKey() : rows_[row].key;
 }
 
 std::vector<int> ScriptedList::SelectedRows() const {

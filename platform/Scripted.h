@@ -7,8 +7,11 @@
 //                     caption, text and buttons; a box for which no answer
 //                     was queued is recorded as unexpected and answered with
 //                     the "closed" answer (No / Cancel / Ok)
-//   ScriptedList      rows held in memory: four texts, icon, row data,
-//                     selection, the label being edited; SortRows is stable
+//   ScriptedRows      a ListSource of fixed rows: key, name, three cells,
+//                     icon
+//   ScriptedList      the rows a source shows, copied when shown: four
+//                     texts, icon, key, selection, the label being edited;
+//                     SortRows is stable
 //   ScriptedProgress  range and every position set, in order
 //   ScriptedIcons     fixed folder index, file index by extension
 //   ScriptedDialogs   queued results for open-file, save-file and folder
@@ -67,22 +70,45 @@ class ScriptedMessages : public MessageService {
     std::vector<Call> calls_;
 };
 
+class ScriptedRows : public ListSource {
+  public:
+    struct Row {
+        RowKey key;
+        std::string name;
+        std::array<std::string, 3> cells;  // columns 1, 2 and 3
+        int icon = 0;
+    };
+    explicit ScriptedRows(std::vector<Row> rows) : rows_(std::move(rows)) {}
+
+    int RowCount() const override { return static_cast<int>(rows_.size()); }
+    RowKey KeyAt(int position) const override;
+    std::string_view Name(RowKey key) const override;
+    std::string CellText(RowKey key, int column) const override;
+    int IconIndex(RowKey key) const override;
+    // Times a row's texts or icon were read.
+    int Reads() const { return reads_; }
+
+  private:
+    const Row* Find(RowKey key) const;
+    std::vector<Row> rows_;
+    mutable int reads_ = 0;
+};
+
 class ScriptedList : public ListControl {
   public:
     struct Row {
         std::array<std::string, 4> texts;
         int icon = 0;
-        PackEntry* data = nullptr;
+        RowKey key;
         bool selected = false;
     };
 
-    void DeleteAllRows() override { rows_.clear(); }
-    void InsertRow(int index, std::string_view text, int iconIndex, PackEntry* data) override;
-    void SetCellText(int row, int column, std::string_view text) override;
-    void SortRows(const std::function<int(const PackEntry*, const PackEntry*)>& compare) override;
+    void ShowRows(const ListSource* source) override;
+    const ListSource* Source() const override { return source_; }
+    void SortRows(const std::function<int(RowKey, RowKey)>& compare) override;
     int RowCount() const override { return static_cast<int>(rows_.size()); }
     std::string RowText(int row, int column = 0) const override;
-    PackEntry* RowData(int row) const override;
+    RowKey Key(int row) const override;
     std::vector<int> SelectedRows() const override;
     void SelectRow(int row, bool selected) override;
     void EditLabel(int row) override { editedRow_ = row; }
@@ -95,6 +121,7 @@ class ScriptedList : public ListControl {
     int SortCount() const { return sortCount_; }
 
   private:
+    const ListSource* source_ = nullptr;
     std::vector<Row> rows_;
     int editedRow_ = -1;
     int sortCount_ = 0;

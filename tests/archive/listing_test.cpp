@@ -59,9 +59,10 @@ TEST_F(ListingTest, RowsOfRootAndSubfolder) {
     EXPECT_EQ(Column(1), (std::vector<std::string>{"200", "40", "3000000000", "0"}));
     EXPECT_EQ(Column(2), (std::vector<std::string>{"75%", "0%", "17%", "0%"}));
     EXPECT_EQ(Column(3), (std::vector<std::string>{"50", "40", "2500000000", "4"}));
-    EXPECT_EQ(list.RowData(0), nullptr);
-    EXPECT_EQ(list.RowData(2), big);
-    EXPECT_EQ(list.RowData(3), empty);
+    EXPECT_EQ(list.Key(0), RowKey::Folder(0));
+    EXPECT_EQ(archive->FileAt(list.Key(0)), nullptr);
+    EXPECT_EQ(archive->FileAt(list.Key(2)), big);
+    EXPECT_EQ(archive->FileAt(list.Key(3)), empty);
     EXPECT_EQ(list.Rows()[0].icon, ScriptedIcons::kFolderIcon);
     EXPECT_EQ(list.Rows()[2].icon, icons.FileIconIndex("big.iso"));
     EXPECT_EQ(list.Rows()[3].icon, ScriptedIcons::kPlainFileIcon);
@@ -70,7 +71,8 @@ TEST_F(ListingTest, RowsOfRootAndSubfolder) {
     EXPECT_EQ(archive->Current(), sub);
     EXPECT_EQ(Column(0), (std::vector<std::string>{"..", "x.gz"}));
     EXPECT_EQ(Column(1), (std::vector<std::string>{"", "200"}));
-    EXPECT_EQ(list.RowData(0), nullptr);
+    EXPECT_TRUE(list.Key(0).IsParent());
+    EXPECT_EQ(archive->FileAt(list.Key(0)), nullptr);
 
     archive->GoUp();
     EXPECT_EQ(archive->Current(), root);
@@ -140,6 +142,45 @@ TEST_F(ListingTest, ComparatorIsAStrictWeakOrdering) {
     EXPECT_LT(archive->CompareRows(a, b), 0);
     archive->SetSortState(1, 0);  // any other direction sorts descending
     EXPECT_GT(archive->CompareRows(a, b), 0);
+}
+
+TEST_F(ListingTest, RemovingRowsTakesExactlyThoseEntriesInOnePass) {
+    using testpacks::File;
+    using testpacks::Folder;
+    auto bytes = [](std::size_t n) { return Bytes(n, 'x'); };
+    Folder root(
+        "", {File("a", bytes(1)), File("B", bytes(1)), File("c", bytes(1)), File("D", bytes(1))},
+        {Folder("keep", {File("k", bytes(5))}),
+         Folder("gone", {File("g1", bytes(10))}, {Folder("deeper", {File("g2", bytes(20))})})});
+    testpacks::WriteFile(PackPath(), testpacks::BuildPack(root));
+    archive = MakeArchive();
+    ASSERT_EQ(archive->Open(PackPath()), 1);
+    ASSERT_EQ(archive->FileCount(), 7u);
+
+    std::vector<RowKey> keys;
+    for (int r = 0; r < list.RowCount(); ++r)
+        if (list.RowText(r) == "gone" || list.RowText(r) == "B" || list.RowText(r) == "D")
+            keys.push_back(list.Key(r));
+    keys.push_back(RowKey::Parent());          // ".." removes nothing
+    keys.push_back(RowKey::File(99));          // nor does a key the folder does not hold
+    keys.push_back(RowKey::Folder(1));         // the same row twice: removed once
+    EXPECT_EQ(archive->RemoveRows(keys), 4u);  // B, D, and g1, g2 inside "gone"
+    EXPECT_EQ(archive->FileCount(), 3u);
+    archive->RefreshList();
+    EXPECT_EQ(Column(0), (std::vector<std::string>{"keep", "a", "c"}));
+    const CPackFolder* now = archive->Root();
+    EXPECT_EQ(now->totalOriginalSize, 5u + 1 + 1);
+    EXPECT_EQ(now->totalPackedSize, 5u + 1 + 1);
+    EXPECT_EQ(now->fileCount, 2u);
+    EXPECT_EQ(now->subfolderCount, 1u);
+    EXPECT_EQ(now->subfolderNames.size(), 1u);
+    EXPECT_EQ(archive->RemoveRows({}), 0u);
+    // What is left is a pack that saves and loads again.
+    ASSERT_EQ(archive->Save(), 1);
+    archive = MakeArchive();
+    ASSERT_EQ(archive->Open(PackPath()), 1);
+    EXPECT_EQ(Column(0), (std::vector<std::string>{"keep", "a", "c"}));
+    EXPECT_EQ(archive->FileCount(), 3u);
 }
 
 TEST_F(ListingTest, NoListControlAndEmptyPack) {

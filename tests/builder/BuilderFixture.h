@@ -12,7 +12,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -120,7 +120,9 @@ class BuilderTest : public ::testing::Test {
         return WritePack(name, root);
     }
 
-    QTreeWidget& List() { return *window->ListView(); }
+    QTreeView& List() { return *window->ListView(); }
+    // The cell of a row and column in the list's model.
+    QModelIndex Cell(int row, int column = 0) { return List().model()->index(row, column); }
     std::vector<std::string> Names() {
         std::vector<std::string> names;
         for (int row = 0; row < window->ListControlImpl()->RowCount(); ++row) {
@@ -144,6 +146,10 @@ class BuilderTest : public ::testing::Test {
             window->ListControlImpl()->SelectRow(row, true);
         }
         Settle();
+    }
+    // The entry of a file row; null for folder rows and "..".
+    const PackEntry* EntryOf(int row) {
+        return window->Archive()->FileAt(window->ListControlImpl()->Key(row));
     }
     std::string Title() { return window->windowTitle().toStdString(); }
     std::string TotalText() { return window->TotalText()->text().toStdString(); }

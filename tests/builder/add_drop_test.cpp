@@ -46,8 +46,8 @@ TEST_F(AddDropTest, AddFilesAsksBeforeReplacingAndSavesAtOnce) {
 
         const int row = RowOf(c.answer == MessageAnswer::Yes ? "C.DAT" : "c.dat");
         ASSERT_GE(row, 0);
-        ASSERT_NE(window->ListControlImpl()->RowData(row), nullptr);
-        EXPECT_EQ(window->ListControlImpl()->RowData(row)->originalSize, c.cDatSize);
+        ASSERT_NE(EntryOf(row), nullptr);
+        EXPECT_EQ(EntryOf(row)->originalSize, c.cDatSize);
         EXPECT_NE(RowOf("new.bin"), -1);
         // Written at once: a fresh reader sees the same files.
         const std::vector<std::string> saved = SavedNames();
@@ -109,30 +109,59 @@ TEST_F(AddDropTest, AddFolderSkipsDotNamesAndShowsNewTotals) {
     EXPECT_FALSE(On(Command::View));  // the refill cleared the selection
 }
 
-// What the folder walk leaves out is said in message boxes, one per item;
-// the rest of the folder goes in.
-TEST_F(AddDropTest, AddFolderReportsWhatItCouldNotAdd) {
+// What the folder walks leave out is said in one message at the end, each
+// item with its reason; the rest goes in. One item alone keeps its own
+// message, and a file added on its own is told about at once.
+TEST_F(AddDropTest, AddFolderReportsWhatItCouldNotAddInOneMessage) {
     OpenSample();
     const std::string dir = MakeDir("mixed");
     WriteFile("mixed/ok.txt", 10, 1);
     ASSERT_EQ(::symlink(dir.c_str(), (dir + "/loop").c_str()), 0);
-    ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
+    std::vector<std::string> lines = {"Unable to add " + dir +
+                                      "/loop: a link back to a folder that holds it. It was "
+                                      "not added."};
+    for (int i = 0; i < 25; ++i) {
+        const std::string pipe = dir + "/pipe" + (i < 10 ? "0" : "") + std::to_string(i);
+        ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+        lines.push_back("Unable to read the file " + pipe +
+                        ": not a regular file. It was not added.");
+    }
 
     dialogs.QueueBrowseFolder(dir);
     Trigger(Command::AddFolder);
 
-    EXPECT_EQ(
-        messages.Texts(),
-        (std::vector<std::string>{
-            "Unable to add " + dir +
-                "/loop: a link back to a folder that holds it. It was not added.",
-            "Unable to read the file " + dir + "/pipe: not a regular file. It was not added."}));
-    for (const auto& call : messages.Calls()) {
-        EXPECT_EQ(call.caption, kAppCaption);
-        EXPECT_EQ(call.buttons, MessageButtons::Ok);
+    ASSERT_EQ(messages.Calls().size(), 1u);
+    std::string expected = "26 items of the added folders were not added:\n";
+    for (const std::string& line : lines) {
+        expected += "\n" + line;
     }
+    EXPECT_EQ(messages.Calls()[0].text, expected);
+    EXPECT_EQ(messages.Calls()[0].caption, kAppCaption);
+    EXPECT_EQ(messages.Calls()[0].buttons, MessageButtons::Ok);
     EXPECT_EQ(SavedNames("mixed"), std::vector<std::string>{"ok.txt"});
     EXPECT_FALSE(cursor.Waiting());
+
+    // Questions are still asked as they come, the list still comes last.
+    messages.Clear();
+    messages.Queue(MessageAnswer::No);
+    dialogs.QueueBrowseFolder(dir);
+    Trigger(Command::AddFolder);
+    ASSERT_EQ(messages.Calls().size(), 2u);
+    EXPECT_EQ(messages.Calls()[0].text, "File ok.txt already exist. Do you wish to replace it?");
+    EXPECT_EQ(messages.Calls()[1].text, expected);
+
+    // A drop of a folder with one such item and of a file that cannot be
+    // read: the file's message first, then the folder's own.
+    messages.Clear();
+    const std::string one = MakeDir("one");
+    ASSERT_EQ(::mkfifo((one + "/fifo").c_str(), 0600), 0);
+    const std::string lone = temp.File("lone");
+    ASSERT_EQ(::mkfifo(lone.c_str(), 0600), 0);
+    window->AddPathsToPack({one, lone}, window->Archive()->Current());
+    ASSERT_EQ(messages.Calls().size(), 2u);
+    EXPECT_NE(messages.Calls()[0].text.find(lone), std::string::npos);
+    EXPECT_EQ(messages.Calls()[1].text,
+              "Unable to read the file " + one + "/fifo: not a regular file. It was not added.");
 }
 
 // Messages that note, for every box, whether the wait cursor was showing.
@@ -200,7 +229,7 @@ TEST_F(AddDropTest, FilesStoredUncompressedAreReportedOncePerCommand) {
     // Stored whole and saved all the same.
     const int row = RowOf("a.txt");
     ASSERT_GE(row, 0);
-    EXPECT_EQ(window->ListControlImpl()->RowData(row)->packedSize, 5000u);
+    EXPECT_EQ(EntryOf(row)->packedSize, 5000u);
     const std::vector<std::string> saved = SavedNames();
     EXPECT_NE(std::find(saved.begin(), saved.end(), "b.log"), saved.end());
 
@@ -210,7 +239,7 @@ TEST_F(AddDropTest, FilesStoredUncompressedAreReportedOncePerCommand) {
     dialogs.QueueOpenFiles({c});
     Trigger(Command::Add);
     EXPECT_TRUE(messages.Calls().empty());
-    EXPECT_LT(window->ListControlImpl()->RowData(RowOf("c.txt"))->packedSize, 5000u);
+    EXPECT_LT(EntryOf(RowOf("c.txt"))->packedSize, 5000u);
 }
 
 // A drop as a file manager makes it: a uri-list of local files.

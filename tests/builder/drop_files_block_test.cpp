@@ -1,4 +1,5 @@
-// The dropped-files block of drag-out, byte by byte.
+// What drags and drops carry, byte by byte: the dropped-files block of
+// drag-out and the file URIs of both ways.
 #include <gtest/gtest.h>
 
 #include "builder/DropFiles.h"
@@ -50,6 +51,53 @@ TEST(DropFilesBlockTest, SizeIsTwentyOnePlusEachPathAndItsNul) {
     EXPECT_EQ(block[1], 0u);
     EXPECT_EQ(block[2], 0u);
     EXPECT_EQ(block[3], 0u);
+}
+
+TEST(FileUriTest, PathsTravelByteForByteThroughTheUriList) {
+    struct Case {
+        std::string path;
+        std::string uri;
+    };
+    const Case cases[] = {
+        {"/tmp/a.txt", "file:///tmp/a.txt"},
+        {"/tmp/caf\xE9-bin.txt", "file:///tmp/caf%E9-bin.txt"},  // Latin-1, no UTF-8
+        {"/tmp/bad\xFFname.txt", "file:///tmp/bad%FFname.txt"},
+        {"/tmp/caf\xC3\xA9", "file:///tmp/caf%C3%A9"},  // UTF-8 as it is
+        {"/a b/100%#?;", "file:///a%20b/100%25%23%3F%3B"},
+        {"/x/\x01\x7F~_.-", "file:///x/%01%7F~_.-"},
+    };
+    std::vector<std::string> paths;
+    std::string list;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.uri);
+        EXPECT_EQ(FileUriList({c.path}), c.uri + "\r\n");
+        EXPECT_EQ(PathsFromUriList(c.uri), std::vector<std::string>{c.path});
+        paths.push_back(c.path);
+        list += c.uri + "\r\n";
+    }
+    EXPECT_EQ(FileUriList(paths), list);
+    EXPECT_EQ(PathsFromUriList(list), paths);
+    EXPECT_EQ(FileUriList({"", ""}), "");
+}
+
+TEST(FileUriTest, OnlyLocalFilesAreTakenFromAUriList) {
+    struct Case {
+        std::string list;
+        std::vector<std::string> paths;
+    };
+    const Case cases[] = {
+        {"# a comment\r\nfile:///a\r\n", {"/a"}},
+        {"file://localhost/b\nFILE:///C%41\n", {"/b", "/CA"}},
+        {"file:///dir/\r\n", {"/dir"}},  // a folder named with its slash
+        {"file:///\r\n", {"/"}},
+        {"file://otherhost/x\r\nhttps://example/y\r\nfile:relative\r\n", {}},
+        {"file:///nul%00inside\r\nfile:///ok%2", {"/ok%2"}},  // "%2" is no escape
+        {"", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.list);
+        EXPECT_EQ(PathsFromUriList(c.list), c.paths);
+    }
 }
 
 }  // namespace

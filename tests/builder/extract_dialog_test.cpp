@@ -312,7 +312,7 @@ TEST_F(DamagedExtractTest, AFullDiskLeavesTheUsersFileAsItWas) {
     std::unique_ptr<CExtractDialog> dialog = MakeDialog();
     dialog->destinationFolder = dest;
     dialog->overwriteWithoutAsking = true;
-    const PackEntry* entry = window->ListControlImpl()->RowData(RowOf("big.bin"));
+    const PackEntry* entry = EntryOf(RowOf("big.bin"));
     ASSERT_NE(entry, nullptr);
 
     // The child may write files of 4 kB at most; the 64 kB entry fails.

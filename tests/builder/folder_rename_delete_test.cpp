@@ -32,7 +32,7 @@ class FolderRenameDeleteTest : public ContentTest {
     }
     bool IsFolderRow(const std::string& name) {
         int row = RowOf(name);
-        return row >= 0 && window->ListControlImpl()->RowData(row) == nullptr;
+        return row >= 0 && !window->ListControlImpl()->Key(row).IsFile();
     }
 };
 
@@ -40,7 +40,7 @@ TEST_F(FolderRenameDeleteTest, NewFolderNumbersItsNamesAndEditsTheNewRow) {
     Trigger(Command::NewFolder);
     ASSERT_TRUE(IsFolderRow("New Dir"));
     ASSERT_NE(Editor(), nullptr);
-    EXPECT_EQ(List().currentItem()->text(0), QStringLiteral("New Dir"));
+    EXPECT_EQ(List().currentIndex().data().toString(), QStringLiteral("New Dir"));
     Finish("", false);  // Escape: the generated name stays, already saved
     EXPECT_EQ(SavedNames(),
               (std::vector<std::string>{"Docs", "Empty", "New Dir", "b.txt", "A.bin", "c.dat"}));
@@ -69,13 +69,13 @@ TEST_F(FolderRenameDeleteTest, NewFolderLooksOnlyAtFoldersAndNeverEditsAFileRow)
     int folderRow = -1;
     for (int row = 0; row < window->ListControlImpl()->RowCount(); ++row) {
         if (window->ListControlImpl()->RowText(row, 0) == "New Dir" &&
-            window->ListControlImpl()->RowData(row) == nullptr) {
+            !window->ListControlImpl()->Key(row).IsFile()) {
             folderRow = row;
         }
     }
     ASSERT_GE(folderRow, 0);
-    ASSERT_NE(List().currentItem(), nullptr);
-    EXPECT_EQ(List().indexOfTopLevelItem(List().currentItem()), folderRow);
+    ASSERT_TRUE(List().currentIndex().isValid());
+    EXPECT_EQ(List().currentIndex().row(), folderRow);
     EXPECT_EQ(window->ListControlImpl()->SelectedRows(), std::vector<int>{folderRow});
     Finish("new dir2");
     EXPECT_TRUE(IsFolderRow("new dir2"));
@@ -160,20 +160,21 @@ TEST_F(FolderRenameDeleteTest, TypedLettersGoIntoTheNameNotToCommands) {
     QLineEdit* editor = Editor();
     ASSERT_NE(editor, nullptr);
     editor->selectAll();
-    // Shift+V would view, Shift+E extract, Shift+A add, Shift+F add a folder.
-    for (char c : std::string("VEAF")) {
-        QTest::keyClick(editor, c, Qt::ShiftModifier);
-    }
+    // v would view, e extract, a add, f add a folder with Shift held; as
+    // plain characters (capitals by Caps Lock) they are the name's.
+    QTest::keyClicks(editor, "veaf");
+    QTest::keyClick(editor, 'V');
+    QTest::keyClick(editor, 'Q', Qt::ShiftModifier);  // no command's key
     QTest::keyClick(editor, Qt::Key_Insert);
     Settle();
-    EXPECT_EQ(editor->text(), QStringLiteral("VEAF"));
+    EXPECT_EQ(editor->text(), QStringLiteral("veafVQ"));
     EXPECT_TRUE(shell.Calls().empty());
     EXPECT_TRUE(dialogs.OpenRequests().empty());
     EXPECT_TRUE(dialogs.BrowseTitles().empty());
     EXPECT_EQ(RowOf("New Dir"), -1);
     QTest::keyClick(editor, Qt::Key_Return);
     Settle();
-    EXPECT_NE(RowOf("VEAF"), -1);
+    EXPECT_NE(RowOf("veafVQ"), -1);
     EXPECT_EQ(messages.UnexpectedCount(), 0);
 }
 
@@ -189,12 +190,15 @@ TEST_F(FolderRenameDeleteTest, DeleteAsksAndRemovesFilesAndFolders) {
     EXPECT_EQ(messages.Calls()[0].caption, "Warning");
     EXPECT_EQ(messages.Calls()[0].buttons, MessageButtons::YesNo);
     EXPECT_EQ(SavedNames().size(), 5u);
+    EXPECT_TRUE(cursor.Changes().empty());
 
-    // Yes removes a folder with all it holds and a file.
+    // Yes removes a folder with all it holds and a file, under the wait
+    // cursor.
     Select({"Docs", "c.dat"});
     messages.Queue(MessageAnswer::Yes);
     QTest::keyClick(&List(), Qt::Key_Delete);
     Settle();
+    EXPECT_EQ(cursor.Changes(), (std::vector<bool>{true, false}));
     EXPECT_EQ(Names(), (std::vector<std::string>{"Empty", "b.txt", "A.bin"}));
     EXPECT_EQ(SavedNames(), (std::vector<std::string>{"Empty", "b.txt", "A.bin"}));
     EXPECT_EQ(TotalText().rfind("Total: 2 Files.", 0), 0u) << TotalText();

@@ -13,8 +13,7 @@ class NavigationSortTest : public BuilderTest {
     void DoubleClick(const std::string& name) {
         const int row = RowOf(name);
         ASSERT_GE(row, 0) << name;
-        QTreeWidgetItem* item = List().topLevelItem(row);
-        const QPoint at = List().visualItemRect(item).center();
+        const QPoint at = List().visualRect(Cell(row)).center();
         QTest::mouseClick(List().viewport(), Qt::LeftButton, {}, at);
         QTest::mouseDClick(List().viewport(), Qt::LeftButton, {}, at);
         Settle();
@@ -60,7 +59,7 @@ TEST_F(NavigationSortTest, IntoFoldersAndBack) {
     EXPECT_EQ(Names(), (std::vector<std::string>{"..", "d.txt"}));
     // The parent row and its folder icon, no sizes.
     const int up = RowOf("..");
-    EXPECT_EQ(window->ListControlImpl()->RowData(up), nullptr);
+    EXPECT_EQ(EntryOf(up), nullptr);
     EXPECT_EQ(window->ListControlImpl()->RowText(up, 1), "");
 
     DoubleClick("..");
@@ -87,7 +86,7 @@ TEST_F(NavigationSortTest, BackspaceWithoutPackDoesNothing) {
     MakeWindow();
     EXPECT_FALSE(window->OnListKeyDown(Qt::Key_Backspace));
     window->OnColumnClick(0);
-    EXPECT_EQ(List().topLevelItemCount(), 0);
+    EXPECT_EQ(List().model()->rowCount(), 0);
 }
 
 TEST_F(NavigationSortTest, EveryColumnBothWays) {

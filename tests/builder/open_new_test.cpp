@@ -17,7 +17,7 @@ class OpenNewTest : public BuilderTest {
         EXPECT_EQ(Title(), "Crateforge V2.20");
         EXPECT_EQ(TotalText(), "");
         EXPECT_EQ(SelectedText(), "");
-        EXPECT_EQ(List().topLevelItemCount(), 0);
+        EXPECT_EQ(List().model()->rowCount(), 0);
         EXPECT_FALSE(On(Command::Add));
         EXPECT_FALSE(window->ActionsMenu()->menuAction()->isEnabled());
     }
@@ -44,7 +44,7 @@ TEST_F(OpenNewTest, OpenCurrentPackShowsItsRoot) {
     EXPECT_EQ(window->ListControlImpl()->RowText(row, 1), "40");
     EXPECT_EQ(window->ListControlImpl()->RowText(row, 2), "0%");
     EXPECT_EQ(window->ListControlImpl()->RowText(row, 3), "40");
-    EXPECT_EQ(List().topLevelItem(row)->text(1), QStringLiteral("40"));
+    EXPECT_EQ(Cell(row, 1).data().toString(), QStringLiteral("40"));
 }
 
 TEST_F(OpenNewTest, CancelledOpenKeepsPackFolderAndSelection) {
@@ -124,7 +124,7 @@ TEST_F(OpenNewTest, NewPackIsEmptyAndNotWrittenYet) {
     EXPECT_TRUE(dialogs.SaveRequests()[0].confirmOverwrite);
     EXPECT_TRUE(window->PackOpen());
     EXPECT_EQ(Title(), "Crateforge V2.20 - " + target);
-    EXPECT_EQ(List().topLevelItemCount(), 0);
+    EXPECT_EQ(List().model()->rowCount(), 0);
     EXPECT_EQ(TotalText(), "Total: 0 Files. OrgSize:0 B, Packed: 0 B");
     EXPECT_EQ(SelectedText(), "Selected: 0 Files. OrgSize:0 B, Packed: 0 B");
     EXPECT_FALSE(fs::PathExists(target));
@@ -136,13 +136,13 @@ TEST_F(OpenNewTest, NewPackReplacesTheOpenOneAndCancelKeepsIt) {
     dialogs.QueueSaveFile(std::nullopt);
     Trigger(Command::NewPack);
     EXPECT_EQ(Title(), "Crateforge V2.20 - " + pack);
-    EXPECT_EQ(List().topLevelItemCount(), 5);
+    EXPECT_EQ(List().model()->rowCount(), 5);
 
     const std::string target = temp.File("other.VPF");
     dialogs.QueueSaveFile(target);
     Trigger(Command::NewPack);
     EXPECT_EQ(Title(), "Crateforge V2.20 - " + target);
-    EXPECT_EQ(List().topLevelItemCount(), 0);
+    EXPECT_EQ(List().model()->rowCount(), 0);
     EXPECT_EQ(TotalText(), "Total: 0 Files. OrgSize:0 B, Packed: 0 B");
     // Opening again starts at the root, unsorted.
     window->OnColumnClick(1);

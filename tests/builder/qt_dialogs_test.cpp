@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include "BuilderFixture.h"
 #include "builder/QtPlatform.h"
@@ -103,16 +103,16 @@ TEST_F(QtDialogsTest, OpenDialogOffersBothPackTypesAndSeveralFiles) {
 }
 
 TEST_F(QtDialogsTest, LabelEditorHandsItsTextOverInsteadOfWritingIt) {
-    QTreeWidget tree;
-    tree.setColumnCount(4);
+    QTreeView tree;
     tree.setEditTriggers(QAbstractItemView::NoEditTriggers);
     QtIconProvider icons;
     QtListControl list(&tree, &icons);
     std::vector<std::pair<int, std::optional<std::string>>> ended;
     list.Delegate()->SetEndHandler(
         [&](int row, const std::optional<std::string>& text) { ended.emplace_back(row, text); });
-    list.InsertRow(0, "first", 0, nullptr);
-    list.InsertRow(1, "second", 0, nullptr);
+    ScriptedRows source(
+        {{RowKey::Folder(0), "first", {}, 0}, {RowKey::Folder(1), "second", {}, 0}});
+    list.ShowRows(&source);
     tree.show();
     QApplication::setActiveWindow(&tree);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&tree));

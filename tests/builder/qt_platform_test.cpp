@@ -1,15 +1,19 @@
 // The Qt services behind the platform seam: filters, default extension,
 // progress scaling, the list control, icons, shell targets, message boxes.
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
+#include <algorithm>
 #include <climits>
 
 #include "BuilderFixture.h"
 #include "builder/QtPlatform.h"
+#include "platform/Scripted.h"
 
 namespace crateforge {
 namespace {
@@ -60,45 +64,60 @@ TEST(QtPlatformTest, ProgressKeepsThe32BitRange) {
     }
 }
 
-TEST(QtPlatformTest, ListControlKeepsBytesDataAndOrder) {
-    QTreeWidget tree;
-    tree.setColumnCount(4);
-    tree.setSelectionMode(QAbstractItemView::ExtendedSelection);
+TEST(QtPlatformTest, ListShowsASourceByKeyAndReadsOnlyWhatItDraws) {
+    QTreeView view;
+    view.setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view.setSelectionBehavior(QAbstractItemView::SelectRows);
+    view.setUniformRowHeights(true);
     QtIconProvider icons;
-    QtListControl list(&tree, &icons);
-    PackEntry a, b, c;
-    a.originalSize = 3;
-    b.originalSize = 1;
-    c.originalSize = 3;
-    list.InsertRow(0, "first", icons.FolderIconIndex(), nullptr);
-    list.InsertRow(1, "a", icons.FileIconIndex("a.txt"), &a);
-    list.InsertRow(2, "b", icons.FileIconIndex("b.txt"), &b);
-    list.InsertRow(99, "c", icons.FileIconIndex("c.png"), &c);  // past the end: appended
-    list.InsertRow(1, "second", icons.FolderIconIndex(), nullptr);
-    const std::string latin1 = "caf\xE9";  // no UTF-8: shown as Latin-1, kept as bytes
-    list.SetCellText(0, 1, latin1);
-    list.SetCellText(9, 1, "ignored");
+    QtListControl list(&view, &icons);
+    const std::string notUtf8 = "caf\xE9";
+    std::vector<ScriptedRows::Row> rows = {
+        {RowKey::Parent(), "..", {}, icons.FolderIconIndex()},
+        {RowKey::Folder(0), "sub", {"10", "50%", "5"}, icons.FolderIconIndex()},
+        {RowKey::File(0), "a.txt", {"3", "0%", "3"}, icons.FileIconIndex("a.txt")},
+        {RowKey::File(1), notUtf8, {"1", "0%", "1"}, icons.FileIconIndex("x")},
+        {RowKey::File(2), "c.png", {"3", "0%", "3"}, icons.FileIconIndex("c.png")},
+    };
+    ScriptedRows source(rows);
+    QSignalSpy resets(view.model(), &QAbstractItemModel::modelReset);
+    QSignalSpy inserted(view.model(), &QAbstractItemModel::rowsInserted);
+    list.ShowRows(&source);
+    // One change of the model for the whole listing, none per row.
+    EXPECT_EQ(resets.count(), 1);
+    EXPECT_EQ(inserted.count(), 0);
+    EXPECT_EQ(list.Source(), &source);
     ASSERT_EQ(list.RowCount(), 5);
-    EXPECT_EQ(list.RowText(0, 1), latin1);
-    EXPECT_EQ(tree.topLevelItem(0)->text(1), QString::fromUtf8("caf\xC3\xA9"));
+    EXPECT_EQ(list.RowText(3), notUtf8);  // the bytes, whatever they are
+    EXPECT_EQ(list.RowText(1, 2), "50%");
     EXPECT_EQ(list.RowText(7), "");
-    EXPECT_EQ(list.RowData(2), &a);
-    EXPECT_EQ(list.RowData(-1), nullptr);
+    EXPECT_EQ(list.Key(2), RowKey::File(0));
+    EXPECT_TRUE(list.Key(-1).IsNone());
+    QAbstractItemModel* model = view.model();
+    // Shown as the rename editor shows it; sizes right-aligned; rows drag.
+    EXPECT_EQ(model->index(3, 0).data().toString(), QStringLiteral("caf\\xE9"));
+    EXPECT_EQ(
+        model->index(1, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight,
+        Qt::AlignRight);
+    EXPECT_EQ(model->index(1, 2).data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignLeft,
+              Qt::AlignLeft);
+    EXPECT_TRUE(model->flags(model->index(2, 0)).testFlag(Qt::ItemIsDragEnabled));
+    EXPECT_FALSE(model->index(2, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
 
     // Stable by the comparator: folders first in their order, equal sizes keep theirs.
-    list.SortRows([](const PackEntry* x, const PackEntry* y) {
-        if (x == nullptr || y == nullptr) {
-            return x == y ? 0 : (x == nullptr ? -1 : 1);
+    list.SortRows([&](RowKey x, RowKey y) {
+        if (!x.IsFile() || !y.IsFile()) {
+            return x.IsFile() == y.IsFile() ? 0 : (x.IsFile() ? 1 : -1);
         }
-        return static_cast<int>(x->originalSize) - static_cast<int>(y->originalSize);
+        return std::stoi(source.CellText(x, 1)) - std::stoi(source.CellText(y, 1));
     });
     std::vector<std::string> names;
     for (int row = 0; row < list.RowCount(); ++row) {
         names.push_back(list.RowText(row));
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"first", "second", "b", "a", "c"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"..", "sub", notUtf8, "a.txt", "c.png"}));
     // Even a comparator that calls everything "less" cannot break it.
-    list.SortRows([](const PackEntry*, const PackEntry*) { return -1; });
+    list.SortRows([](RowKey, RowKey) { return -1; });
     EXPECT_EQ(list.RowCount(), 5);
 
     list.SelectRow(4, true);
@@ -109,41 +128,30 @@ TEST(QtPlatformTest, ListControlKeepsBytesDataAndOrder) {
     EXPECT_EQ(list.SelectedRows(), std::vector<int>{1});
     list.DeleteAllRows();
     EXPECT_EQ(list.RowCount(), 0);
+    EXPECT_EQ(list.Source(), nullptr);
     EXPECT_TRUE(list.SelectedRows().empty());
-}
 
-TEST(QtPlatformTest, ListTakesAWholeListingInOneInsertion) {
-    QTreeWidget tree;
-    tree.setColumnCount(4);
-    QtIconProvider icons;
-    QtListControl list(&tree, &icons);
-    PackEntry a, b;
-    list.InsertRow(0, "top", icons.FolderIconIndex(), nullptr);
-    list.InsertRow(1, "bottom", icons.FolderIconIndex(), nullptr);
-    QSignalSpy inserted(tree.model(), &QAbstractItemModel::rowsInserted);
-    QSignalSpy changed(tree.model(), &QAbstractItemModel::dataChanged);
-    std::vector<ListRow> rows;
-    rows.push_back({"a.txt", icons.FileIconIndex("a.txt"), &a, {"10", "50%", "5"}});
-    rows.push_back({"caf\xE9", icons.FileIconIndex("x"), &b, {"7", "0%", "7"}});
-    rows.push_back({"sub", icons.FolderIconIndex(), nullptr, {"", "", ""}});
-    list.InsertRows(1, rows);
-    // One change of the model, none per cell.
-    EXPECT_EQ(inserted.count(), 1);
-    EXPECT_EQ(changed.count(), 0);
-    ASSERT_EQ(list.RowCount(), 5);
-    const std::vector<std::string> order = {"top", "a.txt", "caf\xE9", "sub", "bottom"};
-    for (int row = 0; row < 5; ++row) {
-        EXPECT_EQ(list.RowText(row), order[static_cast<std::size_t>(row)]);
+    // A long listing: what the list reads grows with what is drawn, not with
+    // the rows; select-all comes back as every row, once, in order.
+    std::vector<ScriptedRows::Row> many;
+    for (std::uint32_t i = 0; i < 20000; ++i) {
+        many.push_back({RowKey::File(i), "f" + std::to_string(i), {"1", "0%", "1"}, 0});
     }
-    EXPECT_EQ(list.RowData(1), &a);
-    EXPECT_EQ(list.RowData(2), &b);
-    EXPECT_EQ(list.RowData(3), nullptr);
-    EXPECT_EQ(list.RowText(1, 1), "10");
-    EXPECT_EQ(list.RowText(1, 2), "50%");
-    EXPECT_EQ(list.RowText(1, 3), "5");
-    EXPECT_EQ(tree.topLevelItem(2)->text(0), QString::fromUtf8("caf\xC3\xA9"));
-    EXPECT_EQ(tree.topLevelItem(1)->textAlignment(1) & Qt::AlignRight, Qt::AlignRight);
-    EXPECT_TRUE(tree.topLevelItem(1)->flags().testFlag(Qt::ItemIsDragEnabled));
+    ScriptedRows longSource(many);
+    view.resize(400, 300);
+    view.show();
+    list.ShowRows(&longSource);
+    view.repaint();
+    QApplication::processEvents();
+    EXPECT_GT(longSource.Reads(), 0);
+    EXPECT_LT(longSource.Reads(), 2000);
+    view.selectAll();
+    list.SelectRow(5, true);  // already selected: no second copy
+    const std::vector<int> all = list.SelectedRows();
+    ASSERT_EQ(all.size(), 20000u);
+    EXPECT_EQ(all.front(), 0);
+    EXPECT_EQ(all.back(), 19999);
+    EXPECT_TRUE(std::is_sorted(all.begin(), all.end()));
 }
 
 TEST(QtPlatformTest, IconsFollowTheExtensionAlone) {
@@ -238,6 +246,31 @@ TEST(QtPlatformTest, MessageBoxesAnswerAndShowPlainText) {
                                : c.buttons == MessageButtons::YesNo ? 2
                                                                     : 3);
     }
+
+    // A message of many lines: its first line above the rest, which scrolls.
+    std::string text = "40 items were not added:\n";
+    for (int i = 0; i < 40; ++i) {
+        text += "\nUnable to read /x/bad\xFF" + std::to_string(i) + ": it was not added.";
+    }
+    QString head, lines;
+    bool scrolls = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        ASSERT_EQ(dialog->objectName(), QStringLiteral("longMessage"));
+        auto* rest = dialog->findChild<QPlainTextEdit*>(QStringLiteral("messageLines"));
+        ASSERT_NE(rest, nullptr);
+        lines = rest->toPlainText();
+        scrolls = rest->verticalScrollBar()->maximum() > 0;
+        head = rest->accessibleName();
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    EXPECT_EQ(service.ShowMessage("Crateforge", text, MessageButtons::Ok), MessageAnswer::Ok);
+    EXPECT_EQ(head, QStringLiteral("40 items were not added:"));
+    EXPECT_EQ(lines.count(u'\n'), 39);
+    EXPECT_TRUE(lines.startsWith(QStringLiteral("Unable to read /x/bad\\xFF0:")));
+    EXPECT_TRUE(lines.endsWith(QStringLiteral("bad\\xFF39: it was not added.")));
+    EXPECT_TRUE(scrolls);
 }
 
 }  // namespace

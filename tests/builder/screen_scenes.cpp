@@ -3,11 +3,17 @@
 //   screen_scenes <scene> <pack>   scene: extract, about, rename
 // The window uses the real desktop services; the scene stays up until the
 // process is ended.
+//   screen_scenes status <pack> <width>
+// asks for a window <width> pixels wide, selects every row, and prints for
+// each status field, once laid out: its name, the text it shows, its whole
+// text and its tool tip, separated by tabs, then the window's width; then
+// it ends (scripts/desktop-check runs it at several scales).
 #include <QApplication>
 #include <QLineEdit>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "archive/PackArchive.h"
@@ -36,8 +42,11 @@ void SelectNames(CBuilderDlg& window, std::initializer_list<const char*> names) 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: screen_scenes extract|about|rename <pack>\n");
+    const bool status = argc == 4 && std::string(argv[1]) == "status";
+    if (argc != 3 && !status) {
+        std::fprintf(stderr,
+                     "usage: screen_scenes extract|about|rename <pack>\n"
+                     "       screen_scenes status <pack> <width>\n");
         return 2;
     }
     QApplication application(argc, argv);
@@ -53,6 +62,25 @@ int main(int argc, char** argv) {
     window.commandLine = &commandLine;
     window.show();
     window.OnInitDialog();
+
+    if (status) {
+        window.resize(std::atoi(argv[3]), window.height());
+        QTimer::singleShot(500, &window, [&] {
+            window.ListView()->selectAll();
+            window.OnListClick();
+            QApplication::processEvents();
+            for (StatusField* field : {window.TotalText(), window.SelectedText()}) {
+                std::printf("%s\t%s\t%s\t%s\n", field->objectName().toUtf8().constData(),
+                            field->ShownText().toUtf8().constData(),
+                            field->text().toUtf8().constData(),
+                            field->toolTip().toUtf8().constData());
+            }
+            std::printf("width\t%d\n", window.width());
+            std::fflush(stdout);
+            QApplication::quit();
+        });
+        return application.exec();
+    }
 
     QTimer::singleShot(300, &window, [&] {
         if (scene == "rename") {

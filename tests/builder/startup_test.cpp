@@ -91,7 +91,7 @@ class StartupTest : public BuilderTest {
         EXPECT_EQ(Title(), "Crateforge V2.20");
         EXPECT_EQ(TotalText(), "");
         EXPECT_EQ(SelectedText(), "");
-        EXPECT_EQ(List().topLevelItemCount(), 0);
+        EXPECT_EQ(List().model()->rowCount(), 0);
     }
 
     Watch watch;
@@ -230,8 +230,8 @@ TEST_F(StartupTest, SeveralPathsAreAddedInOrderWithOneProgressTotal) {
     EXPECT_TRUE(watch.boundToWait);
     EXPECT_EQ(Names(), (std::vector<std::string>{"folder", "same.txt"}));
     const int row = RowOf("same.txt");
-    ASSERT_NE(window->ListControlImpl()->RowData(row), nullptr);
-    EXPECT_EQ(window->ListControlImpl()->RowData(row)->originalSize, 400u);
+    ASSERT_NE(EntryOf(row), nullptr);
+    EXPECT_EQ(EntryOf(row)->originalSize, 400u);
     ExpectBackOnMainBar();
 }
 

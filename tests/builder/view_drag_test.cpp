@@ -171,7 +171,7 @@ TEST_F(ViewDragTest, AMouseDragFromASelectedRowOffersEverySelectedRowInListOrder
     // Chosen bottom row first; the list has the folder above the file.
     Select({"plain.txt", "Docs"});
     QWidget* viewport = List().viewport();
-    const QPoint start = List().visualItemRect(List().topLevelItem(RowOf("plain.txt"))).center();
+    const QPoint start = List().visualRect(Cell(RowOf("plain.txt"))).center();
     QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, start);
     // A hand moves a little before it moves far: the small move must not
     // narrow the selection to the pressed row.
@@ -203,10 +203,10 @@ TEST_F(ViewDragTest, APressOutsideTheRowsOrAShortMoveStartsNoDrag) {
     OpenMixed();
     Select({"plain.txt", "run.sh"});
     QWidget* viewport = List().viewport();
-    const QPoint row = List().visualItemRect(List().topLevelItem(RowOf("plain.txt"))).center();
+    const QPoint row = List().visualRect(Cell(RowOf("plain.txt"))).center();
     // Below the last row: no row is pressed, so no drag.
     const QPoint empty(row.x(), viewport->height() - 2);
-    ASSERT_EQ(List().itemAt(empty), nullptr);
+    ASSERT_FALSE(List().indexAt(empty).isValid());
     QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, empty);
     QTest::mouseMove(viewport, empty + QPoint(40, -3));
     QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, empty + QPoint(40, -3));

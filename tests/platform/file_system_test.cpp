@@ -153,25 +153,28 @@ TEST(Scripted, MessagesAnswerInOrderAndFlagUnqueuedBoxes) {
 }
 
 TEST(Scripted, ListSortIsStableAndSelectionFollowsRows) {
+    ScriptedRows source({{RowKey::Folder(0), "folder1", {}, 0},
+                         {RowKey::Folder(1), "folder2", {}, 0},
+                         {RowKey::File(0), "b-file", {"1", "0%", "1"}, 1},
+                         {RowKey::File(1), "a-file", {"2", "50%", "1"}, 1}});
     ScriptedList list;
-    auto* a = reinterpret_cast<PackEntry*>(0x10);
-    auto* b = reinterpret_cast<PackEntry*>(0x20);
-    list.InsertRow(0, "b-file", 1, b);
-    list.InsertRow(0, "folder2", 0, nullptr);
-    list.InsertRow(0, "folder1", 0, nullptr);
-    list.InsertRow(3, "a-file", 1, a);
-    list.SetCellText(3, 2, "50%");
+    list.ShowRows(&source);
+    EXPECT_EQ(list.Source(), &source);
     list.SelectRow(3, true);
-    list.SortRows([](const PackEntry* x, const PackEntry* y) {
-        if (!x || !y)
-            return x ? 1 : (y ? -1 : 0);
-        return x < y ? -1 : (x > y ? 1 : 0);
+    // Files by index, highest first; folders equal among themselves.
+    list.SortRows([](RowKey x, RowKey y) {
+        if (!x.IsFile() || !y.IsFile())
+            return x.IsFile() ? 1 : (y.IsFile() ? -1 : 0);
+        return x.Index() > y.Index() ? -1 : (x.Index() < y.Index() ? 1 : 0);
     });
     EXPECT_EQ(list.Names(), (std::vector<std::string>{"folder1", "folder2", "a-file", "b-file"}));
     EXPECT_EQ(list.RowText(2, 2), "50%");
     EXPECT_EQ(list.SelectedRows(), (std::vector<int>{2}));
-    EXPECT_EQ(list.RowData(3), b);
-    EXPECT_EQ(list.RowData(9), nullptr);
+    EXPECT_EQ(list.Key(3), RowKey::File(0));
+    EXPECT_TRUE(list.Key(9).IsNone());
+    list.DeleteAllRows();
+    EXPECT_EQ(list.RowCount(), 0);
+    EXPECT_EQ(list.Source(), nullptr);
 }
 
 TEST(Scripted, DialogsReturnQueuedResultsThenCancel) {
