@@ -1,0 +1,548 @@
+// MountFs.cpp - the FUSE operations of vpf mount.
+#include "tools/MountFs.h"
+
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "format/EntryDecoder.h"
+#include "format/PackFormat.h"
+#include "tools/Cli.h"
+
+namespace vpf::mount {
+
+using Node = pack::PathTree::Node;
+
+namespace {
+
+// Nothing in the file system ever changes, so the kernel may keep what it
+// learnt for as long as it likes.
+constexpr double kForever = 365.0 * 24 * 3600;
+
+// One line on standard error; whole lines from any thread.
+void Say(const std::string& text) {
+    const std::string line = "vpf: " + text + "\n";
+    [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, line.data(), line.size());
+}
+
+// Receives a decoded entry into a buffer of its original size.
+class BufferSink final : public pack::ByteSink {
+  public:
+    BufferSink(unsigned char* data, std::size_t capacity) : data_(data), capacity_(capacity) {}
+    bool Write(const unsigned char* data, std::size_t length) override {
+        if (length > capacity_ - used_)
+            return false;
+        std::memcpy(data_ + used_, data, length);
+        used_ += length;
+        return true;
+    }
+    std::size_t Used() const { return used_; }
+
+  private:
+    unsigned char* data_;
+    std::size_t capacity_;
+    std::size_t used_ = 0;
+};
+
+// The whole entry, decoded by the one decoder: gzip inflated in memory as it
+// streams, LZRW3-A as the one block it is.
+bool DecodeWhole(pack::ByteSource& source, const pack::DirectoryFile& file, pack::DecodedBytes& out,
+                 pack::Fault& fault) {
+    const pack::EntryClaim claim{file.method, file.originalSize, file.packedSize};
+    if (file.method != static_cast<std::uint8_t>(pack::PackMethod::Gzip))
+        return pack::LoadEntry(source, file.dataOffset, claim, out, fault);
+    pack::DecodedBytes bytes(
+        new (std::nothrow) unsigned char[std::max<std::size_t>(file.originalSize, 1)]);
+    if (!bytes)
+        return pack::Fail(fault, pack::FaultKind::NoMemory, "out of memory");
+    BufferSink sink(bytes.get(), file.originalSize);
+    if (!pack::StreamEntry(source, file.dataOffset, claim, sink, fault))
+        return false;
+    out = std::move(bytes);
+    return true;
+}
+
+int ErrnoOf(const pack::Fault& fault) {
+    return fault.kind == pack::FaultKind::NoMemory ? ENOMEM : EIO;
+}
+
+}  // namespace
+
+// ---- Cache -------------------------------------------------------------------
+
+DecodedCache::Bytes DecodedCache::Find(std::uint32_t key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = items_.find(key);
+    if (it == items_.end())
+        return nullptr;
+    order_.splice(order_.begin(), order_, it->second);
+    return it->second->bytes;
+}
+
+DecodedCache::Bytes DecodedCache::Insert(std::uint32_t key, Bytes bytes, std::uint64_t size) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = items_.find(key);
+    if (it != items_.end()) {
+        order_.splice(order_.begin(), order_, it->second);
+        return it->second->bytes;
+    }
+    if (size > limit_)
+        return bytes;
+    while (total_ + size > limit_ && !order_.empty()) {
+        total_ -= order_.back().size;
+        items_.erase(order_.back().key);
+        order_.pop_back();
+    }
+    try {
+        order_.push_front({key, bytes, size});
+        try {
+            items_.emplace(key, order_.begin());
+        } catch (const std::bad_alloc&) {
+            order_.pop_front();
+            return bytes;
+        }
+    } catch (const std::bad_alloc&) {
+        return bytes;  // served, just not kept
+    }
+    total_ += size;
+    return bytes;
+}
+
+std::uint64_t DecodedCache::BytesKept() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return total_;
+}
+
+std::size_t DecodedCache::EntriesKept() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return items_.size();
+}
+
+// ---- File system ---------------------------------------------------------------
+
+// What an open coded file holds: its decoded bytes.
+struct FileSystem::OpenFile {
+    DecodedCache::Bytes bytes;
+};
+
+FileSystem::FileSystem(int packFd, const pack::FileIdentity& identity, const struct stat& packStat,
+                       pack::PathTree tree, std::uint64_t cacheBytes)
+    : fd_(packFd),
+      identity_(identity),
+      packStat_(packStat),
+      tree_(std::move(tree)),
+      cache_(cacheBytes),
+      uid_(getuid()),
+      gid_(getgid()) {
+    // The watch is on the open file itself (through /proc), not on its
+    // path: a new pack renamed over the old one is not this file.
+    inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (inotify_ >= 0) {
+        const std::string self = "/proc/self/fd/" + std::to_string(packFd);
+        if (inotify_add_watch(inotify_, self.c_str(), IN_MODIFY) < 0) {
+            close(inotify_);
+            inotify_ = -1;
+        }
+    }
+}
+
+FileSystem::~FileSystem() {
+    if (inotify_ >= 0)
+        close(inotify_);
+}
+
+Node FileSystem::NodeOf(fuse_ino_t ino) const {
+    return ino >= 1 && ino - 1 < tree_.NodeCount() ? static_cast<Node>(ino - 1)
+                                                   : pack::PathTree::kNoNode;
+}
+
+struct stat FileSystem::Attributes(Node node) const {
+    struct stat st {};
+    st.st_ino = Inode(node);
+    st.st_uid = uid_;
+    st.st_gid = gid_;
+    st.st_atim = packStat_.st_atim;
+    st.st_mtim = packStat_.st_mtim;
+    st.st_ctim = packStat_.st_ctim;
+    st.st_blksize = 4096;
+    if (tree_.IsFolder(node)) {
+        st.st_mode = S_IFDIR | 0555;
+        st.st_nlink = 2 + tree_.SubfolderCount(node);
+    } else {
+        st.st_mode = S_IFREG | 0444;
+        st.st_nlink = 1;
+        st.st_size = tree_.File(node).originalSize;
+        st.st_blocks = (st.st_size + 511) / 512;
+    }
+    return st;
+}
+
+fuse_entry_param FileSystem::Entry(Node node) const {
+    fuse_entry_param entry{};
+    entry.ino = Inode(node);
+    entry.generation = 1;
+    entry.attr = Attributes(node);
+    entry.attr_timeout = kForever;
+    entry.entry_timeout = kForever;
+    return entry;
+}
+
+bool FileSystem::PackUnchanged() {
+    if (changed_.load(std::memory_order_acquire))
+        return false;
+    pack::FileIdentity now;
+    if (!pack::IdentityOf(fd_, now) || !(now == identity_)) {
+        MarkChanged();
+        return false;
+    }
+    if (inotify_ < 0)
+        return true;
+    // Drained and marked under the lock: a thread that finds no event must
+    // not pass while another is still marking the one it read.
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    alignas(inotify_event) char events[4096];
+    for (;;) {
+        const ssize_t n = read(inotify_, events, sizeof events);
+        if (n <= 0)
+            break;
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            if (event->mask & (IN_MODIFY | IN_Q_OVERFLOW))
+                MarkChanged();
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return !changed_.load(std::memory_order_acquire);
+}
+
+void FileSystem::MarkChanged() {
+    if (!changed_.exchange(true, std::memory_order_acq_rel))
+        Say("the pack was changed on disk while mounted; files not open already cannot be "
+            "read (input/output error)");
+}
+
+int FileSystem::Decode(Node node, DecodedCache::Bytes& out) {
+    const std::uint32_t index = tree_.FileIndex(node);
+    out = cache_.Find(index);
+    if (out)
+        return 0;
+    const pack::DirectoryFile& file = tree_.File(node);
+    pack::DescriptorSource source(fd_, identity_.size);
+    pack::DecodedBytes bytes;
+    pack::Fault fault;
+    if (!DecodeWhole(source, file, bytes, fault)) {
+        if (fault.kind == pack::FaultKind::Damaged)
+            Say(Printable(tree_.Path(node)) + ": damaged at offset " +
+                std::to_string(fault.offset) + ": " + fault.reason);
+        else
+            Say(Printable(tree_.Path(node)) + ": " + fault.reason);
+        return ErrnoOf(fault);
+    }
+    if (!PackUnchanged())
+        return EIO;
+    out = cache_.Insert(index, DecodedCache::Bytes(std::move(bytes)), file.originalSize);
+    return 0;
+}
+
+// ---- Operations -----------------------------------------------------------------
+
+struct Ops {
+    static FileSystem& Self(fuse_req_t req) {
+        return *static_cast<FileSystem*>(fuse_req_userdata(req));
+    }
+
+    static void Init(void*, fuse_conn_info* conn) {
+        for (unsigned capability : {FUSE_CAP_ASYNC_READ, FUSE_CAP_PARALLEL_DIROPS,
+                                    FUSE_CAP_READDIRPLUS, FUSE_CAP_READDIRPLUS_AUTO})
+            if (conn->capable & capability)
+                conn->want |= capability;
+        conn->time_gran = 1;
+    }
+
+    static void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+        FileSystem& fs = Self(req);
+        const Node folder = fs.NodeOf(parent);
+        if (folder == pack::PathTree::kNoNode || !fs.tree_.IsFolder(folder)) {
+            fuse_reply_err(req, folder == pack::PathTree::kNoNode ? ENOENT : ENOTDIR);
+            return;
+        }
+        const Node node = fs.tree_.Find(folder, name);
+        if (node == pack::PathTree::kNoNode) {
+            // A name that is not there never will be: the kernel may
+            // remember that too.
+            fuse_entry_param none{};
+            none.entry_timeout = kForever;
+            fuse_reply_entry(req, &none);
+            return;
+        }
+        const fuse_entry_param entry = fs.Entry(node);
+        fuse_reply_entry(req, &entry);
+    }
+
+    static void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
+        FileSystem& fs = Self(req);
+        const Node node = fs.NodeOf(ino);
+        if (node == pack::PathTree::kNoNode) {
+            fuse_reply_err(req, ENOENT);
+            return;
+        }
+        const struct stat st = fs.Attributes(node);
+        fuse_reply_attr(req, &st, kForever);
+    }
+
+    static void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+        FileSystem& fs = Self(req);
+        const Node node = fs.NodeOf(ino);
+        if (node == pack::PathTree::kNoNode) {
+            fuse_reply_err(req, ENOENT);
+            return;
+        }
+        if (fs.tree_.IsFolder(node)) {
+            fuse_reply_err(req, EISDIR);
+            return;
+        }
+        if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC)) {
+            fuse_reply_err(req, EROFS);
+            return;
+        }
+        const pack::DirectoryFile& file = fs.tree_.File(node);
+        pack::Fault fault;
+        if (!pack::CheckEntryClaim({file.method, file.originalSize, file.packedSize}, fault)) {
+            Say(Printable(fs.tree_.Path(node)) + ": damaged at offset " +
+                std::to_string(file.dataOffset) + ": " + fault.reason);
+            fuse_reply_err(req, EIO);
+            return;
+        }
+        FileSystem::OpenFile* open = nullptr;
+        if (file.method != static_cast<std::uint8_t>(pack::PackMethod::Stored)) {
+            DecodedCache::Bytes bytes;
+            if (const int error = fs.Decode(node, bytes); error != 0) {
+                fuse_reply_err(req, error);
+                return;
+            }
+            open = new (std::nothrow) FileSystem::OpenFile{std::move(bytes)};
+            if (!open) {
+                fuse_reply_err(req, ENOMEM);
+                return;
+            }
+        }
+        fi->fh = reinterpret_cast<std::uint64_t>(open);
+        fi->keep_cache = 1;
+        fi->noflush = 1;
+        if (fuse_reply_open(req, fi) != 0)
+            delete open;  // the caller is gone; no release will come
+    }
+
+    static void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset,
+                     fuse_file_info* fi) {
+        FileSystem& fs = Self(req);
+        const Node node = fs.NodeOf(ino);
+        if (node == pack::PathTree::kNoNode || fs.tree_.IsFolder(node) || offset < 0) {
+            fuse_reply_err(req, node == pack::PathTree::kNoNode ? ENOENT
+                                : offset < 0                    ? EINVAL
+                                                                : EISDIR);
+            return;
+        }
+        const pack::DirectoryFile& file = fs.tree_.File(node);
+        const auto at = static_cast<std::uint64_t>(offset);
+        if (at >= file.originalSize) {
+            fuse_reply_buf(req, nullptr, 0);
+            return;
+        }
+        const std::size_t length =
+            static_cast<std::size_t>(std::min<std::uint64_t>(size, file.originalSize - at));
+        if (fi->fh != 0) {
+            const auto* open = reinterpret_cast<const FileSystem::OpenFile*>(fi->fh);
+            fuse_reply_buf(req, reinterpret_cast<const char*>(open->bytes.get() + at), length);
+            return;
+        }
+        // A stored entry: the bytes in the pack are the file.
+        thread_local std::vector<char> buffer;
+        try {
+            if (buffer.size() < length)
+                buffer.resize(length);
+        } catch (const std::bad_alloc&) {
+            fuse_reply_err(req, ENOMEM);
+            return;
+        }
+        if (!pack::PreadExact(fs.fd_, file.dataOffset + at, buffer.data(), length) ||
+            !fs.PackUnchanged()) {
+            fuse_reply_err(req, EIO);
+            return;
+        }
+        fuse_reply_buf(req, buffer.data(), length);
+    }
+
+    static void Release(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
+        delete reinterpret_cast<FileSystem::OpenFile*>(fi->fh);
+        fuse_reply_err(req, 0);
+    }
+
+    static void OpenDir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+        FileSystem& fs = Self(req);
+        const Node node = fs.NodeOf(ino);
+        if (node == pack::PathTree::kNoNode || !fs.tree_.IsFolder(node)) {
+            fuse_reply_err(req, node == pack::PathTree::kNoNode ? ENOENT : ENOTDIR);
+            return;
+        }
+        if ((fi->flags & O_ACCMODE) != O_RDONLY) {
+            fuse_reply_err(req, EROFS);
+            return;
+        }
+        fi->cache_readdir = 1;
+        fi->keep_cache = 1;
+        fuse_reply_open(req, fi);
+    }
+
+    // Entry k of a listing: "." and ".." first, then the children.
+    static void ReadDirectory(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset,
+                              bool plus) {
+        FileSystem& fs = Self(req);
+        const Node folder = fs.NodeOf(ino);
+        if (folder == pack::PathTree::kNoNode || !fs.tree_.IsFolder(folder)) {
+            fuse_reply_err(req, folder == pack::PathTree::kNoNode ? ENOENT : ENOTDIR);
+            return;
+        }
+        const std::span<const Node> children = fs.tree_.Children(folder);
+        thread_local std::vector<char> buffer;
+        thread_local std::string name;
+        try {
+            if (buffer.size() < size)
+                buffer.resize(size);
+        } catch (const std::bad_alloc&) {
+            fuse_reply_err(req, ENOMEM);
+            return;
+        }
+        std::size_t used = 0;
+        for (std::uint64_t k = offset < 0 ? 0 : static_cast<std::uint64_t>(offset);
+             k < children.size() + 2; ++k) {
+            Node node;
+            if (k == 0) {
+                node = folder;
+                name = ".";
+            } else if (k == 1) {
+                node = folder == pack::PathTree::kRoot ? folder : fs.tree_.Parent(folder);
+                name = "..";
+            } else {
+                node = children[k - 2];
+                name = fs.tree_.Name(node);
+            }
+            const auto next = static_cast<off_t>(k + 1);
+            std::size_t added;
+            if (plus) {
+                const fuse_entry_param entry = fs.Entry(node);
+                added = fuse_add_direntry_plus(req, buffer.data() + used, size - used, name.c_str(),
+                                               &entry, next);
+            } else {
+                struct stat st {};
+                st.st_ino = FileSystem::Inode(node);
+                st.st_mode = fs.tree_.IsFolder(node) ? S_IFDIR : S_IFREG;
+                added = fuse_add_direntry(req, buffer.data() + used, size - used, name.c_str(), &st,
+                                          next);
+            }
+            if (added > size - used)
+                break;
+            used += added;
+        }
+        fuse_reply_buf(req, buffer.data(), used);
+    }
+
+    static void ReadDir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset,
+                        fuse_file_info*) {
+        ReadDirectory(req, ino, size, offset, false);
+    }
+    static void ReadDirPlus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset,
+                            fuse_file_info*) {
+        ReadDirectory(req, ino, size, offset, true);
+    }
+
+    static void ReleaseDir(fuse_req_t req, fuse_ino_t, fuse_file_info*) { fuse_reply_err(req, 0); }
+
+    static void StatFs(fuse_req_t req, fuse_ino_t) {
+        FileSystem& fs = Self(req);
+        struct statvfs st {};
+        st.f_bsize = 4096;
+        st.f_frsize = 4096;
+        st.f_blocks = (fs.identity_.size + 4095) / 4096;
+        st.f_files = fs.tree_.NodeCount();
+        st.f_namemax = pack::kMaxNameLength;
+        st.f_flag = ST_RDONLY;
+        fuse_reply_statfs(req, &st);
+    }
+
+    // Everything that would change the pack.
+    static void SetAttr(fuse_req_t req, fuse_ino_t, struct stat*, int, fuse_file_info*) {
+        fuse_reply_err(req, EROFS);
+    }
+    static void MakeNode(fuse_req_t req, fuse_ino_t, const char*, mode_t, dev_t) {
+        fuse_reply_err(req, EROFS);
+    }
+    static void MakeDir(fuse_req_t req, fuse_ino_t, const char*, mode_t) {
+        fuse_reply_err(req, EROFS);
+    }
+    static void Remove(fuse_req_t req, fuse_ino_t, const char*) { fuse_reply_err(req, EROFS); }
+    static void SymLink(fuse_req_t req, const char*, fuse_ino_t, const char*) {
+        fuse_reply_err(req, EROFS);
+    }
+    static void Rename(fuse_req_t req, fuse_ino_t, const char*, fuse_ino_t, const char*, unsigned) {
+        fuse_reply_err(req, EROFS);
+    }
+    static void Link(fuse_req_t req, fuse_ino_t, fuse_ino_t, const char*) {
+        fuse_reply_err(req, EROFS);
+    }
+    static void Write(fuse_req_t req, fuse_ino_t, const char*, size_t, off_t, fuse_file_info*) {
+        fuse_reply_err(req, EROFS);
+    }
+    static void Create(fuse_req_t req, fuse_ino_t, const char*, mode_t, fuse_file_info*) {
+        fuse_reply_err(req, EROFS);
+    }
+    static void SetXattr(fuse_req_t req, fuse_ino_t, const char*, const char*, size_t, int) {
+        fuse_reply_err(req, EROFS);
+    }
+    static void RemoveXattr(fuse_req_t req, fuse_ino_t, const char*) { fuse_reply_err(req, EROFS); }
+    static void Allocate(fuse_req_t req, fuse_ino_t, int, off_t, off_t, fuse_file_info*) {
+        fuse_reply_err(req, EROFS);
+    }
+};
+
+const fuse_lowlevel_ops& FileSystem::Operations() {
+    static const fuse_lowlevel_ops ops = [] {
+        fuse_lowlevel_ops o{};
+        o.init = Ops::Init;
+        o.lookup = Ops::Lookup;
+        o.getattr = Ops::GetAttr;
+        o.open = Ops::Open;
+        o.read = Ops::Read;
+        o.release = Ops::Release;
+        o.opendir = Ops::OpenDir;
+        o.readdir = Ops::ReadDir;
+        o.readdirplus = Ops::ReadDirPlus;
+        o.releasedir = Ops::ReleaseDir;
+        o.statfs = Ops::StatFs;
+        o.setattr = Ops::SetAttr;
+        o.mknod = Ops::MakeNode;
+        o.mkdir = Ops::MakeDir;
+        o.unlink = Ops::Remove;
+        o.rmdir = Ops::Remove;
+        o.symlink = Ops::SymLink;
+        o.rename = Ops::Rename;
+        o.link = Ops::Link;
+        o.write = Ops::Write;
+        o.create = Ops::Create;
+        o.setxattr = Ops::SetXattr;
+        o.removexattr = Ops::RemoveXattr;
+        o.fallocate = Ops::Allocate;
+        return o;
+    }();
+    return ops;
+}
+
+}  // namespace vpf::mount
