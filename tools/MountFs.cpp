@@ -6,6 +6,9 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -126,6 +129,64 @@ std::size_t DecodedCache::EntriesKept() const {
     return items_.size();
 }
 
+// ---- Work queue ------------------------------------------------------------------
+
+void WorkQueue::Run(std::function<void()> job) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!stopping_ && workers_.size() < threads_) {
+            sigset_t block, previous;
+            sigemptyset(&block);
+            sigaddset(&block, SIGINT);
+            sigaddset(&block, SIGTERM);
+            sigaddset(&block, SIGHUP);
+            pthread_sigmask(SIG_BLOCK, &block, &previous);
+            try {
+                while (workers_.size() < threads_)
+                    workers_.emplace_back([this] { Work(); });
+            } catch (const std::exception&) {
+                // Fewer workers then; none at all means running here.
+            }
+            pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        }
+        if (!stopping_ && !workers_.empty()) {
+            try {
+                jobs_.push_back(std::move(job));
+                wake_.notify_one();
+                return;
+            } catch (const std::bad_alloc&) {
+            }
+        }
+    }
+    job();
+}
+
+void WorkQueue::Work() {
+    for (;;) {
+        std::function<void()> job;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (jobs_.empty())
+                return;
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        job();
+    }
+}
+
+void WorkQueue::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& worker : workers_)
+        worker.join();
+    workers_.clear();
+}
+
 // ---- File system ---------------------------------------------------------------
 
 // What an open coded file holds: its decoded bytes.
@@ -141,7 +202,8 @@ FileSystem::FileSystem(int packFd, const pack::FileIdentity& identity, const str
       tree_(std::move(tree)),
       cache_(cacheBytes),
       uid_(getuid()),
-      gid_(getgid()) {
+      gid_(getgid()),
+      work_(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)) {
     // The watch is on the open file itself (through /proc), not on its
     // path: a new pack renamed over the old one is not this file.
     inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -260,10 +322,11 @@ struct Ops {
     }
 
     static void Init(void*, fuse_conn_info* conn) {
-        for (unsigned capability : {FUSE_CAP_ASYNC_READ, FUSE_CAP_PARALLEL_DIROPS,
-                                    FUSE_CAP_READDIRPLUS, FUSE_CAP_READDIRPLUS_AUTO})
+        for (unsigned capability :
+             {FUSE_CAP_ASYNC_READ, FUSE_CAP_PARALLEL_DIROPS, FUSE_CAP_READDIRPLUS})
             if (conn->capable & capability)
                 conn->want |= capability;
+        conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
         conn->time_gran = 1;
     }
 
@@ -321,23 +384,35 @@ struct Ops {
             fuse_reply_err(req, EIO);
             return;
         }
-        FileSystem::OpenFile* open = nullptr;
-        if (file.method != static_cast<std::uint8_t>(pack::PackMethod::Stored)) {
-            DecodedCache::Bytes bytes;
-            if (const int error = fs.Decode(node, bytes); error != 0) {
-                fuse_reply_err(req, error);
-                return;
-            }
-            open = new (std::nothrow) FileSystem::OpenFile{std::move(bytes)};
-            if (!open) {
-                fuse_reply_err(req, ENOMEM);
-                return;
-            }
-        }
-        fi->fh = reinterpret_cast<std::uint64_t>(open);
         fi->keep_cache = 1;
         fi->noflush = 1;
-        if (fuse_reply_open(req, fi) != 0)
+        if (file.method == static_cast<std::uint8_t>(pack::PackMethod::Stored)) {
+            fi->fh = 0;
+            fuse_reply_open(req, fi);
+            return;
+        }
+        if (DecodedCache::Bytes bytes = fs.cache_.Find(fs.tree_.FileIndex(node))) {
+            ReplyOpen(req, *fi, std::move(bytes));
+            return;
+        }
+        fs.work_.Run([&fs, req, node, info = *fi] {
+            DecodedCache::Bytes bytes;
+            if (const int error = fs.Decode(node, bytes); error != 0)
+                fuse_reply_err(req, error);
+            else
+                ReplyOpen(req, info, std::move(bytes));
+        });
+    }
+
+    // Answers an open of a coded file with its decoded bytes.
+    static void ReplyOpen(fuse_req_t req, fuse_file_info info, DecodedCache::Bytes bytes) {
+        auto* open = new (std::nothrow) FileSystem::OpenFile{std::move(bytes)};
+        if (!open) {
+            fuse_reply_err(req, ENOMEM);
+            return;
+        }
+        info.fh = reinterpret_cast<std::uint64_t>(open);
+        if (fuse_reply_open(req, &info) != 0)
             delete open;  // the caller is gone; no release will come
     }
 
@@ -386,20 +461,10 @@ struct Ops {
         fuse_reply_err(req, 0);
     }
 
-    static void OpenDir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
-        FileSystem& fs = Self(req);
-        const Node node = fs.NodeOf(ino);
-        if (node == pack::PathTree::kNoNode || !fs.tree_.IsFolder(node)) {
-            fuse_reply_err(req, node == pack::PathTree::kNoNode ? ENOENT : ENOTDIR);
-            return;
-        }
-        if ((fi->flags & O_ACCMODE) != O_RDONLY) {
-            fuse_reply_err(req, EROFS);
-            return;
-        }
-        fi->cache_readdir = 1;
-        fi->keep_cache = 1;
-        fuse_reply_open(req, fi);
+    // Folders need no open: the first ENOSYS tells the kernel so, and it
+    // then opens folders without asking and keeps their listings.
+    static void OpenDir(fuse_req_t req, fuse_ino_t, fuse_file_info*) {
+        fuse_reply_err(req, ENOSYS);
     }
 
     // Entry k of a listing: "." and ".." first, then the children.
@@ -464,8 +529,6 @@ struct Ops {
         ReadDirectory(req, ino, size, offset, true);
     }
 
-    static void ReleaseDir(fuse_req_t req, fuse_ino_t, fuse_file_info*) { fuse_reply_err(req, 0); }
-
     static void StatFs(fuse_req_t req, fuse_ino_t) {
         FileSystem& fs = Self(req);
         struct statvfs st {};
@@ -525,7 +588,6 @@ const fuse_lowlevel_ops& FileSystem::Operations() {
         o.opendir = Ops::OpenDir;
         o.readdir = Ops::ReadDir;
         o.readdirplus = Ops::ReadDirPlus;
-        o.releasedir = Ops::ReleaseDir;
         o.statfs = Ops::StatFs;
         o.setattr = Ops::SetAttr;
         o.mknod = Ops::MakeNode;

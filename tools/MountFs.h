@@ -13,6 +13,10 @@
 //     one decoder, when it is opened; the open file keeps the bytes, and a
 //     cache shared by all files (DecodedCache, bounded in bytes, least
 //     recently used first out) keeps them for the next open.
+// Requests are answered on the session loop's one thread, which keeps a
+// walk over many small files free of thread hand-overs; the decoding at an
+// open goes to worker threads (WorkQueue), which answer the open, so a long
+// decode holds up nothing else.
 // Damage found by the decoder fails the open with EIO.
 //
 // The pack is read through the descriptor opened at mount time, so a pack
@@ -33,11 +37,16 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "format/ByteSource.h"
 #include "format/PathTree.h"
@@ -75,6 +84,28 @@ class DecodedCache {
     std::uint64_t limit_;
 };
 
+// Threads for work that would hold up the session loop (decoding a file
+// when it is opened), started on first use. Workers begin with SIGINT,
+// SIGTERM and SIGHUP blocked, so that those signals reach the loop's
+// thread and end the session. Stop runs what is queued and joins.
+class WorkQueue {
+  public:
+    explicit WorkQueue(unsigned threads) : threads_(threads) {}
+    ~WorkQueue() { Stop(); }
+    // Runs `job` on a worker, or here when no worker can be started.
+    void Run(std::function<void()> job);
+    void Stop();
+
+  private:
+    void Work();
+    unsigned threads_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> jobs_;
+    std::vector<std::thread> workers_;
+    bool stopping_ = false;
+};
+
 class FileSystem {
   public:
     // Serves `tree`, whose bytes are read from `packFd` (kept open, not
@@ -91,6 +122,8 @@ class FileSystem {
     static const fuse_lowlevel_ops& Operations();
 
     const pack::PathTree& Tree() const { return tree_; }
+    // Finishes the work in progress; call before the session is destroyed.
+    void Stop() { work_.Stop(); }
 
   private:
     struct OpenFile;
@@ -118,6 +151,7 @@ class FileSystem {
     std::atomic<bool> changed_{false};
     uid_t uid_;
     gid_t gid_;
+    WorkQueue work_;
 };
 
 }  // namespace vpf::mount

@@ -191,14 +191,8 @@ int RunMount(const Options& options) {
     if (!options.foreground)
         Detach(session, status);
 
-    fuse_loop_config* loop = fuse_loop_cfg_create();
-    int served = -1;
-    if (loop) {
-        fuse_loop_cfg_set_clone_fd(loop, 0);
-        fuse_loop_cfg_set_idle_threads(loop, 4);
-        served = fuse_session_loop_mt(session, loop);
-        fuse_loop_cfg_destroy(loop);
-    }
+    const int served = fuse_session_loop(session);
+    fs.Stop();
     fuse_session_unmount(session);
     fuse_remove_signal_handlers(session);
     fuse_session_destroy(session);
