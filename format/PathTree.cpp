@@ -1,10 +1,13 @@
 // PathTree.cpp - building the path tree of a pack and finding names in it.
 #include "format/PathTree.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
 
 #include "format/Names.h"
+#include "format/PackFormat.h"
 
 namespace pack {
 
@@ -45,7 +48,41 @@ bool SplitRecordName(std::string_view name, std::vector<std::string_view>& parts
     return true;
 }
 
+// Receives a decoded entry into a buffer of its original size.
+class BufferSink final : public ByteSink {
+  public:
+    BufferSink(unsigned char* data, std::size_t capacity) : data_(data), capacity_(capacity) {}
+    bool Write(const unsigned char* data, std::size_t length) override {
+        if (length > capacity_ - used_)
+            return false;
+        std::memcpy(data_ + used_, data, length);
+        used_ += length;
+        return true;
+    }
+
+  private:
+    unsigned char* data_;
+    std::size_t capacity_;
+    std::size_t used_ = 0;
+};
+
 }  // namespace
+
+bool LoadTreeFile(ByteSource& source, const DirectoryFile& file, DecodedBytes& out, Fault& fault) {
+    const EntryClaim claim{file.method, file.originalSize, file.packedSize};
+    if (file.method != static_cast<std::uint8_t>(PackMethod::Gzip))
+        return LoadEntry(source, file.dataOffset, claim, out, fault);
+    DecodedBytes bytes(
+        new (std::nothrow) unsigned char[std::max<std::size_t>(file.originalSize, 1)]);
+    if (!bytes)
+        return Fail(fault, FaultKind::NoMemory, "out of memory");
+    // StreamEntry gives exactly originalSize bytes when it succeeds.
+    BufferSink sink(bytes.get(), file.originalSize);
+    if (!StreamEntry(source, file.dataOffset, claim, sink, fault))
+        return false;
+    out = std::move(bytes);
+    return true;
+}
 
 std::uint64_t PathTree::HashOf(Node parent, std::string_view name) const {
     std::uint64_t h = 0xcbf29ce484222325ull;

@@ -31,6 +31,8 @@
 #include <string_view>
 #include <vector>
 
+#include "format/ByteSource.h"
+#include "format/EntryDecoder.h"
 #include "format/Fault.h"
 #include "format/PackDirectory.h"
 
@@ -107,5 +109,11 @@ class PathTree {
     std::vector<Node> table_;  // open addressing; kNoNode marks a free slot
     std::vector<LeftOut> leftOut_;
 };
+
+// The whole decoded content of `file`, read from `source`, through the one
+// entry decoder (EntryDecoder.h): exactly file.originalSize bytes, or false
+// with the decoder's fault. Gzip is inflated in memory as it streams in;
+// other methods are one block each. Thread-safe for separate sources.
+bool LoadTreeFile(ByteSource& source, const DirectoryFile& file, DecodedBytes& out, Fault& fault);
 
 }  // namespace pack

@@ -36,43 +36,6 @@ void Say(const std::string& text) {
     [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, line.data(), line.size());
 }
 
-// Receives a decoded entry into a buffer of its original size.
-class BufferSink final : public pack::ByteSink {
-  public:
-    BufferSink(unsigned char* data, std::size_t capacity) : data_(data), capacity_(capacity) {}
-    bool Write(const unsigned char* data, std::size_t length) override {
-        if (length > capacity_ - used_)
-            return false;
-        std::memcpy(data_ + used_, data, length);
-        used_ += length;
-        return true;
-    }
-    std::size_t Used() const { return used_; }
-
-  private:
-    unsigned char* data_;
-    std::size_t capacity_;
-    std::size_t used_ = 0;
-};
-
-// The whole entry, decoded by the one decoder: gzip inflated in memory as it
-// streams, LZRW3-A as the one block it is.
-bool DecodeWhole(pack::ByteSource& source, const pack::DirectoryFile& file, pack::DecodedBytes& out,
-                 pack::Fault& fault) {
-    const pack::EntryClaim claim{file.method, file.originalSize, file.packedSize};
-    if (file.method != static_cast<std::uint8_t>(pack::PackMethod::Gzip))
-        return pack::LoadEntry(source, file.dataOffset, claim, out, fault);
-    pack::DecodedBytes bytes(
-        new (std::nothrow) unsigned char[std::max<std::size_t>(file.originalSize, 1)]);
-    if (!bytes)
-        return pack::Fail(fault, pack::FaultKind::NoMemory, "out of memory");
-    BufferSink sink(bytes.get(), file.originalSize);
-    if (!pack::StreamEntry(source, file.dataOffset, claim, sink, fault))
-        return false;
-    out = std::move(bytes);
-    return true;
-}
-
 int ErrnoOf(const pack::Fault& fault) {
     return fault.kind == pack::FaultKind::NoMemory ? ENOMEM : EIO;
 }
@@ -300,7 +263,7 @@ int FileSystem::Decode(Node node, DecodedCache::Bytes& out) {
     pack::DescriptorSource source(fd_, identity_.size);
     pack::DecodedBytes bytes;
     pack::Fault fault;
-    if (!DecodeWhole(source, file, bytes, fault)) {
+    if (!pack::LoadTreeFile(source, file, bytes, fault)) {
         if (fault.kind == pack::FaultKind::Damaged)
             Say(Printable(tree_.Path(node)) + ": damaged at offset " +
                 std::to_string(fault.offset) + ": " + fault.reason);
