@@ -27,8 +27,11 @@
  *     whole when it is opened, and the bytes live until it is closed;
  *   - modification times are the pack file's when PhysicsFS names a file
  *     the archiver can look at, else -1;
- *   - anything that would write (a pack as the write folder, writing,
- *     removing, making folders) fails with PHYSFS_ERR_READ_ONLY.
+ *   - anything that would write (writing, removing, making folders, a pack
+ *     handed to the archiver as the write folder) fails with
+ *     PHYSFS_ERR_READ_ONLY. Never name a pack in PHYSFS_setWriteDir():
+ *     PhysicsFS 3.0.2 opens a file named there for writing, which empties
+ *     it, before any archiver is asked.
  * A pack whose directory is damaged does not mount (PHYSFS_ERR_CORRUPT); a
  * file whose stored bytes are damaged does not open (PHYSFS_ERR_CORRUPT).
  *
