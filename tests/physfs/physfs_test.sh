@@ -27,4 +27,5 @@ LD_LIBRARY_PATH=$libdir ldd "$work/walk_pack" | grep -q "$libdir/libtovelink-phy
 mkdir "$work/sample"
 "$make_sample" "$work/sample"
 s=$work/sample
-LD_LIBRARY_PATH=$libdir "$work/walk_pack" "$s/sample.vpf" "$s/tree" "$s/damaged.vpf" "$s/bad-entry.vpf"
+LD_LIBRARY_PATH=$libdir "$work/walk_pack" "$s/sample.vpf" "$s/tree" "$s/damaged.vpf" \
+  "$s/bad-entry.vpf" Z/BAD.TXT
