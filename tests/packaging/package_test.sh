@@ -135,7 +135,8 @@ libtovelink-dev_${version}_$arch.deb" "$(cd "$work/debs" && ls ./*.deb | sed 's|
   # their library.
   depends=$(dpkg-deb -f "$work/debs/crateforge_${version}_$arch.deb" Depends)
   for needed in libc6 libqt6widgets6 libqt6core6 zlib1g libstdc++6 libfuse3-3 fuse3; do
-    [[ ", $depends" = *", $needed "* ]] || fail "crateforge does not depend on $needed: $depends"
+    [[ ", $depends," = *", $needed "* || ", $depends," = *", $needed,"* ]] \
+      || fail "crateforge does not depend on $needed: $depends"
   done
   [[ $depends != *libtovelink* ]] || fail "crateforge depends on the library it does not use: $depends"
   depends=$(dpkg-deb -f "$work/debs/libtovelink2_${version}_$arch.deb" Depends)
