@@ -82,8 +82,8 @@ struct Options {
     std::vector<std::string> excludes;  // --exclude
     unsigned jobs = 0;                  // 0: number of cores
     ReplacePolicy replace = ReplacePolicy::Ask;
-    bool foreground = false;       // mount -f
-    std::uint64_t cacheMiB = 256;  // mount --cache: decoded files kept, in MiB
+    bool foreground = false;      // mount -f
+    std::uint64_t cacheMiB = 64;  // mount --cache: decoded files kept, in MiB
 };
 
 // ---- Console ----------------------------------------------------------------

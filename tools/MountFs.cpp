@@ -30,6 +30,10 @@ namespace {
 // learnt for as long as it likes.
 constexpr double kForever = 365.0 * 24 * 3600;
 
+// Coded files up to this many stored bytes are decoded on the loop's own
+// thread (a millisecond or so); larger ones on a worker.
+constexpr std::uint32_t kDecodeHere = 256 * 1024;
+
 // One line on standard error; whole lines from any thread.
 void Say(const std::string& text) {
     const std::string line = "vpf: " + text + "\n";
@@ -358,13 +362,18 @@ struct Ops {
             ReplyOpen(req, *fi, std::move(bytes));
             return;
         }
-        fs.work_.Run([&fs, req, node, info = *fi] {
+        auto decode = [&fs, req, node, info = *fi] {
             DecodedCache::Bytes bytes;
             if (const int error = fs.Decode(node, bytes); error != 0)
                 fuse_reply_err(req, error);
             else
                 ReplyOpen(req, info, std::move(bytes));
-        });
+        };
+        // A small file is decoded sooner than a worker would be woken.
+        if (file.packedSize <= kDecodeHere)
+            decode();
+        else
+            fs.work_.Run(std::move(decode));
     }
 
     // Answers an open of a coded file with its decoded bytes.
@@ -441,7 +450,7 @@ struct Ops {
         }
         const std::span<const Node> children = fs.tree_.Children(folder);
         thread_local std::vector<char> buffer;
-        thread_local std::string name;
+        char name[pack::kMaxNameLength + 1];  // a component is one stored name or part of one
         try {
             if (buffer.size() < size)
                 buffer.resize(size);
@@ -453,28 +462,30 @@ struct Ops {
         for (std::uint64_t k = offset < 0 ? 0 : static_cast<std::uint64_t>(offset);
              k < children.size() + 2; ++k) {
             Node node;
+            std::string_view text;
             if (k == 0) {
                 node = folder;
-                name = ".";
+                text = ".";
             } else if (k == 1) {
                 node = folder == pack::PathTree::kRoot ? folder : fs.tree_.Parent(folder);
-                name = "..";
+                text = "..";
             } else {
                 node = children[k - 2];
-                name = fs.tree_.Name(node);
+                text = fs.tree_.Name(node).substr(0, pack::kMaxNameLength);
             }
+            std::memcpy(name, text.data(), text.size());
+            name[text.size()] = '\0';
             const auto next = static_cast<off_t>(k + 1);
             std::size_t added;
             if (plus) {
                 const fuse_entry_param entry = fs.Entry(node);
-                added = fuse_add_direntry_plus(req, buffer.data() + used, size - used, name.c_str(),
-                                               &entry, next);
+                added = fuse_add_direntry_plus(req, buffer.data() + used, size - used, name, &entry,
+                                               next);
             } else {
                 struct stat st {};
                 st.st_ino = FileSystem::Inode(node);
                 st.st_mode = fs.tree_.IsFolder(node) ? S_IFDIR : S_IFREG;
-                added = fuse_add_direntry(req, buffer.data() + used, size - used, name.c_str(), &st,
-                                          next);
+                added = fuse_add_direntry(req, buffer.data() + used, size - used, name, &st, next);
             }
             if (added > size - used)
                 break;

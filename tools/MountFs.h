@@ -14,9 +14,9 @@
 //     cache shared by all files (DecodedCache, bounded in bytes, least
 //     recently used first out) keeps them for the next open.
 // Requests are answered on the session loop's one thread, which keeps a
-// walk over many small files free of thread hand-overs; the decoding at an
-// open goes to worker threads (WorkQueue), which answer the open, so a long
-// decode holds up nothing else.
+// walk over many small files free of thread hand-overs; a large coded file
+// is decoded at its open by a worker thread (WorkQueue), which answers the
+// open, so a long decode holds up nothing else.
 // Damage found by the decoder fails the open with EIO.
 //
 // The pack is read through the descriptor opened at mount time, so a pack
