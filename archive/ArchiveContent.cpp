@@ -22,24 +22,31 @@ std::string_view StripOneTrailingSlash(std::string_view path) {
 }
 
 const std::string kMaxDepthText = std::to_string(pack::kMaxFolderDepth);
+static_assert(pack::kMaxFullNameLength == 4095, "the limit is told in ArchiveTexts.h");
 
 }  // namespace
 
 // ---- Names and limits --------------------------------------------------------
 
-bool CPackArchive::CheckNewName(std::string_view name, const std::string& sourcePath) {
-    if (pack::IsValidEntryName(name))
-        return true;
-    Refuse(WithNames(name.size() > pack::kMaxNameLength ? kNameTooLongText : kNameUnusableText,
-                     {sourcePath}));
-    return false;
+bool CPackArchive::CheckNewName(std::string_view name, const CPackFolder* folder,
+                                const std::string& sourcePath) {
+    if (!pack::IsValidEntryName(name)) {
+        Refuse(WithNames(name.size() > pack::kMaxNameLength ? kNameTooLongText : kNameUnusableText,
+                         {sourcePath}));
+        return false;
+    }
+    if (folder->ChildNameLength(name.size()) > pack::kMaxFullNameLength) {
+        Refuse(WithNames(kFullNameTooLongText, {sourcePath}));
+        return false;
+    }
+    return true;
 }
 
 AddOutcome CPackArchive::PrepareAdd(std::string_view name, CPackFolder* folder,
                                     const std::string& sourcePath, NameClash onClash,
                                     int& existing) {
     existing = -1;
-    if (!CheckNewName(name, sourcePath))
+    if (!CheckNewName(name, folder, sourcePath))
         return AddOutcome::Refused;
     existing = folder->FindFile(name);
     if (existing < 0)
@@ -171,7 +178,7 @@ class AddFolderVisitor final : public fs::FolderVisitor {
 
     bool EnterFolder(const fs::WalkItem& folder) override {
         CPackFolder* parent = folders_.back();
-        if (!archive_.CheckNewName(folder.name, folder.path))
+        if (!archive_.CheckNewName(folder.name, parent, folder.path))
             return false;
         CPackFolder* target = nullptr;
         const int i = parent->FindSubfolder(folder.name);
@@ -223,7 +230,7 @@ int CPackArchive::AddFolder(const std::string& diskPath, CPackFolder* folder) {
     if (!IsOpen() || !folder)
         return 0;
     const std::string dir(StripOneTrailingSlash(diskPath));
-    if (!CheckNewName(fs::LastComponent(dir), dir))
+    if (!CheckNewName(fs::LastComponent(dir), folder, dir))
         return 0;
     // The added folder sits one level below `folder`; the pack holds at most
     // kMaxFolderDepth levels below its root.
@@ -232,7 +239,8 @@ int CPackArchive::AddFolder(const std::string& diskPath, CPackFolder* folder) {
         return Refuse(WithNames(kAddTooDeepText, {dir, kMaxDepthText}));
     AddFolderVisitor visitor(*this, folder);
     pack::Fault fault;
-    if (!fs::WalkFolder(dir, visitor, pack::kMaxFolderDepth - depth, fault))
+    // Names beginning with "." inside it stay out (.git, editor files).
+    if (!fs::WalkFolder(dir, visitor, pack::kMaxFolderDepth - depth, fault, true))
         return Refuse(WithNames(kListFailedText, {dir, fault.reason}));
     return visitor.rootAccepted ? 1 : 0;
 }
@@ -267,6 +275,18 @@ RenameOutcome CPackArchive::RenameEntry(const std::string& oldName, const std::s
         Refuse(WithNames(
             newName.size() > pack::kMaxNameLength ? kRenameTooLongText : kRenameUnusableText,
             {oldName}));
+        RefreshList();
+        return RenameOutcome::InvalidName;
+    }
+    // The new name must leave every full name it is part of within the
+    // limit: a folder's, the longest one inside it too.
+    const int renamed = isFolder ? current->FindSubfolder(oldName) : current->FindFile(oldName);
+    std::size_t inside = 0;
+    if (isFolder && renamed >= 0)
+        inside = current->subfolders[static_cast<std::size_t>(renamed)]->LongestNameInside();
+    if (renamed >= 0 && current->ChildNameLength(newName.size()) + (inside > 0 ? inside + 1 : 0) >
+                            pack::kMaxFullNameLength) {
+        Refuse(WithNames(kRenameFullNameTooLongText, {oldName}));
         RefreshList();
         return RenameOutcome::InvalidName;
     }

@@ -93,6 +93,19 @@ int CPackArchive::Load() {
         lastFault = fault;
         return 0;
     }
+    // Every entry gets its own copy of its stored bytes, and a save writes
+    // them apart: blocks that share bytes in the file (readers allow it)
+    // must still fit a pack once written apart, which also bounds what the
+    // copies cost.
+    std::uint64_t written = directory.directoryEnd;
+    for (const pack::DirectoryFile& f : directory.files)
+        written += pack::kDataBlockHeaderSize + std::uint64_t{f.packedSize};
+    if (written > pack::kMaxPackSize) {
+        pack::Damaged(lastFault,
+                      "data blocks that share bytes and would not fit a PackFile written apart",
+                      pack::kRootBlockOffset);
+        return 0;
+    }
     // The walker has checked the structure; the tree is built in its order
     // (folders in pre-order, so a parent always comes before its children)
     // and the stored bytes are read in the order they lie in the file, so
@@ -165,6 +178,7 @@ int CPackArchive::ConvertOldPack(GzCoder coder) {
     // that many equal names cost no more than distinct ones.
     std::unordered_set<std::string> taken;
     std::unordered_map<std::string, int> nextNumber;
+    std::vector<ConversionRename> renames;
     for (std::size_t i = 0; i < directory.files.size(); ++i) {
         const pack::DirectoryFile& f = directory.files[i];
         const std::string name(directory.FileName(i));
@@ -181,12 +195,12 @@ int CPackArchive::ConvertOldPack(GzCoder coder) {
             do
                 unique = NumberedName(name, k++, true);
             while (taken.count(pack::FoldedName(unique)));
+            renames.push_back({i, name, unique});
         }
+        // The old name is kept byte for byte, whatever it holds ("maps\\x.map"
+        // stays one name in the root): hosts find the files by it.
         auto entry = std::make_unique<PackEntry>();
-        if (!entry->SetName(unique) || !pack::IsValidEntryName(unique)) {
-            pack::Damaged(fault, pack::InvalidNameReason(unique), f.recordOffset);
-            return refuse(fault, WithNames(kConvertEntryReason, {name, fault.Text()}));
-        }
+        entry->SetName(unique);
         taken.insert(pack::FoldedName(unique));
         entry->originalSize = f.originalSize;
 
@@ -209,6 +223,7 @@ int CPackArchive::ConvertOldPack(GzCoder coder) {
     root = std::move(tree);
     current = root.get();
     fileCount = static_cast<std::uint32_t>(directory.files.size());
+    conversionRenames_ = std::move(renames);
     onDisk = false;
     RefreshList();
     return 1;

@@ -144,6 +144,14 @@ int CPackArchive::Save() {
     return 1;
 }
 
+int CPackArchive::SaveAs(const std::string& newPath) {
+    if (!IsOpen() || !root || newPath.empty())
+        return 0;
+    path = newPath;
+    onDisk = false;
+    return Save();
+}
+
 int CPackArchive::SaveFailed(const pack::Fault& fault, bool inPlace) {
     if (inPlace) {
         // The pack on disk is incomplete now; the tree is what the user has,

@@ -35,6 +35,8 @@ inline constexpr char kPackTooLargeReason[] = "it would reach 4 GiB";
 inline constexpr char kNameTooLongText[] = "Unable to add %s: its name is longer than 259 bytes.";
 inline constexpr char kNameUnusableText[] =
     "Unable to add %s: its name cannot be used inside a PackFile.";
+inline constexpr char kFullNameTooLongText[] =
+    "Unable to add %s: its full name inside the PackFile would be longer than 4095 bytes.";
 inline constexpr char kFileTooLargeText[] =
     "Unable to add %s: files of 4 GiB or more cannot be packed.";
 inline constexpr char kPackWouldBeTooLargeText[] =
@@ -55,6 +57,8 @@ inline constexpr char kStoredUncompressedText[] =
 // ---- Renaming (old name) --------------------------------------------------
 inline constexpr char kRenameTooLongText[] =
     "Unable to rename %s: the new name is longer than 259 bytes.";
+inline constexpr char kRenameFullNameTooLongText[] =
+    "Unable to rename %s: a full name inside the PackFile would be longer than 4095 bytes.";
 inline constexpr char kRenameUnusableText[] =
     "Unable to rename %s: a name must not be empty, \".\" or \"..\", or contain \"/\" or \"\\\".";
 

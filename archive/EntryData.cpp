@@ -17,27 +17,55 @@ fs::AtomicFileOptions ExtractOptions() {
     return options;
 }
 
-bool WriteEntryToFile(const PackEntry& entry, const std::string& target, pack::Fault& fault,
-                      const fs::AtomicFileOptions& options) {
-    // A stored entry is written from the tree's own bytes once its claim is
-    // checked; anything coded is decoded whole first.
-    const unsigned char* bytes = entry.data.get();
-    pack::DecodedBytes decoded;
+namespace {
+
+// The original bytes of `entry`: its own stored bytes once its claim is
+// checked, or decoded whole into `decoded` (anything coded is decoded before
+// a file is touched).
+bool OriginalBytes(const PackEntry& entry, pack::DecodedBytes& decoded, const unsigned char*& bytes,
+                   pack::Fault& fault) {
     if (entry.method == static_cast<std::uint8_t>(pack::PackMethod::Stored)) {
         if (!pack::CheckEntryClaim(ClaimOf(entry), fault))
             return false;
-        if (entry.packedSize > 0 && !bytes)
+        if (entry.packedSize > 0 && !entry.data)
             return pack::Fail(fault, pack::FaultKind::Io, "the stored bytes are missing");
-    } else {
-        if (!DecodeEntry(entry, decoded, fault))
-            return false;
-        bytes = decoded.get();
+        bytes = entry.data.get();
+        return true;
     }
-    fs::AtomicFile file;
-    if (!file.Begin(target, options, fault))
+    if (!DecodeEntry(entry, decoded, fault))
         return false;
+    bytes = decoded.get();
+    return true;
+}
+
+bool WriteAll(const PackEntry& entry, const unsigned char* bytes, fs::AtomicFile& file,
+              pack::Fault& fault) {
     file.Write(bytes, entry.originalSize);
     return file.Commit(fault);
+}
+
+}  // namespace
+
+bool WriteEntryToFile(const PackEntry& entry, const std::string& target, pack::Fault& fault,
+                      const fs::AtomicFileOptions& options) {
+    pack::DecodedBytes decoded;
+    const unsigned char* bytes = nullptr;
+    if (!OriginalBytes(entry, decoded, bytes, fault))
+        return false;
+    fs::AtomicFile file;
+    return file.Begin(target, options, fault) && WriteAll(entry, bytes, file, fault);
+}
+
+bool WriteEntryAt(const PackEntry& entry, int folder, const std::string& name,
+                  const std::string& displayPath, pack::Fault& fault,
+                  const fs::AtomicFileOptions& options) {
+    pack::DecodedBytes decoded;
+    const unsigned char* bytes = nullptr;
+    if (!OriginalBytes(entry, decoded, bytes, fault))
+        return false;
+    fs::AtomicFile file;
+    return file.BeginAt(folder, name, displayPath, options, fault) &&
+           WriteAll(entry, bytes, file, fault);
 }
 
 }  // namespace crateforge

@@ -42,6 +42,11 @@ fs::AtomicFileOptions ExtractOptions();
 // Decodes the entry and writes its original bytes as `target`.
 bool WriteEntryToFile(const PackEntry& entry, const std::string& target, pack::Fault& fault,
                       const fs::AtomicFileOptions& options = ExtractOptions());
+// The same as the file `name` of the folder open as `folder` (one reached
+// through platform/BeneathFolder.h); `displayPath` names it in messages.
+bool WriteEntryAt(const PackEntry& entry, int folder, const std::string& name,
+                  const std::string& displayPath, pack::Fault& fault,
+                  const fs::AtomicFileOptions& options = ExtractOptions());
 
 // Decoded bytes straight into an AtomicFile (pack::StreamEntry's output).
 class AtomicFileSink final : public pack::ByteSink {

@@ -34,12 +34,15 @@
 //     writes it again.
 //   - Adding refuses, with a message naming the file and before anything
 //     changes: names of more than 259 bytes or that a pack cannot hold,
+//     full names inside the pack longer than pack::kMaxFullNameLength,
 //     files that cannot be opened or read (the rest of a batch goes on),
 //     files of 4 GiB or more, and additions that would make the pack reach
 //     4 GiB. AddFolder walks the disk with the one folder walk (platform/
 //     FolderWalk.h) and reports everything it did not add in one message.
-//   - Nothing writes outside the workspace: names that are no single path
-//     component are refused.
+//   - Nothing writes outside the workspace: names become disk paths by the
+//     one rule (pack::ToDiskPath; those with an empty, "." or ".." component
+//     are refused) and are written below the workspace through descriptors
+//     (platform/BeneathFolder.h).
 //   - LastFault() keeps the reason of the last failure for tools.
 //
 // Message texts are the program's own and live in ArchiveTexts.h.
@@ -52,6 +55,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive/ArchiveTexts.h"
 #include "archive/EntryCoding.h"
@@ -93,6 +97,14 @@ struct CodingFallbacks {
     std::string reason;     // why its compression failed
 };
 
+// An entry of an old pack that conversion named apart from an earlier one
+// whose name differs only in letter case.
+struct ConversionRename {
+    std::size_t index;    // its place among the converted files (0 = the first)
+    std::string oldName;  // as the old pack stores it
+    std::string newName;  // as the converted pack holds it
+};
+
 // How a rename ended.
 enum class RenameOutcome {
     Renamed,
@@ -131,6 +143,9 @@ class CPackArchive {
     // Rewrites the whole pack at path() atomically. 1 on success; 0 after a
     // failure that was reported (see the top of this header).
     int Save();
+    // Binds the document to `newPath` and saves it there (the file at the
+    // old path is left as it is). 1, or 0 as Save.
+    int SaveAs(const std::string& newPath);
     // Writes the whole pack, byte for byte what Save would write, into
     // `sink` (a pipe, for example) and shows nothing. False with `fault` when
     // the pack would reach 4 GiB, bytes are missing or the sink refuses;
@@ -152,6 +167,8 @@ class CPackArchive {
     // nothing is written either way. `coder` picks the gzip coder (the
     // command-line tool codes in memory; see archive/EntryCoding.h).
     int ConvertOldPack(GzCoder coder = GzCoder::TempFiles);
+    // The entries the last successful ConvertOldPack renamed, in order.
+    const std::vector<ConversionRename>& ConversionRenames() const { return conversionRenames_; }
 
     // Files stored uncompressed since the last call because their
     // compression failed (by AddFile, AddFolder, LoadEntryFromDisk and the
@@ -167,10 +184,10 @@ class CPackArchive {
     int AddFile(const std::string& path, CPackFolder* folder);
     // Adds the disk folder and everything below it into `folder`, merging
     // into a subfolder of the same name, walking the disk with the one
-    // folder walk (names in byte order, dot-names included, links to folders
-    // followed except cycles). 1, or 0 when nothing is open or the folder
-    // itself cannot be listed or named (with a message). What the walk or
-    // the additions left out inside is reported in one message.
+    // folder walk (names in byte order, names inside it that begin with "."
+    // left out, links to folders followed except cycles). 1, or 0 when nothing is open or the
+    // folder itself cannot be listed or named (with a message). What the walk or the additions left
+    // out inside is reported in one message.
     int AddFolder(const std::string& path, CPackFolder* folder);
     // Reads the disk file into `entry` (whose name is set) and codes it,
     // moving the bar by half its length first and resetting the progress
@@ -193,8 +210,10 @@ class CPackArchive {
     int RenameFile(const std::string& oldName, const std::string& newName);
     int RenameFolder(const std::string& oldName, const std::string& newName);
     // The same with the outcome told apart. A new name that is empty, ".",
-    // "..", holds "/" or "\\", or has more than 259 bytes is refused with a
-    // message (InvalidName) and changes nothing.
+    // "..", holds "/" or "\\", has more than 259 bytes, or would make a full
+    // name longer than pack::kMaxFullNameLength (the entry's own, or one
+    // inside a renamed folder) is refused with a message (InvalidName) and
+    // changes nothing.
     RenameOutcome RenameEntry(const std::string& oldName, const std::string& newName,
                               bool isFolder);
 
@@ -219,9 +238,11 @@ class CPackArchive {
 
     // ---- Temporary workspace --------------------------------------------------
 
-    // Writes the entry's original bytes at the workspace's top level; returns
-    // the path, or "" after reporting the failure (unsafe name, damaged or
-    // undecodable entry, write failure).
+    // Writes the entry's original bytes at the workspace's top level (a name
+    // holding separators below the folders it names, by pack::ToDiskPath);
+    // returns the file's path, or "" after reporting the failure (a name that
+    // cannot be written to disk, damaged or undecodable entry, write
+    // failure).
     std::string ExtractFileToTemp(const PackEntry& entry, CTempWorkspace& workspace);
     // Writes subfolder `index` of current() with its whole subtree below the
     // workspace (under `parentPath`, relative, "" at the top); returns its
@@ -265,9 +286,11 @@ class CPackArchive {
     bool CheckWritable(pack::Fault& fault) const;
 
     int SaveFailed(const pack::Fault& fault, bool inPlace);
-    // Whether `name` can be stored in a pack; false after a message naming
+    // Whether `name` can be stored in `folder`: a valid name whose full name
+    // stays within pack::kMaxFullNameLength; false after a message naming
     // `sourcePath`.
-    bool CheckNewName(std::string_view name, const std::string& sourcePath);
+    bool CheckNewName(std::string_view name, const CPackFolder* folder,
+                      const std::string& sourcePath);
     void RestoreFromDisk();
     // Checks a name and the 4 GiB limit for an entry about to go into
     // `folder`; asks about a taken name per `onClash`. Refused and NameTaken
@@ -277,7 +300,7 @@ class CPackArchive {
                           NameClash onClash, int& existing);
     AddOutcome InsertEntry(std::unique_ptr<PackEntry>& entry, CPackFolder* folder, int existing,
                            const std::string& sourcePath);
-    bool ExtractTree(const CPackFolder& folder, CTempWorkspace& workspace, const std::string& dir,
+    bool ExtractTree(const CPackFolder& folder, CTempWorkspace& workspace,
                      const std::string& relative, std::uint32_t depth, int& failures,
                      std::string& firstFailure);
 
@@ -304,6 +327,7 @@ class CPackArchive {
     bool onDisk = false;  // path holds the pack this document last loaded or saved
     pack::Fault lastFault;
     CodingFallbacks codingFallbacks_;
+    std::vector<ConversionRename> conversionRenames_;
 };
 
 }  // namespace crateforge

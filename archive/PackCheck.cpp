@@ -1,6 +1,7 @@
 // PackCheck.cpp - the strict rules on top of the shared directory walk.
 #include "archive/PackCheck.h"
 
+#include <algorithm>
 #include <unordered_set>
 #include <vector>
 
@@ -15,6 +16,109 @@ namespace {
 std::string Where(const pack::Directory& directory, std::uint32_t folder) {
     return folder == 0 ? std::string("the root folder")
                        : "folder " + directory.FolderPath(folder, '/');
+}
+
+// A name that extraction would refuse or change.
+bool CheckDiskName(std::string_view name, std::uint64_t at, pack::Fault& fault) {
+    pack::DiskPath path;
+    std::string why = pack::ToDiskPath(name, path);
+    if (why.empty() && path.droppedLeading)
+        why = "it begins with a separator";
+    if (why.empty())
+        return true;
+    return pack::Damaged(
+        fault, "the name \"" + std::string(name) + "\" cannot be written to disk: " + why, at);
+}
+
+// Name fields padded with zeros, and every name one that extraction writes
+// as it is.
+bool CheckNames(const pack::Directory& directory, pack::Fault& fault) {
+    if (directory.padding != pack::kNoOffset)
+        return pack::Damaged(fault, "a name field with bytes after its terminator",
+                             directory.padding);
+    for (std::uint32_t i = 1; i < directory.folders.size(); ++i)
+        if (!CheckDiskName(directory.FolderName(i), directory.folders[i].recordOffset, fault))
+            return false;
+    for (std::size_t i = 0; i < directory.files.size(); ++i)
+        if (!CheckDiskName(directory.FileName(i), directory.files[i].recordOffset, fault))
+            return false;
+    return true;
+}
+
+// Byte ranges of the file, and who claims them.
+struct Claim {
+    std::uint64_t begin, end;
+    std::size_t file;
+};
+
+// The first claim that shares a byte with another one, as (earlier, later)
+// in file order; false when they are all apart.
+bool FirstShared(std::vector<Claim> claims, Claim& earlier, Claim& later) {
+    std::sort(claims.begin(), claims.end(),
+              [](const Claim& a, const Claim& b) { return a.begin < b.begin; });
+    std::size_t reach = 0;  // the claim that ends furthest so far
+    for (std::size_t i = 1; i < claims.size(); ++i) {
+        if (claims[i].begin < claims[reach].end) {
+            earlier = claims[reach];
+            later = claims[i];
+            return true;
+        }
+        if (claims[i].end > claims[reach].end)
+            reach = i;
+    }
+    return false;
+}
+
+// Where the data of a "2.10" pack lies: after the directory, every block
+// apart from the others. (Readers take blocks anywhere in the file.)
+bool CheckDataPlaces(const pack::Directory& directory, pack::Fault& fault) {
+    std::vector<Claim> claims;
+    claims.reserve(directory.files.size());
+    for (std::size_t i = 0; i < directory.files.size(); ++i) {
+        const pack::DirectoryFile& f = directory.files[i];
+        if (f.blockOffset < directory.directoryEnd)
+            return pack::Damaged(fault,
+                                 directory.FullName(i, '/') +
+                                     ": its data block lies inside the header or the directory",
+                                 f.recordOffset + pack::kNameFieldSize);
+        claims.push_back({f.blockOffset, f.dataOffset + f.packedSize, i});
+    }
+    Claim a{}, b{};
+    if (FirstShared(claims, a, b))
+        return pack::Damaged(fault,
+                             directory.FullName(b.file, '/') +
+                                 ": its data block shares bytes with "
+                                 "that of " +
+                                 directory.FullName(a.file, '/'),
+                             directory.files[b.file].recordOffset + pack::kNameFieldSize);
+    return true;
+}
+
+// A "1.03" pack: every entry record after the offset table, and the entries
+// taken over (record and stored bytes) apart from each other.
+bool CheckOldEntries(const pack::Directory& directory, pack::Fault& fault) {
+    std::vector<Claim> claims;
+    claims.reserve(directory.files.size());
+    for (std::size_t i = 0; i < directory.files.size(); ++i) {
+        const pack::DirectoryFile& f = directory.files[i];
+        if (f.recordOffset < directory.directoryEnd)
+            return pack::Damaged(fault,
+                                 directory.FileName(i).empty()
+                                     ? "an entry record inside the header or the offset table"
+                                     : std::string(directory.FileName(i)) +
+                                           ": its record lies inside the header or the offset "
+                                           "table",
+                                 f.recordOffset);
+        claims.push_back({f.recordOffset, f.dataOffset + f.packedSize, i});
+    }
+    Claim a{}, b{};
+    if (FirstShared(claims, a, b))
+        return pack::Damaged(fault,
+                             std::string(directory.FileName(b.file)) +
+                                 ": its entry shares bytes with that of " +
+                                 std::string(directory.FileName(a.file)),
+                             directory.files[b.file].recordOffset);
+    return true;
 }
 
 // Reserved header bytes, block offsets, subtree sizes and unique names.
@@ -105,10 +209,14 @@ class DiscardSink final : public pack::ByteSink {
 }  // namespace
 
 bool CheckPackStructure(pack::ByteSource& source, pack::Directory& directory, pack::Fault& fault) {
-    if (!pack::ReadDirectory(source, directory, fault))
+    if (!pack::ReadDirectory(source, directory, fault) || !CheckNames(directory, fault))
         return false;
-    if (directory.version == pack::PackVersion::Current && !CheckFolders(directory, fault))
+    if (directory.version == pack::PackVersion::Current) {
+        if (!CheckFolders(directory, fault) || !CheckDataPlaces(directory, fault))
+            return false;
+    } else if (!CheckOldEntries(directory, fault)) {
         return false;
+    }
     return CheckEntries(directory, fault);
 }
 

@@ -7,14 +7,20 @@
 // Readers ignore these fields, so a pack that breaks them still opens
 // elsewhere; the check refuses it and says where.
 //
-// Version "2.10", beyond the walker:
+// Both versions, beyond the walker: every name field is zero after its
+// terminator, and every name is one that extraction writes as it is
+// (pack::ToDiskPath takes it, without dropping a leading separator).
+// Version "2.10":
 //   - the header's reserved bytes 8-15 are zero;
 //   - every blockOffset names the position where its block really starts,
 //     every subtreeSize the real size of its subtree;
 //   - names are unique, ignoring case, among a folder's files and among its
 //     subfolders;
-//   - the data blocks follow the directory in pre-order without gaps, and
-//     the file ends with the last one.
+//   - no data block lies inside the header or the directory, none shares
+//     a byte with another, and they follow the directory in pre-order
+//     without gaps, the file ending with the last one.
+// Version "1.03": every entry record lies after the offset table, and the
+// entries taken over (record and stored bytes) share no byte.
 // Both versions: every entry's claim passes pack::CheckEntryClaim (a known
 // method, equal sizes for a stored entry, a plausible LZRW3-A size), and
 // every entry decodes to exactly its original size through the one entry

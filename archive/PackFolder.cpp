@@ -1,6 +1,7 @@
 // PackFolder.cpp - the in-memory folder tree.
 #include "archive/PackFolder.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "format/Names.h"
@@ -44,6 +45,37 @@ int CPackFolder::Depth() const {
     for (const CPackFolder* f = parent; f; f = f->parent)
         ++depth;
     return depth;
+}
+
+std::size_t CPackFolder::FullNameLength() const {
+    std::size_t length = 0;
+    for (const CPackFolder* f = this; f->parent; f = f->parent) {
+        const CPackFolder& up = *f->parent;
+        for (std::size_t i = 0; i < up.subfolders.size(); ++i)
+            if (up.subfolders[i].get() == f) {
+                length += up.SubfolderName(static_cast<int>(i)).size();
+                break;
+            }
+        if (up.parent)
+            ++length;  // the separator before this name
+    }
+    return length;
+}
+
+std::size_t CPackFolder::ChildNameLength(std::size_t nameLength) const {
+    return pack::FullNameLength(FullNameLength(), parent == nullptr, nameLength);
+}
+
+std::size_t CPackFolder::LongestNameInside() const {
+    std::size_t longest = 0;
+    for (const auto& file : files)
+        longest = std::max(longest, file->Name().size());
+    for (std::size_t i = 0; i < subfolders.size(); ++i) {
+        const std::size_t name = SubfolderName(static_cast<int>(i)).size();
+        const std::size_t inside = subfolders[i]->LongestNameInside();
+        longest = std::max(longest, inside == 0 ? name : name + 1 + inside);
+    }
+    return longest;
 }
 
 CPackFolder* CPackFolder::AppendSubfolder(std::string_view name) {

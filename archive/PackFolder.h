@@ -16,7 +16,8 @@
 //   - the order of the lists is the order of the records in the pack and of
 //     the rows in the list before any sort.
 // Names are compared ignoring ASCII letter case (pack::SameNameIgnoringCase).
-// The deepest nesting loaded or created is pack::kMaxFolderDepth. Entry
+// The deepest nesting loaded or created is pack::kMaxFolderDepth, the
+// longest full name pack::kMaxFullNameLength bytes. Entry
 // pointers stay valid while the entry is in the tree.
 #pragma once
 
@@ -62,6 +63,16 @@ class CPackFolder {
     std::string_view SubfolderName(int i) const;
     // Depth of this folder: 0 for the root.
     int Depth() const;
+    // Bytes of this folder's full name inside the pack (the names from the
+    // root down, one separator between them); 0 for the root.
+    std::size_t FullNameLength() const;
+    // Bytes of the full name an entry named with `nameLength` bytes would
+    // have in this folder.
+    std::size_t ChildNameLength(std::size_t nameLength) const;
+    // The longest full name inside this folder, counted from it (its own
+    // name not included): a file "ab" gives 2, a folder "s" holding "ab" 4;
+    // 0 when it is empty.
+    std::size_t LongestNameInside() const;
 
     // Appends a name record (name, blockOffset 0) and an empty child whose
     // parent is this folder; returns the child. Does not test for an existing

@@ -53,15 +53,23 @@ std::uint32_t FileDiskSize(const std::string& path) {
     return ok ? Addable(static_cast<std::uint64_t>(st.st_size)) : 0;
 }
 
-std::uint32_t FolderDiskSize(const std::string& path) {
+namespace {
+
+std::uint32_t WalkedSize(const std::string& path, bool skipDotNames) {
     SizeVisitor visitor;
     pack::Fault fault;
-    fs::WalkFolder(path, visitor, pack::kMaxFolderDepth, fault);
+    fs::WalkFolder(path, visitor, pack::kMaxFolderDepth, fault, skipDotNames);
     return visitor.sum;
 }
 
+}  // namespace
+
+std::uint32_t FolderDiskSize(const std::string& path) {
+    return WalkedSize(path, true);
+}
+
 std::uint32_t PathDiskSize(const std::string& path) {
-    return fs::IsDirectory(path) ? FolderDiskSize(path) : FileDiskSize(path);
+    return fs::IsDirectory(path) ? WalkedSize(path, false) : FileDiskSize(path);
 }
 
 }  // namespace crateforge

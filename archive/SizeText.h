@@ -8,8 +8,10 @@
 // the progress bar's range. Sums are 32-bit and wrap (the bar's range is
 // 32-bit). They report no errors: whatever cannot be opened or listed counts
 // 0. Folders are measured with the same disk walk that adding a folder uses
-// (platform/FolderWalk.h): dot-names count, links to folders are followed
-// except cycles. Files of 4 GiB or more count 0, since they cannot be added.
+// (platform/FolderWalk.h): links to folders are followed except cycles.
+// FolderDiskSize leaves out names beginning with "." as AddFolder does;
+// PathDiskSize, which measures dropped items, counts them. Files of 4 GiB or
+// more count 0, since they cannot be added.
 #pragma once
 
 #include <cstdint>
@@ -25,12 +27,13 @@ std::string FormatSize(std::uint32_t size);
 // a regular file.
 std::uint32_t FileDiskSize(const std::string& path);
 
-// Total bytes of the files the folder walk visits below the folder (what
-// AddFolder would read). Sizes come from the listing.
+// Total bytes of the files the folder walk visits below the folder, names
+// beginning with "." left out (what AddFolder reads). Sizes come from the
+// listing.
 std::uint32_t FolderDiskSize(const std::string& path);
 
-// FolderDiskSize of a folder (or a link to one), else FileDiskSize; a
-// missing path counts 0.
+// For a folder (or a link to one) the same with names beginning with "."
+// counted; else FileDiskSize. A missing path counts 0.
 std::uint32_t PathDiskSize(const std::string& path);
 
 }  // namespace crateforge

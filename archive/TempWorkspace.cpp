@@ -40,8 +40,16 @@ std::string BootId() {
 
 CTempWorkspace::CTempWorkspace() {
     workspacePath = fs::MakeWorkspaceDirectory(&reason_);
-    if (!workspacePath.empty())
-        Mark();
+    if (workspacePath.empty())
+        return;
+    pack::Fault fault;
+    if (!beneath_.Open(workspacePath, fault)) {
+        reason_ = fault.reason;
+        rmdir(workspacePath.c_str());
+        workspacePath.clear();
+        return;
+    }
+    Mark();
 }
 
 void CTempWorkspace::Mark() {

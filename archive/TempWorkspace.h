@@ -23,9 +23,11 @@
 // removes what is left.
 //
 // The Make*Path members create nothing. They refuse (return "") a name that
-// is not a safe single component (pack::IsValidEntryName: empty, ".", "..", "/" or
-// "\\" inside, too long), so no name from a pack can lead outside the
-// workspace. A file and a folder of the same name never overwrite each other:
+// is not a safe single component (pack::IsValidEntryName: empty, ".", "..",
+// "/" or "\\" inside, too long), so no name from a pack can lead outside the
+// workspace; callers split a pack's names into such components first
+// (pack::ToDiskPath) and write through Beneath(), the workspace open for
+// writing below it only. A file and a folder of the same name never overwrite each other:
 // when the wanted path is already taken on disk by the other kind, the name
 // gets " (2)", " (3)", ... (before the extension of a file name). A path taken
 // by the same kind is handed out again, so writing the same entry twice
@@ -37,6 +39,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/BeneathFolder.h"
 
 namespace crateforge {
 
@@ -72,6 +76,9 @@ class CTempWorkspace {
     const std::string& WorkspacePath() const { return workspacePath; }
     const std::vector<std::string>& FilePaths() const { return filePaths; }
     const std::vector<std::string>& FolderPaths() const { return folderPaths; }
+    // The workspace directory, for writing below it through descriptors
+    // (not open when the workspace is not valid).
+    const fs::BeneathFolder& Beneath() const { return beneath_; }
 
     // workspacePath + "/" + name, remembered as a file.
     std::string MakeFilePath(std::string_view name);
@@ -104,6 +111,7 @@ class CTempWorkspace {
     std::vector<std::string> folderPaths;
     std::string reason_;
     int lockFd_ = -1;  // the workspace directory, flocked while it lives
+    fs::BeneathFolder beneath_;
     bool marked_ = false;
 };
 

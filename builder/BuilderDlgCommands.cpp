@@ -200,6 +200,10 @@ void CContentCommands::OnNewFolder(bool fromKey) {
         return;
     }
     const std::string name = NextNewFolderName();
+    if (current->ChildNameLength(name.size()) > pack::kMaxFullNameLength) {
+        window.Messages()->ShowMessage(kAppCaption, kNewFolderTooLongText, MessageButtons::Ok);
+        return;
+    }
     if (current->AppendSubfolder(name) == nullptr) {
         return;
     }

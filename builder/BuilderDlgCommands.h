@@ -45,6 +45,9 @@ inline constexpr char kDeleteQuestion[] =
     "Selected item(s) will be lost forever, do you wish to continue?";
 inline constexpr char kTooDeepText[] =
     "Unable to create a folder here: the folders are nested too deeply.";
+inline constexpr char kNewFolderTooLongText[] =
+    "Unable to create a folder here: its full name inside the PackFile would be longer than 4095 "
+    "bytes.";
 
 class CContentCommands : public QObject {
     Q_OBJECT

@@ -35,11 +35,14 @@ constexpr UnitRect kOverwriteRect{144, 24, 84, 12};
 constexpr UnitRect kOkRect{6, 54, 50, 14};
 constexpr UnitRect kCancelRect{174, 54, 50, 14};
 
-// Whether the target counts as present: a file that can be opened for
-// reading. A directory of that name does not (opening it to write fails
-// later, with the message).
-bool ExistsForReading(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+// Listed names that cannot be written, at most, in the one message.
+constexpr std::size_t kNamesListed = 5;
+
+// Whether the target counts as present: a file of that name in the folder
+// that can be opened for reading. A directory of that name does not
+// (writing there fails later, with the message).
+bool ExistsForReading(int directory, const std::string& name) {
+    const int fd = openat(directory, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
@@ -47,6 +50,15 @@ bool ExistsForReading(const std::string& path) {
     const bool file = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
     close(fd);
     return file;
+}
+
+std::string JoinComponents(const std::vector<std::string>& components) {
+    std::string out;
+    for (const std::string& c : components) {
+        out += out.empty() ? "" : "/";
+        out += c;
+    }
+    return out;
 }
 
 }  // namespace
@@ -157,6 +169,7 @@ void CExtractDialog::OnOK() {
         ExtractAll();
     }
     cursor->SetWaitCursor(false);
+    ReportNames();
     QDialog::accept();
 }
 
@@ -237,17 +250,19 @@ bool CExtractDialog::ExtractFolder(const std::string& name, const std::string& r
     }
     const CPackFolder* found = folder->subfolders[static_cast<std::size_t>(index)].get();
     const std::string ownName(folder->SubfolderName(index));
-    if (!pack::IsValidEntryName(ownName)) {
-        Report(WithName(kUnsafeNameText, ownName));
+    // The folder's own directory: destination/relative/its name split into
+    // components (a converted pack's "maps\x" is two folders).
+    std::vector<std::string> components;
+    if (!Place(relative, ownName, components)) {
         return true;
     }
-    // The folder's own directory: destination/relative/name.
-    const std::string folderRelative = relative.empty() ? ownName : relative + "/" + ownName;
-    const std::string directory = fs::JoinPath(destinationFolder, folderRelative);
-    mkdir(directory.c_str(), 0777);  // it may be there already
-    if (!fs::IsDirectory(directory, false)) {
-        // Missing, a file, or a link that would lead elsewhere: nothing of
-        // this folder can go where it belongs.
+    const std::string folderRelative = JoinComponents(components);
+    pack::Fault fault;
+    if (!OpenDestination() ||
+        !destination.OpenFolder(components, fs::MakeFolders::Yes, 0777, fault).IsOpen()) {
+        // Missing, not writable, or a file or a link in the way (a link
+        // would lead elsewhere): nothing of this folder can go where it
+        // belongs.
         Report(kExtractFailedText);
         return true;
     }
@@ -266,14 +281,25 @@ bool CExtractDialog::ExtractFolder(const std::string& name, const std::string& r
 
 bool CExtractDialog::ExtractFile(const PackEntry& entry, const std::string& relative) {
     const std::string name(entry.Name());
-    if (!pack::IsValidEntryName(name)) {
-        Report(WithName(kUnsafeNameText, name));
+    std::vector<std::string> components;
+    if (!Place(relative, name, components)) {
+        return true;  // named at the end; the rest is extracted
+    }
+    const std::string fileName = components.back();
+    components.pop_back();
+    std::vector<std::string> all = components;
+    all.push_back(fileName);
+    const std::string target = fs::JoinPath(destinationFolder, JoinComponents(all));
+    pack::Fault fault;
+    fs::Descriptor directory;
+    if (OpenDestination()) {
+        directory = destination.OpenFolder(components, fs::MakeFolders::Yes, 0777, fault);
+    }
+    if (!directory.IsOpen()) {
+        Report(kExtractFailedText);
         return false;
     }
-    const std::string directory =
-        relative.empty() ? destinationFolder : fs::JoinPath(destinationFolder, relative);
-    const std::string target = fs::JoinPath(directory, name);
-    if (!overwriteWithoutAsking && ExistsForReading(target)) {
+    if (!overwriteWithoutAsking && ExistsForReading(directory.Get(), fileName)) {
         switch (messages->ShowMessage(kWarningCaption, WithName(kOverwriteQuestion, name),
                                       MessageButtons::YesNoCancel)) {
             case MessageAnswer::Yes:
@@ -284,14 +310,72 @@ bool CExtractDialog::ExtractFile(const PackEntry& entry, const std::string& rela
                 return false;
         }
     }
-    // The file appears whole or not at all, and a failure costs the user
+    // The file appears whole or not at all, in the folder just opened
+    // whatever its path leads to meanwhile, and a failure costs the user
     // nothing that was there before.
-    pack::Fault fault;
-    if (!WriteEntryToFile(entry, target, fault)) {
+    if (!WriteEntryAt(entry, directory.Get(), fileName, target, fault)) {
         Report(kExtractFailedText);
         return false;
     }
     return true;
+}
+
+bool CExtractDialog::OpenDestination() {
+    if (destination.IsOpen() && destination.Path() == destinationFolder) {
+        return true;
+    }
+    destination = fs::BeneathFolder();
+    pack::Fault fault;
+    return destination.Open(destinationFolder, fault);
+}
+
+bool CExtractDialog::Place(const std::string& relative, const std::string& name,
+                           std::vector<std::string>& components) {
+    // `relative` holds disk components already; the name is split by the
+    // one rule, a leading separator dropped only at the top.
+    std::vector<std::string> parts;
+    for (std::size_t at = 0; !relative.empty() && at <= relative.size();) {
+        const std::size_t slash = relative.find('/', at);
+        parts.push_back(relative.substr(at, slash == std::string::npos ? slash : slash - at));
+        if (slash == std::string::npos) {
+            break;
+        }
+        at = slash + 1;
+    }
+    std::vector<std::string_view> names(parts.begin(), parts.end());
+    names.push_back(name);
+    pack::DiskPath disk;
+    const std::string why = pack::ToDiskPath(names, disk);
+    const std::string shown = relative.empty() ? name : relative + "/" + name;
+    if (!why.empty()) {
+        refused.push_back(shown + " (" + why + ")");
+        return false;
+    }
+    if (disk.droppedLeading && ++leadingDropped == 1) {
+        firstLeadingDropped = shown;
+    }
+    components = std::move(disk.components);
+    return true;
+}
+
+void CExtractDialog::ReportNames() {
+    if (!refused.empty()) {
+        std::string list;
+        for (std::size_t i = 0; i < refused.size() && i < kNamesListed; ++i) {
+            list += (i > 0 ? "; " : "") + refused[i];
+        }
+        if (refused.size() > kNamesListed) {
+            list += "; ...";
+        }
+        Report(WithNames(kUnsafeNamesText, {std::to_string(refused.size()), list}));
+    }
+    if (leadingDropped > 0) {
+        Report(WithNames(kLeadingSeparatorsText,
+                         {std::to_string(leadingDropped), firstLeadingDropped}));
+    }
+    refused.clear();
+    leadingDropped = 0;
+    firstLeadingDropped.clear();
 }
 
 void CExtractDialog::Report(const std::string& text) {

@@ -13,11 +13,15 @@
 // "cancelButton".
 //
 // Safety:
-//   - a name from the pack becomes one path component or nothing: a file or
-//     folder whose name is no safe component (empty, ".", "..", holding "/"
-//     or "\\", too long) is refused with a message, so nothing is written
-//     outside the destination; folders are entered only when they are real
-//     directories, never through a link of that name;
+//   - names from the pack become disk paths by the one rule (pack::
+//     ToDiskPath): "maps\\x.map" is written as maps/x.map, a leading
+//     separator is dropped (said at the end), and a name with an empty, "."
+//     or ".." component is not written; every such name is listed in one
+//     message at the end, while the rest is extracted;
+//   - every folder is reached below the destination through descriptors
+//     (platform/BeneathFolder.h) and every file written into its folder's
+//     descriptor: a link in the way, or one swapped in while the dialog
+//     writes, fails that part with the message instead of leading out;
 //   - every entry is decoded before anything is written, into a temporary
 //     file beside the target that is renamed over it only when every write
 //     and the close succeeded: a damaged entry, an unknown method or a full
@@ -29,6 +33,9 @@
 #include <QDialog>
 #include <string>
 
+#include <vector>
+
+#include "platform/BeneathFolder.h"
 #include "platform/Platform.h"
 
 class QCheckBox;
@@ -50,8 +57,13 @@ inline constexpr char kNoDirectoryText[] = "Please insert a directory name.";
 inline constexpr char kOverwriteQuestion[] = "File %s already exist. Do you wish to overwrite?";
 inline constexpr char kExtractFailedText[] =
     "Unable to extract files. Make sure you can write on destination folder.";
-inline constexpr char kUnsafeNameText[] =
-    "Unable to extract %s: its name cannot be used as a file or folder name.";
+// Count, then the names and why each cannot be written ("a/.. (a ".."
+// component ...); ..."), at the end of an extraction.
+inline constexpr char kUnsafeNamesText[] =
+    "Unable to extract %s item(s): their names cannot be used as file or folder names: %s.";
+// Count, the first name.
+inline constexpr char kLeadingSeparatorsText[] =
+    "%s name(s) were extracted without their leading \"/\" or \"\\\", the first being %s.";
 inline constexpr char kSelectFolderTitle[] = "Select Folder";
 
 enum class ExtractMode { Selected = 0, All = 1 };
@@ -107,6 +119,19 @@ class CExtractDialog : public QDialog {
   private:
     bool ExtractRow(int row);
     void Report(const std::string& text);
+    // Opens destinationFolder for writing below it; false when it cannot.
+    bool OpenDestination();
+    // The disk components of `name` below `relative` (disk components joined
+    // with "/"); false, noting the name for ReportNames, when there are none.
+    bool Place(const std::string& relative, const std::string& name,
+               std::vector<std::string>& components);
+    // The message about names that were not written or were changed.
+    void ReportNames();
+
+    fs::BeneathFolder destination;
+    std::vector<std::string> refused;  // "name (why)"
+    int leadingDropped = 0;
+    std::string firstLeadingDropped;
 
     MessageService* messages;
     DialogService* dialogs;

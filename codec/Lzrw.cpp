@@ -14,7 +14,7 @@
 namespace codec {
 namespace {
 
-// Block header: flag byte, three zero bytes.
+// Block header: flag byte, three bytes written as zero and never read.
 constexpr std::uint32_t kHeaderSize = LzrwBlockHeaderSize;
 constexpr std::uint8_t kFlagCompressed = 0;
 constexpr std::uint8_t kFlagStored = 1;
@@ -224,8 +224,8 @@ bool LzrwDecompress(void* work, const std::uint8_t* source, std::uint32_t source
                     std::uint32_t* destinationLength) {
     if (sourceLength < kHeaderSize)
         return false;
-    if ((source[1] | source[2] | source[3]) != 0)
-        return false;
+    // Flag 1 is a stored copy and any other value a compressed body, as
+    // other writers of the format may set it; bytes 1-3 are not read.
     if (source[0] == kFlagStored) {
         const std::uint32_t length = sourceLength - kHeaderSize;
         if (length > destinationCapacity)
@@ -235,8 +235,6 @@ bool LzrwDecompress(void* work, const std::uint8_t* source, std::uint32_t source
         *destinationLength = length;
         return true;
     }
-    if (source[0] != kFlagCompressed)
-        return false;
 
     std::uint32_t* const table = ResetTable(work);
     const std::uint8_t* in = source + kHeaderSize;

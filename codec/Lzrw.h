@@ -5,11 +5,11 @@
 // an offset. Blocks written here are byte-identical to those of other
 // implementations of the published algorithm, and theirs decode here.
 //
-// Block layout: byte 0 is a flag (0 = compressed body, 1 = stored copy),
-// bytes 1-3 are zero, the body follows at offset 4. A compressed body is a
-// sequence of groups: a 16-bit control word (low byte first) and up to 16
-// items, bit k of the word telling whether item k is a literal byte (0) or a
-// two-byte copy item (1).
+// Block layout: byte 0 is a flag (1 = stored copy; the compressor writes 0
+// for a compressed body, and the decoder takes any value but 1 as one),
+// bytes 1-3 are written as zero and never read, the body follows at offset 4. A compressed body is
+// a sequence of groups: a 16-bit control word (low byte first) and up to 16 items, bit k of the
+// word telling whether item k is a literal byte (0) or a two-byte copy item (1).
 //
 // The codec allocates nothing and keeps no state between calls: its hash
 // table lives in the caller's work area, so calls with separate work areas
@@ -32,15 +32,17 @@ inline constexpr std::uint32_t LzrwWorkMemorySize = 16400;
 // too large and falls back to a stored copy.
 inline constexpr std::uint32_t LzrwCompressSlack = 32;
 
-// Bytes before the body of every block: the flag and three zero bytes.
+// Bytes before the body of every block: the flag and three bytes that are
+// written as zero and ignored when read.
 inline constexpr std::uint32_t LzrwBlockHeaderSize = 4;
 
 // No body decodes to more than this many times its own length: a copy item
 // takes 2 bytes (plus its share of a control word) and yields at most 18.
 inline constexpr std::uint64_t LzrwMaxExpansion = 9;
 
-// The most bytes a block of `blockLength` bytes can decode to (a stored copy
-// yields its body, a compressed body at most LzrwMaxExpansion times it).
+// The most bytes a block of `blockLength` bytes can decode to, whatever its
+// flag byte says (a stored copy yields its body, a compressed body at most
+// LzrwMaxExpansion times it).
 // Callers refuse larger size claims before allocating the output. 64-bit, so
 // that no claim read from a file can wrap.
 constexpr std::uint64_t LzrwMaxDecodedSize(std::uint64_t blockLength) {
@@ -68,8 +70,7 @@ void LzrwCompress(void* work, const std::uint8_t* source, std::uint32_t sourceLe
 //   destination, destinationCapacity: the output room; never written beyond.
 //   Returns true and sets *destinationLength to the decoded length when the
 //   block is well formed and fits. Returns false for a block shorter than its
-//   header, a header other than 00 00 00 00 or 01 00 00 00, a stored copy
-//   larger than the capacity, a literal or copy item that reaches past the
+//   header, a stored copy larger than the capacity, a literal or copy item that reaches past the
 //   capacity, or a body that ends inside an item or a control word, with a
 //   control word and no item after it, or with a zero among the last
 //   group's unused control bits (the coder sets them, so a zero there means

@@ -1,4 +1,4 @@
-// Names.cpp - folding, validity and the converted-pack name.
+// Names.cpp - folding, validity, disk paths and the converted-pack name.
 #include "format/Names.h"
 
 #include "format/PackFormat.h"
@@ -37,6 +37,46 @@ std::string InvalidNameReason(std::string_view name) {
 bool IsValidEntryName(std::string_view name) {
     return !name.empty() && name.size() <= kMaxNameLength && name != "." && name != ".." &&
            name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+std::string ToDiskPath(std::span<const std::string_view> names, DiskPath& out) {
+    out = DiskPath();
+    auto refuse = [&](std::string why) {
+        out = DiskPath();
+        return why;
+    };
+    for (std::size_t n = 0; n < names.size(); ++n) {
+        std::string_view name = names[n];
+        if (name.empty())
+            return refuse("an empty name");
+        if (name.find('\0') != std::string_view::npos)
+            return refuse("a name holding a NUL byte");
+        if (n == 0) {
+            const std::size_t first = name.find_first_not_of("/\\");
+            out.droppedLeading = first != 0;
+            name.remove_prefix(first == std::string_view::npos ? name.size() : first);
+            if (name.empty())
+                continue;  // nothing but separators: told below if nothing follows
+        }
+        for (;;) {
+            const std::size_t end = name.find_first_of("/\\");
+            const std::string_view part = name.substr(0, end);
+            if (part.empty())
+                return refuse("an empty component between separators");
+            if (part == "." || part == "..")
+                return refuse("a \"" + std::string(part) + "\" component, which would lead " +
+                              (part == "." ? "nowhere" : "out of its folder"));
+            out.components.emplace_back(part);
+            if (end == std::string_view::npos)
+                break;
+            name.remove_prefix(end + 1);
+            if (name.empty())
+                return refuse("a separator at the end");
+        }
+    }
+    if (out.components.empty())
+        return refuse("nothing but separators");
+    return {};
 }
 
 std::string ConvertedPackPath(std::string_view oldPackPath) {

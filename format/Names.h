@@ -1,18 +1,27 @@
 // Names.h - the rules for names inside a pack, in one place.
 //
-// A name inside a pack is one path component: at most kMaxNameLength bytes,
-// never empty, never "." or "..", never holding "/", "\\" or a NUL byte (no
-// writer produces such names, and a reader that took them over would hand a
-// host a path that climbs out of its folder). Names are compared and kept
-// unique without regard to ASCII letter case: A-Z fold to a-z, every other
-// byte is compared as it is (bytes above 0x7F never fold). Full names join
-// folders with one separator byte: "\\" in the reader library, "/" on disk.
+// A name's bytes are its entry's identity. Readers take them as stored,
+// whatever they hold: an old pack's names are whole paths ("maps\\x.map"),
+// a converted pack keeps them, and other writers may store ".", ".." or a
+// separator. Three rules apply on top of that:
+//   - lookup and uniqueness ignore ASCII letter case: A-Z fold to a-z, every
+//     other byte is compared as it is (bytes above 0x7F never fold);
+//   - a name this system's writers store is one path component
+//     (IsValidEntryName): not empty, not "." or "..", no "/", "\\" or NUL,
+//     at most kMaxNameLength bytes; the full name it makes stays within
+//     kMaxFullNameLength (format/PackFormat.h);
+//   - where a name becomes a path on disk (extracting, viewing, dragging
+//     out), it goes through ToDiskPath and nowhere else.
+// Full names join folders with one separator byte: "\\" in the reader
+// library, "/" on disk and in the command-line tool.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pack {
 
@@ -32,13 +41,38 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b);
 // The name with A-Z folded to a-z (a key for sets of names).
 std::string FoldedName(std::string_view name);
 
-// Whether `name` may be stored as one name inside a pack and used as one
-// path component on disk (see the top of this header).
+// Whether `name` is one a writer of this system may store (see the top).
 bool IsValidEntryName(std::string_view name);
 
 // Why `name` is not valid, for messages ("empty name", "the name \"..\"
 // ...", ...); "" when it is valid.
 std::string InvalidNameReason(std::string_view name);
+
+// ---- From names inside a pack to a path on disk -----------------------------
+//
+// The stored names from the first one extracted down to the file (or
+// folder) itself are split at "/" and "\\" into disk path components, below
+// the folder written into:
+//   "maps\\x.map"        -> maps, x.map (a converted old pack's folders)
+//   "a", "b\\c"          -> a, b, c
+//   "/abs", "\\\\x"       -> abs; x (leading separators of the first name
+//                          are dropped, and said, as tar drops a leading "/")
+// and refused, with the reason, when a component is empty inside the path
+// ("a//b", "a/", an empty name, a name after the first that starts with a
+// separator), is "." or "..", or holds a NUL byte, or when nothing is left.
+// With those refused no path leads above the folder written into; links on
+// disk are the writer's business (platform/BeneathFolder.h).
+struct DiskPath {
+    std::vector<std::string> components;
+    bool droppedLeading = false;  // leading separators of the first name were dropped
+};
+
+// Fills `out` and returns "" when the names make a path; otherwise returns
+// why not (one line, no final period) and leaves `out` empty.
+std::string ToDiskPath(std::span<const std::string_view> names, DiskPath& out);
+inline std::string ToDiskPath(std::string_view name, DiskPath& out) {
+    return ToDiskPath(std::span<const std::string_view>(&name, 1), out);
+}
 
 // The path a converted "1.03" pack is saved under: the same folder and base
 // name with the extension ".VPF". A name that already ends in ".vpf" (any

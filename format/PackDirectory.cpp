@@ -6,8 +6,6 @@
 #include <new>
 #include <utility>
 
-#include "format/Names.h"
-
 namespace pack {
 
 std::string Directory::FolderPath(std::uint32_t folder, char separator) const {
@@ -33,26 +31,6 @@ std::string Directory::FullName(std::size_t file, char separator) const {
 }
 
 namespace {
-
-// Byte ranges of the file that must not share a byte.
-struct Span {
-    std::uint64_t begin;
-    std::uint64_t end;
-};
-
-// The start of the first span that overlaps an earlier one, or kNoOffset.
-std::uint64_t FirstOverlap(std::vector<Span>& spans) {
-    bool sorted = true;
-    for (std::size_t i = 1; i < spans.size() && sorted; ++i)
-        sorted = spans[i - 1].begin <= spans[i].begin;
-    if (!sorted)
-        std::sort(spans.begin(), spans.end(),
-                  [](const Span& a, const Span& b) { return a.begin < b.begin; });
-    for (std::size_t i = 1; i < spans.size(); ++i)
-        if (spans[i].begin < spans[i - 1].end)
-            return spans[i].begin;
-    return kNoOffset;
-}
 
 class Walker {
   public:
@@ -86,10 +64,11 @@ class Walker {
     bool Damaged(std::string reason, std::uint64_t offset) {
         return pack::Damaged(fault_, std::move(reason), offset);
     }
-    // Appends a name to the pool after checking its field: terminated,
-    // zero-padded, valid.
+    // Appends a name to the pool after checking that its field holds the
+    // terminator (and noting bytes after it).
     bool TakeFieldName(const char* field, std::uint64_t at, NameRef& ref);
-    bool TakeName(std::string_view name, std::uint64_t at, NameRef& ref);
+    bool TakeName(std::string_view name, NameRef& ref);
+    bool CheckFullName(std::uint64_t length, std::uint64_t at);
     bool ReadDataBlocks();
 
     ByteSource& source_;
@@ -97,9 +76,7 @@ class Walker {
     Fault& fault_;
 };
 
-bool Walker::TakeName(std::string_view name, std::uint64_t at, NameRef& ref) {
-    if (!IsValidEntryName(name))
-        return Damaged(InvalidNameReason(name), at);
+bool Walker::TakeName(std::string_view name, NameRef& ref) {
     ref.offset = static_cast<std::uint32_t>(out_.names.size());
     ref.length = static_cast<std::uint32_t>(name.size());
     out_.names.append(name);
@@ -111,16 +88,28 @@ bool Walker::TakeFieldName(const char* field, std::uint64_t at, NameRef& ref) {
     if (!end)
         return Damaged("a name without its terminating zero byte", at);
     const std::size_t length = static_cast<std::size_t>(static_cast<const char*>(end) - field);
-    // Compared as a block first: every record of the directory passes here,
-    // and a sound field is all zero after its name.
+    // Bytes after the terminator are the writer's business; the first one
+    // that is not zero is kept for the strict check. Compared as a block
+    // first: every record of the directory passes here.
     static constexpr char kZeros[kNameFieldSize] = {};
     const std::size_t padding = kNameFieldSize - length - 1;
-    if (std::memcmp(field + length + 1, kZeros, padding) != 0) {
+    if (out_.padding == kNoOffset && std::memcmp(field + length + 1, kZeros, padding) != 0) {
         for (std::size_t i = length + 1; i < kNameFieldSize; ++i)
-            if (field[i] != 0)
-                return Damaged("a name field with bytes after its terminator", at + i);
+            if (field[i] != 0) {
+                out_.padding = at + i;
+                break;
+            }
     }
-    return TakeName(std::string_view(field, length), at, ref);
+    return TakeName(std::string_view(field, length), ref);
+}
+
+// Refuses a full name past the limit: `length` bytes, told at `at`.
+bool Walker::CheckFullName(std::uint64_t length, std::uint64_t at) {
+    if (length <= kMaxFullNameLength)
+        return true;
+    return Damaged("a full name of " + std::to_string(length) + " bytes, longer than " +
+                       std::to_string(kMaxFullNameLength),
+                   at);
 }
 
 // Reads the version's header; a file too short for it is no pack at all.
@@ -202,7 +191,9 @@ bool Walker::Current() {
             file.folder = index;
             file.recordOffset = at;
             file.blockOffset = record.dataOffset;
-            if (!TakeFieldName(record.name, at, file.name))
+            if (!TakeFieldName(record.name, at, file.name) ||
+                !CheckFullName(FullNameLength(node.pathLength, node.depth == 0, file.name.length),
+                               at))
                 return false;
             out_.files.push_back(file);
         }
@@ -226,6 +217,10 @@ bool Walker::Current() {
                 node.parent = top.folder;
                 node.depth = parent.depth + 1;
                 node.name = child.name;
+                node.pathLength = static_cast<std::uint32_t>(
+                    FullNameLength(parent.pathLength, parent.depth == 0, child.name.length));
+                if (!CheckFullName(node.pathLength, child.recordOffset))
+                    return false;
                 node.recordOffset = child.recordOffset;
                 node.recordedBlockOffset = child.recordedBlockOffset;
                 found = true;
@@ -247,15 +242,9 @@ bool Walker::Current() {
 }
 
 bool Walker::ReadDataBlocks() {
-    std::vector<Span> spans;
-    spans.reserve(out_.files.size());
     for (std::size_t i = 0; i < out_.files.size(); ++i) {
         DirectoryFile& file = out_.files[i];
         const std::uint64_t at = file.blockOffset;
-        if (at < out_.directoryEnd)
-            return Damaged(
-                "the data of \"" + out_.FullName(i, '/') + "\" lies inside the header or directory",
-                file.recordOffset + kNameFieldSize);
         DataBlockHeader block;
         // Told at the record's dataOffset field: the block itself lies
         // outside the file.
@@ -273,11 +262,7 @@ bool Walker::ReadDataBlocks() {
         file.originalSize = block.originalSize;
         file.packedSize = block.packedSize;
         file.method = block.method;
-        spans.push_back({at, file.dataOffset + block.packedSize});
     }
-    const std::uint64_t overlap = FirstOverlap(spans);
-    if (overlap != kNoOffset)
-        return Damaged("data blocks that overlap", overlap);
     return true;
 }
 
@@ -295,14 +280,10 @@ bool Walker::Old() {
     out_.directoryEnd = tableEnd;
     out_.folders.push_back(PackDirectory());
 
-    // Entries taken over claim at least their record each and never share a
-    // byte; once they claim more than the file holds, some overlap. This
-    // bounds the entry list by the file size whatever the table says.
-    const std::uint64_t room = source_.Size() - tableEnd;
-    std::uint64_t claimed = 0;
-    std::vector<Span> spans;
     // The table is read in chunks of its own; the records go through the
     // source's window, which a table read would otherwise keep evicting.
+    // Entries may share bytes (with each other, with the table): the list
+    // grows with the table, never past a few times the file's size.
     constexpr std::uint32_t kChunk = 16384;
     std::vector<std::uint8_t> chunk(std::size_t{kChunk} * kOldEntryOffsetSize);
     for (std::uint32_t first = 0; first < header.fileCount; first += kChunk) {
@@ -316,8 +297,6 @@ bool Walker::Old() {
             std::uint32_t recordAt = 0;
             ReadU32(chunk, std::size_t{kOldEntryOffsetSize} * k, recordAt);
             const std::string number = "entry " + std::to_string(first + k + 1);
-            if (recordAt < tableEnd)
-                return Damaged(number + " points into the header or the entry table", slot);
             OldEntryRecord record;
             if (!ReadRecord(recordAt, record, number + " has its record past the end of the file",
                             slot))
@@ -332,22 +311,14 @@ bool Walker::Old() {
             file.originalSize = record.originalSize;
             file.packedSize = record.packedSize;
             file.method = static_cast<std::uint8_t>(OldEntryMethod(record.flags));
-            if (!TakeName(FieldName(record.name), recordAt, file.name))
-                return false;
+            TakeName(FieldName(record.name), file.name);
             if (!source_.Holds(file.dataOffset, record.packedSize))
                 return Damaged(number + " has " + std::to_string(record.packedSize) +
                                    " stored bytes that run past the end of the file",
                                std::uint64_t{recordAt} + kOldNameFieldSize);
-            claimed += kOldEntryRecordSize + std::uint64_t{record.packedSize};
-            if (claimed > room)
-                return Damaged("entries that overlap", recordAt);
-            spans.push_back({recordAt, file.dataOffset + record.packedSize});
             out_.files.push_back(file);
         }
     }
-    const std::uint64_t overlap = FirstOverlap(spans);
-    if (overlap != kNoOffset)
-        return Damaged("entries that overlap", overlap);
     out_.folders[0].fileCount = static_cast<std::uint32_t>(out_.files.size());
     out_.folders[0].subtreeEnd = tableEnd;
     return true;

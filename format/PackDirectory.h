@@ -9,6 +9,10 @@
 // builder reads the stored bytes and converts, the strict check also demands
 // the exact layout a correct writer produces).
 //
+// It refuses only what cannot be read safely, and takes everything a writer
+// could have produced, however odd, as it is: names are bytes (".", "..",
+// separators, an empty name), data blocks may share bytes with each other or
+// lie anywhere in the file, fields readers do not use may hold anything.
 // Rules enforced for version "2.10":
 //   - the 20-byte header; the file is below 4 GiB (a FileSource refuses
 //     larger files when it opens them);
@@ -16,25 +20,23 @@
 //     the subtree of each subfolder in record order, never seeking to
 //     blockOffset), each wholly inside the file, at most kMaxFolderDepth
 //     levels below the root;
-//   - every name zero-terminated in its field with zero bytes after the
-//     terminator, and valid (IsValidEntryName: not empty, not "." or "..",
-//     no separator);
+//   - every name zero-terminated in its field; every full name (a folder's
+//     path, a file's path and name) at most kMaxFullNameLength bytes;
 //   - the header's fileCount equals the number of file records;
 //   - every data block (9-byte header and its stored bytes) lies inside the
-//     file, after the directory, and shares no byte with another.
+//     file.
 // Rules enforced for version "1.03":
 //   - the 12-byte header and the offset table inside the file;
-//   - every entry record after the table and inside the file (also those
-//     whose entryCode leaves them out);
-//   - each entry taken over has a valid name (up to its first NUL, or all
-//     48 bytes) and its stored bytes inside the file;
-//   - taken entries (record and stored bytes) share no byte. A table that
-//     names one record many times is refused as soon as the entries claim
-//     more bytes than the file holds, before memory grows with the count.
+//   - every entry record inside the file (also those whose entryCode leaves
+//     them out);
+//   - each entry taken over has its stored bytes inside the file.
 // Not checked here (entry-level, found when the bytes are decoded, see
 // EntryDecoder.h): method values, stored sizes, the codecs' own data.
-// Not checked by anyone but the strict check: subtreeSize, blockOffset, the
-// header's reserved bytes, gaps in the data region, duplicate names.
+// Not checked by anyone but the strict check (archive/PackCheck.h): bytes
+// after a name's terminator (the first is noted in Directory::padding),
+// subtreeSize, blockOffset, the header's reserved bytes, where data blocks
+// lie and whether they share bytes, names that cannot be written to disk,
+// duplicate names.
 //
 // Memory stays proportional to the directory: each name is kept once, in a
 // shared pool; full paths are built on demand from folder indexes.
@@ -74,6 +76,7 @@ struct PackDirectory {
     std::uint32_t folderCount = 0;          // its subfolders
     std::uint32_t fileCount = 0;            // its own files
     std::uint32_t firstFile = 0;            // its files are files[firstFile, +fileCount)
+    std::uint32_t pathLength = 0;           // bytes of its full name (0 for the root)
 };
 
 // One stored file, in directory order (a "2.10" folder's files in record
@@ -96,6 +99,9 @@ struct Directory {
     std::uint32_t headerFileCount = 0;
     std::uint8_t headerReserved[8] = {};  // "2.10" header bytes 8-15
     std::uint64_t directoryEnd = 0;       // end of the last folder block / the offset table
+    // The first byte after a name's terminator that is not zero ("2.10"
+    // records), kNoOffset when there is none.
+    std::uint64_t padding = kNoOffset;
     std::vector<PackDirectory> folders;
     std::vector<DirectoryFile> files;
     std::string names;  // every name once

@@ -15,8 +15,10 @@
 // followed by the stored bytes.
 //
 // All integers are unsigned little-endian, with no padding between records.
-// Names are single-byte strings of one path component, zero-terminated and
-// zero-padded in their field.
+// Names are single-byte strings, zero-terminated and zero-padded in their
+// field. A writer of this system stores one path component per name; other
+// writers did not (an old pack's names are whole paths, "maps\\x.map"), so
+// readers take a name's bytes as they are (format/Names.h).
 //
 // This header gives the records as packed structures whose fields hold host
 // values, and bounds-checked helpers that encode and decode them to and from
@@ -63,16 +65,31 @@ inline constexpr std::uint8_t kOldFlagsLzrw = 0x01;
 
 // ---- Limits ------------------------------------------------------------------
 //
-// What a valid writer can produce, and so what every parser accepts. Sizes,
-// counts and offsets are u32: a pack and every file in it stay below 4 GiB.
-// The builder creates folders at most kMaxFolderDepth levels below the root;
-// names are one path component of at most kMaxNameLength bytes; a full name
-// (folders joined by one separator byte) therefore has a fixed bound.
+// What every parser accepts and every writer keeps to. Sizes, counts and
+// offsets are u32: a pack and every file in it stay below 4 GiB. The builder
+// creates folders at most kMaxFolderDepth levels below the root; a name is at
+// most kMaxNameLength bytes; a full name (folder names and the file's own
+// name, one separator byte between them) is at most kMaxFullNameLength
+// bytes, Linux's path limit less one. Writers refuse to make a longer one and
+// readers refuse a pack that holds one, so a full name built for every entry
+// costs at most (kMaxFullNameLength + 1) / kFileRecordSize times the
+// directory that names it.
 
 inline constexpr std::uint64_t kMaxPackSize = 0xFFFFFFFFull;  // largest file size
 inline constexpr std::uint32_t kMaxFolderDepth = 512;         // the root is depth 0
-inline constexpr std::size_t kMaxFullNameLength = (kMaxFolderDepth + 1) * (kMaxNameLength + 1) - 1;
-static_assert(kMaxFullNameLength == 513 * 260 - 1);
+inline constexpr std::size_t kMaxFullNameLength = 4095;
+// The deepest folders a writer makes, with one-byte names, still leave room
+// for a file name of full length.
+static_assert(2 * kMaxFolderDepth + kMaxNameLength <= kMaxFullNameLength);
+
+// Length of the full name of an entry named with `nameLength` bytes in a
+// folder whose own full name is `folderLength` bytes long; `inRoot` when that
+// folder is the root (whose full name is empty).
+constexpr std::size_t FullNameLength(std::size_t folderLength, bool inRoot,
+                                     std::size_t nameLength) {
+    return inRoot ? nameLength : folderLength + 1 + nameLength;
+}
+static_assert(FullNameLength(0, true, 5) == 5 && FullNameLength(1, false, 5) == 7);
 
 // Size of one folder block with the given counts, in 64 bits so that hostile
 // counts cannot wrap.

@@ -79,28 +79,19 @@ std::string RandomSuffix() {
     return out;
 }
 
-bool SyncFolder(const std::string& dir) {
-    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = fsync(fd) == 0;
-    close(fd);
-    return ok;
-}
-
-// Puts `temp` at `target`, refusing to replace anything when `replace` is
-// false.
-int RenameInto(const std::string& temp, const std::string& target, bool replace) {
+// Puts the file `temp` of the folder at `name` in it, refusing to replace
+// anything when `replace` is false.
+int RenameInto(int folder, const std::string& temp, const std::string& name, bool replace) {
     if (replace)
-        return rename(temp.c_str(), target.c_str()) == 0 ? 0 : errno;
-    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return renameat(folder, temp.c_str(), folder, name.c_str()) == 0 ? 0 : errno;
+    if (renameat2(folder, temp.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
         return errno;
     // A file system without RENAME_NOREPLACE: a hard link is just as exclusive.
-    if (link(temp.c_str(), target.c_str()) != 0)
+    if (linkat(folder, temp.c_str(), folder, name.c_str(), 0) != 0)
         return errno;
-    unlink(temp.c_str());
+    unlinkat(folder, temp.c_str(), 0);
     return 0;
 }
 
@@ -132,8 +123,39 @@ std::string AtomicFile::WriteFailure() const {
 bool AtomicFile::Begin(const std::string& target, const AtomicFileOptions& options,
                        pack::Fault& fault) {
     Abort();
+    const std::string resolved = options.followLink ? FollowLinks(target) : target;
+    // The folder is found by its path (the caller chose it, links and all);
+    // everything after that goes through its descriptor.
+    const std::string dir = ParentDirectory(resolved);
+    const int folder = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return Fail(fault, errno);
+    const bool began = BeginIn(folder, std::string(LastComponent(resolved)), resolved, options,
+                               options.followLink, fault);
+    if (!began)
+        close(folder);
+    return began;
+}
+
+bool AtomicFile::BeginAt(int folder, std::string_view name, const std::string& displayPath,
+                         const AtomicFileOptions& options, pack::Fault& fault) {
+    Abort();
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos)
+        return Fail(fault, EINVAL);
+    const int own = fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        return Fail(fault, errno);
+    const bool began = BeginIn(own, std::string(name), displayPath, options, false, fault);
+    if (!began)
+        close(own);
+    return began;
+}
+
+bool AtomicFile::BeginIn(int folder, std::string name, const std::string& displayPath,
+                         const AtomicFileOptions& options, bool linkFollowed, pack::Fault& fault) {
     inPlace_ = false;
-    target_ = options.followLink ? FollowLinks(target) : target;
+    target_ = displayPath;
+    name_ = std::move(name);
     replace_ = options.replace;
     durable_ = options.durable;
     keepMode_.reset();
@@ -143,9 +165,11 @@ bool AtomicFile::Begin(const std::string& target, const AtomicFileOptions& optio
 
     struct stat st;
     bool regular = false;
-    if (lstat(target_.c_str(), &st) == 0) {
+    if (fstatat(folder, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         regular = S_ISREG(st.st_mode);
-        if (!S_ISREG(st.st_mode) && !(S_ISLNK(st.st_mode) && !options.followLink))
+        // A link left at the target after following links is a dangling
+        // one or a loop: nothing to replace it with safely.
+        if (!S_ISREG(st.st_mode) && !(S_ISLNK(st.st_mode) && !linkFollowed))
             return pack::Fail(fault, pack::FaultKind::Io,
                               S_ISDIR(st.st_mode) ? ErrnoText(EISDIR) : "not a regular file");
         if (S_ISREG(st.st_mode) && options.keepMode) {
@@ -162,22 +186,23 @@ bool AtomicFile::Begin(const std::string& target, const AtomicFileOptions& optio
             return Fail(fault, ENOMEM);
     }
 
-    const std::string dir = ParentDirectory(target_);
-    std::string base(LastComponent(target_));
+    std::string base = name_;
     if (base.size() > kNameKept)
         base.resize(kNameKept);
     // A new file is created with its final mode, so that the umask applies
     // without being read; a replaced file gets its old mode at Commit.
     const mode_t createMode = keepMode_ ? 0600 : options.newFileMode;
+    const std::string dir = ParentDirectory(target_);
     int error = 0;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        temp_ = JoinPath(dir, "." + base + "." + RandomSuffix());
-        slot_ = RegisterTempFile(temp_.c_str());
+        tempName_ = "." + base + "." + RandomSuffix();
+        slot_ = RegisterTempFileAt(folder, tempName_.c_str());
         if (slot_ < 0) {
-            error = temp_.size() >= kMaxTempPathSize ? ENAMETOOLONG : EMFILE;
+            error = EMFILE;
             break;
         }
-        fd_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode);
+        fd_ = openat(folder, tempName_.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode);
         if (fd_ >= 0)
             break;
         error = errno;
@@ -187,12 +212,13 @@ bool AtomicFile::Begin(const std::string& target, const AtomicFileOptions& optio
             break;
     }
     if (fd_ < 0) {
-        temp_.clear();
+        tempName_.clear();
         // The folder takes no new file; the old file itself may still be
         // writable, and rewriting it is better than not saving at all.
         if (options.allowInPlace && regular && (error == EACCES || error == EPERM)) {
-            fd_ = open(target_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+            fd_ = openat(folder, name_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
             if (fd_ >= 0) {
+                folder_ = folder;
                 inPlace_ = true;
                 HoldFileSizeSignal();
                 ignoringFileSizeSignal_ = true;
@@ -201,6 +227,8 @@ bool AtomicFile::Begin(const std::string& target, const AtomicFileOptions& optio
         }
         return Fail(fault, error);
     }
+    folder_ = folder;
+    temp_ = JoinPath(dir, tempName_);
     HoldFileSizeSignal();
     ignoringFileSizeSignal_ = true;
     return true;
@@ -280,23 +308,29 @@ bool AtomicFile::Commit(pack::Fault& fault) {
         error = errno;
     fd_ = -1;
     if (error == 0 && !inPlace_)
-        error = RenameInto(temp_, target_, replace_);
+        error = RenameInto(folder_, tempName_, name_, replace_);
     if (error != 0) {
         Abort();
         return Fail(fault, error);
     }
     // The rename is done; a folder that cannot be synced loses nothing.
     if (!inPlace_ && durable_)
-        SyncFolder(ParentDirectory(target_));
+        fsync(folder_);
     Release();
     return true;
 }
 
 void AtomicFile::Release() {
+    // The slot goes before the folder's descriptor: a signal handler never
+    // sees a descriptor that may be reused.
     if (slot_ >= 0)
         UnregisterTempFile(slot_);
     slot_ = -1;
     temp_.clear();
+    tempName_.clear();
+    if (folder_ >= 0)
+        close(folder_);
+    folder_ = -1;
     if (ignoringFileSizeSignal_)
         ReleaseFileSizeSignal();
     ignoringFileSizeSignal_ = false;
@@ -307,8 +341,8 @@ void AtomicFile::Abort() {
     if (fd_ >= 0)
         close(fd_);
     fd_ = -1;
-    if (!temp_.empty() && !inPlace_)
-        unlink(temp_.c_str());
+    if (!tempName_.empty() && !inPlace_ && folder_ >= 0)
+        unlinkat(folder_, tempName_.c_str(), 0);
     Release();
 }
 

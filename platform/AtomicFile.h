@@ -4,15 +4,19 @@
 // command-line tool) all write through AtomicFile, so a final name never
 // holds a partial file and a failure never costs the file that was there:
 //
-//   Begin    resolves the target (through links when asked), refuses a
-//            target that exists and is no regular file, and creates a hidden
-//            sibling ".NAME.XXXXXX" in the target's folder (O_EXCL, entered
-//            into the live temporary-file list of TempFiles.h first);
+//   Begin    resolves the target (through links when asked), opens its
+//            folder, refuses a target that exists and is no regular file, and
+//            creates a hidden sibling ".NAME.XXXXXX" in that folder (O_EXCL,
+//            entered into the live temporary-file list of TempFiles.h first);
+//            BeginAt does the same in a folder the caller holds open, so that
+//            the file lands in that very folder whatever its path leads to
+//            meanwhile (platform/BeneathFolder.h);
 //   Write    buffers and writes; the first failure is kept;
-//   Commit   flushes, fsyncs (when durable), gives the file the old file's mode (and owner,
-//            where permitted; when asked) or the mode a new file gets (0666
-//            less the umask, or the mode asked for), renames it over the target and
-//            fsyncs the folder (when durable), so that the rename itself lasts;
+//   Commit   flushes, fsyncs (when durable), gives the file the old file's
+//            mode (and owner, where permitted; when asked) or the mode a new
+//            file gets (0666 less the umask, or the mode asked for), renames it
+//            over the target within the folder's descriptor and fsyncs the
+//            folder (when durable), so that the rename itself lasts;
 //   Abort    (or destruction without Commit) removes the sibling.
 //
 // Last resort: when the folder cannot take a new file (EACCES, EPERM) but
@@ -39,6 +43,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "format/Fault.h"
 
@@ -79,6 +84,12 @@ class AtomicFile {
     // cannot be replaced or the sibling cannot be created; nothing is left
     // on disk then.
     bool Begin(const std::string& target, const AtomicFileOptions& options, pack::Fault& fault);
+    // Prepares to replace the file `name` (one component) of the folder open
+    // as `folder` (the descriptor is duplicated; the caller keeps its own).
+    // A link at `name` is replaced, never followed (options.followLink is not
+    // used). `displayPath` names the target in TargetPath and TempPath.
+    bool BeginAt(int folder, std::string_view name, const std::string& displayPath,
+                 const AtomicFileOptions& options, pack::Fault& fault);
 
     // Appends bytes. False once any write has failed (see Commit).
     bool Write(const void* data, std::size_t length);
@@ -102,12 +113,15 @@ class AtomicFile {
     std::string WriteFailure() const;
 
   private:
+    bool BeginIn(int folder, std::string name, const std::string& displayPath,
+                 const AtomicFileOptions& options, bool linkFollowed, pack::Fault& fault);
     bool Flush();
     bool FailWrite(int error);
     void Release();
 
     int fd_ = -1;
-    int slot_ = -1;  // in the live temporary-file list
+    int folder_ = -1;  // the target's folder, owned while open
+    int slot_ = -1;    // in the live temporary-file list
     bool inPlace_ = false;
     bool replace_ = true;
     bool durable_ = true;
@@ -115,8 +129,10 @@ class AtomicFile {
     std::optional<mode_t> keepMode_;  // the replaced file's mode
     uid_t keepOwner_ = 0;
     gid_t keepGroup_ = 0;
-    std::string target_;
-    std::string temp_;
+    std::string target_;    // for messages
+    std::string name_;      // the target's name in its folder
+    std::string temp_;      // for messages
+    std::string tempName_;  // the sibling's name in the folder
     std::unique_ptr<unsigned char[]> buffer_;
     std::size_t buffered_ = 0;
     std::uint64_t written_ = 0;

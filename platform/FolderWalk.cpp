@@ -18,13 +18,16 @@ using FolderId = std::pair<std::uint64_t, std::uint64_t>;  // device, inode
 
 class Walk {
   public:
-    Walk(FolderVisitor& visitor, std::uint32_t maxDepth) : visitor_(visitor), maxDepth_(maxDepth) {}
+    Walk(FolderVisitor& visitor, std::uint32_t maxDepth, bool skipDotNames)
+        : visitor_(visitor), maxDepth_(maxDepth), skipDotNames_(skipDotNames) {}
 
     void Folder(const WalkItem& folder, FolderId id, const std::vector<DirEntry>& names) {
         if (!visitor_.EnterFolder(folder))
             return;
         path_.push_back(id);
         for (const DirEntry& e : names) {
+            if (skipDotNames_ && e.name.front() == '.')
+                continue;
             WalkItem item;
             item.path = JoinPath(folder.path, e.name);
             item.name = e.name;
@@ -64,13 +67,14 @@ class Walk {
 
     FolderVisitor& visitor_;
     std::uint32_t maxDepth_;
+    bool skipDotNames_;
     std::vector<FolderId> path_;  // the folders from the walked one down
 };
 
 }  // namespace
 
 bool WalkFolder(const std::string& path, FolderVisitor& visitor, std::uint32_t maxDepth,
-                pack::Fault& fault) {
+                pack::Fault& fault, bool skipDotNames) {
     WalkItem root;
     root.path = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
     root.name = std::string(LastComponent(root.path));
@@ -87,7 +91,7 @@ bool WalkFolder(const std::string& path, FolderVisitor& visitor, std::uint32_t m
     std::string reason;
     if (!ListDirectory(root.path, names, &reason))
         return pack::Fail(fault, pack::FaultKind::Io, reason);
-    Walk(visitor, maxDepth)
+    Walk(visitor, maxDepth, skipDotNames)
         .Folder(
             root,
             FolderId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)},

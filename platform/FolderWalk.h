@@ -5,8 +5,10 @@
 //
 //   - the folder's entries in byte order of their names (ListDirectory), so
 //     that packs built from the same tree are identical;
-//   - only "." and ".." are left out: a name such as ".gitignore" or ".env"
-//     is an ordinary file on Linux and is visited like any other;
+//   - "." and ".." are left out; other names beginning with "." (".git",
+//     ".gitignore") are visited like any other unless the caller asks to
+//     leave them out (the desktop program does: its Add Folder keeps them
+//     out of a game's packs; vpf packs them, as tar does);
 //   - a link to a file is visited as the file it names; a link to a folder
 //     is entered like the folder, except one that leads back to a folder
 //     already on the walk's path (a cycle), which is reported and skipped;
@@ -71,7 +73,9 @@ class FolderVisitor {
 // is followed). Folders deeper than `maxDepth` below it are reported as
 // TooDeep. False with `fault` when `path` itself is no folder or cannot be
 // listed; the visitor has then seen nothing.
+// With `skipDotNames`, names inside it that begin with "." are left out,
+// silently (the walked folder's own name does not count).
 bool WalkFolder(const std::string& path, FolderVisitor& visitor, std::uint32_t maxDepth,
-                pack::Fault& fault);
+                pack::Fault& fault, bool skipDotNames = false);
 
 }  // namespace crateforge::fs

@@ -1,6 +1,7 @@
 // TempFiles.cpp - the async-signal-safe list of live temporary files.
 #include "platform/TempFiles.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +19,7 @@ enum SlotState : int { Free, Filling, Live, Removing, Removed };
 
 struct Slot {
     std::atomic<int> state{Free};
+    int folder = -1;  // a folder descriptor, `path` a name in it; -1: `path` is a path
     char path[kMaxTempPathSize];
 };
 
@@ -28,7 +30,9 @@ Slot g_slots[kMaxLiveTempFiles];
 
 }  // namespace
 
-int RegisterTempFile(const char* path) {
+namespace {
+
+int Register(int folder, const char* path) {
     const std::size_t length = std::strlen(path);
     if (length + 1 > kMaxTempPathSize)
         return -1;
@@ -36,12 +40,23 @@ int RegisterTempFile(const char* path) {
         int expected = Free;
         if (g_slots[i].state.compare_exchange_strong(expected, Filling,
                                                      std::memory_order_acquire)) {
+            g_slots[i].folder = folder;
             std::memcpy(g_slots[i].path, path, length + 1);
             g_slots[i].state.store(Live, std::memory_order_release);
             return static_cast<int>(i);
         }
     }
     return -1;
+}
+
+}  // namespace
+
+int RegisterTempFile(const char* path) {
+    return Register(-1, path);
+}
+
+int RegisterTempFileAt(int folderFd, const char* name) {
+    return folderFd < 0 ? -1 : Register(folderFd, name);
 }
 
 void UnregisterTempFile(int slot) {
@@ -66,7 +81,10 @@ int RemoveLiveTempFiles() noexcept {
     for (Slot& slot : g_slots) {
         int expected = Live;
         if (slot.state.compare_exchange_strong(expected, Removing, std::memory_order_acq_rel)) {
-            ::unlink(slot.path);
+            if (slot.folder >= 0)
+                ::unlinkat(slot.folder, slot.path, 0);
+            else
+                ::unlink(slot.path);
             slot.state.store(Removed, std::memory_order_release);
             ++removed;
         }

@@ -7,7 +7,7 @@
 //
 // The list is a fixed table of slots, each with an atomic state and a path
 // buffer, so that RemoveLiveTempFiles may run inside a signal handler: it
-// takes no lock, allocates nothing and calls only unlink. Registering and
+// takes no lock, allocates nothing and calls only unlink or unlinkat. Registering and
 // unregistering are thread-safe and may run while a handler runs on another
 // thread; a path is published only once it is complete.
 //
@@ -32,6 +32,12 @@ inline constexpr std::size_t kMaxTempPathSize = 4096;
 // Enters `path` into the list. Returns the slot, or -1 when the list is full
 // or the path too long (the caller must then not create the file).
 int RegisterTempFile(const char* path);
+
+// Enters the file `name` of the folder open as `folderFd`: the handler
+// removes it with unlinkat, so a folder swapped for a link meanwhile cannot
+// redirect the removal. The descriptor must stay open until the slot is
+// unregistered. Returns the slot, or -1 as RegisterTempFile.
+int RegisterTempFileAt(int folderFd, const char* name);
 
 // Removes the entry of `slot` (from RegisterTempFile; -1 does nothing).
 void UnregisterTempFile(int slot);

@@ -6,16 +6,21 @@
 // decodes them into memory on demand, and hands the bytes out by pointer or
 // by copy. It does not write packs, extract to disk or show anything.
 //
-// Names are full paths inside the pack: folders joined by a backslash, no
-// leading or trailing backslash ("readme.txt", "data\\maps\\one.map").
-// Lookups by name ignore ASCII letter case (A-Z match a-z; every other byte,
-// also above 0x7F, must be equal) and answer as a scan of the list in index
-// order would: the first of several matching entries wins. They go through
-// a hash table built by OpenPack, so they take the same short time in a pack
-// of any size. Indices run from 0 to GetNumFiles() - 1 in directory order (a
-// folder's files, then its subfolders' contents). Sizes are byte counts
-// below 4 GiB. No name handed out is empty, ".", ".." or holds "/" in one of
-// its parts: a pack with such a name is refused as damaged.
+// Names are full paths inside the pack: folders joined by a backslash
+// ("readme.txt", "data\\maps\\one.map"), at most 4,095 bytes (a pack holding
+// a longer one is refused). Each part is the name as the pack stores it,
+// byte for byte: a pack converted from the old version keeps names such as
+// "maps\\one.map" in its root, and other writers may store names that are
+// empty, ".", ".." or hold "/" or "\\". So a name handed out is not a safe
+// path: a host that writes files under these names must check every part
+// itself (refuse empty parts, "." and "..", a leading separator). Lookups by
+// name compare those bytes, ignoring ASCII letter case (A-Z match a-z; every
+// other byte, also above 0x7F, must be equal) and answer as a scan of the
+// list in index order would: the first of several matching entries wins.
+// They go through a hash table built by OpenPack, so they take the same
+// short time in a pack of any size. Indices run from 0 to GetNumFiles() - 1
+// in directory order (a folder's files, then its subfolders' contents).
+// Sizes are byte counts below 4 GiB.
 //
 // Ownership: buffers returned by GetData, GetName and GetArchiveName belong
 // to the reader; never free them. Data stays valid until its entry is purged,
@@ -85,7 +90,8 @@ class TOVELINK_API PackReader {
     // name stays what it was. Otherwise the path is kept as the archive name
     // whether the pack opens or not.
     bool OpenPack(char* path);
-    // Frees all loaded data and empties the list. The archive name is kept.
+    // Frees all loaded data, the names built by GetName and the list, and
+    // closes whatever the reader kept for the pack. The archive name is kept.
     void ClosePack();
 
     // Loads and decodes the named entry unless it is loaded already.
@@ -114,9 +120,10 @@ class TOVELINK_API PackReader {
     // Index of the first entry whose name equals `name` ignoring ASCII case;
     // all ones ((unsigned long)-1) when there is none.
     unsigned long GetIndex(char* name);
-    // The entry's full name; null for an invalid index (or when there is no
-    // memory to build it). Built on the first call for that entry and kept,
-    // unchanged, until ClosePack.
+    // The entry's full name, as stored (see the top: not a safe disk path);
+    // null for an invalid index (or when there is no memory to build it).
+    // Built on the first call for that entry and kept, unchanged, until
+    // ClosePack.
     char* GetName(unsigned long index);
 
     // Unknown name or invalid index: *size = 0, nothing else. Otherwise

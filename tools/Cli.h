@@ -88,8 +88,17 @@ struct Options {
 
 // ---- Console ----------------------------------------------------------------
 
-// Makes a name printable on one line: control bytes become '?'.
+// Makes text safe for a terminal, as GNU tar quotes names by default: C0
+// controls and DEL become C escapes ("\\n", "\\t", ...) or three octal
+// digits ("\\033"), a backslash is doubled, and C1 controls (a byte 0x80 to
+// 0x9F that starts no UTF-8 sequence, or U+0080 to U+009F) and the
+// bidirectional controls (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066
+// to U+2069) become the octal escapes of their bytes. Every message goes
+// through it.
 std::string Printable(std::string_view text);
+// Printable when standard output is a terminal; the bytes as they are when
+// it is a pipe or a file, so that scripts get names byte for byte.
+std::string ForStdout(std::string_view text);
 
 // "vpf: <text>" on standard error (the progress bar cleared first).
 void Error(std::string_view text);

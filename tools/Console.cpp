@@ -26,14 +26,102 @@ bool g_barDrawn = false;
 
 }  // namespace
 
+namespace {
+
+// The code point of the UTF-8 sequence at `text[i]` and its length; false
+// for bytes that start no valid sequence.
+bool DecodeUtf8(std::string_view text, std::size_t i, std::uint32_t& code, std::size_t& length) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t extra = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        extra = 1;
+        code = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        extra = 2;
+        code = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        extra = 3;
+        code = c & 0x07;
+    } else {
+        return false;
+    }
+    if (i + extra >= text.size())
+        return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+        const auto d = static_cast<unsigned char>(text[i + k]);
+        if ((d & 0xC0) != 0x80)
+            return false;
+        code = (code << 6) | (d & 0x3F);
+    }
+    if ((extra == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+        (extra == 3 && (code < 0x10000 || code > 0x10FFFF)))
+        return false;
+    length = extra + 1;
+    return true;
+}
+
+// Characters that change how a terminal shows what follows them: C1
+// controls and the bidirectional marks, embeddings, overrides and isolates.
+bool IsHiddenControl(std::uint32_t code) {
+    return (code >= 0x80 && code <= 0x9F) || code == 0x061C || code == 0x200E || code == 0x200F ||
+           (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
+void Escape(unsigned char c, std::string& out) {
+    static constexpr char kShort[] = "abtnvfr";  // 7 to 13
+    if (c >= 7 && c <= 13) {
+        out += '\\';
+        out += kShort[c - 7];
+        return;
+    }
+    out += '\\';
+    out += static_cast<char>('0' + (c >> 6));
+    out += static_cast<char>('0' + ((c >> 3) & 7));
+    out += static_cast<char>('0' + (c & 7));
+}
+
+}  // namespace
+
 std::string Printable(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F)
-            c = '?';
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::uint32_t code = 0;
+        std::size_t length = 0;
+        if (c == '\\') {
+            out += "\\\\";
+            ++i;
+        } else if (c < 0x20 || c == 0x7F) {
+            Escape(c, out);
+            ++i;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+        } else if (DecodeUtf8(text, i, code, length)) {
+            for (std::size_t k = 0; k < length; ++k) {
+                if (IsHiddenControl(code))
+                    Escape(static_cast<unsigned char>(text[i + k]), out);
+                else
+                    out += text[i + k];
+            }
+            i += length;
+        } else {
+            // A byte of a single-byte code page: 0x80-0x9F are C1 controls
+            // there.
+            if (c <= 0x9F)
+                Escape(c, out);
+            else
+                out += static_cast<char>(c);
+            ++i;
+        }
     }
     return out;
+}
+
+std::string ForStdout(std::string_view text) {
+    static const bool terminal = isatty(STDOUT_FILENO) == 1;
+    return terminal ? Printable(text) : std::string(text);
 }
 
 void ClearProgress() {

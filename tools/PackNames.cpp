@@ -4,6 +4,7 @@
 #include <fnmatch.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "archive/PackFolder.h"
 #include "format/Names.h"
@@ -110,14 +111,6 @@ std::size_t FindSubfolder(const NameTree& tree, NameTree::Folder folder, std::st
     return kNone;
 }
 
-std::size_t FindFile(const NameTree& tree, NameTree::Folder folder, std::string_view name) {
-    const std::size_t n = tree.FileCount(folder);
-    for (std::size_t i = 0; i < n; ++i)
-        if (pack::SameNameIgnoringCase(tree.FileName(folder, i), name))
-            return i;
-    return kNone;
-}
-
 bool EndsWithSeparator(std::string_view name) {
     return !name.empty() && (name.back() == '/' || name.back() == '\\');
 }
@@ -139,6 +132,58 @@ std::string PatternOf(std::string_view name) {
 bool Matches(const std::string& pattern, const std::string& path) {
     return fnmatch(pattern.c_str(), path.c_str(), FNM_CASEFOLD | FNM_NOESCAPE) == 0;
 }
+
+// How many of parts[k...] the components of a stored name (split at "/"
+// and "\\", empty ones left out) match, or 0 when they do not all match: a
+// converted pack's root file "maps\\x.map" answers to maps/x.map, as the
+// reader library finds it by "maps\\x.map".
+std::size_t MatchStored(std::string_view stored, const std::vector<std::string>& parts,
+                        std::size_t k) {
+    std::size_t m = 0;
+    for (std::size_t at = 0; at <= stored.size();) {
+        const std::size_t end = stored.find_first_of("/\\", at);
+        const std::string_view part =
+            stored.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+        if (!part.empty()) {
+            if (k + m >= parts.size() || !pack::SameNameIgnoringCase(part, parts[k + m]))
+                return 0;
+            ++m;
+        }
+        if (end == std::string_view::npos)
+            break;
+        at = end + 1;
+    }
+    return m;
+}
+
+// The first file and the first folder, in directory order, whose names from
+// the root match all of `parts`.
+struct ExactWalk {
+    const NameTree& tree;
+    const std::vector<std::string>& parts;
+    bool wantFile;
+    bool wantFolder;
+    std::optional<NameMatch> file;
+    std::optional<NameMatch> folder;
+
+    void Walk(NameTree::Folder at, const std::string& prefix, std::size_t k) {
+        for (std::size_t i = 0; wantFile && !file && i < tree.FileCount(at); ++i) {
+            const std::string_view name = tree.FileName(at, i);
+            if (MatchStored(name, parts, k) == parts.size() - k)
+                file = NameMatch{false, at, i, Join(prefix, name)};
+        }
+        for (std::size_t i = 0; i < tree.SubfolderCount(at); ++i) {
+            const std::string_view name = tree.SubfolderName(at, i);
+            const std::size_t m = MatchStored(name, parts, k);
+            if (m == 0)
+                continue;
+            if (k + m < parts.size())
+                Walk(tree.Subfolder(at, i), Join(prefix, name), k + m);
+            else if (wantFolder && !folder)
+                folder = NameMatch{true, tree.Subfolder(at, i), 0, Join(prefix, name)};
+        }
+    }
+};
 
 struct PatternWalk {
     const NameTree& tree;
@@ -206,37 +251,20 @@ Resolution Resolve(const NameTree& tree, std::string_view name, const ResolveRul
         return out;
     }
     if (valid) {
-        NameTree::Folder folder = tree.Root();
-        std::string prefix;
-        bool reached = true;
-        for (std::size_t k = 0; k + 1 < parts.size(); ++k) {
-            const std::size_t i = FindSubfolder(tree, folder, parts[k]);
-            if (i == kNone) {
-                reached = false;
-                break;
-            }
-            prefix = Join(prefix, tree.SubfolderName(folder, i));
-            folder = tree.Subfolder(folder, i);
+        ExactWalk walk{tree, parts, !wantFolder, !rules.fileOnly, std::nullopt, std::nullopt};
+        walk.Walk(tree.Root(), "", 0);
+        if (walk.file && walk.folder && !rules.takeBoth) {
+            out.ambiguous.push_back(walk.file->path);
+            out.status = Resolution::Status::Ambiguous;
+            return out;
         }
-        if (reached) {
-            const std::size_t file = wantFolder ? kNone : FindFile(tree, folder, parts.back());
-            const std::size_t sub =
-                rules.fileOnly ? kNone : FindSubfolder(tree, folder, parts.back());
-            if (file != kNone && sub != kNone && !rules.takeBoth) {
-                out.ambiguous.push_back(Join(prefix, tree.FileName(folder, file)));
-                out.status = Resolution::Status::Ambiguous;
-                return out;
-            }
-            if (file != kNone)
-                out.matches.push_back(
-                    NameMatch{false, folder, file, Join(prefix, tree.FileName(folder, file))});
-            if (sub != kNone)
-                out.matches.push_back(NameMatch{true, tree.Subfolder(folder, sub), 0,
-                                                Join(prefix, tree.SubfolderName(folder, sub))});
-            if (!out.matches.empty()) {
-                out.status = Resolution::Status::Found;
-                return out;
-            }
+        if (walk.file)
+            out.matches.push_back(*walk.file);
+        if (walk.folder)
+            out.matches.push_back(*walk.folder);
+        if (!out.matches.empty()) {
+            out.status = Resolution::Status::Found;
+            return out;
         }
     }
     if (!HasWildcard(name)) {

@@ -5,6 +5,10 @@
 // one resolver here, so that a name means the same to every verb:
 //   - "/" or "\" separate folders; letter case is ignored; "" or "/" is the
 //     root, that is the whole pack;
+//   - a name stored with separators in it stands for its parts: a converted
+//     pack's root file "maps\x.map" answers to maps/x.map (when two
+//     entries answer, the first in directory order wins, as in the reader
+//     library);
 //   - "NAME/" (a trailing separator) means the folder only; with
 //     --file-only, a name means the file only;
 //   - a name that is both a file and a folder of one folder is Ambiguous

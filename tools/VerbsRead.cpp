@@ -4,6 +4,7 @@
 // each entry in blocks straight from the file (pack::StreamEntry), so memory
 // stays flat whatever the sizes of the pack and its files. Packs of both
 // versions are read; nothing here ever writes to a pack.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "archive/EntryData.h"
@@ -19,6 +22,7 @@
 #include "format/EntryDecoder.h"
 #include "format/Names.h"
 #include "platform/AtomicFile.h"
+#include "platform/BeneathFolder.h"
 #include "platform/FileSystem.h"
 #include "tools/Cli.h"
 #include "tools/Interrupt.h"
@@ -220,7 +224,7 @@ class Lister {
 
   private:
     void Line(const std::string& text) {
-        const std::string line = Printable(text) + "\n";
+        const std::string line = ForStdout(text) + "\n";
         std::fputs(line.c_str(), stdout);
     }
 
@@ -304,8 +308,10 @@ int Select(const Options& options, const NameTree& tree, const std::string& pack
 struct ExtractJob {
     std::size_t file;  // index in Directory::files
     std::string packPath;
-    std::string target;
-    bool replace;  // an existing file is replaced
+    std::vector<std::string> folder;  // its disk folder below the output folder
+    std::string name;                 // its own name there
+    std::string target;               // the whole path, for messages
+    bool replace;                     // an existing file is replaced
 };
 
 struct ExtractResult {
@@ -320,57 +326,92 @@ ExtractResult Failed(std::string reason) {
     return result;
 }
 
+std::string JoinComponents(const std::vector<std::string>& components, std::size_t count) {
+    std::string out;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (k > 0)
+            out += '/';
+        out += components[k];
+    }
+    return out;
+}
+
+// The stored names of `folder` and the folders above it, from the root down
+// (none for the root).
+std::vector<std::string_view> StoredNames(const pack::Directory& directory, std::uint32_t folder) {
+    std::vector<std::string_view> names;
+    for (std::uint32_t f = folder; f != 0 && f != pack::kNoFolder; f = directory.folders[f].parent)
+        names.push_back(directory.FolderName(f));
+    return {names.rbegin(), names.rend()};
+}
+
+// Settles, before anything is written, where every file goes: the names
+// inside the pack become disk paths by the one rule (pack::ToDiskPath, so a
+// converted pack's "maps\x.map" goes to maps/x.map), folders are made below
+// the output folder through its descriptor (fs::BeneathFolder), and names
+// that cannot be written there are named with the reason and left out.
 class ExtractPlan {
   public:
     ExtractPlan(const Options& options, const DirectoryTree& tree, const std::string& packName,
-                std::string outputDir)
-        : options_(options),
-          tree_(tree),
-          decider_(options),
-          packName_(packName),
-          out_(std::move(outputDir)) {}
+                const fs::BeneathFolder& out)
+        : options_(options), tree_(tree), decider_(options), packName_(packName), out_(out) {}
 
-    // The folder's whole subtree below `dir` (a disk folder made or to be
-    // made), `path` its path inside the pack.
-    void AddFolder(Folder folder, const std::string& dir, const std::string& path) {
-        if (!MakeDirectory(dir, path))
+    // The folder's whole subtree; `names` holds the stored names from the
+    // root down to it, `path` its path inside the pack.
+    void AddFolder(Folder folder, std::vector<std::string_view>& names, const std::string& path) {
+        pack::DiskPath disk;
+        if (!names.empty() && !Place(names, path + "/", disk))
+            return;
+        if (!MakeDirectory(disk.components, path + "/"))
             return;
         const std::string prefix = path.empty() ? path : path + "/";
-        for (std::size_t i = 0; i < tree_.FileCount(folder); ++i)
-            AddFile(folder, i, dir, prefix);
+        for (std::size_t i = 0; i < tree_.FileCount(folder); ++i) {
+            names.push_back(tree_.FileName(folder, i));
+            AddFile(folder, i, names, prefix + std::string(names.back()));
+            names.pop_back();
+        }
         for (std::size_t i = 0; i < tree_.SubfolderCount(folder); ++i) {
-            const std::string name(tree_.SubfolderName(folder, i));
-            const std::string sub = fs::JoinPath(dir, name);
-            if (targets_.count(sub)) {
-                Fail("cannot extract the folder " + prefix + name + "/: the file " + prefix + name +
-                     " of the same name was extracted as " + sub +
-                     "; extract the folder on its own into another folder (-C DIR '" + prefix +
-                     name + "/')");
-                continue;
-            }
-            AddFolder(tree_.Subfolder(folder, i), sub, prefix + name);
+            names.push_back(tree_.SubfolderName(folder, i));
+            AddFolder(tree_.Subfolder(folder, i), names, prefix + std::string(names.back()));
+            names.pop_back();
         }
     }
 
-    void AddFile(Folder folder, std::size_t i, const std::string& dir, const std::string& prefix) {
-        const std::string name(tree_.FileName(folder, i));
-        const std::string packPath = prefix + name;
-        const std::string target = fs::JoinPath(dir, name);
-        if (!targets_.insert(target).second) {
-            Fail(packPath + " appears twice in the pack; only the first was extracted");
+    // File `i` of `folder`; `names` ends with its own stored name.
+    void AddFile(Folder folder, std::size_t i, const std::vector<std::string_view>& names,
+                 const std::string& packPath) {
+        pack::DiskPath disk;
+        if (!Place(names, packPath, disk))
+            return;
+        std::vector<std::string>& components = disk.components;
+        const std::string name = components.back();
+        components.pop_back();
+        if (!MakeDirectory(components, packPath))
+            return;
+        components.push_back(name);
+        const std::string key = JoinComponents(components, components.size());
+        const std::string target = out_.PathOf(components);
+        components.pop_back();
+        if (const auto [it, inserted] = files_.emplace(key, packPath); !inserted) {
+            Fail(it->second == packPath || pack::SameNameIgnoringCase(it->second, packPath)
+                     ? packPath + " appears twice in the pack; only the first was extracted"
+                     : "did not extract " + packPath + ": " + it->second + " was extracted as " +
+                           target + " already");
             return;
         }
         const std::size_t index = tree_.FileIndex(folder, i);
         bool replace = false;
+        const int dir = FolderOf(components);
         struct stat st;
-        if (lstat(target.c_str(), &st) == 0) {
+        if (dir >= 0 && fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             // Only a regular file, or a link to one, is ever replaced; the
             // link itself is replaced, so nothing is written outside the
             // output folder.
             struct stat followed;
-            const bool regular = S_ISREG(st.st_mode) ||
-                                 (S_ISLNK(st.st_mode) && stat(target.c_str(), &followed) == 0 &&
-                                  S_ISREG(followed.st_mode));
+            const bool regular =
+                S_ISREG(st.st_mode) ||
+                (S_ISLNK(st.st_mode) && fstatat(dir, name.c_str(), &followed, 0) == 0 &&
+                 S_ISREG(followed.st_mode));
             if (!regular) {
                 Fail("cannot extract " + packPath + ": " + target + " is " +
                      (S_ISDIR(st.st_mode)   ? "a folder"
@@ -394,38 +435,8 @@ class ExtractPlan {
                     return;
             }
         }
-        jobs.push_back(ExtractJob{index, packPath, target, replace});
+        jobs.push_back(ExtractJob{index, packPath, std::move(components), name, target, replace});
         totalBytes += tree_.Dir().files[index].originalSize;
-    }
-
-    // Makes `dir` and the folders above it up to the output folder (only
-    // checks them in a dry run); an existing folder is used, anything else in
-    // the way (a file, a link) is refused, so that nothing is written
-    // outside the output folder.
-    bool MakeDirectory(const std::string& dir, const std::string& path) {
-        if (made_.count(dir) || dir == out_)
-            return true;
-        const std::string parent = fs::ParentDirectory(dir);
-        if (parent == dir || !MakeDirectory(parent, ""))
-            return false;
-        struct stat st;
-        if (lstat(dir.c_str(), &st) == 0) {
-            if (!S_ISDIR(st.st_mode)) {
-                Fail("cannot extract " + (path.empty() ? std::string("the folder") : path + "/") +
-                     ": " + dir + " is in the way (a file or a link, not a folder)");
-                return false;
-            }
-        } else if (options_.dryRun) {
-            if (errno != ENOENT) {
-                Fail("cannot make the folder " + dir + ": " + fs::ErrnoText(errno));
-                return false;
-            }
-        } else if (mkdir(dir.c_str(), 0777) != 0) {
-            Fail("cannot make the folder " + dir + ": " + fs::ErrnoText(errno));
-            return false;
-        }
-        made_.insert(dir);
-        return true;
     }
 
     std::vector<ExtractJob> jobs;
@@ -437,13 +448,83 @@ class ExtractPlan {
         ++failures;
         Error(packName_ + ": " + text);
     }
+
+    // The disk path of `names`, or false after naming why there is none.
+    bool Place(const std::vector<std::string_view>& names, const std::string& packPath,
+               pack::DiskPath& disk) {
+        const std::string why = pack::ToDiskPath(names, disk);
+        if (!why.empty()) {
+            Fail("cannot extract " + packPath + ": its name cannot be written to disk (" + why +
+                 ")");
+            return false;
+        }
+        if (disk.droppedLeading && !saidLeading_) {
+            saidLeading_ = true;
+            Say("vpf: " + packName_ + ": names are extracted without their leading \"/\" or " +
+                    "\"\\\", as in " + packPath,
+                options_.quiet);
+        }
+        return true;
+    }
+
+    // Makes the folder at `components` below the output folder (only checks
+    // it in a dry run): an existing folder is used, anything else in the
+    // way (a file, a link) is refused, and so is a folder where a file of
+    // this extraction goes.
+    bool MakeDirectory(const std::vector<std::string>& components, const std::string& packPath) {
+        const std::string key = JoinComponents(components, components.size());
+        if (made_.count(key))
+            return true;
+        for (std::size_t k = 1; k <= components.size(); ++k) {
+            const auto file = files_.find(JoinComponents(components, k));
+            if (file != files_.end()) {
+                Fail("cannot extract " + packPath + ": the file " + file->second +
+                     " was extracted as " + out_.PathOf({components.data(), k}) +
+                     "; extract the folder on its own into another folder (-C DIR '" + packPath +
+                     "')");
+                return false;
+            }
+        }
+        pack::Fault fault;
+        bool missing = false;
+        fs::Descriptor folder;
+        if (out_.IsOpen())
+            folder = out_.OpenFolder(components,
+                                     options_.dryRun ? fs::MakeFolders::No : fs::MakeFolders::Yes,
+                                     0777, fault, &missing);
+        if (!folder.IsOpen() && !(options_.dryRun && (missing || !out_.IsOpen()))) {
+            Fail("cannot extract " + (packPath == "/" ? std::string("the folder") : packPath) +
+                 ": " + fault.reason);
+            return false;
+        }
+        made_.insert(key);
+        cachedKey_ = key;
+        cached_ = std::move(folder);
+        return true;
+    }
+
+    // The descriptor of a folder MakeDirectory has made (-1 in a dry run
+    // where it does not exist yet).
+    int FolderOf(const std::vector<std::string>& components) {
+        const std::string key = JoinComponents(components, components.size());
+        if (cachedKey_ != key && out_.IsOpen()) {
+            pack::Fault fault;
+            cached_ = out_.OpenFolder(components, fs::MakeFolders::No, 0, fault);
+            cachedKey_ = key;
+        }
+        return cached_.Get();
+    }
+
     const Options& options_;
     const DirectoryTree& tree_;
     ReplaceDecider decider_;
     std::string packName_;
-    std::string out_;
-    std::unordered_set<std::string> targets_;
+    const fs::BeneathFolder& out_;
+    std::unordered_map<std::string, std::string> files_;  // disk path -> pack path
     std::unordered_set<std::string> made_;
+    std::optional<std::string> cachedKey_;  // the folder `cached_` is, when set
+    fs::Descriptor cached_;
+    bool saidLeading_ = false;
 };
 
 // Makes the output folder and its parents (checks them in a dry run).
@@ -471,23 +552,27 @@ bool PrepareOutputDirectory(const std::string& dir, bool dryRun) {
     return true;
 }
 
-// Writes one entry through a hidden sibling that becomes the target only
-// when it is complete: the one entry decoder streams the original bytes
-// into it, and a failure (or an interrupt) leaves the target as it was.
+// Writes one entry through a hidden sibling in its folder, reached below
+// the output folder through descriptors, that becomes the target only when
+// it is complete: the one entry decoder streams the original bytes into it,
+// and a failure (or an interrupt) leaves the target as it was.
 ExtractResult WriteJob(const pack::Directory& directory, int fd, std::uint64_t size,
-                       const ExtractJob& job) {
+                       const fs::BeneathFolder& out, const ExtractJob& job) {
     const pack::DirectoryFile& f = directory.files[job.file];
     const pack::EntryClaim claim{f.method, f.originalSize, f.packedSize};
     pack::Fault fault;
     // A claim that cannot be right creates nothing at all.
     if (!pack::CheckEntryClaim(claim, fault))
         return Failed(fault.reason);
+    const fs::Descriptor folder = out.OpenFolder(job.folder, fs::MakeFolders::No, 0, fault);
+    if (!folder.IsOpen())
+        return Failed(fault.reason);
     fs::AtomicFileOptions options = crateforge::ExtractOptions();
     options.replace = job.replace;  // a file that appeared meanwhile is kept
     fs::AtomicFile file;
     if (!interrupt::BeginCreating())
         return Failed("interrupted");
-    const bool began = file.Begin(job.target, options, fault);
+    const bool began = file.BeginAt(folder.Get(), job.name, job.target, options, fault);
     interrupt::EndCreating();
     if (!began)
         return Failed(fault.reason);
@@ -547,24 +632,29 @@ int RunExtract(const Options& options) {
         return kExitFailure;
     if (!PrepareOutputDirectory(out, options.dryRun))
         return kExitFailure;
+    fs::BeneathFolder outFolder;
+    pack::Fault outFault;
+    if (!outFolder.Open(out, outFault) && !(options.dryRun && !fs::PathExists(out))) {
+        Error(outFault.reason);
+        return kExitFailure;
+    }
 
-    ExtractPlan plan(options, tree, in.name, out);
+    ExtractPlan plan(options, tree, in.name, outFolder);
     for (const NameMatch& m : selected) {
+        std::vector<std::string_view> names =
+            StoredNames(in.directory, static_cast<std::uint32_t>(m.folder));
         if (m.isFolder) {
-            plan.AddFolder(m.folder, m.path.empty() ? out : fs::JoinPath(out, m.path), m.path);
+            plan.AddFolder(m.folder, names, m.path);
             continue;
         }
-        const std::size_t slash = m.path.rfind('/');
-        const std::string parentPath = slash == std::string::npos ? "" : m.path.substr(0, slash);
-        const std::string dir = parentPath.empty() ? out : fs::JoinPath(out, parentPath);
-        if (plan.MakeDirectory(dir, parentPath))
-            plan.AddFile(m.folder, m.file, dir, parentPath.empty() ? "" : parentPath + "/");
+        names.push_back(tree.FileName(m.folder, m.file));
+        plan.AddFile(m.folder, m.file, names, m.path);
     }
     failures += plan.failures;
 
     if (options.dryRun) {
         for (const ExtractJob& job : plan.jobs)
-            std::printf("%s\n", Printable((job.replace ? "would replace " : "would extract ") +
+            std::printf("%s\n", ForStdout((job.replace ? "would replace " : "would extract ") +
                                           job.packPath + " -> " + job.target)
                                     .c_str());
         if (!FlushStdout())
@@ -584,7 +674,7 @@ int RunExtract(const Options& options) {
     RunOrdered<ExtractResult>(
         plan.jobs.size(), PoolFor(options),
         [&](std::size_t i) { return in.directory.files[plan.jobs[i].file].originalSize; },
-        [&](std::size_t i) { return WriteJob(in.directory, fd, size, plan.jobs[i]); },
+        [&](std::size_t i) { return WriteJob(in.directory, fd, size, outFolder, plan.jobs[i]); },
         [&](std::size_t i, ExtractResult&& result) {
             const std::uint32_t length = in.directory.files[plan.jobs[i].file].originalSize;
             meter.Advance(length);
@@ -727,7 +817,7 @@ int RunCheck(const Options& options) {
                                  Counted(files.size(), "file") + " in " +
                                  Counted(directory.folders.size() - 1, "folder") + ", " +
                                  Counted(directory.fileSize, "byte") + "\n";
-        std::fputs(Printable(line.substr(0, line.size() - 1)).append("\n").c_str(), stdout);
+        std::fputs(ForStdout(line.substr(0, line.size() - 1)).append("\n").c_str(), stdout);
         if (!FlushStdout())
             return kExitFailure;
     }

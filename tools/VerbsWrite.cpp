@@ -268,7 +268,7 @@ class AddPlan final : public fs::FolderVisitor {
         Error(text);
     }
 
-    bool NameUsable(const std::string& diskPath, std::string_view name) {
+    bool NameUsable(const std::string& diskPath, std::string_view name, const CPackFolder* folder) {
         if (name.size() > pack::kMaxNameLength) {
             Fail("cannot pack " + diskPath + ": its name is longer than " +
                  std::to_string(pack::kMaxNameLength) + " bytes");
@@ -279,6 +279,11 @@ class AddPlan final : public fs::FolderVisitor {
                  pack::InvalidNameReason(name) + ")");
             return false;
         }
+        if (folder->ChildNameLength(name.size()) > pack::kMaxFullNameLength) {
+            Fail("cannot pack " + diskPath + ": its full name in the pack would be longer than " +
+                 std::to_string(pack::kMaxFullNameLength) + " bytes");
+            return false;
+        }
         return true;
     }
 
@@ -287,7 +292,7 @@ class AddPlan final : public fs::FolderVisitor {
     // case is shared (a pack ignores case), and said.
     CPackFolder* Subfolder(CPackFolder* parent, const std::string& parentPath,
                            const std::string& name, const std::string& diskPath) {
-        if (!NameUsable(diskPath, name))
+        if (!NameUsable(diskPath, name, parent))
             return nullptr;
         const int i = parent->FindSubfolder(name);
         if (i >= 0) {
@@ -335,7 +340,7 @@ class AddPlan final : public fs::FolderVisitor {
 
     void AddFileItem(const std::string& diskPath, const std::string& name, CPackFolder* folder,
                      const std::string& prefix, std::uint64_t size, dev_t device, ino_t inode) {
-        if (!NameUsable(diskPath, name))
+        if (!NameUsable(diskPath, name, folder))
             return;
         const std::string packPath = JoinPrefix(prefix, name);
         if (havePack_ && device == packDevice_ && inode == packInode_) {
@@ -483,6 +488,11 @@ CPackFolder* IntoFolder(CPackArchive& archive, const Options& options, std::stri
             Error("--into: " + options.into + ": folders are nested too deeply");
             return nullptr;
         }
+        if (folder->ChildNameLength(part.size()) > pack::kMaxFullNameLength) {
+            Error("--into: " + options.into + ": a full name longer than " +
+                  std::to_string(pack::kMaxFullNameLength) + " bytes");
+            return nullptr;
+        }
         const int i = folder->FindSubfolder(part);
         if (i >= 0) {
             folder = folder->subfolders[static_cast<std::size_t>(i)].get();
@@ -628,7 +638,7 @@ int PackInputs(CPackArchive& archive, ConsoleMessages& console, const Options& o
                 continue;
             }
             close(fd);
-            std::printf("%s\n", Printable((item.replace ? "would replace " : "would add ") +
+            std::printf("%s\n", ForStdout((item.replace ? "would replace " : "would add ") +
                                           item.packPath + " <- " + item.diskPath)
                                     .c_str());
         }
@@ -844,7 +854,7 @@ int RunRemove(const Options& options) {
     if (options.dryRun) {
         for (const NameMatch& m : selected)
             std::printf("%s\n",
-                        Printable("would remove " + m.path + (m.isFolder ? "/" : "")).c_str());
+                        ForStdout("would remove " + m.path + (m.isFolder ? "/" : "")).c_str());
         std::fflush(stdout);
         Say("would remove " + what + " from " + packPath + "; nothing was changed" +
                 NotDone(failures, "found"),
@@ -915,6 +925,10 @@ int RunMakeDir(const Options& options) {
             const int i = folder->FindSubfolder(part);
             if (i >= 0) {
                 folder = folder->subfolders[static_cast<std::size_t>(i)].get();
+            } else if (folder->ChildNameLength(part.size()) > pack::kMaxFullNameLength) {
+                Error(options.args[a] + ": a full name longer than " +
+                      std::to_string(pack::kMaxFullNameLength) + " bytes");
+                return kExitUsage;
             } else {
                 folder = folder->AppendSubfolder(part);
                 ++made;
@@ -1002,6 +1016,14 @@ int RunMove(const Options& options) {
             Error(packPath + ": no folder named " + JoinPackPath(to) + "; nothing was moved");
             return kExitFailure;
         }
+    }
+    const std::size_t inside =
+        isFile ? 0 : source->subfolders[static_cast<std::size_t>(folderIndex)]->LongestNameInside();
+    if (destination->ChildNameLength(newName.size()) + (inside > 0 ? inside + 1 : 0) >
+        pack::kMaxFullNameLength) {
+        Error(packPath + ": a full name in the pack would be longer than " +
+              std::to_string(pack::kMaxFullNameLength) + " bytes; nothing was moved");
+        return kExitFailure;
     }
     if (isFile) {
         PackEntry& entry = *source->files[static_cast<std::size_t>(fileIndex)];
@@ -1098,25 +1120,21 @@ int RunConvert(const Options& options) {
     old.CreateNew(oldPath);
     if (!old.ConvertOldPack(crateforge::GzCoder::InMemory))
         return kExitFailure;  // said why; nothing was written
-
-    ConsoleMessages target(newPath);
-    CPackArchive converted(&target, nullptr, nullptr);
-    converted.CreateNew(newPath);
+    // Names are taken over byte for byte; one equal to an earlier name but
+    // for letter case is numbered apart, and said.
+    for (const crateforge::ConversionRename& r : old.ConversionRenames())
+        Error(oldPath + ": entry " + std::to_string(r.index + 1) + ", " + r.oldName +
+              ", is named " + r.newName + " in " + newPath + ": its name equals that of an " +
+              "earlier entry but for letter case");
     std::uint64_t original = 0;
-    for (auto& file : old.Root()->files) {
+    for (const auto& file : old.Root()->files)
         original += file->originalSize;
-        std::unique_ptr<PackEntry> entry = TakeEntry(*file, file->Name());
-        // Conversion made every name unique already.
-        if (converted.AddCodedEntry(entry, converted.Root(), oldPath,
-                                    crateforge::NameClash::Keep) != crateforge::AddOutcome::Added)
-            return kExitFailure;
-    }
-    if (!converted.Save())
+    if (!old.SaveAs(newPath))
+        return kExitFailure;  // said why; the file at the new path is as it was
+    if (console.errors() > 0)
         return kExitFailure;
-    if (console.errors() + target.errors() > 0)
-        return kExitFailure;
-    Say("converted " + Counted(converted.FileCount(), "file") + ", " + Size(original) + ", of " +
-            oldPath + " into " + newPath + " (" + Size(converted.PackSize()) + ") in " +
+    Say("converted " + Counted(old.FileCount(), "file") + ", " + Size(original) + ", of " +
+            oldPath + " into " + newPath + " (" + Size(old.PackSize()) + ") in " +
             Seconds(SecondsSince(start)),
         options.quiet);
     return kExitOk;

@@ -132,7 +132,8 @@ constexpr VerbEntry kVerbs[] = {
      "Usage: vpf create [OPTIONS] PACK [-C DIR] PATH... [-T FILE]\n"
      "\n"
      "Makes a new pack of the files and folders PATH, stored under their paths as\n"
-     "given (relative, without a leading \"/\"). Folders are packed whole. PACK \"-\"\n"
+     "given (relative, without a leading \"/\"). Folders are packed whole, names\n"
+     "beginning with \".\" included (--exclude='.*' leaves them out). PACK \"-\"\n"
      "writes the pack to standard output. An existing PACK is replaced only with\n"
      "--overwrite, and only when it is a regular file.\n"
      "\n"
@@ -155,6 +156,7 @@ constexpr VerbEntry kVerbs[] = {
      "Examples:\n"
      "  vpf create game.vpf assets readme.txt\n"
      "  vpf create game.vpf -C build/assets . --exclude='*.tmp'\n"
+     "  vpf create game.vpf assets --exclude='.*'     # without .git, .cache, ...\n"
      "  find assets -name '*.png' -print0 | vpf create -T - --null png.vpf\n"
      "  vpf create - assets | ssh host 'cat > game.vpf'\n"},
     {"add", vpf::RunAdd, 1, kMany,

@@ -144,15 +144,11 @@ Bytes RefCompress(const Bytes& src) {
 std::optional<Bytes> RefDecompress(const Bytes& block, std::size_t capacity) {
     if (block.size() < 4)
         return std::nullopt;
-    if (block[1] != 0 || block[2] != 0 || block[3] != 0)
-        return std::nullopt;
     if (block[0] == 1) {
         if (block.size() - 4 > capacity)
             return std::nullopt;
         return Bytes(block.begin() + 4, block.end());
     }
-    if (block[0] != 0)
-        return std::nullopt;
     std::array<long long, 4096> table;
     table.fill(-1);
     unsigned cycle = 0;
@@ -468,8 +464,6 @@ TEST(LzrwCodecTest, CorruptBlocksAreRefused) {
         {"no header", {}, 10},
         {"header cut short", B({0, 0, 0}), 10},
         {"stored copy larger than the room", B({1, 0, 0, 0, 'a', 'b', 'c'}), 2},
-        {"unknown flag", B({2, 0, 0, 0, 0xFE, 0xFF, 'a'}), 10},
-        {"header padding not zero", B({0, 0, 1, 0, 0xFE, 0xFF, 'a'}), 10},
         {"control word cut short", B({0, 0, 0, 0, 0xFE}), 10},
         {"control word with no item", B({0, 0, 0, 0, 0xFE, 0xFF}), 10},
         {"copy item cut short", B({0, 0, 0, 0, 0xFF, 0xFF, 0x7F}), 30},
@@ -483,6 +477,31 @@ TEST(LzrwCodecTest, CorruptBlocksAreRefused) {
         EXPECT_FALSE(Decompress(c.block, c.capacity).has_value()) << c.what;
         EXPECT_FALSE(RefDecompress(c.block, c.capacity).has_value()) << c.what;
     }
+}
+
+// Flag 1 is a stored copy; any other flag a compressed body, as other
+// writers of the format may set it; bytes 1-3 are never read.
+TEST(LzrwCodecTest, FlagOneIsStoredAnyOtherFlagCompressedPaddingIgnored) {
+    const Bytes src = WordText(900, 9);
+    const Bytes block = Compress(src);
+    ASSERT_EQ(block[0], 0);
+    const Bytes body(block.begin() + 4, block.end());
+    for (std::uint8_t flag : {0, 2, 3, 0x10, 0x80, 0xFF}) {
+        for (const Bytes& padding : {B({0, 0, 0}), B({1, 2, 3}), B({0xFF, 0xFF, 0xFF})}) {
+            const Bytes variant = Concat(Concat(B({flag}), padding), body);
+            EXPECT_EQ(Decompress(variant, src.size()), src) << int(flag);
+            EXPECT_EQ(RefDecompress(variant, src.size()), src) << int(flag);
+        }
+    }
+    // Flag 1 with any padding: the body itself, even one that reads as items.
+    for (const Bytes& padding : {B({0, 0, 0}), B({9, 0, 7})}) {
+        const Bytes stored = Concat(Concat(B({1}), padding), body);
+        EXPECT_EQ(Decompress(stored, body.size()), body);
+        EXPECT_FALSE(Decompress(stored, body.size() - 1).has_value());
+    }
+    // An empty body decodes to nothing whatever the flag.
+    EXPECT_EQ(Decompress(B({7, 1, 1, 1}), 0), Bytes());
+    EXPECT_EQ(Decompress(B({1, 1, 1, 1}), 0), Bytes());
 }
 
 TEST(LzrwCodecTest, EveryCapacityBelowTheSizeFails) {
