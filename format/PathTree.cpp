@@ -13,41 +13,6 @@ namespace pack {
 
 namespace {
 
-// Splits a record name into the components of its path on disk. False with
-// `reason` for a name that extraction does not write.
-// TODO(mount): replaced by the shared name-to-path rule.
-bool SplitRecordName(std::string_view name, std::vector<std::string_view>& parts,
-                     std::string& reason) {
-    parts.clear();
-    std::size_t at = name.find_first_not_of("\\/");
-    if (at == std::string_view::npos) {
-        reason = "a name without a file name";
-        return false;
-    }
-    for (;;) {
-        const std::size_t end = name.find_first_of("\\/", at);
-        const std::string_view part = name.substr(at, end - at);
-        if (part.empty() && end != std::string_view::npos) {
-            reason = "a name with an empty folder name inside it";
-            return false;
-        }
-        if (part == "." || part == "..") {
-            reason = "a name holding \"" + std::string(part) + "\"";
-            return false;
-        }
-        if (!part.empty())
-            parts.push_back(part);
-        if (end == std::string_view::npos)
-            break;
-        at = end + 1;
-    }
-    if (parts.empty()) {
-        reason = "a name without a file name";
-        return false;
-    }
-    return true;
-}
-
 // Receives a decoded entry into a buffer of its original size.
 class BufferSink final : public ByteSink {
   public:
@@ -125,12 +90,15 @@ void PathTree::Grow() {
     }
 }
 
-PathTree::Node PathTree::Add(Node parent, NameRef name, std::uint32_t file, std::uint64_t hash) {
+PathTree::Node PathTree::Add(Node parent, std::string_view name, std::uint32_t file,
+                             std::uint64_t hash) {
     const auto node = static_cast<Node>(nodes_.size());
     Entry entry;
     entry.parent = parent;
-    entry.name = name;
+    entry.name = {static_cast<std::uint32_t>(names_.size()),
+                  static_cast<std::uint32_t>(name.size())};
     entry.file = file;
+    names_.append(name);
     nodes_.push_back(entry);
     if (file == kNoFile)
         ++nodes_[parent].subfolders;
@@ -147,21 +115,15 @@ PathTree::Node PathTree::Add(Node parent, NameRef name, std::uint32_t file, std:
     return node;
 }
 
-PathTree::Node PathTree::FolderAt(Node parent, NameRef name) {
-    const std::string_view text = directory_.Name(name);
-    const std::uint64_t hash = HashOf(parent, text);
-    const Node found = FindHashed(parent, text, hash);
-    if (found != kNoNode)
-        return IsFolder(found) ? found : kNoNode;
-    return Add(parent, name, kNoFile, hash);
-}
-
-bool PathTree::WalkFolders(Node& parent, std::span<const NameRef> parts, std::string& reason) {
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        const Node next = FolderAt(parent, parts[i]);
+bool PathTree::WalkFolders(Node& parent, std::span<const std::string> parts, std::string& reason) {
+    for (const std::string& part : parts) {
+        const std::uint64_t hash = HashOf(parent, part);
+        Node next = FindHashed(parent, part, hash);
         if (next == kNoNode) {
-            reason = "an earlier file is named \"" + std::string(directory_.Name(parts[i])) +
-                     "\" where it needs a folder";
+            next = Add(parent, part, kNoFile, hash);
+        } else if (!IsFolder(next)) {
+            reason = "an earlier file is named \"" + std::string(Name(next)) +
+                     "\" where a folder is needed";
             return false;
         }
         parent = next;
@@ -169,83 +131,95 @@ bool PathTree::WalkFolders(Node& parent, std::span<const NameRef> parts, std::st
     return true;
 }
 
-void PathTree::LeaveOut(std::string name, std::string reason) {
-    leftOut_.push_back({std::move(name), std::move(reason)});
-}
-
 bool PathTree::Build(Directory directory, Fault& fault) {
     directory_ = std::move(directory);
     nodes_.clear();
     children_.clear();
     table_.clear();
+    names_.clear();
     leftOut_.clear();
     try {
-        nodes_.reserve(directory_.folders.size() + directory_.files.size());
+        nodes_.reserve(directory_.folders.size() + directory_.files.size() + 1);
         nodes_.push_back(Entry());  // the root
         Grow();
 
-        // Where each folder record landed (kNoNode: left out, with everything
-        // in it). Folders come in pre-order and each folder's files right
-        // after it, so nodes are made in directory order: of two records
-        // that claim one name, the earlier wins.
-        std::vector<Node> folderNode(directory_.folders.size(), kNoNode);
-        folderNode[0] = kRoot;
-        std::vector<std::string_view> views;
-        std::vector<NameRef> parts;
+        // Every record is placed by its own path: the names from the top
+        // folder down to it, made a disk path by the one rule extraction
+        // uses (ToDiskPath). Folders come in pre-order and each folder's
+        // files right after it, so nodes are made in directory order: of
+        // two records that claim one path, the earlier wins.
+        //
+        // A record left out inside a folder that is left out is not named
+        // on its own: the folder's line counts it.
+        constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+        std::vector<std::size_t> folderNote(directory_.folders.size(), kNone);
+        std::vector<std::size_t> hiddenInside;  // per left-out line: records inside it
+        std::vector<std::string_view> chain;
+        std::vector<std::string_view> climb;
+        DiskPath path;
         std::string reason;
-        const char* pool = directory_.names.data();
-        auto toRefs = [&] {
-            parts.clear();
-            for (std::string_view v : views)
-                parts.push_back({static_cast<std::uint32_t>(v.data() - pool),
-                                 static_cast<std::uint32_t>(v.size())});
+        auto leaveOut = [&](std::size_t note, std::string name, std::string why) {
+            if (note != kNone) {
+                ++hiddenInside[note];
+                return kNone;
+            }
+            leftOut_.push_back({std::move(name), std::move(why)});
+            hiddenInside.push_back(0);
+            return leftOut_.size() - 1;
         };
 
         for (std::size_t f = 0; f < directory_.folders.size(); ++f) {
             const PackDirectory& folder = directory_.folders[f];
-            Node here = kRoot;
+            // The names from the top folder down to this one.
+            climb.clear();
+            for (std::uint32_t up = static_cast<std::uint32_t>(f); up != 0 && up != kNoFolder;
+                 up = directory_.folders[up].parent)
+                climb.push_back(directory_.Name(directory_.folders[up].name));
+            chain.assign(climb.rbegin(), climb.rend());
+            // The nearest folder above that is left out and named.
+            const std::size_t above = f == 0 ? kNone : folderNote[folder.parent];
+            folderNote[f] = above;
             if (f != 0) {
-                here = folderNode[folder.parent];
-                if (here == kNoNode)
-                    continue;  // its parent is left out, and named so
-                const std::string path = directory_.FolderPath(static_cast<std::uint32_t>(f), '/');
-                if (!SplitRecordName(directory_.Name(folder.name), views, reason)) {
-                    LeaveOut(path + "/", reason);
-                    continue;
+                Node here = kRoot;
+                reason = ToDiskPath(chain, path);
+                if (reason.empty())
+                    WalkFolders(here, path.components, reason);
+                if (!reason.empty()) {
+                    const std::size_t note = leaveOut(
+                        above, directory_.FolderPath(static_cast<std::uint32_t>(f), '/') + "/",
+                        reason);
+                    if (note != kNone)
+                        folderNote[f] = note;
                 }
-                toRefs();
-                if (!WalkFolders(here, parts, reason)) {
-                    LeaveOut(path + "/", reason + "; the folder is left out with what it holds");
-                    continue;
-                }
-                folderNode[f] = here;
             }
             for (std::uint32_t k = 0; k < folder.fileCount; ++k) {
                 const std::uint32_t i = folder.firstFile + k;
-                const std::string_view name = directory_.FileName(i);
-                Node parent = here;
-                if (!SplitRecordName(name, views, reason)) {
-                    LeaveOut(directory_.FullName(i, '/'), reason);
-                    continue;
+                chain.push_back(directory_.FileName(i));
+                reason = ToDiskPath(chain, path);
+                chain.pop_back();
+                Node parent = kRoot;
+                if (reason.empty()) {
+                    const std::span<const std::string> parts = path.components;
+                    if (WalkFolders(parent, parts.first(parts.size() - 1), reason)) {
+                        const std::string_view last = parts.back();
+                        const std::uint64_t hash = HashOf(parent, last);
+                        const Node taken = FindHashed(parent, last, hash);
+                        if (taken == kNoNode)
+                            Add(parent, last, i, hash);
+                        else
+                            reason = IsFolder(taken) ? "a folder of the same name comes first"
+                                                     : "an earlier file has the same name";
+                    }
                 }
-                toRefs();
-                if (!WalkFolders(parent, std::span<const NameRef>(parts).first(parts.size() - 1),
-                                 reason)) {
-                    LeaveOut(directory_.FullName(i, '/'), reason);
-                    continue;
-                }
-                const std::string_view last = directory_.Name(parts.back());
-                const std::uint64_t hash = HashOf(parent, last);
-                const Node taken = FindHashed(parent, last, hash);
-                if (taken != kNoNode) {
-                    LeaveOut(directory_.FullName(i, '/'),
-                             IsFolder(taken) ? "a folder of the same name comes first"
-                                             : "an earlier file has the same name");
-                    continue;
-                }
-                Add(parent, parts.back(), i, hash);
+                if (!reason.empty())
+                    leaveOut(folderNote[f], directory_.FullName(i, '/'), reason);
             }
         }
+        for (std::size_t n = 0; n < leftOut_.size(); ++n)
+            if (hiddenInside[n] > 0)
+                leftOut_[n].reason += " (and " + std::to_string(hiddenInside[n]) +
+                                      (hiddenInside[n] == 1 ? " entry" : " entries") +
+                                      " inside it)";
 
         // Children in the order their nodes were made, which is directory
         // order.
@@ -267,6 +241,15 @@ bool PathTree::Build(Directory directory, Fault& fault) {
         nodes_.clear();
         children_.clear();
         table_.clear();
+        names_.clear();
+        leftOut_.clear();
+        return Fail(fault, FaultKind::NoMemory, "out of memory");
+    } catch (const std::length_error&) {
+        directory_ = Directory();
+        nodes_.clear();
+        children_.clear();
+        table_.clear();
+        names_.clear();
         leftOut_.clear();
         return Fail(fault, FaultKind::NoMemory, "out of memory");
     }

@@ -1,12 +1,14 @@
 // PathTree.h - a pack's directory seen as a tree of paths, for programs that
 // show a pack as a file system (vpf mount, the PhysicsFS archiver).
 //
-// Every record name becomes path components exactly as extraction turns it
-// into a path on disk (SplitRecordName): a name holding "\" or "/" (a
-// converted old pack's "maps\x.map") becomes folders and a file; a name that
-// extraction refuses (an empty component inside it, "." or "..") is left
-// out and listed in LeftOutNames with the reason. The tree then answers
-// what a file system asks:
+// Every record becomes a path exactly as extraction turns it into a path on
+// disk: the names from the top folder down to it, through ToDiskPath
+// (format/Names.h). A name holding "\" or "/" (a converted old pack's
+// "maps\x.map") becomes folders and a file; a record that extraction
+// refuses (an empty component, "." or "..") is left out and listed in
+// LeftOutNames with the reason (what lies in a folder left out is counted
+// on the folder's line rather than named). The tree then answers what a
+// file system asks:
 //   - the children of a folder, in directory order, with their stored names
 //     (a folder made of a name's components appears where it is first met);
 //   - a child by name in any letter case, as the pack compares names (A-Z
@@ -19,8 +21,8 @@
 // folder whose name an earlier file holds (with everything in it). "Earlier"
 // is directory order, the order in which the reader library finds entries.
 //
-// Memory stays proportional to the directory: names stay in the directory's
-// pool; a node is 20 bytes and a table slot 4. Nothing here throws; Build
+// Memory stays proportional to the directory: each path component is kept
+// once, in a pool of its own; a node is 24 bytes and a table slot 4. Nothing here throws; Build
 // reports an allocation failure as a Fault of kind NoMemory. After Build the
 // tree is read-only and may be used by many threads at once.
 #pragma once
@@ -59,7 +61,9 @@ class PathTree {
     bool IsFolder(Node node) const { return nodes_[node].file == kNoFile; }
     Node Parent(Node node) const { return nodes_[node].parent; }
     // The node's own name as stored ("" for the root).
-    std::string_view Name(Node node) const { return directory_.Name(nodes_[node].name); }
+    std::string_view Name(Node node) const {
+        return std::string_view(names_).substr(nodes_[node].name.offset, nodes_[node].name.length);
+    }
     // A folder's files and folders, in directory order.
     std::span<const Node> Children(Node folder) const;
     std::uint32_t SubfolderCount(Node folder) const { return nodes_[folder].subfolders; }
@@ -83,7 +87,7 @@ class PathTree {
     static constexpr std::uint32_t kNoFile = 0xFFFFFFFFu;
     struct Entry {
         Node parent = kNoNode;
-        NameRef name;
+        NameRef name;                  // in names_
         std::uint32_t file = kNoFile;  // index in Directory::files; kNoFile: a folder
         std::uint32_t firstChild = 0;  // folders: children_[firstChild, +childCount)
         std::uint32_t childCount = 0;
@@ -93,20 +97,17 @@ class PathTree {
     std::uint64_t HashOf(Node parent, std::string_view name) const;
     Node FindHashed(Node parent, std::string_view name, std::uint64_t hash) const;
     // Adds a node under `parent` (known not to hold the name yet).
-    Node Add(Node parent, NameRef name, std::uint32_t file, std::uint64_t hash);
+    Node Add(Node parent, std::string_view name, std::uint32_t file, std::uint64_t hash);
     void Grow();
-    // The folder `parent`/`name`, made when missing; kNoNode when a file
-    // holds the name.
-    Node FolderAt(Node parent, NameRef name);
     // Walks down from `parent` through the folders `parts`, making those
     // that are missing. False with `reason` when a file holds one of them.
-    bool WalkFolders(Node& parent, std::span<const NameRef> parts, std::string& reason);
-    void LeaveOut(std::string name, std::string reason);
+    bool WalkFolders(Node& parent, std::span<const std::string> parts, std::string& reason);
 
     Directory directory_;
     std::vector<Entry> nodes_;
     std::vector<Node> children_;
     std::vector<Node> table_;  // open addressing; kNoNode marks a free slot
+    std::string names_;        // every node's name once
     std::vector<LeftOut> leftOut_;
 };
 

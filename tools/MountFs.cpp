@@ -34,9 +34,10 @@ constexpr double kForever = 365.0 * 24 * 3600;
 // thread (a millisecond or so); larger ones on a worker.
 constexpr std::uint32_t kDecodeHere = 256 * 1024;
 
-// One line on standard error; whole lines from any thread.
+// One line on standard error, safe for a terminal; whole lines from any
+// thread.
 void Say(const std::string& text) {
-    const std::string line = "vpf: " + text + "\n";
+    const std::string line = "vpf: " + Printable(text) + "\n";
     [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, line.data(), line.size());
 }
 
@@ -269,10 +270,10 @@ int FileSystem::Decode(Node node, DecodedCache::Bytes& out) {
     pack::Fault fault;
     if (!pack::LoadTreeFile(source, file, bytes, fault)) {
         if (fault.kind == pack::FaultKind::Damaged)
-            Say(Printable(tree_.Path(node)) + ": damaged at offset " +
+            Say(tree_.Path(node) + ": damaged at offset " +
                 std::to_string(fault.offset) + ": " + fault.reason);
         else
-            Say(Printable(tree_.Path(node)) + ": " + fault.reason);
+            Say(tree_.Path(node) + ": " + fault.reason);
         return ErrnoOf(fault);
     }
     if (!PackUnchanged())
@@ -346,7 +347,7 @@ struct Ops {
         const pack::DirectoryFile& file = fs.tree_.File(node);
         pack::Fault fault;
         if (!pack::CheckEntryClaim({file.method, file.originalSize, file.packedSize}, fault)) {
-            Say(Printable(fs.tree_.Path(node)) + ": damaged at offset " +
+            Say(fs.tree_.Path(node) + ": damaged at offset " +
                 std::to_string(file.dataOffset) + ": " + fault.reason);
             fuse_reply_err(req, EIO);
             return;

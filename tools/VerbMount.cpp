@@ -126,7 +126,7 @@ int RunMount(const Options& options) {
         return kExitFailure;
     }
     for (const pack::PathTree::LeftOut& left : tree.LeftOutNames())
-        Error(in.name + ": " + Printable(left.name) + ": not shown in the mount: " + left.reason);
+        Error(in.name + ": " + left.name + ": not shown in the mount: " + left.reason);
 
     char* resolved = realpath(dirArg.c_str(), nullptr);
     if (!resolved) {

@@ -156,16 +156,13 @@ class MountTest : public vpftest::VpfTest {
 
     // Mounts `pack` on the new folder `dir`; the test fails unless vpf says
     // it mounted and the folder is a mount point.
-    void Mount(const std::string& pack, const std::string& dir,
-               std::vector<std::string> options = {}) {
+    RunResult Mount(const std::string& pack, const std::string& dir, int code = 0) {
         MakeDir(dir);
         mounted_.push_back(Path(dir));
-        options.insert(options.begin(), "mount");
-        options.push_back(pack);
-        options.push_back(dir);
-        const RunResult r = Run(options);
-        ASSERT_EQ(r.code, 0) << r.err;
-        ASSERT_TRUE(IsMounted(Path(dir))) << r.err;
+        const RunResult r = Run({"mount", pack, dir});
+        EXPECT_EQ(r.code, code) << r.err;
+        EXPECT_TRUE(IsMounted(Path(dir))) << r.err;
+        return r;
     }
 
     std::vector<std::string> mounted_;
@@ -173,7 +170,8 @@ class MountTest : public vpftest::VpfTest {
 
 TEST_F(MountTest, ShowsEveryFolderAndFileWithItsSizeModesAndThePacksTimes) {
     MakeSample();
-    ASSERT_NO_FATAL_FAILURE(Mount("sample.vpf", "mnt"));
+    Mount("sample.vpf", "mnt");
+    ASSERT_TRUE(IsMounted(Path("mnt")));
     const RunResult diff = RunShell("diff -r tree mnt");
     EXPECT_EQ(diff.code, 0) << diff.out << diff.err;
     EXPECT_EQ(diff.out, "");
@@ -206,7 +204,8 @@ TEST_F(MountTest, ShowsEveryFolderAndFileWithItsSizeModesAndThePacksTimes) {
 
 TEST_F(MountTest, FindsNamesInAnyLetterCaseAndListsThemAsStored) {
     MakeSample();
-    ASSERT_NO_FATAL_FAILURE(Mount("sample.vpf", "mnt"));
+    Mount("sample.vpf", "mnt");
+    ASSERT_TRUE(IsMounted(Path("mnt")));
     const struct {
         const char* asked;
         const char* stored;  // nullptr: must not be found
@@ -240,7 +239,8 @@ TEST_F(MountTest, FindsNamesInAnyLetterCaseAndListsThemAsStored) {
 
 TEST_F(MountTest, ReadsEveryMethodAtAnyOffset) {
     MakeSample();
-    ASSERT_NO_FATAL_FAILURE(Mount("sample.vpf", "mnt"));
+    Mount("sample.vpf", "mnt");
+    ASSERT_TRUE(IsMounted(Path("mnt")));
     for (const char* name : {"Data/Stored.bin", "Data/Gzip.Txt", "Data/Lzrw.Txt",
                              "Data/odd size.lzrw", "empty.dat", "empty coded.gz"}) {
         const Bytes disk = Read("tree/" + std::string(name));
@@ -270,7 +270,8 @@ TEST_F(MountTest, ReadsEveryMethodAtAnyOffset) {
 
 TEST_F(MountTest, EveryChangeFailsAsReadOnly) {
     MakeSample();
-    ASSERT_NO_FATAL_FAILURE(Mount("sample.vpf", "mnt"));
+    Mount("sample.vpf", "mnt");
+    ASSERT_TRUE(IsMounted(Path("mnt")));
     const std::string file = Path("mnt/Data/Gzip.Txt");
     const std::string folder = Path("mnt/Data/Deep/Empty Folder");
     const std::string missing = Path("mnt/Data/new.txt");
@@ -308,7 +309,8 @@ TEST_F(MountTest, PackReplacedOnDiskIsServedAsMountedAndOneChangedInPlaceFailsRe
     MakeSample();
     // Replaced through a new file renamed into place, as packs are saved:
     // the mounted pack is still served, whole.
-    ASSERT_NO_FATAL_FAILURE(Mount("sample.vpf", "mnt"));
+    Mount("sample.vpf", "mnt");
+    ASSERT_TRUE(IsMounted(Path("mnt")));
     Write("other.vpf", testpacks::BuildPack(testpacks::Folder(
                            "", {{"Readme.TXT", testpacks::ToBytes("other\n")}},
                            {testpacks::Folder("Data", {{"Gzip.Txt", Bytes(10, 'x')}})})));
@@ -320,7 +322,8 @@ TEST_F(MountTest, PackReplacedOnDiskIsServedAsMountedAndOneChangedInPlaceFailsRe
     testpacks::PackLayout layout;
     const Bytes original = testpacks::BuildPack(testpacks::SampleFolder(), &layout);
     Write("inplace.vpf", original);
-    ASSERT_NO_FATAL_FAILURE(Mount("inplace.vpf", "mnt2"));
+    Mount("inplace.vpf", "mnt2");
+    ASSERT_TRUE(IsMounted(Path("mnt2")));
     // Files in entry order: the root's three, then Data's Stored.bin and
     // Gzip.Txt.
     const std::size_t stored = layout.dataOffsets[3] + pack::kDataBlockHeaderSize;
@@ -346,11 +349,38 @@ TEST_F(MountTest, PackReplacedOnDiskIsServedAsMountedAndOneChangedInPlaceFailsRe
 
     // Cut short: reads fail, never return fewer bytes than the size shown.
     Write("short.vpf", original);
-    ASSERT_NO_FATAL_FAILURE(Mount("short.vpf", "mnt3"));
+    Mount("short.vpf", "mnt3");
+    ASSERT_TRUE(IsMounted(Path("mnt3")));
     ASSERT_EQ(truncate(Path("short.vpf").c_str(), static_cast<off_t>(stored + 10)), 0);
     const ReadResult cut = ReadWhole(Path("mnt3/Data/Stored.bin"));
     EXPECT_EQ(cut.error, EIO);
     EXPECT_EQ(ReadWhole(Path("mnt3/Data/Lzrw.Txt")).error, EIO);
+}
+
+TEST_F(MountTest, NamesAreMappedToPathsAsExtractWritesThemAndUnsafeOnesAreNamed) {
+    // Old packs store paths as names; other writers may store anything.
+    Write("old.dat", testpacks::BuildOldPack({{"maps\\x.map", testpacks::ToBytes("x")},
+                                              {"maps\\sub\\y.map", testpacks::ToBytes("y")},
+                                              {"\\lead.txt", testpacks::ToBytes("l")},
+                                              {"..\\evil.txt", testpacks::ToBytes("e")},
+                                              {"a\\\\b", testpacks::ToBytes("b")},
+                                              {"maps\\x.map", testpacks::ToBytes("again")}}));
+    const RunResult mounted = Mount("old.dat", "mnt", 1);
+    for (const char* said :
+         {"..\\\\evil.txt: not shown in the mount: a \"..\" component",
+          "a\\\\\\\\b: not shown in the mount: an empty component",
+          "maps\\\\x.map: not shown in the mount: an earlier file has the same name",
+          "mounted on mnt, but 3 names are not shown"})
+        EXPECT_NE(mounted.err.find(said), std::string::npos) << said << "\n" << mounted.err;
+    EXPECT_EQ(Names("mnt"), (std::vector<std::string>{"lead.txt", "maps"}));
+    EXPECT_EQ(Read("mnt/MAPS/SUB/Y.MAP"), testpacks::ToBytes("y"));
+    EXPECT_EQ(Read("mnt/maps/x.map"), testpacks::ToBytes("x"));
+    // The same paths as extraction writes (names that differ only in letter
+    // case apart: the pack holds one of them, a disk may hold both).
+    const RunResult extracted = Run({"extract", "-q", "old.dat", "-C", "out"});
+    EXPECT_EQ(extracted.code, 1) << extracted.err;
+    const RunResult diff = RunShell("diff -r out mnt");
+    EXPECT_EQ(diff.code, 0) << diff.out << diff.err;
 }
 
 TEST_F(MountTest, DamagedFileFailsItsOwnOpenOnly) {
@@ -365,7 +395,8 @@ TEST_F(MountTest, DamagedFileFailsItsOwnOpenOnly) {
     root.files[3].methodByte = 7;
     root.files[4].originalSize = 10;
     Write("damaged.vpf", testpacks::BuildPack(root));
-    ASSERT_NO_FATAL_FAILURE(Mount("damaged.vpf", "mnt"));
+    Mount("damaged.vpf", "mnt");
+    ASSERT_TRUE(IsMounted(Path("mnt")));
     EXPECT_EQ(Names("mnt"),
               (std::vector<std::string>{"bad gzip.txt", "bad lzrw.txt", "bad method.txt",
                                         "good.txt", "short stored.txt"}));
@@ -376,7 +407,8 @@ TEST_F(MountTest, DamagedFileFailsItsOwnOpenOnly) {
 
 TEST_F(MountTest, UnmountEndsTheServerAndCtrlCEndsAForegroundMount) {
     MakeSample();
-    ASSERT_NO_FATAL_FAILURE(Mount("sample.vpf", "mnt"));
+    Mount("sample.vpf", "mnt");
+    ASSERT_TRUE(IsMounted(Path("mnt")));
     const std::string pack = Path("sample.vpf");
     ASSERT_EQ(ProcessesHolding(pack).size(), 1u) << "one process serves the mount";
     ASSERT_EQ(RunShell("fusermount3 -u mnt").code, 0);
