@@ -255,8 +255,8 @@ bool FileSystem::PackUnchanged() {
 
 void FileSystem::MarkChanged() {
     if (!changed_.exchange(true, std::memory_order_acq_rel))
-        Say("the pack was changed on disk while mounted; files not open already cannot be "
-            "read (input/output error)");
+        Say("the pack was changed on disk while mounted; reads that need it fail from now on "
+            "(input/output error)");
 }
 
 int FileSystem::Decode(Node node, DecodedCache::Bytes& out) {
@@ -270,8 +270,8 @@ int FileSystem::Decode(Node node, DecodedCache::Bytes& out) {
     pack::Fault fault;
     if (!pack::LoadTreeFile(source, file, bytes, fault)) {
         if (fault.kind == pack::FaultKind::Damaged)
-            Say(tree_.Path(node) + ": damaged at offset " +
-                std::to_string(fault.offset) + ": " + fault.reason);
+            Say(tree_.Path(node) + ": damaged at offset " + std::to_string(fault.offset) + ": " +
+                fault.reason);
         else
             Say(tree_.Path(node) + ": " + fault.reason);
         return ErrnoOf(fault);
@@ -347,8 +347,8 @@ struct Ops {
         const pack::DirectoryFile& file = fs.tree_.File(node);
         pack::Fault fault;
         if (!pack::CheckEntryClaim({file.method, file.originalSize, file.packedSize}, fault)) {
-            Say(fs.tree_.Path(node) + ": damaged at offset " +
-                std::to_string(file.dataOffset) + ": " + fault.reason);
+            Say(fs.tree_.Path(node) + ": damaged at offset " + std::to_string(file.dataOffset) +
+                ": " + fault.reason);
             fuse_reply_err(req, EIO);
             return;
         }
