@@ -13,9 +13,10 @@ std::string Directory::FolderPath(std::uint32_t folder, char separator) const {
     for (std::uint32_t f = folder; f != kNoFolder && f < folders.size() && f != 0;
          f = folders[f].parent)
         parts.push_back(Name(folders[f].name));
+    // Joined by position, not by emptiness: a folder may be named "".
     std::string path;
     for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
-        if (!path.empty())
+        if (it != parts.rbegin())
             path += separator;
         path.append(*it);
     }
@@ -24,7 +25,7 @@ std::string Directory::FolderPath(std::uint32_t folder, char separator) const {
 
 std::string Directory::FullName(std::size_t file, char separator) const {
     std::string path = FolderPath(files[file].folder, separator);
-    if (!path.empty())
+    if (files[file].folder != 0)
         path += separator;
     path.append(FileName(file));
     return path;
@@ -280,10 +281,14 @@ bool Walker::Old() {
     out_.directoryEnd = tableEnd;
     out_.folders.push_back(PackDirectory());
 
+    // Entries may share bytes, with each other or with the table, but
+    // together they claim at most the bytes the file holds: a table that
+    // names one record over and over is refused once they claim more, before
+    // the list grows with the count.
+    const std::uint64_t room = source_.Size();
+    std::uint64_t claimed = 0;
     // The table is read in chunks of its own; the records go through the
     // source's window, which a table read would otherwise keep evicting.
-    // Entries may share bytes (with each other, with the table): the list
-    // grows with the table, never past a few times the file's size.
     constexpr std::uint32_t kChunk = 16384;
     std::vector<std::uint8_t> chunk(std::size_t{kChunk} * kOldEntryOffsetSize);
     for (std::uint32_t first = 0; first < header.fileCount; first += kChunk) {
@@ -316,6 +321,9 @@ bool Walker::Old() {
                 return Damaged(number + " has " + std::to_string(record.packedSize) +
                                    " stored bytes that run past the end of the file",
                                std::uint64_t{recordAt} + kOldNameFieldSize);
+            claimed += kOldEntryRecordSize + std::uint64_t{record.packedSize};
+            if (claimed > room)
+                return Damaged("entries that claim more bytes than the file holds", recordAt);
             out_.files.push_back(file);
         }
     }

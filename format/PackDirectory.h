@@ -29,7 +29,9 @@
 //   - the 12-byte header and the offset table inside the file;
 //   - every entry record inside the file (also those whose entryCode leaves
 //     them out);
-//   - each entry taken over has its stored bytes inside the file.
+//   - each entry taken over has its stored bytes inside the file, and the
+//     entries taken over claim (record and stored bytes, shared or not) no
+//     more bytes than the file holds, so the list never outgrows the file.
 // Not checked here (entry-level, found when the bytes are decoded, see
 // EntryDecoder.h): method values, stored sizes, the codecs' own data.
 // Not checked by anyone but the strict check (archive/PackCheck.h): bytes

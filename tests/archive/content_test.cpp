@@ -154,42 +154,45 @@ TEST_F(ContentTest, RenameRules) {
     EXPECT_EQ(archive->RenameFile("a", std::string(259, 'r')), 1);  // 259 bytes fit
 }
 
-TEST_F(ContentTest, AddFolderTakesDotNamesMergesAndAsksPerFile) {
-    const std::string top = SourceDir("old.stuff");
-    Source("old.stuff/b.txt", NoiseBytes(5));
-    Source("old.stuff/A.txt", NoiseBytes(6));
-    Source("old.stuff/.hidden", NoiseBytes(7));
-    SourceDir("old.stuff/.svn");
-    Source("old.stuff/.svn/entries", NoiseBytes(8));
-    SourceDir("old.stuff/inner");
-    Source("old.stuff/inner/c.bin", NoiseBytes(9));
+TEST_F(ContentTest, AddFolderSkipsDotNamesMergesAndAsksPerFile) {
+    const std::string top = SourceDir(".old.stuff");
+    Source(".old.stuff/b.txt", NoiseBytes(5));
+    Source(".old.stuff/A.txt", NoiseBytes(6));
+    Source(".old.stuff/.hidden", NoiseBytes(7));
+    SourceDir(".old.stuff/.svn");
+    Source(".old.stuff/.svn/entries", NoiseBytes(8));
+    SourceDir(".old.stuff/inner");
+    Source(".old.stuff/inner/c.bin", NoiseBytes(9));
+    Source(".old.stuff/inner/.c.bin.swp", NoiseBytes(3));
+    // A dangling link of a dot-name is left out, not reported.
+    ASSERT_EQ(symlink((top + "/gone").c_str(), (top + "/.lock").c_str()), 0);
 
     CPackFolder* root = archive->Root();
     EXPECT_EQ(archive->AddFolder(top + "/", root), 1);
-    ASSERT_EQ(FolderNames(root), (std::vector<std::string>{"old.stuff"}));
+    // The added folder keeps its own name, dot and all; names beginning
+    // with a dot inside it stay out (.git, editor files); the rest in byte
+    // order.
+    ASSERT_EQ(FolderNames(root), (std::vector<std::string>{".old.stuff"}));
     CPackFolder* added = root->subfolders[0].get();
-    // Byte order; a name beginning with a dot is an ordinary name.
-    EXPECT_EQ(Names(added), (std::vector<std::string>{".hidden", "A.txt", "b.txt"}));
-    EXPECT_EQ(FolderNames(added), (std::vector<std::string>{".svn", "inner"}));
-    EXPECT_EQ(archive->FileCount(), 5u);
+    EXPECT_EQ(Names(added), (std::vector<std::string>{"A.txt", "b.txt"}));
+    EXPECT_EQ(FolderNames(added), (std::vector<std::string>{"inner"}));
+    EXPECT_EQ(Names(added->subfolders[0].get()), (std::vector<std::string>{"c.bin"}));
+    EXPECT_EQ(archive->FileCount(), 3u);
     EXPECT_TRUE(messages.Calls().empty());
 
     // Again: merged into the same subfolders, one question per file, in the
     // walk's order.
-    Source("old.stuff/new.txt", NoiseBytes(2));
-    messages.Queue({MessageAnswer::No, MessageAnswer::No, MessageAnswer::Yes, MessageAnswer::No,
-                    MessageAnswer::No});
+    Source(".old.stuff/new.txt", NoiseBytes(2));
+    messages.Queue({MessageAnswer::Yes, MessageAnswer::No, MessageAnswer::No});
     EXPECT_EQ(archive->AddFolder(top, root), 1);
     EXPECT_EQ(root->subfolderCount, 1u);
     EXPECT_EQ(messages.Texts(),
-              (std::vector<std::string>{"File .hidden already exist. Do you wish to replace it?",
-                                        "File entries already exist. Do you wish to replace it?",
-                                        "File A.txt already exist. Do you wish to replace it?",
+              (std::vector<std::string>{"File A.txt already exist. Do you wish to replace it?",
                                         "File b.txt already exist. Do you wish to replace it?",
                                         "File c.bin already exist. Do you wish to replace it?"}));
     EXPECT_EQ(messages.UnexpectedCount(), 0);
-    EXPECT_EQ(Names(added), (std::vector<std::string>{".hidden", "A.txt", "b.txt", "new.txt"}));
-    EXPECT_EQ(archive->FileCount(), 6u);
+    EXPECT_EQ(Names(added), (std::vector<std::string>{"A.txt", "b.txt", "new.txt"}));
+    EXPECT_EQ(archive->FileCount(), 4u);
 }
 
 TEST_F(ContentTest, LinksToFoldersAreFollowedExceptBackUpTheTree) {

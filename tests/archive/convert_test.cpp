@@ -263,9 +263,10 @@ TEST_F(ConvertTest, TableNamingOneRecordManyTimesIsRefusedAtOnce) {
     messages.Queue(MessageAnswer::Yes);
     EXPECT_EQ(archive->Open(path), 0);
     ASSERT_EQ(messages.Calls().size(), 2u);
-    EXPECT_EQ(messages.Calls()[1].text, "Unable to convert the PackFile " + path +
-                                            ": entries that overlap at offset " +
-                                            std::to_string(record) + ". Nothing was written.");
+    EXPECT_EQ(messages.Calls()[1].text,
+              "Unable to convert the PackFile " + path +
+                  ": entries that claim more bytes than the file holds at offset " +
+                  std::to_string(record) + ". Nothing was written.");
     EXPECT_FALSE(fs::PathExists(dir.File("many.VPF")));
 }
 

@@ -32,22 +32,24 @@ TEST(SizeText, FormatSizeTable) {
 
 using DiskSizeTest = ArchiveTest;
 
-// The folder measure counts what adding the folder reads: dot-names
-// included, as the folder walk visits them.
-TEST_F(DiskSizeTest, FolderAndPathCountDotNames) {
+// The folder measure counts what Add Folder reads, names beginning with a
+// dot left out; the path measure of dropped items counts them.
+TEST_F(DiskSizeTest, FolderSkipsDotNamesPathCountsThem) {
     const std::string top = SourceDir("m");
     Source("m/a.txt", NoiseBytes(10));
     Source("m/.hidden", NoiseBytes(5));
     SourceDir("m/sub");
     Source("m/sub/b.bin", NoiseBytes(20));
-    EXPECT_EQ(FolderDiskSize(top), 35u);
-    EXPECT_EQ(FolderDiskSize(top + "/"), 35u);
+    EXPECT_EQ(FolderDiskSize(top), 30u);
+    EXPECT_EQ(FolderDiskSize(top + "/"), 30u);
     EXPECT_EQ(PathDiskSize(top), 35u);
 
     SourceDir("m/.config");
     Source("m/.config/big", NoiseBytes(1000));
-    EXPECT_EQ(FolderDiskSize(top), 1035u);
+    EXPECT_EQ(FolderDiskSize(top), 30u);
     EXPECT_EQ(PathDiskSize(top), 1035u);
+    // The measured folder's own name does not count.
+    EXPECT_EQ(FolderDiskSize(top + "/.config"), 1000u);
 }
 
 TEST_F(DiskSizeTest, LinksBelowAreFollowedExceptBackUpTheTree) {

@@ -92,51 +92,46 @@ TEST_F(WorkspaceTest, AFileAndAFolderOfTheSameNameDoNotOverwriteEachOther) {
     EXPECT_EQ(ws.MakeFilePath("n.txt"), w + "/n (2).txt");
 }
 
-TEST_F(WorkspaceTest, UnsafeNamesAreRefusedOrSkipped) {
-    // A pack cannot bring such names in: the loader refuses it as damaged.
-    const Folder hostile("", {File("../evil", NoiseBytes(3))});
-    EXPECT_EQ(archive->Open(dir.Write("w.vpf", testpacks::BuildPack(hostile))), 0);
-    ASSERT_EQ(messages.Calls().size(), 1u);
-    messages.Clear();
-    // The workspace still refuses them on its own, whatever filled the tree.
-    ASSERT_EQ(archive->CreateNew(PackPath()), 1);
-    CPackFolder& root = *archive->Root();
-    auto add = [](CPackFolder& folder, std::string_view name, const Bytes& bytes) {
-        auto entry = std::make_unique<PackEntry>();
-        entry->SetName(name);
-        entry->originalSize = entry->packedSize = static_cast<std::uint32_t>(bytes.size());
-        entry->data.reset(new unsigned char[bytes.size() + 1]);
-        std::copy(bytes.begin(), bytes.end(), entry->data.get());
-        folder.AppendFile(std::move(entry));
-    };
+TEST_F(WorkspaceTest, NamesBecomeDiskPathsByTheOneRuleAndNeverLeadOut) {
+    // The pack opens whatever its names hold; writing them out follows the
+    // one rule: separators make folders, a leading one is dropped at the
+    // top, and empty, "." or ".." components are refused with the reason.
     const Bytes good = testpacks::ToBytes("good");
-    add(root, "../evil", NoiseBytes(3));
-    add(root, "..", NoiseBytes(3));
-    add(root, "", {});
-    CPackFolder& a = *root.AppendSubfolder("A");
-    add(a, "ok", good);
-    add(a, "..\\evil", NoiseBytes(3));
-    add(a, "/abs", NoiseBytes(3));
-    add(*a.AppendSubfolder(".."), "escaped", NoiseBytes(3));
-    add(*root.AppendSubfolder("../up"), "f", NoiseBytes(3));
+    OpenPack(Folder("",
+                    {File("maps\\x.map", good), File("../evil", NoiseBytes(3)),
+                     File("..", NoiseBytes(3)), File("", {}), File("/lead", good)},
+                    {Folder("A",
+                            {File("ok", good), File("..\\evil", NoiseBytes(3)),
+                             File("/abs", NoiseBytes(3)), File("sub\\deep", good)},
+                            {Folder("..", {File("escaped", NoiseBytes(3))})}),
+                     Folder("../up", {File("f", NoiseBytes(3))})}));
+    ASSERT_TRUE(messages.Calls().empty());
     CTempWorkspace ws;
     const std::string w = ws.WorkspacePath();
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(
-            archive->ExtractFileToTemp(*archive->Root()->files[static_cast<std::size_t>(i)], ws),
-            "");
+    const auto& files = archive->Root()->files;
+    EXPECT_EQ(archive->ExtractFileToTemp(*files[0], ws), w + "/maps/x.map");
+    EXPECT_EQ(testpacks::ReadFile(w + "/maps/x.map"), good);
+    EXPECT_EQ(archive->ExtractFileToTemp(*files[4], ws), w + "/lead");
+    EXPECT_EQ(testpacks::ReadFile(w + "/lead"), good);
+    for (std::size_t i = 1; i < 4; ++i)
+        EXPECT_EQ(archive->ExtractFileToTemp(*files[i], ws), "") << i;
     ASSERT_EQ(messages.Calls().size(), 3u);
     EXPECT_EQ(messages.Calls()[0].text,
               "Unable to write ../evil to the temporary folder: its name cannot be used as a file "
-              "name.");
+              "name: a \"..\" component, which would lead out of its folder.");
+    EXPECT_EQ(messages.Calls()[2].text,
+              "Unable to write  to the temporary folder: its name cannot be used as a file name: "
+              "an empty name.");
 
     messages.Clear();
     EXPECT_EQ(archive->ExtractFolderToTemp(0, ws, ""), w + "/A");
     EXPECT_EQ(testpacks::ReadFile(w + "/A/ok"), good);
+    EXPECT_EQ(testpacks::ReadFile(w + "/A/sub/deep"), good);
     ASSERT_EQ(messages.Calls().size(), 1u);
     EXPECT_EQ(messages.Calls()[0].text,
               "Unable to write 3 item(s) of A to the temporary folder, the first being ..\\evil: "
-              "its name cannot be used as a file name.");
+              "its name cannot be used as a file name: a \"..\" component, which would lead out of "
+              "its folder.");
     messages.Clear();
     EXPECT_EQ(archive->ExtractFolderToTemp(1, ws, ""), "");
     EXPECT_EQ(messages.Calls().size(), 1u);

@@ -3,9 +3,12 @@
 //
 // Made from small sound packs of both versions: every truncation; every
 // header and record field set to 0, the maximum and off-by-one values;
-// broken, unsafe and unpadded names; absurd counts; self-referring, deep and
-// wide folder blocks; overlapping data; offset tables naming one record many
-// times. Each case carries:
+// unterminated, odd ("..", "/abs", "maps\\x.map") and unpadded names;
+// absurd counts; self-referring, deep and wide folder blocks; full names
+// around the 4,095-byte limit; shared and misplaced data; offset tables
+// naming one record many times. Readers refuse only what cannot be read
+// safely; what is merely odd is theirs to take and the strict check's to
+// report. Each case carries:
 //
 //   directory  what every reader of the directory answers: the format's
 //              walker, the reader library's OpenPack, the desktop program's
@@ -51,7 +54,20 @@ enum class Content { Intact, Damaged, Unchecked };
 struct Entry {
     std::string name;  // full name, "/" between folders
     Bytes bytes;
+    // The reader library's name ("\\" between folders), when the stored
+    // names hold a "/" of their own; else `name` with "/" made "\\".
+    std::string readerName = {};
 };
+
+inline std::string ReaderName(const Entry& e) {
+    if (!e.readerName.empty())
+        return e.readerName;
+    std::string name = e.name;
+    for (char& c : name)
+        if (c == '/')
+            c = '\\';
+    return name;
+}
 
 struct Case {
     std::string what;
@@ -118,50 +134,59 @@ inline bool Disjoint(std::vector<Span> spans) {
 }
 
 // Whether the data blocks named by the file records at `recordOffsets` lie
-// after `directoryEnd`, inside the file and apart (the directory itself
-// being otherwise sound).
+// inside the file (the directory itself being otherwise sound). Readers take
+// blocks anywhere in the file, sharing bytes or not.
+inline bool DataInsideFile(const Bytes& b, const std::vector<std::size_t>& recordOffsets) {
+    for (std::size_t at : recordOffsets) {
+        const std::uint64_t block = testpacks::PeekU32(b, at + pack::kNameFieldSize);
+        if (block + pack::kDataBlockHeaderSize > b.size())
+            return false;
+        const std::uint64_t packed = testpacks::PeekU32(b, block + 4);
+        if (block + pack::kDataBlockHeaderSize + packed > b.size())
+            return false;
+    }
+    return true;
+}
+
+// Whether the data blocks also lie after `directoryEnd` and apart, as the
+// strict check demands.
 inline bool DataRegionSound(const Bytes& b, const std::vector<std::size_t>& recordOffsets,
                             std::uint64_t directoryEnd) {
+    if (!DataInsideFile(b, recordOffsets))
+        return false;
     std::vector<Span> spans;
     for (std::size_t at : recordOffsets) {
         const std::uint64_t block = testpacks::PeekU32(b, at + pack::kNameFieldSize);
-        if (block < directoryEnd || block + pack::kDataBlockHeaderSize > b.size())
+        if (block < directoryEnd)
             return false;
-        const std::uint64_t packed = testpacks::PeekU32(b, block + 4);
-        const std::uint64_t end = block + pack::kDataBlockHeaderSize + packed;
-        if (end > b.size())
-            return false;
-        spans.push_back({block, end});
+        spans.push_back({block, block + pack::kDataBlockHeaderSize + testpacks::PeekU32(b, block + 4)});
     }
     return Disjoint(spans);
 }
 
 // The directory verdict of a "1.03" pack whose header is sound, from the
-// rules alone: table inside the file, records after it and inside, names of
-// taken entries valid, their bytes inside the file and apart.
+// rules alone: table inside the file, every record inside it, the stored
+// bytes of taken entries inside it, and all they claim no more than the
+// file holds. Names, and records or bytes shared with the table or with each
+// other, are for the strict check.
 inline bool OldDirectorySound(const Bytes& b) {
     const std::uint64_t count = testpacks::PeekU32(b, 8);
     const std::uint64_t tableEnd = pack::kOldPackHeaderSize + 4 * count;
     if (tableEnd > b.size())
         return false;
-    std::vector<Span> spans;
+    std::uint64_t claimed = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::uint64_t at = testpacks::PeekU32(b, pack::kOldPackHeaderSize + 4 * i);
-        if (at < tableEnd || at + pack::kOldEntryRecordSize > b.size())
+        if (at + pack::kOldEntryRecordSize > b.size())
             return false;
         if (b[at + 57] >= pack::kOldFirstSkippedEntryCode)
             continue;
-        const char* field = reinterpret_cast<const char*>(b.data() + at);
-        const std::string name(field, strnlen(field, pack::kOldNameFieldSize));
-        if (name.empty() || name == "." || name == ".." ||
-            name.find_first_of("/\\") != std::string::npos)
+        const std::uint64_t packed = testpacks::PeekU32(b, at + 48);
+        if (at + pack::kOldEntryRecordSize + packed > b.size())
             return false;
-        const std::uint64_t end = at + pack::kOldEntryRecordSize + testpacks::PeekU32(b, at + 48);
-        if (end > b.size())
-            return false;
-        spans.push_back({at, end});
+        claimed += pack::kOldEntryRecordSize + packed;
     }
-    return Disjoint(spans);
+    return claimed <= b.size();
 }
 
 // ---- Building the corpus -------------------------------------------------------
@@ -297,7 +322,7 @@ inline void AddTreeFieldCases(std::vector<Case>& out) {
         each(layout.fileRecordOffsets[k] + pack::kNameFieldSize,
              [&](const std::string& v, Bytes b, std::uint32_t) {
                  const std::string what = file + " dataOffset = " + v;
-                 if (!DataRegionSound(b, layout.fileRecordOffsets, layout.directoryEnd)) {
+                 if (!DataInsideFile(b, layout.fileRecordOffsets)) {
                      out.push_back(Refused(what, std::move(b), current));
                      return;
                  }
@@ -315,7 +340,7 @@ inline void AddTreeFieldCases(std::vector<Case>& out) {
         });
         each(layout.dataOffsets[k] + 4, [&](const std::string& v, Bytes b, std::uint32_t) {
             const std::string what = file + " packedSize = " + v;
-            if (!DataRegionSound(b, layout.fileRecordOffsets, layout.directoryEnd))
+            if (!DataInsideFile(b, layout.fileRecordOffsets))
                 out.push_back(Refused(what, std::move(b), current));
             else
                 out.push_back(EntryDamage(what, std::move(b), current,
@@ -347,17 +372,24 @@ inline void AddTreeNameCases(std::vector<Case>& out) {
     // The record at `at` names which entry (or folder) of SmallTree.
     auto renamed = [&](std::size_t at, const std::string& name) {
         std::vector<Entry> e = SmallTreeEntries();
+        for (Entry& entry : e)
+            entry.readerName = ReaderName(entry);
         if (at == layout.folderRecordOffsets[0]) {  // F
             e[2].name = name + "/c.lz";
+            e[2].readerName = name + "\\c.lz";
             e[3].name = name + "/G/d";
+            e[3].readerName = name + "\\G\\d";
         } else if (at == layout.folderRecordOffsets[1]) {  // G
             e[3].name = "F/" + name + "/d";
+            e[3].readerName = "F\\" + name + "\\d";
         } else {
             for (std::size_t k = 0; k < layout.fileRecordOffsets.size(); ++k)
                 if (layout.fileRecordOffsets[k] == at) {
                     const std::size_t slash = e[k].name.rfind('/');
-                    e[k].name =
-                        (slash == std::string::npos ? "" : e[k].name.substr(0, slash + 1)) + name;
+                    const std::string folder =
+                        slash == std::string::npos ? "" : e[k].name.substr(0, slash + 1);
+                    e[k].name = folder + name;
+                    e[k].readerName = ReaderName({folder, {}}) + name;
                 }
         }
         return e;
@@ -373,15 +405,23 @@ inline void AddTreeNameCases(std::vector<Case>& out) {
         Bytes unterminated = sound;
         std::memset(unterminated.data() + at, 'n', pack::kNameFieldSize);
         out.push_back(Refused("unterminated name" + where, unterminated, current));
-        out.push_back(Refused("empty name" + where, named(""), current));
-        out.push_back(Refused("name \".\"" + where, named("."), current));
-        out.push_back(Refused("name \"..\"" + where, named(".."), current));
-        out.push_back(Refused("name \"a/../../x\"" + where, named("a/../../x"), current));
-        out.push_back(Refused("name \"..\\\\..\\\\x\"" + where, named("..\\..\\x"), current));
-        out.push_back(Refused("name \"/abs\"" + where, named("/abs"), current));
+        // A name's bytes are its identity: readers take names no disk path
+        // can hold, and only the strict check (and extraction) refuse them.
+        for (const std::string name : {"", ".", "..", "a/../../x", "..\\..\\x", "/abs"}) {
+            std::string label;
+            for (char c : name)
+                label += c == '\\' ? std::string("\\\\") : std::string(1, c);
+            out.push_back(Intact((name.empty() ? "empty name" : "name \"" + label + "\"") + where,
+                                 named(name), current, renamed(at, name),
+                                 "a name that cannot be written to disk"));
+        }
+        // An old pack's kind of name, as conversion keeps it: fine everywhere.
+        out.push_back(Intact("name \"maps\\\\x.map\"" + where, named("maps\\x.map"), current,
+                             renamed(at, "maps\\x.map")));
         Bytes garbage = named("ok");
         garbage[at + 100] = 'x';
-        out.push_back(Refused("bytes after the terminator" + where, garbage, current));
+        out.push_back(Intact("bytes after the terminator" + where, garbage, current,
+                             renamed(at, "ok"), "a name field with bytes after its terminator"));
         const std::string longest(pack::kMaxNameLength, 'n');
         out.push_back(
             Intact("259-byte name" + where, named(longest), current, renamed(at, longest)));
@@ -474,6 +514,46 @@ inline void AddTreeShapeCases(std::vector<Case>& out) {
                              testpacks::BuildPack(Chain(512, "d", {File("x", {1, 2, 3})})), current,
                              {{deep + "x", {1, 2, 3}}}));
     }
+    // Full names of 4,095 bytes are the longest: 16 folders of 250-byte names
+    // (4,015 bytes) and a file of 79; one byte more, in a file's name or in a
+    // folder's (empty or not), is refused. So are 512 levels of 8-byte names.
+    {
+        const std::string folder(250, 'f');
+        std::string path;
+        for (int i = 0; i < 16; ++i)
+            path += folder + "/";
+        for (std::size_t n : {79u, 80u}) {
+            const std::string name(n, 'x');
+            const std::string what = "full name of " + std::to_string(4016 + n) + " bytes";
+            const Bytes b = testpacks::BuildPack(Chain(16, folder, {File(name, {7})}));
+            if (n == 79)
+                out.push_back(Intact("a file's " + what, b, current, {{path + name, {7}}}));
+            else
+                out.push_back(Refused("a file's " + what, b, current));
+            Folder top = Chain(16, folder, {});
+            Folder* bottom = &top.folders[0];
+            while (!bottom->folders.empty())
+                bottom = &bottom->folders[0];
+            bottom->folders.push_back(Folder(name));
+            const Bytes empty = testpacks::BuildPack(top);
+            if (n == 79)
+                out.push_back(Intact("an empty folder's " + what, empty, current, {}));
+            else
+                out.push_back(Refused("an empty folder's " + what, empty, current));
+        }
+        for (std::size_t n : {7u, 8u}) {
+            const std::string name(n, 'd');
+            std::string deep;
+            for (int i = 0; i < 512; ++i)
+                deep += name + "/";
+            const Bytes b = testpacks::BuildPack(Chain(512, name, {}));
+            const std::string what = "512 levels of " + std::to_string(n) + "-byte names";
+            if (n == 7)
+                out.push_back(Intact(what, b, current, {}));
+            else
+                out.push_back(Refused(what, b, current));
+        }
+    }
     // Data blocks pointing at another block, the root block, the directory.
     {
         testpacks::PackLayout layout;
@@ -483,7 +563,17 @@ inline void AddTreeShapeCases(std::vector<Case>& out) {
              {layout.dataOffsets[0], layout.blockOffsets[0], layout.directoryEnd - 9}) {
             Bytes b = base;
             testpacks::PatchU32(b, at, static_cast<std::uint32_t>(target));
-            out.push_back(Refused("data of b.gz at " + std::to_string(target), b, current));
+            const std::string what = "data of b.gz at " + std::to_string(target);
+            if (!DataInsideFile(b, layout.fileRecordOffsets)) {
+                out.push_back(Refused(what, b, current));
+            } else if (target == layout.dataOffsets[0]) {
+                // Sharing a.txt's block, b.gz is a.txt's bytes.
+                std::vector<Entry> entries = SmallTreeEntries();
+                entries[1].bytes = entries[0].bytes;
+                out.push_back(Intact(what, b, current, entries, "data blocks that share bytes"));
+            } else {
+                out.push_back(EntryDamage(what, b, current, "a data block inside the directory"));
+            }
         }
         // Bytes after the last block, and a gap between two blocks.
         Bytes tail = base;
@@ -589,29 +679,47 @@ inline void AddOldCases(std::vector<Case>& out) {
         if (!skipped)
             renamed[k < 2 ? k : k - 1].name = std::string(pack::kOldNameFieldSize, 'm');
         out.push_back(Intact(entry + " 48-byte name", fullName, old, renamed));
-        for (const std::string bad : {"", ".", "..", "a/b", "a\\b"}) {
+        // Old names are whole paths ("maps\\x.map"); readers take any.
+        for (const std::string odd : {"", ".", "..", "a/b", "a\\b"}) {
             Bytes b = sound;
             std::memset(b.data() + at, 0, pack::kOldNameFieldSize);
-            std::memcpy(b.data() + at, bad.data(), bad.size());
-            const std::string what = entry + " name \"" + bad + "\"";
-            if (skipped)
-                out.push_back(Intact(what, std::move(b), old, SmallOldEntries()));
-            else
-                out.push_back(Refused(what, std::move(b), old));
+            std::memcpy(b.data() + at, odd.data(), odd.size());
+            const std::string what = entry + " name \"" + odd + "\"";
+            std::vector<Entry> entries = SmallOldEntries();
+            if (!skipped)
+                entries[k < 2 ? k : k - 1] = {odd, entries[k < 2 ? k : k - 1].bytes, odd};
+            const bool writable = odd.size() > 2;
+            out.push_back(Intact(what, std::move(b), old, entries,
+                                 skipped || writable ? "" : "a name that cannot be written to disk"));
         }
     }
     // Offsets that point into the header, the table or another entry.
+    // Readers take a record wherever it lies; the strict check does not.
     for (std::uint32_t target :
          {0u, 4u, 8u, 12u, static_cast<std::uint32_t>(layout.entryOffsets[0])}) {
         Bytes b = sound;
         testpacks::PatchU32(b, pack::kOldPackHeaderSize + 4 * 3, target);
-        out.push_back(Refused("1.03 last entry offset -> " + std::to_string(target), b, old));
+        const std::string what = "1.03 last entry offset -> " + std::to_string(target);
+        if (!OldDirectorySound(b)) {
+            out.push_back(Refused(what, b, old));
+        } else if (target == layout.entryOffsets[0]) {
+            std::vector<Entry> entries = SmallOldEntries();
+            entries.back() = entries.front();  // the first entry, twice
+            out.push_back(Intact(what, b, old, entries, "entries that share bytes"));
+        } else {
+            // Whatever the header and table read as: maybe no entry at all.
+            Case c = EntryDamage(what, b, old);
+            c.content = Content::Unchecked;
+            c.strict = Verdict::Unchecked;
+            c.strictWhy.clear();
+            out.push_back(std::move(c));
+        }
     }
     Bytes absurd = sound;
     testpacks::PatchU32(absurd, 8, 0x3FFFFFFF);
     out.push_back(Refused("1.03 fileCount 0x3FFFFFFF", absurd, old));
-    // A table naming one record many times: taken, the entries overlap;
-    // skipped, nothing is taken from it.
+    // A table naming one record many times: taken, the entries claim more
+    // than the file holds; skipped, nothing is taken from it.
     for (bool skippedRecord : {false, true}) {
         const std::uint32_t slots = 100000;
         std::vector<testpacks::OldEntry> one = {testpacks::OldEntry(
@@ -625,7 +733,7 @@ inline void AddOldCases(std::vector<Case>& out) {
             testpacks::PatchU32(b, pack::kOldPackHeaderSize + 4 * std::size_t{i}, moved);
         b.insert(b.end(), single.begin() + record, single.end());
         const std::string what = std::string("one ") + (skippedRecord ? "skipped " : "") +
-                                 "record named by 100000 slots";
+                                 "record named by " + std::to_string(slots) + " slots";
         if (skippedRecord)
             out.push_back(Intact(what, std::move(b), old, {}));
         else
