@@ -1,6 +1,8 @@
 // PathTree.cpp - building the path tree of a pack and finding names in it.
 #include "format/PathTree.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -31,14 +33,28 @@ class BufferSink final : public ByteSink {
     std::size_t used_ = 0;
 };
 
+// A buffer for a decoded file of `size` bytes. A large one asks for huge
+// pages where the kernel gives them on request: filling 100 MB costs some
+// fifty page faults instead of 25,000, a third of the time of a decode.
+DecodedBytes AllocateDecoded(std::size_t size) {
+    DecodedBytes bytes(new (std::nothrow) unsigned char[std::max<std::size_t>(size, 1)]);
+    constexpr std::uintptr_t kHugePage = 2u << 20;
+    if (bytes && size >= 4 * kHugePage) {
+        const auto at = reinterpret_cast<std::uintptr_t>(bytes.get());
+        const std::uintptr_t begin = (at + kHugePage - 1) & ~(kHugePage - 1);
+        const std::uintptr_t end = (at + size) & ~(kHugePage - 1);
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // a hint only
+    }
+    return bytes;
+}
+
 }  // namespace
 
 bool LoadTreeFile(ByteSource& source, const DirectoryFile& file, DecodedBytes& out, Fault& fault) {
     const EntryClaim claim{file.method, file.originalSize, file.packedSize};
     if (file.method != static_cast<std::uint8_t>(PackMethod::Gzip))
         return LoadEntry(source, file.dataOffset, claim, out, fault);
-    DecodedBytes bytes(
-        new (std::nothrow) unsigned char[std::max<std::size_t>(file.originalSize, 1)]);
+    DecodedBytes bytes = AllocateDecoded(file.originalSize);
     if (!bytes)
         return Fail(fault, FaultKind::NoMemory, "out of memory");
     // StreamEntry gives exactly originalSize bytes when it succeeds.
