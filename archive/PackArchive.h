@@ -19,8 +19,11 @@
 //     one directory walker and entry decoder (format/PackDirectory.h,
 //     format/EntryDecoder.h): a truncated, inconsistent or hostile file is
 //     refused with 0, a message naming the file, and no change to the
-//     document. Load keeps every stored byte and method byte as loaded;
-//     conversion decodes every entry and codes it again.
+//     document. Names are taken as stored, whatever they hold (a converted
+//     old pack keeps "maps\\x.map" in its root). Load keeps every stored
+//     byte and method byte as loaded, a copy per entry also where entries
+//     share bytes in the file (refused when those copies would not fit a
+//     pack); conversion decodes every entry and codes it again.
 //   - Save writes through the one atomic replace-write (platform/
 //     AtomicFile.h): a link at the path is followed, the old file's mode is
 //     kept, and the previous pack stays byte-identical when any step fails.

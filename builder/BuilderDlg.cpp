@@ -968,7 +968,8 @@ void CBuilderDlg::OnInitDialog() {
     UpdateStatusTexts();
 }
 
-void CBuilderDlg::AddPathsToPack(const std::vector<std::string>& paths, CPackFolder* target) {
+void CBuilderDlg::AddPathsToPack(const std::vector<std::string>& paths, CPackFolder* target,
+                                 bool dropped) {
     if (archive == nullptr || target == nullptr || paths.empty()) {
         return;
     }
@@ -979,8 +980,11 @@ void CBuilderDlg::AddPathsToPack(const std::vector<std::string>& paths, CPackFol
     }
     cursor->SetWaitCursor(true);
     std::uint32_t total = 0;
+    // Dropped items are measured whole, names beginning with a dot counted;
+    // anything else as it is read (a folder without those names).
     for (const std::string& path : paths) {
-        total += PathDiskSize(path);
+        total += dropped ? PathDiskSize(path)
+                         : (fs::IsDirectory(path) ? FolderDiskSize(path) : FileDiskSize(path));
     }
     progressBar->SetRange(0, total);
     progressBar->SetPosition(0);

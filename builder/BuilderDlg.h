@@ -171,7 +171,10 @@ class CBuilderDlg : public QWidget {
     // (a folder with AddFolder, anything else with AddFile, in the given
     // order), the pack saved, the list refilled, states and texts brought
     // up to date, the bar back at 0 and the arrow cursor.
-    void AddPathsToPack(const std::vector<std::string>& paths, CPackFolder* target);
+    // The bar's range is the sum of PathDiskSize for `dropped` items, else
+    // of FolderDiskSize / FileDiskSize (what is read).
+    void AddPathsToPack(const std::vector<std::string>& paths, CPackFolder* target,
+                        bool dropped = false);
 
     // Commands of the "&File" menu.
     void OnOpenPack();

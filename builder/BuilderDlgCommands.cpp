@@ -145,7 +145,7 @@ void CContentCommands::OnDropFiles(const std::vector<std::string>& paths) {
         }
     }
     // A dropped pack is packed like any other file; dropping never opens one.
-    window.AddPathsToPack(paths, window.Archive()->Current());
+    window.AddPathsToPack(paths, window.Archive()->Current(), /*dropped=*/true);
 }
 
 std::vector<std::string> CContentCommands::LocalPaths(const QMimeData* data) const {

@@ -208,11 +208,9 @@ bool CExtractDialog::ExtractRow(int row) {
     if (const PackEntry* entry = listControl->RowData(row)) {
         return ExtractFile(*entry, std::string());
     }
-    const std::string name = listControl->RowText(row, 0);
-    if (name == "..") {
-        return true;  // the way up, not a folder of the pack
-    }
-    return ExtractFolder(name, std::string());
+    // The way up ("..") names no folder, unless the pack holds a folder of
+    // that name, which is then extracted as any other (and refused).
+    return ExtractFolder(listControl->RowText(row, 0), std::string());
 }
 
 bool CExtractDialog::ExtractSelected() {

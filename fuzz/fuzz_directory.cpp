@@ -1,10 +1,14 @@
 // Fuzz target: the input is a pack. The format's walker reads its
-// directory from memory; whatever it accepts must keep its promises (valid
-// names, entries inside the file, folders before their files), and the two
+// directory from memory; whatever it accepts must keep its promises (names
+// that fit their field, full names within the limit, entries inside the
+// file, folders before their files), the one disk-path rule must never
+// hand out a component that leads anywhere but down, and the two
 // entry decoders (whole buffer through temporary files, streaming in
 // memory) must give the same verdict and bytes for every entry.
 #include <algorithm>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "format/ByteSource.h"
@@ -40,7 +44,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (std::size_t i = 0; i < dir.files.size(); ++i) {
         const pack::DirectoryFile& f = dir.files[i];
-        Require(pack::IsValidEntryName(dir.FileName(i)), "an invalid name accepted");
+        Require(dir.FileName(i).size() <= pack::kMaxNameLength &&
+                    dir.FileName(i).find('\0') == std::string_view::npos,
+                "a name that does not fit its field accepted");
+        std::vector<std::string_view> names;
+        for (std::uint32_t k = f.folder; k != 0; k = dir.folders[k].parent)
+            names.insert(names.begin(), dir.FolderName(k));
+        names.push_back(dir.FileName(i));
+        pack::DiskPath disk;
+        if (pack::ToDiskPath(names, disk).empty()) {
+            Require(!disk.components.empty(), "a disk path of nothing");
+            for (const std::string& c : disk.components)
+                Require(!c.empty() && c != "." && c != ".." &&
+                            c.find_first_of(std::string_view("/\\\0", 3)) == std::string::npos,
+                        "a disk component that leads elsewhere");
+        } else {
+            Require(disk.components.empty(), "a refused name with components");
+        }
         Require(f.folder < dir.folders.size(), "a file in no folder");
         Require(f.dataOffset + f.packedSize <= size, "stored bytes outside the file");
         Require(dir.FullName(i, '\\').size() <= pack::kMaxFullNameLength, "a full name too long");
@@ -66,7 +86,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (std::size_t k = 1; k < dir.folders.size(); ++k) {
         Require(dir.folders[k].parent < k, "a folder before its parent");
-        Require(pack::IsValidEntryName(dir.FolderName(k)), "an invalid folder name accepted");
+        Require(dir.FolderName(k).size() <= pack::kMaxNameLength,
+                "a folder name that does not fit its field accepted");
+        Require(dir.FolderPath(k, '\\').size() <= pack::kMaxFullNameLength,
+                "a folder's full name too long");
         Require(dir.folders[k].depth <= pack::kMaxFolderDepth, "folders nested too deep");
     }
     Require(fuzzing::EntriesIn(fuzzing::TempFolder()) == 0, "a temporary file left behind");

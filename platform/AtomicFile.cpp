@@ -16,6 +16,7 @@
 #include <mutex>
 #include <new>
 
+#include "platform/BeneathFolder.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
 
@@ -127,7 +128,7 @@ bool AtomicFile::Begin(const std::string& target, const AtomicFileOptions& optio
     // The folder is found by its path (the caller chose it, links and all);
     // everything after that goes through its descriptor.
     const std::string dir = ParentDirectory(resolved);
-    const int folder = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folder = OpenFolderAt(AT_FDCWD, dir.c_str());
     if (folder < 0)
         return Fail(fault, errno);
     const bool began = BeginIn(folder, std::string(LastComponent(resolved)), resolved, options,

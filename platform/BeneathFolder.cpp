@@ -43,6 +43,24 @@ Descriptor Failed(pack::Fault& fault, std::string reason) {
 
 }  // namespace
 
+int OpenFolderAt(int at, const char* name, int flags) {
+    const int fd = openat(at, name, kFolderFlags | flags);
+    if (fd >= 0 || errno != EACCES)
+        return fd;
+    const int path = openat(at, name, O_PATH | O_DIRECTORY | O_CLOEXEC | flags);
+    if (path < 0) {
+        errno = EACCES;
+        return -1;
+    }
+    struct stat st;
+    if (fstat(path, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        close(path);
+        errno = ENOTDIR;
+        return -1;
+    }
+    return path;
+}
+
 void Descriptor::Close() {
     if (fd_ >= 0)
         close(fd_);
@@ -54,7 +72,7 @@ void BeneathFolder::UseKernelResolution(bool use) {
 }
 
 bool BeneathFolder::Open(const std::string& path, pack::Fault& fault) {
-    root_ = Descriptor(open(path.c_str(), kFolderFlags));
+    root_ = Descriptor(OpenFolderAt(AT_FDCWD, path.c_str()));
     if (!root_.IsOpen())
         return pack::Fail(fault, pack::FaultKind::Io, path + ": " + ErrnoText(errno));
     path_ = path;
@@ -106,12 +124,12 @@ Descriptor BeneathFolder::Walk(std::span<const std::string> components, MakeFold
         return Failed(fault, path_ + ": " + ErrnoText(errno));
     for (std::size_t k = 0; k < components.size(); ++k) {
         const char* name = components[k].c_str();
-        int fd = openat(current.Get(), name, kFolderFlags | O_NOFOLLOW);
+        int fd = OpenFolderAt(current.Get(), name, O_NOFOLLOW);
         if (fd < 0 && errno == ENOENT && make == MakeFolders::Yes) {
             if (mkdirat(current.Get(), name, mode) != 0 && errno != EEXIST)
                 return Failed(fault, "cannot make the folder " + PathOf(components.first(k + 1)) +
                                          ": " + ErrnoText(errno));
-            fd = openat(current.Get(), name, kFolderFlags | O_NOFOLLOW);
+            fd = OpenFolderAt(current.Get(), name, O_NOFOLLOW);
         }
         if (fd < 0) {
             const int error = errno;

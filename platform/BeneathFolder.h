@@ -57,6 +57,12 @@ class Descriptor {
     int fd_ = -1;
 };
 
+// Opens the folder `name` of the folder `at` (AT_FDCWD: a path), for use as
+// a folder descriptor: read-only, or, when the folder may be written to but
+// not read, as a path descriptor (enough for creating, renaming and removing
+// files in it). `flags` adds O_NOFOLLOW and the like. -1 with errno.
+int OpenFolderAt(int at, const char* name, int flags = 0);
+
 // Whether OpenFolder may make missing folders.
 enum class MakeFolders { No, Yes };
 

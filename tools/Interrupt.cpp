@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/TempFiles.h"
+#include "tools/Cli.h"
 
 namespace vpf::interrupt {
 
@@ -40,6 +41,7 @@ std::atomic<std::uint64_t> g_done{0};
 
 std::atomic<int> g_packMode{ReadOnly};
 char g_packPath[kTextSize];
+char g_packShown[kTextSize];  // the path as messages show it (tools/Cli.h Printable)
 bool g_packExisted = false;
 struct stat g_packBefore;
 
@@ -127,7 +129,7 @@ void AddPackState(Line& line) {
     }
     struct stat now;
     const bool exists = ::stat(g_packPath, &now) == 0;
-    line.Add(g_packPath);
+    line.Add(g_packShown);
     if (!g_packExisted)
         line.Add(exists ? " was already saved" : " was not written");
     else if (!exists)
@@ -209,7 +211,7 @@ void DescribeWork(const char* doneWord, std::uint64_t total, const char* noun,
     g_described.store(false);
     CopyText(g_doneWord, sizeof g_doneWord, doneWord);
     CopyText(g_noun, sizeof g_noun, noun);
-    CopyText(g_where, sizeof g_where, where.c_str());
+    CopyText(g_where, sizeof g_where, Printable(where).c_str());
     g_total.store(total);
     g_done.store(0);
     g_described.store(true);
@@ -222,6 +224,7 @@ void CountDone(std::uint64_t n) {
 void WatchPack(const std::string& path) {
     g_packMode.store(ReadOnly);
     CopyText(g_packPath, sizeof g_packPath, path.c_str());
+    CopyText(g_packShown, sizeof g_packShown, Printable(path).c_str());
     g_packExisted = ::stat(path.c_str(), &g_packBefore) == 0;
     g_packMode.store(Watched);
 }

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -352,9 +353,16 @@ std::vector<std::string_view> StoredNames(const pack::Directory& directory, std:
 // that cannot be written there are named with the reason and left out.
 class ExtractPlan {
   public:
+    // `out` is the output folder open for writing below it (in a dry run it
+    // may not exist yet: then not open), `outPath` its path for messages.
     ExtractPlan(const Options& options, const DirectoryTree& tree, const std::string& packName,
-                const fs::BeneathFolder& out)
-        : options_(options), tree_(tree), decider_(options), packName_(packName), out_(out) {}
+                const fs::BeneathFolder& out, std::string outPath)
+        : options_(options),
+          tree_(tree),
+          decider_(options),
+          packName_(packName),
+          out_(out),
+          outPath_(std::move(outPath)) {}
 
     // The folder's whole subtree; `names` holds the stored names from the
     // root down to it, `path` its path inside the pack.
@@ -390,7 +398,7 @@ class ExtractPlan {
             return;
         components.push_back(name);
         const std::string key = JoinComponents(components, components.size());
-        const std::string target = out_.PathOf(components);
+        const std::string target = PathOf(components);
         components.pop_back();
         if (const auto [it, inserted] = files_.emplace(key, packPath); !inserted) {
             Fail(it->second == packPath || pack::SameNameIgnoringCase(it->second, packPath)
@@ -449,6 +457,13 @@ class ExtractPlan {
         Error(packName_ + ": " + text);
     }
 
+    std::string PathOf(std::span<const std::string> components) const {
+        std::string path = outPath_;
+        for (const std::string& c : components)
+            path = fs::JoinPath(path, c);
+        return path;
+    }
+
     // The disk path of `names`, or false after naming why there is none.
     bool Place(const std::vector<std::string_view>& names, const std::string& packPath,
                pack::DiskPath& disk) {
@@ -460,8 +475,9 @@ class ExtractPlan {
         }
         if (disk.droppedLeading && !saidLeading_) {
             saidLeading_ = true;
-            Say("vpf: " + packName_ + ": names are extracted without their leading \"/\" or " +
-                    "\"\\\", as in " + packPath,
+            Say("vpf: " + packName_ +
+                    ": names are extracted without the separators they begin with, as in " +
+                    packPath,
                 options_.quiet);
         }
         return true;
@@ -478,10 +494,18 @@ class ExtractPlan {
         for (std::size_t k = 1; k <= components.size(); ++k) {
             const auto file = files_.find(JoinComponents(components, k));
             if (file != files_.end()) {
-                Fail("cannot extract " + packPath + ": the file " + file->second +
-                     " was extracted as " + out_.PathOf({components.data(), k}) +
-                     "; extract the folder on its own into another folder (-C DIR '" + packPath +
-                     "')");
+                const std::string where = PathOf({components.data(), k});
+                if (!packPath.empty() && packPath.back() == '/')
+                    Fail("cannot extract the folder " + packPath + ": the file " + file->second +
+                         " of the same name was extracted as " + where +
+                         "; extract the folder on its own into another folder (-C DIR '" +
+                         packPath + "')");
+                else
+                    Fail("cannot extract " + packPath + ": the file " + file->second +
+                         " was extracted as " + where +
+                         ", where its folder would go; extract it on its own into another "
+                         "folder (-C DIR '" +
+                         packPath + "')");
                 return false;
             }
         }
@@ -520,6 +544,7 @@ class ExtractPlan {
     ReplaceDecider decider_;
     std::string packName_;
     const fs::BeneathFolder& out_;
+    std::string outPath_;
     std::unordered_map<std::string, std::string> files_;  // disk path -> pack path
     std::unordered_set<std::string> made_;
     std::optional<std::string> cachedKey_;  // the folder `cached_` is, when set
@@ -639,7 +664,7 @@ int RunExtract(const Options& options) {
         return kExitFailure;
     }
 
-    ExtractPlan plan(options, tree, in.name, outFolder);
+    ExtractPlan plan(options, tree, in.name, outFolder, out);
     for (const NameMatch& m : selected) {
         std::vector<std::string_view> names =
             StoredNames(in.directory, static_cast<std::uint32_t>(m.folder));

@@ -195,6 +195,53 @@ TEST_F(ContentTest, AddFolderSkipsDotNamesMergesAndAsksPerFile) {
     EXPECT_EQ(archive->FileCount(), 4u);
 }
 
+// A full name inside a pack stops at 4,095 bytes: adding and renaming
+// refuse what would pass it, with a message naming what was not done, and
+// change nothing else.
+TEST_F(ContentTest, FullNamesStayWithinTheLimit) {
+    CPackFolder* root = archive->Root();
+    CPackFolder* deep = root;
+    for (int i = 0; i < 16; ++i)  // 16 x 250 bytes and 15 separators: 4,015
+        deep = deep->AppendSubfolder(std::string(250, static_cast<char>('a' + i)));
+    ASSERT_EQ(deep->FullNameLength(), 4015u);
+    const std::string fits = Source(std::string(79, 'x'), NoiseBytes(3));
+    const std::string over = Source(std::string(80, 'y'), NoiseBytes(3));
+    const std::string folder = SourceDir(std::string(70, 'd'));
+    Source(std::string(70, 'd') + "/" + std::string(8, 'i'), NoiseBytes(2));  // 4,095
+    Source(std::string(70, 'd') + "/" + std::string(9, 'j'), NoiseBytes(2));  // 4,096
+    const std::string tooLong =
+        "its full name inside the PackFile would be longer than 4095 bytes.";
+
+    EXPECT_EQ(archive->AddFile(fits, deep), 1);
+    EXPECT_EQ(archive->AddFile(over, deep), 0);
+    EXPECT_EQ(archive->AddFolder(folder, deep), 1);
+    EXPECT_EQ(messages.Texts(),
+              (std::vector<std::string>{
+                  "Unable to add " + over + ": " + tooLong,
+                  "Unable to add " + folder + "/" + std::string(9, 'j') + ": " + tooLong}));
+    EXPECT_EQ(Names(deep), std::vector<std::string>{std::string(79, 'x')});
+    ASSERT_EQ(FolderNames(deep), std::vector<std::string>{std::string(70, 'd')});
+    EXPECT_EQ(Names(deep->subfolders[0].get()), std::vector<std::string>{std::string(8, 'i')});
+    EXPECT_EQ(root->LongestNameInside(), 4095u);
+
+    // Renaming the top folder: a shorter name is fine, a longer one would
+    // push the deepest names past the limit.
+    messages.Clear();
+    const std::string top(250, 'a');
+    EXPECT_EQ(archive->RenameEntry(top, std::string(251, 'A'), true), RenameOutcome::InvalidName);
+    EXPECT_EQ(messages.Texts(),
+              std::vector<std::string>{"Unable to rename " + top +
+                                       ": a full name inside the PackFile would be longer than "
+                                       "4095 bytes."});
+    EXPECT_EQ(FolderNames(root), std::vector<std::string>{top});
+    EXPECT_EQ(archive->RenameEntry(top, "t", true), RenameOutcome::Renamed);
+    EXPECT_EQ(root->LongestNameInside(), 4095u - 249u);
+    messages.Queue(MessageAnswer::No);               // keep the one added before
+    EXPECT_EQ(archive->AddFolder(folder, deep), 1);  // now the 4,096 one fits too
+    EXPECT_EQ(Names(deep->subfolders[0].get()),
+              (std::vector<std::string>{std::string(8, 'i'), std::string(9, 'j')}));
+}
+
 TEST_F(ContentTest, LinksToFoldersAreFollowedExceptBackUpTheTree) {
     const std::string top = SourceDir("tree");
     Source("tree/real.txt", testpacks::ToBytes("real"));

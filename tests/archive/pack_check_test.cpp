@@ -67,6 +67,22 @@ TEST(PackCheckTest, StrictRulesBeyondTheWalker) {
          r0 + 260, "s: its data offset is"},
         {"trailing byte", [](Bytes& b) { b.push_back(0); }, good.size(),
          "1 bytes follow the last data block"},
+        {"padding", [&](Bytes& b) { b[r1 + 200] = 'p'; }, r1 + 200,
+         "a name field with bytes after its terminator"},
+        {"name \"..\"",
+         [&](Bytes& b) {
+             b[f] = '.';
+             b[f + 1] = '.';
+         },
+         f, "the name \"..\" cannot be written to disk: a \"..\" component"},
+        {"leading separator", [&](Bytes& b) { b[r1] = '/'; }, r1,
+         "the name \"/\" cannot be written to disk: nothing but separators"},
+        {"data inside the directory",
+         [&](Bytes& b) { testpacks::PatchU32(b, r1 + 260, static_cast<std::uint32_t>(r0)); },
+         r1 + 260, "g: its data block lies inside the header or the directory"},
+        {"shared data",
+         [&](Bytes& b) { testpacks::PatchU32(b, r1 + 260, testpacks::PeekU32(b, r0 + 260)); },
+         r1 + 260, "g: its data block shares bytes with that of s"},
     };
     for (const Case& c : cases) {
         Bytes bad = good;

@@ -249,6 +249,49 @@ TEST_F(GeneratedTreeTest, ManyFilesInRandomShapes) {
     }
 }
 
+// An old pack's names are whole paths, and its conversion keeps them byte
+// for byte: a host finds "maps\\x.map" by that name, in any letter case, in
+// the old pack and in its conversion alike.
+TEST_F(ReaderInteropTest, AConvertedOldPackIsReadByItsOldNamesInAnyCase) {
+    const Bytes map = TextBytes(4000, 3), sub = NoiseBytes(500);
+    const std::string old = dir.Write(
+        "game.dat", testpacks::BuildOldPack({testpacks::OldEntry("maps\\x.map", map, 1),
+                                             testpacks::OldEntry("Maps\\Sub\\y.bin", sub),
+                                             testpacks::OldEntry("readme", TextBytes(10))}));
+    messages.Queue(MessageAnswer::Yes);
+    ASSERT_EQ(archive->Open(old), 1);
+    const std::string converted = archive->Path();
+    ASSERT_EQ(converted, dir.File("game.VPF"));
+    for (std::string path : {old, converted}) {
+        SCOPED_TRACE(path);
+        PackReader reader;
+        ASSERT_TRUE(reader.OpenPack(path.data()));
+        ASSERT_EQ(reader.GetNumFiles(), 3u);
+        EXPECT_STREQ(reader.GetName(0), "maps\\x.map");
+        EXPECT_STREQ(reader.GetName(1), "Maps\\Sub\\y.bin");
+        struct Lookup {
+            const char* name;
+            unsigned long index;
+        };
+        for (const Lookup& l :
+             {Lookup{"maps\\x.map", 0}, Lookup{"MAPS\\X.MAP", 0}, Lookup{"mApS\\x.MaP", 0},
+              Lookup{"maps\\sub\\Y.BIN", 1}, Lookup{"maps/x.map", static_cast<unsigned long>(-1)},
+              Lookup{"x.map", static_cast<unsigned long>(-1)},
+              Lookup{"maps\\", static_cast<unsigned long>(-1)}}) {
+            std::string name = l.name;
+            EXPECT_EQ(reader.GetIndex(name.data()), l.index) << l.name;
+        }
+        std::string name = "MAPS\\X.MAP";
+        const unsigned char* data = reader.GetData(name.data());
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(Bytes(data, data + reader.GetFileSize(name.data())), map);
+        name = "maps\\SUB\\y.bin";
+        data = reader.GetData(name.data());
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(Bytes(data, data + sub.size()), sub);
+    }
+}
+
 // ---- The corpus -----------------------------------------------------------------
 
 // Both deliverables read "2.10" packs with the one directory walker: they

@@ -352,44 +352,67 @@ class HostileExtractTest : public ExtractTest {
         ::mkdir(temp.File("box").c_str(), 0755);
         return ContentTest::MakeDir(name);
     }
-    // Puts an entry into a folder of the open document directly: names that
-    // no pack can bring in, to try the dialog's own guard.
-    static void AddEntry(CPackFolder& folder, std::string_view name) {
-        auto entry = std::make_unique<PackEntry>();
-        entry->SetName(name);
-        entry->originalSize = entry->packedSize = 1;
-        entry->data.reset(new unsigned char[1]{'x'});
-        folder.AppendFile(std::move(entry));
-    }
 };
 
-TEST_F(HostileExtractTest, APackWithNamesLeadingOutIsNotOpened) {
-    const std::string bad =
-        WritePack("bad.vpf", Folder("", {File("../outside.txt", testpacks::ToBytes("w"))}));
+// A pack with names no disk path can hold opens; extracting it writes what
+// can be written below the destination, says once which names it could not
+// write and why, and follows no link that lies in the destination.
+TEST_F(HostileExtractTest, OddNamesAreReportedAndNothingLeavesTheDestination) {
+    const std::string bad = WritePack(
+        "odd.vpf",
+        Folder("",
+               {File("ok.txt", testpacks::ToBytes("ok")), File("..", testpacks::ToBytes("w")),
+                File("a/../../x", testpacks::ToBytes("w")), File("/abs", testpacks::ToBytes("abs")),
+                File("lnk\\inside.txt", testpacks::ToBytes("w"))},
+               {Folder("..", {File("up.txt", testpacks::ToBytes("w"))}),
+                Folder("lnk", {File("f.txt", testpacks::ToBytes("w"))})}));
     messages.Clear();
     window->OpenPackPath(bad);
-    EXPECT_FALSE(window->PackOpen());
-    ASSERT_EQ(messages.Calls().size(), 1u);
-    EXPECT_NE(messages.Calls()[0].text.find("a name holding a folder separator"), std::string::npos)
-        << messages.Calls()[0].text;
+    ASSERT_TRUE(window->PackOpen());
+    ASSERT_TRUE(messages.Calls().empty());
+    const std::string outside = MakeDir("box/outside");
+    ASSERT_EQ(::symlink(outside.c_str(), At("lnk").c_str()), 0);
+    Extract(dest, /*all=*/true);
+
+    EXPECT_EQ(Listing(dest), (std::vector<std::string>{"abs", "lnk/", "ok.txt"}));
+    EXPECT_EQ(ReadText(At("ok.txt")), "ok");
+    EXPECT_EQ(ReadText(At("abs")), "abs");
+    EXPECT_TRUE(Listing(outside).empty());
+    EXPECT_EQ(Listing(temp.File("box")), (std::vector<std::string>{"dest/", "outside/"}));
+    EXPECT_FALSE(Exists(temp.File("x")));
+    const std::string up = "(a \"..\" component, which would lead out of its folder)";
+    EXPECT_EQ(messages.Texts(),
+              (std::vector<std::string>{
+                  "Unable to extract files. Make sure you can write on destination folder.",
+                  "Unable to extract files. Make sure you can write on destination folder.",
+                  "Unable to extract 3 item(s): their names cannot be used as file or folder "
+                  "names: .. " +
+                      up + "; .. " + up + "; a/../../x " + up + ".",
+                  "1 name(s) were extracted without their leading \"/\" or \"\\\", the first "
+                  "being /abs."}));
 }
 
-TEST_F(HostileExtractTest, NothingIsWrittenOutsideTheDestination) {
-    CPackArchive& archive = *window->Archive();
-    CPackFolder& root = *archive.Root();
-    AddEntry(root, "../outside.txt");
-    AddEntry(*root.AppendSubfolder(".."), "escaped.txt");
-    AddEntry(*root.AppendSubfolder("a/.."), "slash.txt");
-    AddEntry(*root.subfolders[0], "../../evil.txt");
-    archive.RefreshList();
+// An old pack's names are whole paths ("maps\x.map"): converted, they are
+// kept as they are, and extracted they become folders.
+TEST_F(HostileExtractTest, AConvertedOldPackExtractsIntoFolders) {
+    const testpacks::Bytes map = testpacks::SampleBytes(2000, 9);
+    const std::string old = temp.File("game.dat");
+    testpacks::WriteFile(old, testpacks::BuildOldPack(
+                                  {testpacks::OldEntry("maps\\x.map", map, 1),
+                                   testpacks::OldEntry("maps\\sub\\y.map", testpacks::ToBytes("y")),
+                                   testpacks::OldEntry("readme.txt", testpacks::ToBytes("r"))}));
+    messages.Clear();
+    messages.Queue(MessageAnswer::Yes);
+    window->OpenPackPath(old);
+    ASSERT_TRUE(window->PackOpen());
+    EXPECT_EQ(window->Archive()->Path(), temp.File("game.VPF"));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"maps\\x.map", "maps\\sub\\y.map", "readme.txt"}));
+    messages.Clear();
     Extract(dest, /*all=*/true);
-    EXPECT_EQ(Listing(dest), std::vector<std::string>{"normal/"});
-    EXPECT_EQ(Listing(At("normal")), std::vector<std::string>{"ok.txt"});
-    EXPECT_EQ(Listing(temp.File("box")), std::vector<std::string>{"dest/"});
-    EXPECT_FALSE(Exists(temp.File("outside.txt")));
-    EXPECT_FALSE(Exists(temp.File("evil.txt")));
-    EXPECT_FALSE(Exists(temp.File("box/escaped.txt")));
-    EXPECT_FALSE(messages.Calls().empty());
+    EXPECT_TRUE(messages.Calls().empty());
+    EXPECT_EQ(Listing(dest), (std::vector<std::string>{"maps/", "readme.txt"}));
+    EXPECT_EQ(testpacks::ReadFile(At("maps/x.map")), map);
+    EXPECT_EQ(ReadText(At("maps/sub/y.map")), "y");
 }
 
 TEST_F(HostileExtractTest, AFolderIsNeverEnteredThroughALink) {

@@ -40,6 +40,60 @@ TEST(NamesTest, ValidNamesAreOneSafeComponent) {
     }
 }
 
+// Where a stored name becomes a disk path: split at both separators, a
+// leading separator dropped at the top only, refused with the reason when a
+// component is empty, "." or "..".
+TEST(NamesTest, StoredNamesBecomeDiskPathsOrAReason) {
+    const std::string up = "a \"..\" component, which would lead out of its folder";
+    const std::string here = "a \".\" component, which would lead nowhere";
+    const std::string empty = "an empty component between separators";
+    struct Case {
+        std::vector<std::string> names;
+        std::vector<std::string> components;  // empty: refused
+        bool dropped;
+        std::string why;
+    };
+    const Case cases[] = {
+        {{"readme.txt"}, {"readme.txt"}, false, ""},
+        {{"maps\\x.map"}, {"maps", "x.map"}, false, ""},
+        {{"a", "b\\c", "d/e"}, {"a", "b", "c", "d", "e"}, false, ""},
+        {{".hidden", "...", "x..y"}, {".hidden", "...", "x..y"}, false, ""},
+        {{"/abs"}, {"abs"}, true, ""},
+        {{"\\\\/x", "y"}, {"x", "y"}, true, ""},
+        {{"/", "x"}, {"x"}, true, ""},
+        {{"a//b"}, {}, false, empty},
+        {{"a\\/b"}, {}, false, empty},
+        {{"a", "/abs"}, {}, false, empty},
+        {{"a/"}, {}, false, "a separator at the end"},
+        {{"a", "b\\"}, {}, false, "a separator at the end"},
+        {{""}, {}, false, "an empty name"},
+        {{"a", ""}, {}, false, "an empty name"},
+        {{".."}, {}, false, up},
+        {{"a/../../x"}, {}, false, up},
+        {{"..\\..\\x"}, {}, false, up},
+        {{"ok", "..", "f"}, {}, false, up},
+        {{"/.."}, {}, false, up},
+        {{"."}, {}, false, here},
+        {{"a/./b"}, {}, false, here},
+        {{"/"}, {}, false, "nothing but separators"},
+        {{"\\/\\"}, {}, false, "nothing but separators"},
+        {{std::string("a\0b", 3)}, {}, false, "a name holding a NUL byte"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string_view> names(c.names.begin(), c.names.end());
+        pack::DiskPath path;
+        path.components = {"stale"};
+        const std::string why = pack::ToDiskPath(names, path);
+        EXPECT_EQ(why, c.why) << c.names[0];
+        EXPECT_EQ(path.components, c.components) << c.names[0];
+        EXPECT_EQ(path.droppedLeading, c.dropped) << c.names[0];
+        // A name a writer stores is always written as it is.
+        if (c.names.size() == 1 && pack::IsValidEntryName(c.names[0])) {
+            EXPECT_EQ(path.components, c.names) << c.names[0];
+        }
+    }
+}
+
 TEST(NamesTest, ConvertedPackPath) {
     const std::pair<const char*, const char*> table[] = {
         {"/games/data.dat", "/games/data.VPF"}, {"data.dat", "data.VPF"},

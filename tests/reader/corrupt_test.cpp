@@ -142,23 +142,25 @@ TEST_F(CorruptTest, NamesAreStoredBytesAndLookupsGiveTheScansAnswer) {
             for (unsigned long i = 0; i < reader.GetNumFiles(); ++i)
                 names.emplace_back(reader.GetName(i));
             EXPECT_TRUE(names[0] == name || names[0] == name + "\\f") << names[0];
-            for (const std::string& query : names) {
+            for (std::string query : names) {
                 std::string upper = query;
                 for (char& c : upper)
                     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
                 unsigned long first = static_cast<unsigned long>(-1);
-                for (unsigned long i = 0; i < names.size() && first == static_cast<unsigned long>(-1);
-                     ++i)
+                for (unsigned long i = 0;
+                     i < names.size() && first == static_cast<unsigned long>(-1); ++i)
                     if (pack::SameNameIgnoringCase(names[i], query))
                         first = i;
                 EXPECT_EQ(reader.GetIndex(query.data()), first) << query;
                 EXPECT_EQ(reader.GetIndex(upper.data()), first) << upper;
                 EXPECT_NE(reader.GetData(upper.data()), nullptr) << upper;
             }
-            for (std::string absent : {name + "\\", "\\" + name, std::string("a\\\\b")})
-                if (std::find(names.begin(), names.end(), absent) == names.end())
+            for (std::string absent : {name + "\\", "\\" + name, std::string("a\\\\b")}) {
+                if (std::find(names.begin(), names.end(), absent) == names.end()) {
                     EXPECT_EQ(reader.GetIndex(absent.data()), static_cast<unsigned long>(-1))
                         << absent;
+                }
+            }
         }
     }
 }

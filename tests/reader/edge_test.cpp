@@ -1,5 +1,6 @@
 // The PackReader interface's edge cases, one table: each row names the
 // behaviour and checks it on a freshly opened sample pack.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -126,6 +127,43 @@ const EdgeCase kCases[] = {
          ASSERT_TRUE(r.OpenPack(other.data()));
          EXPECT_EQ(r.GetNumFiles(), 4u);
          EXPECT_STREQ(r.GetArchiveName(), other.c_str());
+     }},
+    {"ClosePackLeavesNoDescriptorOrFileOfThePackBehind",
+     [](PackReader& r, const std::string& path, testpacks::TempDir& dir) {
+         auto descriptors = [] {
+             std::size_t n = 0;
+             if (DIR* d = opendir("/proc/self/fd")) {
+                 while (readdir(d))
+                     ++n;
+                 closedir(d);
+             }
+             return n;
+         };
+         auto files = [&] {
+             std::size_t n = 0;
+             if (DIR* d = opendir(dir.Path().c_str())) {
+                 while (readdir(d))
+                     ++n;
+                 closedir(d);
+             }
+             return n;
+         };
+         // A first round, so that whatever a thread keeps between loads of
+         // any pack is there before counting.
+         ASSERT_TRUE(r.LoadAll());
+         r.ClosePack();
+         const std::size_t fds = descriptors(), names = files();
+         for (int round = 0; round < 3; ++round) {
+             std::string again = path;
+             ASSERT_TRUE(r.OpenPack(again.data()));
+             for (unsigned long i = 0; i < r.GetNumFiles(); ++i)
+                 ASSERT_NE(r.GetName(i), nullptr);
+             ASSERT_TRUE(r.LoadAll());
+             r.ClosePack();
+             EXPECT_EQ(descriptors(), fds) << round;
+             EXPECT_EQ(files(), names) << round;
+             EXPECT_EQ(r.GetNumFiles(), 0u);
+         }
      }},
     {"OpenPackOverAnOpenPackClosesItFirst",
      [](PackReader& r, const std::string&, testpacks::TempDir& dir) {

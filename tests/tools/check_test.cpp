@@ -110,7 +110,18 @@ TEST_F(CheckTest, EachDamageIsReportedAtItsOffset) {
          [](const Bytes&, const PackLayout& l) { return l.fileRecordOffsets[1]; }, "appears twice"},
         {"unsafe name", [](Folder& f) { f.folders[0].name = ".."; }, keep,
          [](const Bytes&, const PackLayout& l) { return l.folderRecordOffsets[0]; },
-         "the name \"..\" leads out of its folder"},
+         "the name \"..\" cannot be written to disk: a \"..\" component"},
+        {"padding after a name", none,
+         [](Bytes& b, const PackLayout& l) { b[l.fileRecordOffsets[1] + 150] = 'x'; },
+         [](const Bytes&, const PackLayout& l) { return l.fileRecordOffsets[1] + 150; },
+         "a name field with bytes after its terminator"},
+        {"shared data block", none,
+         [](Bytes& b, const PackLayout& l) {
+             testpacks::PatchU32(b, l.fileRecordOffsets[1] + 260,
+                                 testpacks::PeekU32(b, l.fileRecordOffsets[0] + 260));
+         },
+         [](const Bytes&, const PackLayout& l) { return l.fileRecordOffsets[1] + 260; },
+         "b.gz: its data block shares bytes with that of a.txt"},
     };
     for (const Damage& d : cases) {
         Folder tree = SampleTree();

@@ -104,6 +104,35 @@ TEST_F(EditTest, MakeDirMakesParentsAndKeepsExistingFolders) {
     EXPECT_EQ(Run({"mkdir", "p.vpf", "a/../b"}).code, 2);
 }
 
+// A full name inside a pack stops at 4,095 bytes, for every verb that
+// makes one; what would pass it is named and nothing changes.
+TEST_F(EditTest, FullNamesStayWithinTheLimit) {
+    Pack();
+    std::string deep;  // 16 folders of 250 bytes: 4,015 bytes
+    for (int i = 0; i < 16; ++i)
+        deep += (i > 0 ? "/" : "") + std::string(250, static_cast<char>('a' + i));
+    ASSERT_EQ(Run({"mkdir", "p.vpf", deep + "/" + std::string(79, 'x')}).code, 0);
+    const Bytes before = Read("p.vpf");
+    RunResult r = Run({"mkdir", "p.vpf", deep + "/" + std::string(80, 'y')});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find(": a full name longer than 4095 bytes\n"), std::string::npos) << r.err;
+    Write(std::string(80, 'f'), "f");
+    r = Run({"add", "-q", "p.vpf", "--into=" + deep, std::string(80, 'f')});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "vpf: cannot pack " + std::string(80, 'f') +
+                         ": its full name in the pack would be longer than 4095 bytes\n");
+    r = Run({"mv", "p.vpf", "src/a.txt", deep + "/" + std::string(80, 'm')});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err,
+              "vpf: p.vpf: a full name in the pack would be longer than 4095 bytes; "
+              "nothing was moved\n");
+    EXPECT_EQ(Read("p.vpf"), before);
+    // Renaming the top folder longer would push the deepest name past it.
+    r = Run({"mv", "p.vpf", std::string(250, 'a') + "/", std::string(251, 'z')});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(Read("p.vpf"), before);
+}
+
 TEST_F(EditTest, AFullDiskKeepsThePreviousPack) {
     Pack();
     const Bytes before = Read("p.vpf");

@@ -1,5 +1,8 @@
 // vpf extract and vpf cat: round trips, names, replace flags, and hostile
 // packs that must not write outside the output folder.
+#include <atomic>
+#include <thread>
+
 #include "tests/tools/VpfRunner.h"
 
 namespace vpftest {
@@ -97,24 +100,139 @@ TEST_F(ExtractTest, ALinkInTheWayIsReplacedNotFollowed) {
     EXPECT_EQ(ReadString("o/src/a.txt"), "hello\n");
 }
 
-TEST_F(ExtractTest, APackWithNamesLeadingOutIsRefusedWhole) {
+// Every name or folder entry that cannot be written below the output folder
+// is named with its reason; the rest is extracted; a link placed there
+// beforehand is never followed.
+TEST_F(ExtractTest, OddNamesAreRefusedOneByOneAndNothingLeavesTheFolder) {
     Folder root;
-    root.files.push_back(File("ok.txt", ToBytes("good")));
-    root.files.push_back(File("../escaped.txt", ToBytes("bad")));
-    Folder up("..");
-    up.files.push_back(File("up.txt", ToBytes("bad")));
-    root.folders = {up};
+    root.files = {File("ok.txt", ToBytes("good")), File("..", ToBytes("bad")),
+                  File("a/../../x", ToBytes("bad")), File("/abs", ToBytes("abs")),
+                  File("lnk\\inside.txt", ToBytes("bad"))};
+    root.folders = {Folder("..", {File("up.txt", ToBytes("bad"))}),
+                    Folder("lnk", {File("f.txt", ToBytes("bad"))})};
     Write("h.vpf", testpacks::BuildPack(root));
+    MakeDir("outside");
     MakeDir("o");
     MakeDir("o/inner");
-    const RunResult r = Run({"extract", "h.vpf", "-o", "o/inner"});
+    ASSERT_EQ(symlink(Path("outside").c_str(), Path("o/inner/lnk").c_str()), 0);
+    const RunResult r = Run({"extract", "--overwrite", "h.vpf", "-C", "o/inner"});
     EXPECT_EQ(r.code, 1);
-    EXPECT_FALSE(Exists("o/inner/ok.txt"));
-    EXPECT_FALSE(Exists("escaped.txt"));
-    EXPECT_FALSE(Exists("o/escaped.txt"));
-    EXPECT_FALSE(Exists("o/up.txt"));
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_NE(r.err.find("leads out of its folder"), std::string::npos) << r.err;
+    const std::string out = "(a \"..\" component, which would lead out of its folder)\n";
+    for (const std::string& line :
+         {"vpf: h.vpf: cannot extract ..: its name cannot be written to disk " + out,
+          "vpf: h.vpf: cannot extract a/../../x: its name cannot be written to disk " + out,
+          std::string("vpf: h.vpf: names are extracted without the separators they begin "
+                      "with, as in /abs\n"),
+          std::string("vpf: h.vpf: cannot extract lnk\\\\inside.txt: o/inner/lnk is a link, not a "
+                      "folder\n"),
+          "vpf: h.vpf: cannot extract ../: its name cannot be written to disk " + out,
+          std::string("vpf: h.vpf: cannot extract lnk/: o/inner/lnk is a link, not a folder\n")})
+        EXPECT_NE(r.err.find(line), std::string::npos) << line << "\n" << r.err;
+    EXPECT_NE(r.err.find("extracted 2 files"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("5 names were not extracted"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadString("o/inner/ok.txt"), "good");
+    EXPECT_EQ(ReadString("o/inner/abs"), "abs");
+    EXPECT_EQ(Names("o/inner"), (std::vector<std::string>{"abs", "lnk", "ok.txt"}));
+    EXPECT_EQ(Names("o"), std::vector<std::string>{"inner"});
+    EXPECT_TRUE(Names("outside").empty());
+    EXPECT_FALSE(Exists("x"));
+    EXPECT_FALSE(Exists("up.txt"));
+}
+
+// An old pack's names are whole paths: extracted, they are folders, from
+// the old pack and from its conversion alike; read by name, they answer in
+// any letter case and with either separator.
+TEST_F(ExtractTest, AnOldPacksPathNamesBecomeFoldersAsInItsConversion) {
+    const Bytes map = testpacks::SampleBytes(3000, 7);
+    Write("old.dat", testpacks::BuildOldPack({testpacks::OldEntry("maps\\x.map", map, 1),
+                                              testpacks::OldEntry("maps\\y.map", ToBytes("y")),
+                                              testpacks::OldEntry("readme.txt", ToBytes("r")),
+                                              testpacks::OldEntry("Twin", ToBytes("1")),
+                                              testpacks::OldEntry("twin", ToBytes("2"))}));
+    RunResult r = Run({"extract", "-q", "old.dat", "-C", "o1"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Names("o1"), (std::vector<std::string>{"Twin", "maps", "readme.txt", "twin"}));
+    EXPECT_EQ(Read("o1/maps/x.map"), map);
+    EXPECT_EQ(ReadString("o1/maps/y.map"), "y");
+    for (const char* name : {"MAPS/X.MAP", "maps\\x.map", "Maps\\X.map"}) {
+        r = Run({"cat", "-q", "old.dat", name});
+        EXPECT_EQ(r.code, 0) << name << r.err;
+        EXPECT_EQ(Bytes(r.out.begin(), r.out.end()), map) << name;
+    }
+
+    r = Run({"convert", "old.dat"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("vpf: old.dat: entry 5, twin, is named twin (2) in old.VPF: its name "
+                         "equals that of an earlier entry but for letter case\n"),
+              std::string::npos)
+        << r.err;
+    r = Run({"list", "-q", "old.VPF"});
+    EXPECT_EQ(r.out, "maps\\x.map\nmaps\\y.map\nreadme.txt\nTwin\ntwin (2)\n");
+    EXPECT_EQ(Run({"check", "-q", "old.VPF"}).code, 0);
+    r = Run({"extract", "-q", "old.VPF", "-C", "o2", "MAPS/X.MAP"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Names("o2"), std::vector<std::string>{"maps"});
+    EXPECT_EQ(Read("o2/maps/x.map"), map);
+    r = Run({"extract", "-q", "old.VPF", "-C", "o3"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Names("o3"), (std::vector<std::string>{"Twin", "maps", "readme.txt", "twin (2)"}));
+}
+
+// A second program swaps a folder of the output for a link to another
+// folder and back, over and over, while vpf extracts into it: whatever
+// fails, nothing lands behind the link and no hidden file is left anywhere.
+TEST_F(ExtractTest, AFolderSwappedForALinkWhileExtractingNeverLeadsOut) {
+    Folder d("d");
+    Folder e("e");
+    for (int i = 0; i < 200; ++i)
+        d.files.push_back(File("f" + std::to_string(i), ToBytes("d" + std::to_string(i))));
+    for (int i = 0; i < 50; ++i)
+        e.files.push_back(File("g" + std::to_string(i), ToBytes("e" + std::to_string(i))));
+    d.folders.push_back(e);
+    Folder root;
+    root.folders.push_back(d);
+    Write("s.vpf", testpacks::BuildPack(root));
+    MakeDir("outside");
+    MakeDir("o");
+
+    const std::string real = Path("o/d"), aside = Path("o/d.aside"), target = Path("outside");
+    std::atomic<bool> stop{false};
+    std::atomic<long> swaps{0};
+    std::thread swapper([&] {
+        // Bounded by the extractions below, and by a count of its own.
+        for (long i = 0; i < 50'000'000 && !stop.load(); ++i) {
+            if (rename(real.c_str(), aside.c_str()) != 0)
+                continue;
+            if (symlink(target.c_str(), real.c_str()) == 0) {
+                ++swaps;
+                unlink(real.c_str());
+            }
+            rename(aside.c_str(), real.c_str());
+        }
+    });
+    int failedRuns = 0;
+    for (int run = 0; run < 25; ++run) {
+        const RunResult r = Run({"extract", "-q", "--overwrite", "s.vpf", "-C", "o"});
+        ASSERT_NE(r.code, 2) << r.err;
+        failedRuns += r.code == 1 ? 1 : 0;
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_GT(swaps.load(), 0);
+    EXPECT_TRUE(Names("outside").empty()) << Names("outside").size();
+    // No hidden sibling anywhere below the output folder.
+    std::vector<std::string> pending = {"o"};
+    while (!pending.empty()) {
+        const std::string folder = pending.back();
+        pending.pop_back();
+        for (const std::string& name : Names(folder)) {
+            EXPECT_NE(name[0], '.') << folder << "/" << name;
+            struct stat st;
+            if (lstat(Path(folder + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                pending.push_back(folder + "/" + name);
+        }
+    }
+    RecordProperty("failedRuns", failedRuns);
 }
 
 TEST_F(ExtractTest, DamagedEntriesFailAloneAndLeaveNoFile) {

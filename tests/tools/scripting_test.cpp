@@ -77,8 +77,9 @@ TEST_F(ScriptingTest, FileListsCarryAnyNameAndListNullGivesThemBack) {
         expected += std::string(name) + '\0';
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(Run({"cat", "p.vpf", "t/line\nbreak.txt"}).out, "nl");
-    // Plain listings stay on one line per name.
-    EXPECT_NE(Run({"list", "p.vpf"}).out.find("t/line?break.txt\n"), std::string::npos);
+    // Through a pipe a plain listing gives the bytes as stored (on a
+    // terminal they are escaped); --null is for names that hold a new line.
+    EXPECT_NE(Run({"list", "p.vpf"}).out.find("t/line\nbreak.txt\n"), std::string::npos);
 
     // A list file, one name per line, taken from the -C folder in force.
     Write("names.txt", "plain.txt\nskip.log\n\n");

@@ -121,5 +121,57 @@ TEST_F(TerminalTest, APackIsNeverWrittenToATerminal) {
         "vpf: standard input: a terminal, not a pack; pipe a pack into vpf or redirect one\n");
 }
 
+// Names that would rewrite a terminal are escaped there, as tar quotes
+// them; through a pipe, --null and --json the bytes stay as stored.
+TEST_F(TerminalTest, NamesAreEscapedOnATerminalAndExactElsewhere) {
+    struct Name {
+        std::string stored;
+        std::string shown;
+    };
+    const Name names[] = {
+        {"clear\x1b[2Jb", "clear\\033[2Jb"},
+        {"cr\rover", "cr\\rover"},
+        {"tab\tbell\a", "tab\\tbell\\a"},
+        {"del\x7f", "del\\177"},
+        {"csi\xc2\x9b", "csi\\302\\233"},  // U+009B in UTF-8
+        {"rawcsi\x9b", "rawcsi\\233"},     // the same C1 byte alone
+        {"rlo\xe2\x80\xae"
+         "txt.exe",
+         "rlo\\342\\200\\256txt.exe"},                      // U+202E
+        {"isolate\xe2\x81\xa6", "isolate\\342\\201\\246"},  // U+2066
+        {"back\\slash", "back\\\\slash"},
+        {"caf\xc3\xa9", "caf\xc3\xa9"},  // printable UTF-8 stays
+        {"latin\xe9", "latin\xe9"},      // as does a Latin-1 letter
+    };
+    testpacks::Folder root;
+    for (const Name& n : names)
+        root.files.push_back(testpacks::File(n.stored, testpacks::ToBytes("x")));
+    Write("h.vpf", testpacks::BuildPack(root));
+
+    const TerminalRun run = RunOnTerminal({"list", "-q", "h.vpf"}, "", {});
+    EXPECT_EQ(run.code, 0) << run.err;
+    std::string expected;
+    for (const Name& n : names)
+        expected += n.shown + "\r\n";
+    EXPECT_EQ(run.screen, expected);
+
+    std::string exact;
+    for (const Name& n : names)
+        exact += n.stored + "\n";
+    EXPECT_EQ(Run({"list", "-q", "h.vpf"}).out, exact);
+    std::string nul;
+    for (const Name& n : names)
+        nul += n.stored + '\0';
+    EXPECT_EQ(Run({"list", "-q", "--null", "h.vpf"}).out, nul);
+    const std::string json = Run({"list", "-q", "--json", "h.vpf"}).out;
+    EXPECT_NE(json.find(R"("path":"back\\slash")"), std::string::npos) << json;
+    EXPECT_NE(json.find(R"("path":"clear\u001b[2Jb")"), std::string::npos) << json;
+
+    // Messages are escaped wherever they go.
+    const RunResult missing = Run({"cat", "-q", "h.vpf", "no\x1b]0;such\a"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.err, "vpf: h.vpf: no file named no\\033]0;such\\a\n");
+}
+
 }  // namespace
 }  // namespace vpftest
