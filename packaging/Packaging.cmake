@@ -38,11 +38,14 @@ set(CPACK_DEBIAN_PACKAGE_SOURCE crateforge)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Where dpkg-shlibdeps finds the library when a binary of the build needs it.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/reader)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/reader
+  ${PROJECT_BINARY_DIR}/physfs)
 
-# crateforge: the program and the tool.
+# crateforge: the program and the tool. vpf mount needs fusermount3 (from
+# fuse3) to mount for a user; libfuse3-3 comes from the binaries.
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME crateforge)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS "fuse3")
 set(CPACK_DEBIAN_PROGRAMS_DESCRIPTION
   "desktop program and command-line tool for pack files
 Crateforge packs a tree of folders and files into one pack file (.vpf) in
@@ -51,7 +54,8 @@ without the others being touched.
 
 This package holds the desktop program crateforge (Qt 6), which creates,
 opens, converts, edits and extracts packs, and the command-line tool vpf
-for scripts. Packs of the old version 1.03 are read and converted.")
+for scripts, which also mounts a pack as a read-only file system (FUSE).
+Packs of the old version 1.03 are read and converted.")
 
 # libtovelink2: the reader library.
 set(CPACK_DEBIAN_TOVELINK_RUNTIME_PACKAGE_NAME libtovelink2)
@@ -73,10 +77,14 @@ file at a time.
 
 This package holds the shared library.")
 
-# libtovelink-dev: the development files.
+# libtovelink-dev: the development files, and the PhysicsFS archiver
+# (libtovelink-physfs, which needs libphysfs1: from the binaries).
 set(CPACK_DEBIAN_TOVELINK_DEV_PACKAGE_NAME libtovelink-dev)
 set(CPACK_DEBIAN_TOVELINK_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_TOVELINK_DEV_PACKAGE_DEPENDS "libtovelink2 (= ${CPACK_PACKAGE_VERSION})")
+# It holds a shared library too, so the loader cache is refreshed for it.
+set(CPACK_DEBIAN_TOVELINK_DEV_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/libtovelink2/triggers)
+set(CPACK_DEBIAN_TOVELINK_DEV_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_TOVELINK_DEV_DESCRIPTION
   "library reading pack files (.vpf) - development files
 Tovelink lets a host program open a pack file of version 2.10 or 1.03, look
@@ -84,7 +92,10 @@ its files up by path or by index and have them decoded into memory, one
 file at a time.
 
 This package holds the header tovelink/PackReader.h, the CMake package
-(find_package(Tovelink)) and the pkg-config file tovelink.pc.")
+(find_package(Tovelink)) and the pkg-config file tovelink.pc, and the
+PhysicsFS archiver libtovelink-physfs (header tovelink/physfs.h,
+tovelink-physfs.pc), which lets programs that read their data through
+PhysicsFS mount packs as they mount zip files.")
 
 include(CPack)
 

@@ -82,6 +82,8 @@ struct Options {
     std::vector<std::string> excludes;  // --exclude
     unsigned jobs = 0;                  // 0: number of cores
     ReplacePolicy replace = ReplacePolicy::Ask;
+    bool foreground = false;      // mount -f
+    std::uint64_t cacheMiB = 64;  // mount --cache: decoded files kept, in MiB
 };
 
 // ---- Console ----------------------------------------------------------------
@@ -216,5 +218,6 @@ int RunMove(const Options& options);
 int RunMakeDir(const Options& options);
 int RunConvert(const Options& options);
 int RunCheck(const Options& options);
+int RunMount(const Options& options);
 
 }  // namespace vpf

@@ -36,6 +36,8 @@ constexpr char kHelp[] =
     "                          (default NEW: OLD with the extension .VPF)\n"
     "  check PACK              parse the whole pack strictly and decode every\n"
     "                          file; reports the first fault with its offset\n"
+    "  mount PACK DIR          show the pack as a read-only file system on DIR\n"
+    "                          (fusermount3 -u DIR unmounts it)\n"
     "  help [VERB]             this text, or the help of one verb\n"
     "\n"
     "Paths on disk go into the pack as they are given, relative and without a\n"
@@ -76,6 +78,8 @@ constexpr char kHelp[] =
     "                   regular file on disk, the pack itself for create and\n"
     "                   convert\n"
     "  --keep           keep what is there already, without asking\n"
+    "  -f, --foreground mount: serve in the foreground until Ctrl-C\n"
+    "  --cache=MIB      mount: MiB of decoded files kept between opens (64)\n"
     "  -q, --quiet      no progress bar, no summary\n"
     "  -v, --verbose    name every file handled (on standard error)\n"
     "  -h, --help       this text\n"
@@ -107,6 +111,8 @@ enum OptionBit : unsigned {
     kInto = 1u << 9,
     kFileOnly = 1u << 10,
     kOutput = 1u << 11,  // -o, --output
+    kForeground = 1u << 12,
+    kCache = 1u << 13,
 };
 
 struct VerbEntry {
@@ -242,6 +248,35 @@ constexpr VerbEntry kVerbs[] = {
      "pack damaged.\n"
      "\n"
      "  -j N  decode on N threads\n"},
+    {"mount", vpf::RunMount, 2, 2, kForeground | kCache,
+     "Usage: vpf mount [OPTIONS] PACK DIR\n"
+     "\n"
+     "Shows PACK as a read-only file system on the folder DIR, for any program\n"
+     "to read: every folder and file with its original size, folders 0555 and\n"
+     "files 0444, with the pack file's times. Names are found in any letter case,\n"
+     "as the pack finds them; listings show them as stored. Names holding \"\\\" or\n"
+     "\"/\" become folders, as extract writes them; a name extract would not write\n"
+     "(\"..\", an empty folder name) is not shown and is named on standard error.\n"
+     "Writing, renaming and removing fail (read-only file system).\n"
+     "\n"
+     "vpf returns once the file system is mounted and serves it in the background\n"
+     "until \"fusermount3 -u DIR\" unmounts it. No special rights are needed.\n"
+     "\n"
+     "  -f           serve in the foreground; Ctrl-C unmounts\n"
+     "  --cache=MIB  keep up to MIB MiB of decoded files between opens (default\n"
+     "               64); a coded file is decoded whole when it is opened\n"
+     "  -v           say where the pack is mounted\n"
+     "\n"
+     "Stored files are read in place. A pack replaced on disk while mounted (as\n"
+     "vpf and crateforge save) is served as it was mounted; once one is changed\n"
+     "in place, reads that need it fail with an input/output error.\n"
+     "\n"
+     "Exit status: 0 mounted; 1 not mounted, or mounted with some names not\n"
+     "shown (each named on standard error); 2 usage error.\n"
+     "\n"
+     "Examples:\n"
+     "  mkdir -p /tmp/game && vpf mount game.vpf /tmp/game\n"
+     "  diff -r /tmp/game assets && fusermount3 -u /tmp/game\n"},
     {"help", nullptr, 0, 1, 0,
      "Usage: vpf help [VERB]\n"
      "\n"
@@ -310,6 +345,21 @@ bool ParseJobs(std::string_view text, unsigned& jobs) {
     return true;
 }
 
+bool ParseCache(std::string_view text, std::uint64_t& mib) {
+    if (text.empty() || text.size() > 7)
+        return false;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (value > 1048576)
+        return false;
+    mib = value;
+    return true;
+}
+
 // The folder -C names, after the -C options before it ("-C a -C b" is a/b).
 std::string ChangeDir(const std::string& current, const std::string& dir) {
     if (current.empty() || (!dir.empty() && dir.front() == '/'))
@@ -345,6 +395,8 @@ constexpr OptionForm kOptions[] = {
     {'j', "jobs", true, kJobs},
     {0, "overwrite", false, kReplace},
     {0, "keep", false, kReplace},
+    {'f', "foreground", false, kForeground},
+    {0, "cache", true, kCache},
     {'q', "quiet", false, 0},
     {'v', "verbose", false, 0},
     {'h', "help", false, 0},
@@ -403,6 +455,11 @@ int main(int argc, char** argv) {
             sawOverwrite = true;
         } else if (name == "keep") {
             sawKeep = true;
+        } else if (name == "foreground") {
+            options.foreground = true;
+        } else if (name == "cache") {
+            if (!ParseCache(value, options.cacheMiB))
+                return Usage("--cache: \"" + value + "\" is not a number of MiB from 0 to 1048576");
         } else if (name == "quiet") {
             options.quiet = true;
         } else if (name == "verbose") {

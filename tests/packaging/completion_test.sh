@@ -82,7 +82,7 @@ expect() {
   [ "$got" = "$wanted" ] || fail "'$*': wanted [$wanted], got [$got]"
 }
 
-expect "create|add|list|extract|cat|rm|mv|mkdir|convert|check|help" vpf ""
+expect "create|add|list|extract|cat|rm|mv|mkdir|convert|check|mount|help" vpf ""
 expect "create|cat|convert|check" vpf c
 expect "--null|-l|--json|--file-only|-q|--quiet|-v|--verbose|-h|--help|--version" vpf list -
 expect "--dry-run|--file-only|--output=|--jobs=|--overwrite|--keep|--quiet|--verbose|--help|--version" vpf extract --
@@ -108,6 +108,11 @@ expect "" vpf mv game.vpf a.txt b.txt ""
 expect "a.txt|sub\ dir/" vpf cat game.vpf a.txt ""
 expect "src/a.txt|src/sub dir" vpf create new.vpf src/
 expect "src/a.txt|src/sub dir" vpf add game.vpf a.txt src/
+expect "game.vpf|outdir|src" vpf mount ""
+expect "outdir|src" vpf mount game.vpf ""
+expect "" vpf mount game.vpf outdir ""
+expect "--cache=" vpf mount -f --c
+expect "--foreground|--cache=|--quiet|--verbose|--help|--version" vpf mount --
 
 echo "completion test: $failures failures"
 [ "$failures" -eq 0 ]

@@ -10,7 +10,10 @@
 # man pages (man --warnings), the icons' sizes and the MIME package; vpf
 # --version and a create/extract round trip; crateforge starting and writing
 # the user's registration; a host program built through pkg-config and
-# through find_package(Tovelink) reading a pack made by vpf.
+# through find_package(Tovelink) reading a pack made by vpf; a PhysicsFS
+# program built the same two ways walking that pack through
+# libtovelink-physfs; vpf mount of that pack compared with its tree (where
+# /dev/fuse can be used).
 # With --lintian, lintian must report no errors. A missing tool fails.
 # CF_PACKAGES names a folder of packages already made from BUILD (by
 # scripts/package) to check instead of making them here.
@@ -87,7 +90,12 @@ $p/$ma_lib/cmake/Tovelink/TovelinkTargets-$(cache CMAKE_BUILD_TYPE | tr 'A-Z' 'a
 $p/$ma_lib/pkgconfig/tovelink.pc
 $p/share/doc/libtovelink-dev/changelog.gz
 $p/share/doc/libtovelink-dev/copyright
-$p/include/tovelink/PackReader.h"
+$p/include/tovelink/PackReader.h
+$p/$ma_lib/libtovelink-physfs.so
+$p/$ma_lib/libtovelink-physfs.so.2
+$p/$ma_lib/libtovelink-physfs.so.2.20.0
+$p/$ma_lib/pkgconfig/tovelink-physfs.pc
+$p/include/tovelink/physfs.h"
 
 same_list() {  # same_list WHAT EXPECTED ACTUAL: the two lists match as sets
   local expected actual
@@ -126,8 +134,9 @@ libtovelink-dev_${version}_$arch.deb" "$(cd "$work/debs" && ls ./*.deb | sed 's|
   # Dependencies computed from the binaries; the development files pinned to
   # their library.
   depends=$(dpkg-deb -f "$work/debs/crateforge_${version}_$arch.deb" Depends)
-  for needed in libc6 libqt6widgets6 libqt6core6 zlib1g libstdc++6; do
-    [[ ", $depends" = *", $needed "* ]] || fail "crateforge does not depend on $needed: $depends"
+  for needed in libc6 libqt6widgets6 libqt6core6 zlib1g libstdc++6 libfuse3-3 fuse3; do
+    [[ ", $depends," = *", $needed "* || ", $depends," = *", $needed,"* ]] \
+      || fail "crateforge does not depend on $needed: $depends"
   done
   [[ $depends != *libtovelink* ]] || fail "crateforge depends on the library it does not use: $depends"
   depends=$(dpkg-deb -f "$work/debs/libtovelink2_${version}_$arch.deb" Depends)
@@ -141,15 +150,18 @@ libtovelink-dev_${version}_$arch.deb" "$(cd "$work/debs" && ls ./*.deb | sed 's|
     done
   fi
   depends=$(dpkg-deb -f "$work/debs/libtovelink-dev_${version}_$arch.deb" Depends)
-  [ "$depends" = "libtovelink2 (= $version)" ] || fail "libtovelink-dev depends on: $depends"
+  [[ $depends = "libtovelink2 (= $version), "* && $depends = *libphysfs1* ]] \
+    || fail "libtovelink-dev depends on: $depends"
   # The library's shlibs entry and the loader cache through the trigger; the
   # program's caches through the file triggers of their owners, so it has
   # no maintainer scripts.
   runtime_deb=$work/debs/libtovelink2_${version}_$arch.deb
   [ "$(dpkg-deb -I "$runtime_deb" shlibs)" = "libtovelink 2 libtovelink2 (>= $version)" ] \
     || fail "libtovelink2's shlibs: $(dpkg-deb -I "$runtime_deb" shlibs)"
-  grep -qx 'activate-noawait ldconfig' <(dpkg-deb -I "$runtime_deb" triggers) \
-    || fail "libtovelink2 does not activate the ldconfig trigger"
+  for package in libtovelink2 libtovelink-dev; do
+    grep -qx 'activate-noawait ldconfig' <(dpkg-deb -I "$work/debs/${package}_${version}_$arch.deb" triggers) \
+      || fail "$package does not activate the ldconfig trigger"
+  done
   controls=$(dpkg-deb --ctrl-tarfile "$work/debs/crateforge_${version}_$arch.deb" | tar t | sort | tr '\n' ' ')
   [ "$controls" = "./control ./md5sums " ] || fail "crateforge's control files: $controls"
   if [ "$lintian" = --lintian ]; then
@@ -267,4 +279,44 @@ for host in "$work/host-pc" "$work/host-cmake/list_pack"; do
   got=$("$host" "$work/round.vpf" | sort) || fail "$host failed on the pack"
   [ "$got" = "$expected" ] || { diff <(echo "$expected") <(echo "$got") >&2; fail "$host read other bytes"; }
 done
+# A PhysicsFS program through pkg-config and through the CMake package, on
+# a pack made by vpf (gzip and stored files), a copy cut inside its
+# directory and a pack whose last file's gzip trailer is spoilt.
+physfs_source=$source/tests/physfs
+physfs_flags=$(PKG_CONFIG_PATH=$lib/pkgconfig pkg-config --cflags --libs physfs tovelink-physfs) \
+  || fail "pkg-config finds no tovelink-physfs"
+[ "$(realpath -m "$(PKG_CONFIG_PATH=$lib/pkgconfig pkg-config --variable=libdir tovelink-physfs)")" = "$(realpath "$lib")" ] \
+  || fail "tovelink-physfs.pc gives $physfs_flags"
+cc=$(cache CMAKE_C_COMPILER)
+# shellcheck disable=SC2086
+"$cc" -std=c99 -Wall -Wextra -Werror -D_DEFAULT_SOURCE "$physfs_source/walk_pack.c" $physfs_flags \
+  -o "$work/walk-pc" || fail "the PhysicsFS program does not build through pkg-config"
+"$cmake_command" -S "$source/tests/packaging/physfs-host" -B "$work/walk-cmake" -DCMAKE_PREFIX_PATH="$usr" \
+  -DCMAKE_C_COMPILER="$cc" -DWALK_PACK_SOURCE="$physfs_source/walk_pack.c" >"$work/walk-cmake.log" 2>&1 \
+  && "$cmake_command" --build "$work/walk-cmake" >>"$work/walk-cmake.log" 2>&1 \
+  || { cat "$work/walk-cmake.log" >&2; fail "the PhysicsFS program does not build through find_package"; }
+mkdir -p "$work/bad/z"
+printf 'good\n' >"$work/bad/good.txt"
+seq 1 3000 >"$work/bad/z/bad.txt"
+"$usr/bin/vpf" create -q "$work/bad.vpf" -C "$work/bad" good.txt z || fail "vpf create failed"
+# The last data block is z/bad.txt's gzip member: its trailer goes wrong.
+size=$(stat -c %s "$work/bad.vpf")
+printf '\377\377\377\377\377\377\377\377' | dd of="$work/bad.vpf" bs=1 seek=$((size - 8)) conv=notrunc status=none
+head -c 600 "$work/round.vpf" >"$work/cut.vpf"
+for walker in "$work/walk-pc" "$work/walk-cmake/walk_pack"; do
+  loads=$(ldd "$walker")
+  [[ $loads = *"=> $lib/libtovelink-physfs.so.2 "* ]] || { echo "$loads" >&2; fail "$walker does not load $lib/libtovelink-physfs.so.2"; }
+  "$walker" "$work/round.vpf" "$tree" "$work/cut.vpf" "$work/bad.vpf" Z/BAD.TXT >/dev/null \
+    || fail "$walker found differences"
+done
+
+# vpf mount from the unpacked files.
+if [ -c /dev/fuse ] && [ -r /dev/fuse ] && [ -w /dev/fuse ]; then
+  mkdir "$work/mnt"
+  "$usr/bin/vpf" mount "$work/round.vpf" "$work/mnt" || fail "vpf mount failed"
+  diff -r "$tree" "$work/mnt" >&2 || { fusermount3 -u "$work/mnt"; fail "the mounted pack differs from its tree"; }
+  fusermount3 -u "$work/mnt" || fail "fusermount3 -u failed"
+else
+  echo "package test: vpf mount not tried: /dev/fuse cannot be used here"
+fi
 echo "package test ($mode): passed"

@@ -27,9 +27,12 @@ lib=$(find "$prefix" -name 'libtovelink.so.2' | head -n1)
 test -n "$lib" || { echo "libtovelink.so.2 not installed" >&2; exit 1; }
 libdir=$(dirname "$lib")
 test -L "$libdir/libtovelink.so" || { echo "no libtovelink.so link" >&2; exit 1; }
-# Only the reader's files are installed.
+# Only the reader's files are installed (and the PhysicsFS archiver's,
+# which comes with the development files when PhysicsFS was found).
 unexpected=$(cd "$prefix" && find . -type f ! -path './share/doc/*' | grep -v -e '/tovelink/PackReader.h$' \
-  -e '/libtovelink.so.2.20.0$' -e '/cmake/Tovelink/' -e '/pkgconfig/tovelink.pc$' || true)
+  -e '/libtovelink.so.2.20.0$' -e '/cmake/Tovelink/' -e '/pkgconfig/tovelink.pc$' \
+  -e '/tovelink/physfs.h$' -e '/libtovelink-physfs.so.2.20.0$' -e '/pkgconfig/tovelink-physfs.pc$' \
+  || true)
 test -z "$unexpected" || { echo "unexpected installed files: $unexpected" >&2; exit 1; }
 
 "$sample" "$work"
