@@ -654,9 +654,28 @@ void QtListModel::Show(const ListSource* newSource) {
 
 void QtListModel::Sort(const std::function<int(RowKey, RowKey)>& compare) {
     beginResetModel();
-    // Stable: rows the comparator calls equal (the folders) keep their order.
-    std::stable_sort(keys.begin(), keys.end(),
-                     [&](RowKey a, RowKey b) { return compare(a, b) < 0; });
+    // Bottom-up merge sort: a row moves ahead of an earlier one only when the
+    // comparator puts it strictly first, so equal rows (the folders) keep
+    // their order and even an inconsistent comparator cannot make the sort
+    // misbehave.
+    std::vector<RowKey> buffer(keys.size());
+    for (std::size_t width = 1; width < keys.size(); width *= 2) {
+        for (std::size_t left = 0; left < keys.size(); left += 2 * width) {
+            const std::size_t mid = std::min(left + width, keys.size());
+            const std::size_t right = std::min(left + 2 * width, keys.size());
+            std::size_t a = left, b = mid, out = left;
+            while (a < mid && b < right) {
+                buffer[out++] = compare(keys[b], keys[a]) < 0 ? keys[b++] : keys[a++];
+            }
+            while (a < mid) {
+                buffer[out++] = keys[a++];
+            }
+            while (b < right) {
+                buffer[out++] = keys[b++];
+            }
+        }
+        keys.swap(buffer);
+    }
     endResetModel();
 }
 
