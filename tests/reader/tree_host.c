@@ -8,6 +8,11 @@
  *                               end, an unknown name) refused as documented.
  *                               Prints "N files, B bytes equal".
  *   tree_host --refuse PACK     PACK must not open; prints the reason.
+ *   tree_host --replaced PACK OTHER
+ *                               PACK opens; then the host rewrites PACK in
+ *                               place with the bytes of OTHER (of another
+ *                               size), and reading must fail as a changed
+ *                               pack, never return OTHER's bytes.
  *   tree_host --damaged PACK NAME
  *                               PACK opens, but reading NAME must fail as
  *                               damage, with the byte offset in the reason.
@@ -168,6 +173,35 @@ int main(int argc, char** argv) {
         printf("%s\n", tovelink_error(NULL));
         return failures != 0;
     }
+    if (argc == 4 && strcmp(argv[1], "--replaced") == 0) {
+        tovelink_reader* reader = tovelink_open(argv[2]);
+        uint64_t size = 0;
+        unsigned char* other = read_disk(argv[3], &size);
+        unsigned char byte[1];
+        FILE* f;
+        uint32_t i;
+        if (!reader || !other) {
+            check(0, "open", tovelink_error(NULL));
+            free(other);
+            return 1;
+        }
+        f = fopen(argv[2], "wb");
+        check(f && fwrite(other, 1, (size_t)size, f) == size && fclose(f) == 0, "rewrite", argv[2]);
+        for (i = 0; i < tovelink_count(reader); ++i) {
+            uint64_t length = tovelink_size(reader, i);
+            unsigned char* bytes = (unsigned char*)malloc((size_t)length + 1);
+            check(bytes &&
+                      tovelink_read(reader, i, length ? bytes : byte, length) == TOVELINK_ERROR_IO,
+                  "a read of a changed pack fails", tovelink_name(reader, i));
+            check(strstr(tovelink_error(reader), "changed") != NULL, "the reason says so",
+                  tovelink_error(reader));
+            free(bytes);
+        }
+        printf("%s\n", tovelink_error(reader));
+        tovelink_close(reader);
+        free(other);
+        return failures != 0;
+    }
     if (argc == 4 && strcmp(argv[1], "--damaged") == 0) {
         tovelink_reader* reader = tovelink_open(argv[2]);
         int64_t index;
@@ -193,7 +227,9 @@ int main(int argc, char** argv) {
         return failures != 0;
     }
     if (argc != 3 || argv[1][0] == '-') {
-        fprintf(stderr, "usage: tree_host PACK FOLDER | --refuse PACK | --damaged PACK NAME\n");
+        fprintf(stderr,
+                "usage: tree_host PACK FOLDER | --refuse PACK | --replaced PACK OTHER |"
+                " --damaged PACK NAME\n");
         return 2;
     }
     return compare_tree(argv[1], argv[2]);

@@ -3,8 +3,8 @@
 # case, an empty file, nested folders) and with the sample tool (LZRW3-A, in
 # a "2.10" and a "1.03" pack), then has the C host and the C++ host compare
 # every byte of every pack with the tree, and the C host refuse a cut pack,
-# a file that is no pack and a missing one, and report a damaged entry with
-# its offset.
+# a file that is no pack and a missing one, a pack rewritten since it was
+# opened, and report a damaged entry with its offset.
 #   tree_hosts_test.sh VPF SAMPLE_TOOL C_HOST CXX_HOST
 # HOST_RUNNER (for instance "wine") runs the hosts through a program; they
 # are then given paths relative to the work folder, their current folder.
@@ -62,6 +62,11 @@ done
 grep -q "offset" out.txt && fail "a missing file is no damage: $(cat out.txt)"
 host "$c_host" --refuse cut.vpf
 grep -q " at offset [0-9]" out.txt || fail "the cut pack's reason has no offset: $(cat out.txt)"
+
+# A pack rewritten in place (another size, another time) after it was
+# opened: every read fails rather than return the other pack's bytes.
+cp tree.vpf changing.vpf
+host "$c_host" --replaced changing.vpf lzrw.vpf
 
 # A one-file pack whose gzip member (the file's last bytes) has a wrong
 # checksum: it opens, and the entry is refused as damage.
