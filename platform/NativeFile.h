@@ -59,9 +59,4 @@ std::string ErrorText(int error);
 // size): a hint that the system may ignore (and does, where it has none).
 void HintHugePages(void* begin, std::size_t size);
 
-// The folder for temporary files: $TMPDIR or /tmp on POSIX, GetTempPathW
-// on Windows (as UTF-8, without a final separator). The reader library
-// needs none; tools that spool input do.
-std::string TempFolder();
-
 }  // namespace native

@@ -11,7 +11,6 @@
 #endif
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -97,14 +96,6 @@ void HintHugePages(void* begin, std::size_t size) {
     (void)begin;
     (void)size;
 #endif
-}
-
-std::string TempFolder() {
-    const char* dir = std::getenv("TMPDIR");
-    std::string folder = dir && *dir ? dir : "/tmp";
-    while (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
-    return folder;
 }
 
 }  // namespace native

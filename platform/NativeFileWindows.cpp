@@ -63,14 +63,6 @@ bool Widen(const char* text, std::wstring& out) {
     return true;
 }
 
-std::string Narrow(const wchar_t* text, int length) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], size, nullptr, nullptr);
-    return out;
-}
-
 HANDLE HandleOf(int fd) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
 }
@@ -191,16 +183,5 @@ std::string ErrorText(int error) {
 }
 
 void HintHugePages(void*, std::size_t) {}
-
-std::string TempFolder() {
-    wchar_t buf[MAX_PATH + 2] = {};
-    const DWORD length = GetTempPathW(MAX_PATH + 1, buf);
-    if (length == 0 || length > MAX_PATH + 1)
-        return ".";
-    std::string folder = Narrow(buf, static_cast<int>(length));
-    while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/'))
-        folder.pop_back();
-    return folder;
-}
 
 }  // namespace native
