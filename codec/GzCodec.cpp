@@ -8,9 +8,7 @@
 #include <cstring>
 #include <new>
 
-#if __has_include(<sys/mman.h>)
-#include <sys/mman.h>
-#endif
+#include "platform/NativeFile.h"
 
 // Set by the build: whether libdeflate was found.
 #ifndef CF_HAVE_LIBDEFLATE
@@ -205,18 +203,10 @@ Decoded InflateWithLibdeflate(const unsigned char* data, std::uint32_t length, u
 
 GzBuffer GzAllocate(std::uint64_t size) {
     GzBuffer buffer(new (std::nothrow) unsigned char[size > 0 ? size : 1]);
-#ifdef MADV_HUGEPAGE
-    // Only the huge pages wholly inside the buffer; a hint, so a refusal
-    // changes nothing.
-    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-    if (buffer && size >= GzHugeBuffer) {
-        const auto begin = reinterpret_cast<std::uintptr_t>(buffer.get());
-        const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-        const std::uintptr_t last = (begin + size) & ~(kHugePage - 1);
-        if (last > first)
-            ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-    }
-#endif
+    // A hint over the whole huge pages inside the buffer; a refusal changes
+    // nothing.
+    if (buffer && size >= GzHugeBuffer)
+        native::HintHugePages(buffer.get(), static_cast<std::size_t>(size));
     return buffer;
 }
 

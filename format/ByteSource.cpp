@@ -1,39 +1,23 @@
 // ByteSource.cpp - memory and file sources for the format core.
 #include "format/ByteSource.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "format/PackFormat.h"
+#include "platform/NativeFile.h"
 
 namespace pack {
 
-namespace {
-
-// strerror_r comes in two flavours; take whichever this C library has.
-[[maybe_unused]] const char* PickErrorText(int rc, const char* buf) {
-    return rc == 0 ? buf : "unknown error";
-}
-[[maybe_unused]] const char* PickErrorText(const char* text, const char*) {
-    return text;
-}
-
-}  // namespace
-
 std::string ErrnoText(int error) {
-    char buf[256] = {};
-    return PickErrorText(strerror_r(error, buf, sizeof buf), buf);
+    return native::ErrorText(error);
 }
 
 bool PreadExact(int fd, std::uint64_t offset, void* buffer, std::size_t length) {
     auto* out = static_cast<std::uint8_t*>(buffer);
     while (length > 0) {
-        const ssize_t n = ::pread(fd, out, length, static_cast<off_t>(offset));
+        const std::int64_t n = native::ReadAt(fd, offset, out, length);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -51,23 +35,23 @@ bool PreadExact(int fd, std::uint64_t offset, void* buffer, std::size_t length) 
 
 namespace {
 
-FileIdentity IdentityFromStat(const struct stat& st) {
+FileIdentity IdentityFromStatus(const native::FileStatus& st) {
     FileIdentity identity;
-    identity.device = st.st_dev;
-    identity.inode = st.st_ino;
-    identity.size = static_cast<std::uint64_t>(st.st_size);
-    identity.modifiedSeconds = st.st_mtim.tv_sec;
-    identity.modifiedNanoseconds = st.st_mtim.tv_nsec;
+    identity.device = st.device;
+    identity.inode = st.inode;
+    identity.size = st.size;
+    identity.modifiedSeconds = st.modifiedSeconds;
+    identity.modifiedNanoseconds = st.modifiedNanoseconds;
     return identity;
 }
 
 }  // namespace
 
 bool IdentityOf(int fd, FileIdentity& identity) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
+    native::FileStatus st;
+    if (!native::StatusOf(fd, st))
         return false;
-    identity = IdentityFromStat(st);
+    identity = IdentityFromStatus(st);
     return true;
 }
 
@@ -88,8 +72,7 @@ FileSource::~FileSource() {
 }
 
 void FileSource::Close() {
-    if (fd_ >= 0)
-        ::close(fd_);
+    native::CloseFile(fd_);
     fd_ = -1;
     identity_ = FileIdentity();
     windowLength_ = 0;
@@ -97,11 +80,9 @@ void FileSource::Close() {
 
 bool FileSource::Open(const std::string& path, Fault& fault) {
     Close();
-    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a
-    // writer. It is left on: reads of a regular file never block on it, and
-    // readers open packs often (the reader library once per load), so the
-    // two calls to clear it would cost more than they give.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Never blocks, also on a FIFO; anything but a regular file is refused
+    // by Adopt.
+    const int fd = native::OpenForReading(path.c_str());
     if (fd < 0)
         return Fail(fault, FaultKind::Io, ErrnoText(errno));
     return Adopt(fd, fault);
@@ -112,20 +93,20 @@ bool FileSource::Adopt(int fd, Fault& fault) {
         Close();
     if (fd < 0)
         return Fail(fault, FaultKind::Io, ErrnoText(EBADF));
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
+    native::FileStatus st;
+    if (!native::StatusOf(fd, st)) {
         const int error = errno;
-        ::close(fd);
+        native::CloseFile(fd);
         return Fail(fault, FaultKind::Io, ErrnoText(error));
     }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (st.type != native::FileType::Regular) {
+        native::CloseFile(fd);
         return Fail(fault, FaultKind::Io,
-                    S_ISDIR(st.st_mode) ? "it is a folder" : "not a regular file");
+                    st.type == native::FileType::Folder ? "it is a folder" : "not a regular file");
     }
-    const FileIdentity identity = IdentityFromStat(st);
+    const FileIdentity identity = IdentityFromStatus(st);
     if (identity.size > kMaxPackSize) {
-        ::close(fd);
+        native::CloseFile(fd);
         return Fail(fault, FaultKind::Damaged, "the file is 4 GiB or larger", kMaxPackSize + 1);
     }
     fd_ = fd;

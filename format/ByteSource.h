@@ -16,8 +16,6 @@
 // share a pack read it through DescriptorSource.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -55,8 +53,8 @@ class MemorySource final : public ByteSource {
 // Identity of a file as it was opened: a later reopen can tell whether it is
 // still the same file, unchanged.
 struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
+    std::uint64_t device = 0;  // a volume's serial number on Windows
+    std::uint64_t inode = 0;   // the file index on Windows
     std::uint64_t size = 0;
     std::int64_t modifiedSeconds = 0;
     long modifiedNanoseconds = 0;
@@ -98,7 +96,7 @@ class FileSource final : public ByteSource {
     std::size_t windowLength_ = 0;
 };
 
-// A borrowed descriptor of a file of known size, read with pread and no
+// A borrowed descriptor of a file of known size, read at offsets and no
 // window: several threads may read one pack through their own
 // DescriptorSource at once.
 class DescriptorSource final : public ByteSource {
@@ -112,11 +110,11 @@ class DescriptorSource final : public ByteSource {
     std::uint64_t size_;
 };
 
-// pread until `length` bytes are in or the file ends; false on a short read
+// Reads at `offset` until `length` bytes are in or the file ends; false on a short read
 // or an error (errno set; EIO when the file ended early). Thread-safe.
 bool PreadExact(int fd, std::uint64_t offset, void* buffer, std::size_t length);
 
-// The identity of the open file `fd`; false when fstat fails.
+// The identity of the open file `fd`; false when its status is unknown.
 bool IdentityOf(int fd, FileIdentity& identity);
 
 // strerror of `error`, thread-safe.

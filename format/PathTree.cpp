@@ -1,8 +1,6 @@
 // PathTree.cpp - building the path tree of a pack and finding names in it.
 #include "format/PathTree.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -10,6 +8,7 @@
 
 #include "format/Names.h"
 #include "format/PackFormat.h"
+#include "platform/NativeFile.h"
 
 namespace pack {
 
@@ -38,13 +37,9 @@ class BufferSink final : public ByteSink {
 // fifty page faults instead of 25,000, a third of the time of a decode.
 DecodedBytes AllocateDecoded(std::size_t size) {
     DecodedBytes bytes(new (std::nothrow) unsigned char[std::max<std::size_t>(size, 1)]);
-    constexpr std::uintptr_t kHugePage = 2u << 20;
-    if (bytes && size >= 4 * kHugePage) {
-        const auto at = reinterpret_cast<std::uintptr_t>(bytes.get());
-        const std::uintptr_t begin = (at + kHugePage - 1) & ~(kHugePage - 1);
-        const std::uintptr_t end = (at + size) & ~(kHugePage - 1);
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // a hint only
-    }
+    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    if (bytes && size >= 4 * kHugePage)
+        native::HintHugePages(bytes.get(), size);
     return bytes;
 }
 

@@ -91,7 +91,9 @@ Tovelink lets a host program open a pack file of version 2.10 or 1.03, look
 its files up by path or by index and have them decoded into memory, one
 file at a time.
 
-This package holds the header tovelink/PackReader.h, the CMake package
+This package holds the headers tovelink/PackReader.h (the C++ class) and
+tovelink/tovelink.h (the C interface, for C hosts and other languages),
+the CMake package
 (find_package(Tovelink)) and the pkg-config file tovelink.pc, and the
 PhysicsFS archiver libtovelink-physfs (header tovelink/physfs.h,
 tovelink-physfs.pc), which lets programs that read their data through

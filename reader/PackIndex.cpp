@@ -313,29 +313,36 @@ bool PackIndex::LoadFile(unsigned long index) {
     }
 }
 
-bool PackIndex::LoadEntry(PackEntry& entry, unsigned long index) {
-    pack::Fault why;
-    auto fail = [&] {
-        std::string reason = "\"";
-        reason += FullName(index);
-        reason += "\": ";
-        reason += why.reason;
-        why.reason = std::move(reason);
-        return Fail(why);
-    };
+bool PackIndex::FailEntry(unsigned long index, pack::Fault why) {
+    std::string reason = "\"";
+    reason += FullName(index);
+    reason += "\": ";
+    reason += why.reason;
+    why.reason = std::move(reason);
+    return Fail(why);
+}
+
+bool PackIndex::ReopenPack(pack::FileSource& file, pack::Fault& why) const {
     // The pack is opened anew for every load: open, fstat, one read of the
     // stored bytes, close. Anything but the file that was opened (replaced,
     // rewritten, grown or shrunk) is refused rather than read at offsets
     // that may no longer mean anything.
-    pack::FileSource file;
     if (!file.Open(archivePath, why)) {
         why.reason = "cannot open the pack file: " + why.reason;
-        return fail();
+        return false;
     }
     if (!(file.Identity() == identity)) {
         why = {pack::FaultKind::Io, "the pack file changed since it was opened"};
-        return fail();
+        return false;
     }
+    return true;
+}
+
+bool PackIndex::LoadEntry(PackEntry& entry, unsigned long index) {
+    pack::Fault why;
+    pack::FileSource file;
+    if (!ReopenPack(file, why))
+        return FailEntry(index, why);
     // Read straight from the descriptor: an entry is read once, so the
     // file source's read-ahead window would only add a copy.
     pack::DescriptorSource source(file.Descriptor(), file.Size());
@@ -345,11 +352,68 @@ bool PackIndex::LoadEntry(PackEntry& entry, unsigned long index) {
     claim.packedSize = entry.packedSize;
     pack::DecodedBytes decoded;
     if (!pack::LoadEntry(source, entry.dataOffset, claim, decoded, why))
-        return fail();
+        return FailEntry(index, why);
     entry.data = std::move(decoded);
     fault = pack::Fault();
     error.clear();
     return true;
+}
+
+namespace {
+
+// Takes decoded bytes into a caller's buffer, never past its end.
+class CallerBuffer final : public pack::ByteSink {
+  public:
+    CallerBuffer(unsigned char* data, std::uint64_t capacity) : data_(data), capacity_(capacity) {}
+    bool Write(const unsigned char* data, std::size_t length) override {
+        if (length > capacity_ - used_)
+            return false;
+        if (length > 0)
+            std::memcpy(data_ + used_, data, length);
+        used_ += length;
+        return true;
+    }
+
+  private:
+    unsigned char* data_;
+    std::uint64_t capacity_;
+    std::uint64_t used_ = 0;
+};
+
+}  // namespace
+
+bool PackIndex::ReadInto(unsigned long index, unsigned char* buffer, std::uint64_t capacity) {
+    if (index >= count)
+        return Fail({pack::FaultKind::Io, "no file has index " + std::to_string(index) +
+                                              " (the pack holds " + std::to_string(count) + ")"});
+    const PackEntry& entry = entries[index];
+    if (capacity < entry.originalSize || (!buffer && entry.originalSize > 0))
+        return FailEntry(
+            index, {pack::FaultKind::Io, "a buffer of " + std::to_string(buffer ? capacity : 0) +
+                                             " bytes is too small for " +
+                                             std::to_string(entry.originalSize)});
+    try {
+        if (entry.data) {
+            if (entry.originalSize > 0)
+                std::memcpy(buffer, entry.data.get(), entry.originalSize);
+            return true;
+        }
+        pack::Fault why;
+        pack::FileSource file;
+        if (!ReopenPack(file, why))
+            return FailEntry(index, why);
+        pack::DescriptorSource source(file.Descriptor(), file.Size());
+        pack::EntryClaim claim;
+        claim.method = static_cast<std::uint8_t>(entry.method);
+        claim.originalSize = entry.originalSize;
+        claim.packedSize = entry.packedSize;
+        CallerBuffer sink(buffer, entry.originalSize);
+        if (!pack::StreamEntry(source, entry.dataOffset, claim, sink, why))
+            return FailEntry(index, why);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return Fail({pack::FaultKind::NoMemory, "out of memory"});
+    }
 }
 
 int PackIndex::LoadFile(const char* name) {

@@ -104,6 +104,11 @@ class PackIndex {
     void PurgeFile(unsigned long index);
     void PurgeAll();
     void ClosePack();
+    // Decodes entry `index` straight into `buffer` (`capacity` bytes, at
+    // least its original size) without keeping it: the C interface's read.
+    // False with LastFault set (kind Io for an invalid index or a small
+    // buffer; the reason says which).
+    bool ReadInto(unsigned long index, unsigned char* buffer, std::uint64_t capacity);
 
     // Why the last OpenPack or load failed ("" after a success), as one
     // line, with the byte offset for damage ("... at offset N").
@@ -155,6 +160,10 @@ class PackIndex {
                               const std::vector<std::uint64_t>& folderHashes) const;
 
     bool LoadEntry(PackEntry& entry, unsigned long index);
+    // Opens the pack file again for a load; false (with `why`) when it
+    // cannot be opened or is no longer the file that was opened.
+    bool ReopenPack(pack::FileSource& file, pack::Fault& why) const;
+    bool FailEntry(unsigned long index, pack::Fault why);
     bool Fail(const pack::Fault& why);
     void Forget();
 

@@ -45,16 +45,23 @@
 // writes no file, so $TMPDIR may be missing, full or read-only, and a host
 // killed in the middle of a load leaves nothing behind. A load holds the
 // entry's stored bytes and its decoded bytes at once, nothing more.
+// tovelink.h offers the same reading to C and to other compilers.
 // Needs C++11 or later; includes nothing.
 #ifndef TOVELINK_PACKREADER_H
 #define TOVELINK_PACKREADER_H
 
+#ifndef TOVELINK_API
 #if defined(_WIN32)
-#define TOVELINK_API
+#if defined(TOVELINK_BUILDING)
+#define TOVELINK_API __declspec(dllexport)
+#else
+#define TOVELINK_API __declspec(dllimport)
+#endif
 #elif defined(__GNUC__)
 #define TOVELINK_API __attribute__((visibility("default")))
 #else
 #define TOVELINK_API
+#endif
 #endif
 
 namespace tovelink {

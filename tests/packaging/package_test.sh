@@ -91,6 +91,7 @@ $p/$ma_lib/pkgconfig/tovelink.pc
 $p/share/doc/libtovelink-dev/changelog.gz
 $p/share/doc/libtovelink-dev/copyright
 $p/include/tovelink/PackReader.h
+$p/include/tovelink/tovelink.h
 $p/$ma_lib/libtovelink-physfs.so
 $p/$ma_lib/libtovelink-physfs.so.2
 $p/$ma_lib/libtovelink-physfs.so.2.20.0
