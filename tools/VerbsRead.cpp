@@ -209,21 +209,32 @@ class Lister {
                     prefix + std::string(tree_.SubfolderName(folder, i)));
     }
 
-    void Totals(const std::string& packName) {
-        const std::string counts = Counted(files_, "file") + " and " + Counted(folders_, "folder");
-        if (o_.longList && !o_.json && !o_.nullSeparated) {
-            char row[96];
-            std::snprintf(row, sizeof row, "%12" PRIu64 " %12" PRIu64 " %5" PRId64 "%%          ",
-                          original_, packed_, Ratio(original_, packed_));
-            Line(row + counts);
+    // The long listing's last row, on standard output.
+    void TotalsRow() {
+        if (!LongRows())
             return;
-        }
-        Say("listed " + counts + " of " + packName + ", " + Size(original_) + " (" + Size(packed_) +
-                " packed)",
+        char row[96];
+        std::snprintf(row, sizeof row, "%12" PRIu64 " %12" PRIu64 " %5" PRId64 "%%          ",
+                      original_, packed_, Ratio(original_, packed_));
+        Line(row + Counts());
+    }
+
+    // The summary on standard error, after the listing has left standard
+    // output, so that both in one pipe come in order.
+    void Summary(const std::string& packName) {
+        if (LongRows())
+            return;
+        Say("listed " + Counts() + " of " + packName + ", " + Size(original_) + " (" +
+                Size(packed_) + " packed)",
             o_.quiet);
     }
 
   private:
+    bool LongRows() const { return o_.longList && !o_.json && !o_.nullSeparated; }
+    std::string Counts() const {
+        return Counted(files_, "file") + " and " + Counted(folders_, "folder");
+    }
+
     void Line(const std::string& text) {
         const std::string line = ForStdout(text) + "\n";
         std::fputs(line.c_str(), stdout);
@@ -402,9 +413,10 @@ class ExtractPlan {
         components.pop_back();
         if (const auto [it, inserted] = files_.emplace(key, packPath); !inserted) {
             Fail(it->second == packPath || pack::SameNameIgnoringCase(it->second, packPath)
-                     ? packPath + " appears twice in the pack; only the first was extracted"
-                     : "did not extract " + packPath + ": " + it->second + " was extracted as " +
-                           target + " already");
+                     ? packPath + " appears twice in the pack; only the first " + Was() +
+                           " extracted"
+                     : NotDone() + " extract " + packPath + ": " + it->second + " " + Was() +
+                           " extracted as " + target + " already");
             return;
         }
         const std::size_t index = tree_.FileIndex(folder, i);
@@ -437,7 +449,7 @@ class ExtractPlan {
                         Error("kept the existing " + target);
                     return;
                 case ReplaceDecider::Answer::KeepUnasked:
-                    Fail("did not extract " + packPath + ": " + target +
+                    Fail(NotDone() + " extract " + packPath + ": " + target +
                          " exists already (--overwrite replaces it, --keep keeps it without "
                          "this message)");
                     return;
@@ -456,6 +468,10 @@ class ExtractPlan {
         ++failures;
         Error(packName_ + ": " + text);
     }
+
+    // A dry run tells what it would not do.
+    std::string NotDone() const { return options_.dryRun ? "would not" : "did not"; }
+    std::string Was() const { return options_.dryRun ? "would be" : "was"; }
 
     std::string PathOf(std::span<const std::string> components) const {
         std::string path = outPath_;
@@ -497,12 +513,12 @@ class ExtractPlan {
                 const std::string where = PathOf({components.data(), k});
                 if (!packPath.empty() && packPath.back() == '/')
                     Fail("cannot extract the folder " + packPath + ": the file " + file->second +
-                         " of the same name was extracted as " + where +
+                         " of the same name " + Was() + " extracted as " + where +
                          "; extract the folder on its own into another folder (-C DIR '" +
                          packPath + "')");
                 else
-                    Fail("cannot extract " + packPath + ": the file " + file->second +
-                         " was extracted as " + where +
+                    Fail("cannot extract " + packPath + ": the file " + file->second + " " + Was() +
+                         " extracted as " + where +
                          ", where its folder would go; extract it on its own into another "
                          "folder (-C DIR '" +
                          packPath + "')");
@@ -612,8 +628,8 @@ ExtractResult WriteJob(const pack::Directory& directory, int fd, std::uint64_t s
 
 int RunList(const Options& options) {
     PackInput in;
-    if (!OpenPackToRead(options.args[0], in))
-        return kExitFailure;
+    if (const int rc = OpenPackToRead(options.args[0], in); rc != kExitOk)
+        return rc;
     const DirectoryTree tree(in.directory);
     int failures = 0;
     std::vector<NameMatch> selected;
@@ -627,9 +643,10 @@ int RunList(const Options& options) {
         else
             lister.File(m.folder, m.file, m.path);
     }
-    lister.Totals(in.name);
+    lister.TotalsRow();
     if (!FlushStdout())
         return kExitFailure;
+    lister.Summary(in.name);
     return failures > 0 ? kExitFailure : kExitOk;
 }
 
@@ -643,8 +660,8 @@ int RunExtract(const Options& options) {
         return kExitUsage;
     }
     PackInput in;
-    if (!OpenPackToRead(options.args[0], in))
-        return kExitFailure;
+    if (const int rc = OpenPackToRead(options.args[0], in); rc != kExitOk)
+        return rc;
     const DirectoryTree tree(in.directory);
 
     // What to extract, resolved before anything is written.
@@ -729,8 +746,8 @@ int RunExtract(const Options& options) {
 int RunCat(const Options& options) {
     const auto start = std::chrono::steady_clock::now();
     PackInput in;
-    if (!OpenPackToRead(options.args[0], in))
-        return kExitFailure;
+    if (const int rc = OpenPackToRead(options.args[0], in); rc != kExitOk)
+        return rc;
     const DirectoryTree tree(in.directory);
     int failures = 0;
     std::uint64_t files = 0, bytes = 0;
@@ -793,11 +810,12 @@ int RunCheck(const Options& options) {
     pack::FileSource source;
     pack::Directory directory;
     pack::Fault fault;
-    if (!OpenPackSource(options.args[0], source, fault)) {
+    bool terminal = false;
+    if (!OpenPackSource(options.args[0], source, fault, &terminal)) {
         if (fault.kind == pack::FaultKind::Damaged || fault.kind == pack::FaultKind::TempFolder)
             return report(fault);
         Error(name + ": " + fault.reason);
-        return kExitFailure;
+        return terminal ? kExitUsage : kExitFailure;
     }
     if (!crateforge::CheckPackStructure(source, directory, fault))
         return report(fault);

@@ -100,7 +100,7 @@ constexpr char kHelp[] =
 // The options a verb takes, beyond -q, -v, -h and --version.
 enum OptionBit : unsigned {
     kJobs = 1u << 0,
-    kReplace = 1u << 1,  // --overwrite, --keep
+    kOverwrite = 1u << 1,
     kDryRun = 1u << 2,
     kNull = 1u << 3,
     kJson = 1u << 4,
@@ -113,6 +113,8 @@ enum OptionBit : unsigned {
     kOutput = 1u << 11,  // -o, --output
     kForeground = 1u << 12,
     kCache = 1u << 13,
+    kKeep = 1u << 14,
+    kReplace = kOverwrite | kKeep,
 };
 
 struct VerbEntry {
@@ -230,7 +232,7 @@ constexpr VerbEntry kVerbs[] = {
      "Usage: vpf mkdir [OPTIONS] PACK FOLDER...\n"
      "\n"
      "Makes the folders FOLDER in PACK, and the folders above them.\n"},
-    {"convert", vpf::RunConvert, 1, 2, kReplace,
+    {"convert", vpf::RunConvert, 1, 2, kOverwrite,
      "Usage: vpf convert [OPTIONS] OLD [NEW]\n"
      "\n"
      "Converts the pack OLD of version 1.03 into a pack NEW of version 2.10\n"
@@ -393,8 +395,8 @@ constexpr OptionForm kOptions[] = {
     {0, "file-only", false, kFileOnly},
     {'o', "output", true, kOutput},
     {'j', "jobs", true, kJobs},
-    {0, "overwrite", false, kReplace},
-    {0, "keep", false, kReplace},
+    {0, "overwrite", false, kOverwrite},
+    {0, "keep", false, kKeep},
     {'f', "foreground", false, kForeground},
     {0, "cache", true, kCache},
     {'q', "quiet", false, 0},
