@@ -75,7 +75,9 @@ struct Options {
     bool json = false;           // list --json
     bool longList = false;       // list -l
     bool fileOnly = false;       // --file-only: names mean files, never folders
-    std::string outputDir;       // extract -C / --output
+    unsigned stripComponents = 0;  // extract --strip-components
+    bool salvage = false;          // list, extract --salvage
+    std::string outputDir;         // extract -C / --output
     bool haveOutputDir = false;
     std::string into;  // create, add --into: the folder inside the pack
     bool haveInto = false;

@@ -381,6 +381,8 @@ class ExtractPlan {
         pack::DiskPath disk;
         if (!names.empty() && !Place(names, path + "/", disk))
             return;
+        // A folder whose whole path is stripped is the output folder itself.
+        Strip(disk.components);
         if (!MakeDirectory(disk.components, path + "/"))
             return;
         const std::string prefix = path.empty() ? path : path + "/";
@@ -402,6 +404,12 @@ class ExtractPlan {
         pack::DiskPath disk;
         if (!Place(names, packPath, disk))
             return;
+        if (!Strip(disk.components)) {
+            ++strippedAway;
+            if (options_.verbose)
+                Error("left out " + packPath + ": --strip-components takes its whole path");
+            return;
+        }
         std::vector<std::string>& components = disk.components;
         const std::string name = components.back();
         components.pop_back();
@@ -462,11 +470,20 @@ class ExtractPlan {
     std::vector<ExtractJob> jobs;
     std::uint64_t totalBytes = 0;
     int failures = 0;
+    std::uint64_t strippedAway = 0;  // files --strip-components left no name
 
   private:
     void Fail(const std::string& text) {
         ++failures;
         Error(packName_ + ": " + text);
+    }
+
+    // Drops the leading folders --strip-components names; false when
+    // nothing is left.
+    bool Strip(std::vector<std::string>& components) const {
+        const std::size_t n = std::min<std::size_t>(options_.stripComponents, components.size());
+        components.erase(components.begin(), components.begin() + static_cast<std::ptrdiff_t>(n));
+        return !components.empty();
     }
 
     // A dry run tells what it would not do.
@@ -567,6 +584,15 @@ class ExtractPlan {
     fs::Descriptor cached_;
     bool saidLeading_ = false;
 };
+
+// The files --strip-components left out, for the summary: asked for, so no
+// failure, but said.
+std::string StrippedAway(std::uint64_t files) {
+    if (files == 0)
+        return "";
+    return "; " + Counted(files, "file") + " with no more than that many folders above " +
+           (files == 1 ? "it was" : "them were") + " left out (--strip-components)";
+}
 
 // Makes the output folder and its parents (checks them in a dry run).
 bool PrepareOutputDirectory(const std::string& dir, bool dryRun) {
@@ -702,7 +728,7 @@ int RunExtract(const Options& options) {
         if (!FlushStdout())
             return kExitFailure;
         Say("would extract " + Counted(plan.jobs.size(), "file") + ", " + Size(plan.totalBytes) +
-                ", into " + out + "; nothing was written",
+                ", into " + out + StrippedAway(plan.strippedAway) + "; nothing was written",
             options.quiet);
         return failures > 0 ? kExitFailure : kExitOk;
     }
@@ -735,7 +761,8 @@ int RunExtract(const Options& options) {
         });
     meter.Finish();
     std::string summary = "extracted " + Counted(written, "file") + ", " + Size(bytes) + ", into " +
-                          out + " in " + Seconds(SecondsSince(start));
+                          out + " in " + Seconds(SecondsSince(start)) +
+                          StrippedAway(plan.strippedAway);
     if (failures > 0)
         summary += "; " + Count(static_cast<std::uint64_t>(failures)) +
                    (failures == 1 ? " name was" : " names were") + " not extracted (see above)";

@@ -114,6 +114,8 @@ enum OptionBit : unsigned {
     kForeground = 1u << 12,
     kCache = 1u << 13,
     kKeep = 1u << 14,
+    kStrip = 1u << 15,
+    kSalvage = 1u << 16,
     kReplace = kOverwrite | kKeep,
 };
 
@@ -172,7 +174,7 @@ constexpr VerbEntry kVerbs[] = {
      "Examples:\n"
      "  vpf add game.vpf --into=levels new-level\n"
      "  vpf add game.vpf --overwrite -C build .\n"},
-    {"list", vpf::RunList, 1, kMany, kNull | kJson | kLong | kFileOnly,
+    {"list", vpf::RunList, 1, kMany, kNull | kJson | kLong | kFileOnly | kSalvage,
      "Usage: vpf list [OPTIONS] PACK [NAME...]\n"
      "\n"
      "Lists every file and folder of PACK (\"-\": standard input), or the files\n"
@@ -190,7 +192,7 @@ constexpr VerbEntry kVerbs[] = {
      "The plain listing shows control characters as \"?\"; --null and --json\n"
      "give names exactly.\n"},
     {"extract", vpf::RunExtract, 1, kMany,
-     kJobs | kReplace | kDryRun | kChangeDir | kOutput | kFileOnly,
+     kJobs | kReplace | kDryRun | kChangeDir | kOutput | kFileOnly | kStrip | kSalvage,
      "Usage: vpf extract [OPTIONS] PACK [-C DIR] [NAME...]\n"
      "\n"
      "Writes every file of PACK (\"-\": standard input), or the files and folders\n"
@@ -347,6 +349,21 @@ bool ParseJobs(std::string_view text, unsigned& jobs) {
     return true;
 }
 
+bool ParseCount(std::string_view text, unsigned most, unsigned& count) {
+    if (text.empty() || text.size() > 5)
+        return false;
+    unsigned value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (value > most)
+        return false;
+    count = value;
+    return true;
+}
+
 bool ParseCache(std::string_view text, std::uint64_t& mib) {
     if (text.empty() || text.size() > 7)
         return false;
@@ -399,6 +416,8 @@ constexpr OptionForm kOptions[] = {
     {0, "keep", false, kKeep},
     {'f', "foreground", false, kForeground},
     {0, "cache", true, kCache},
+    {0, "strip-components", true, kStrip},
+    {0, "salvage", false, kSalvage},
     {'q', "quiet", false, 0},
     {'v', "verbose", false, 0},
     {'h', "help", false, 0},
@@ -462,6 +481,12 @@ int main(int argc, char** argv) {
         } else if (name == "cache") {
             if (!ParseCache(value, options.cacheMiB))
                 return Usage("--cache: \"" + value + "\" is not a number of MiB from 0 to 1048576");
+        } else if (name == "strip-components") {
+            if (!ParseCount(value, 65535, options.stripComponents))
+                return Usage("--strip-components: \"" + value +
+                             "\" is not a number of folders from 0 to 65535");
+        } else if (name == "salvage") {
+            options.salvage = true;
         } else if (name == "quiet") {
             options.quiet = true;
         } else if (name == "verbose") {
