@@ -70,11 +70,11 @@ struct Options {
     std::vector<InputArg> inputs;   // create, add: paths and -T lists after the pack
     bool quiet = false;
     bool verbose = false;
-    bool dryRun = false;         // -n
-    bool nullSeparated = false;  // --null: -T lists and list output
-    bool json = false;           // list --json
-    bool longList = false;       // list -l
-    bool fileOnly = false;       // --file-only: names mean files, never folders
+    bool dryRun = false;           // -n
+    bool nullSeparated = false;    // --null: -T lists and list output
+    bool json = false;             // list --json
+    bool longList = false;         // list -l
+    bool fileOnly = false;         // --file-only: names mean files, never folders
     unsigned stripComponents = 0;  // extract --strip-components
     bool salvage = false;          // list, extract --salvage
     std::string outputDir;         // extract -C / --output

@@ -645,7 +645,17 @@ ExtractResult WriteJob(const pack::Directory& directory, int fd, std::uint64_t s
         return Failed(fault.reason);
     pack::DescriptorSource stored(fd, size);
     crateforge::AtomicFileSink sink(file);
-    if (!pack::StreamEntry(stored, f.dataOffset, claim, sink, fault) || !file.Commit(fault))
+    if (!pack::StreamEntry(stored, f.dataOffset, claim, sink, fault))
+        return Failed(fault.Text());
+    // Put in place and counted as one step: an interrupt's summary counts
+    // exactly the files that are whole on disk, whatever the threads do.
+    if (!interrupt::BeginCreating())
+        return Failed("interrupted");
+    const bool committed = file.Commit(fault);
+    if (committed)
+        interrupt::CountDone();
+    interrupt::EndCreating();
+    if (!committed)
         return Failed(fault.Text());
     return ExtractResult{};
 }
@@ -754,7 +764,6 @@ int RunExtract(const Options& options) {
             }
             ++written;
             bytes += length;
-            interrupt::CountDone();
             if (options.verbose)
                 Error("extracted " + plan.jobs[i].target);
             return true;
