@@ -171,16 +171,52 @@ bool OpenPackSource(const std::string& arg, pack::FileSource& source, pack::Faul
     return fd >= 0 && source.Adopt(fd, fault);
 }
 
-int OpenPackToRead(const std::string& arg, PackInput& in) {
+int OpenPackToRead(const std::string& arg, PackInput& in, bool salvage) {
     in.name = PackDisplayName(arg);
     pack::Fault fault;
     bool terminal = false;
-    if (!OpenPackSource(arg, in.source, fault, &terminal) ||
-        !pack::ReadDirectory(in.source, in.directory, fault)) {
+    if (!OpenPackSource(arg, in.source, fault, &terminal)) {
         ReportOpenFault(in.name, fault);
         return terminal ? kExitUsage : kExitFailure;
     }
-    return kExitOk;
+    const pack::CutData cutData = salvage ? pack::CutData::Keep : pack::CutData::Refuse;
+    if (pack::ReadDirectory(in.source, pack::PackVersion::None, in.directory, fault, cutData))
+        return kExitOk;
+    // Whether --salvage would get something: the directory is whole and only
+    // data is missing.
+    pack::Directory whole;
+    pack::Fault again;
+    if (!salvage && fault.kind == pack::FaultKind::Damaged &&
+        pack::ReadDirectory(in.source, pack::PackVersion::None, whole, again, pack::CutData::Keep))
+        fault.reason += "; the directory is whole: --salvage reads the files that are whole";
+    ReportOpenFault(in.name, fault);
+    return kExitFailure;
+}
+
+pack::Fault CutFault(const pack::Directory& directory, std::size_t i) {
+    const pack::DirectoryFile& f = directory.files[i];
+    pack::Fault fault;
+    const bool old = directory.version == pack::PackVersion::Old;
+    const bool headerThere = old || f.dataOffset <= directory.fileSize;
+    if (!headerThere)
+        pack::Damaged(fault, "its data block lies past the end of the file",
+                      f.recordOffset + pack::kNameFieldSize);
+    else
+        pack::Damaged(
+            fault,
+            "its " + std::to_string(f.packedSize) + " stored bytes run past the end of the file",
+            old ? f.recordOffset + pack::kOldNameFieldSize : f.blockOffset + 4);
+    return fault;
+}
+
+std::string LostRecords(const pack::Directory& directory) {
+    if (directory.cutRecords == 0)
+        return "";
+    const std::uint32_t n = directory.cutRecords;
+    return (n == 1 ? std::string("1 entry") : Count(n) + " entries") + " of the table " +
+           (directory.cutRecords == 1 ? "has its record" : "have their records") +
+           " past the end of the file; " +
+           (directory.cutRecords == 1 ? "its name is" : "their names are") + " lost";
 }
 
 void ReportOpenFault(const std::string& name, const pack::Fault& fault) {

@@ -38,8 +38,18 @@ struct PackInput {
 };
 
 // Opens the pack and reads its directory: kExitOk, or after printing why,
-// kExitUsage for a terminal and kExitFailure otherwise.
-int OpenPackToRead(const std::string& arg, PackInput& in);
+// kExitUsage for a terminal and kExitFailure otherwise. With `salvage`, a
+// pack whose data is cut after a whole directory is read, its cut files
+// marked (pack::CutData::Keep); without it such a pack is refused with a
+// pointer to --salvage.
+int OpenPackToRead(const std::string& arg, PackInput& in, bool salvage = false);
+
+// Why the cut file `i` of a directory read with pack::CutData::Keep cannot
+// be read, with the offset of the record field that points past the end.
+pack::Fault CutFault(const pack::Directory& directory, std::size_t i);
+
+// The line about "1.03" entries whose records were cut away, "" when none.
+std::string LostRecords(const pack::Directory& directory);
 
 // "NAME: damaged at offset N: reason", or "NAME: reason".
 void ReportOpenFault(const std::string& name, const pack::Fault& fault);

@@ -178,6 +178,26 @@ std::string Base64(std::string_view bytes) {
 
 // ---- list -------------------------------------------------------------------
 
+// Takes decoded bytes and keeps nothing.
+class DiscardSink final : public pack::ByteSink {
+  public:
+    bool Write(const unsigned char*, std::size_t) override { return true; }
+};
+
+// Whether the file's stored bytes decode to exactly its original size.
+bool Decodes(pack::ByteSource& source, const pack::DirectoryFile& f, pack::Fault& fault) {
+    DiscardSink sink;
+    return pack::StreamEntry(source, f.dataOffset, {f.method, f.originalSize, f.packedSize}, sink,
+                             fault);
+}
+
+// "; 2 files cannot be read (see above)" for a summary, "" for none.
+std::string Unreadable(std::uint64_t files) {
+    if (files == 0)
+        return "";
+    return "; " + Counted(files, "file") + " cannot be read (see above)";
+}
+
 class Lister {
   public:
     Lister(const Options& options, const DirectoryTree& tree) : o_(options), tree_(tree) {}
@@ -187,8 +207,26 @@ class Lister {
             Line("    Original       Packed  Ratio  Method  Name");
     }
 
+    // With --salvage, only files that are whole and decode are listed; each
+    // other one is named with the reason.
+    void Salvage(pack::ByteSource& source, const std::string& packName) {
+        source_ = &source;
+        packName_ = packName;
+    }
+    std::uint64_t unreadable = 0;
+
     void File(Folder folder, std::size_t i, const std::string& path) {
-        const pack::DirectoryFile& f = tree_.Dir().files[tree_.FileIndex(folder, i)];
+        const std::size_t index = tree_.FileIndex(folder, i);
+        const pack::DirectoryFile& f = tree_.Dir().files[index];
+        if (source_) {
+            pack::Fault fault;
+            if (f.cut ? (fault = CutFault(tree_.Dir(), index), true)
+                      : !Decodes(*source_, f, fault)) {
+                ++unreadable;
+                Error(packName_ + ": cannot read " + path + ": " + fault.Text());
+                return;
+            }
+        }
         ++files_;
         original_ += f.originalSize;
         packed_ += f.packedSize;
@@ -225,7 +263,7 @@ class Lister {
         if (LongRows())
             return;
         Say("listed " + Counts() + " of " + packName + ", " + Size(original_) + " (" +
-                Size(packed_) + " packed)",
+                Size(packed_) + " packed)" + Unreadable(unreadable),
             o_.quiet);
     }
 
@@ -273,6 +311,8 @@ class Lister {
 
     const Options& o_;
     const DirectoryTree& tree_;
+    pack::ByteSource* source_ = nullptr;
+    std::string packName_;
     std::uint64_t files_ = 0, folders_ = 0, original_ = 0, packed_ = 0;
 };
 
@@ -628,7 +668,10 @@ ExtractResult WriteJob(const pack::Directory& directory, int fd, std::uint64_t s
     const pack::DirectoryFile& f = directory.files[job.file];
     const pack::EntryClaim claim{f.method, f.originalSize, f.packedSize};
     pack::Fault fault;
-    // A claim that cannot be right creates nothing at all.
+    // Bytes that are not there, or a claim that cannot be right, create
+    // nothing at all.
+    if (f.cut)
+        return Failed(CutFault(directory, job.file).Text());
     if (!pack::CheckEntryClaim(claim, fault))
         return Failed(fault.reason);
     const fs::Descriptor folder = out.OpenFolder(job.folder, fs::MakeFolders::No, 0, fault);
@@ -664,14 +707,20 @@ ExtractResult WriteJob(const pack::Directory& directory, int fd, std::uint64_t s
 
 int RunList(const Options& options) {
     PackInput in;
-    if (const int rc = OpenPackToRead(options.args[0], in); rc != kExitOk)
+    if (const int rc = OpenPackToRead(options.args[0], in, options.salvage); rc != kExitOk)
         return rc;
     const DirectoryTree tree(in.directory);
     int failures = 0;
+    if (const std::string lost = LostRecords(in.directory); !lost.empty()) {
+        ++failures;
+        Error(in.name + ": " + lost);
+    }
     std::vector<NameMatch> selected;
     if (const int rc = Select(options, tree, in.name, true, selected, failures); rc != kExitOk)
         return rc;
     Lister lister(options, tree);
+    if (options.salvage)
+        lister.Salvage(in.source, in.name);
     lister.Header();
     for (const NameMatch& m : WithoutNested(std::move(selected))) {
         if (m.isFolder)
@@ -683,7 +732,7 @@ int RunList(const Options& options) {
     if (!FlushStdout())
         return kExitFailure;
     lister.Summary(in.name);
-    return failures > 0 ? kExitFailure : kExitOk;
+    return failures > 0 || lister.unreadable > 0 ? kExitFailure : kExitOk;
 }
 
 int RunExtract(const Options& options) {
@@ -696,12 +745,16 @@ int RunExtract(const Options& options) {
         return kExitUsage;
     }
     PackInput in;
-    if (const int rc = OpenPackToRead(options.args[0], in); rc != kExitOk)
+    if (const int rc = OpenPackToRead(options.args[0], in, options.salvage); rc != kExitOk)
         return rc;
     const DirectoryTree tree(in.directory);
 
     // What to extract, resolved before anything is written.
     int failures = 0;
+    if (const std::string lost = LostRecords(in.directory); !lost.empty()) {
+        ++failures;
+        Error(in.name + ": " + lost);
+    }
     std::vector<NameMatch> selected;
     if (const int rc = Select(options, tree, in.name, false, selected, failures); rc != kExitOk)
         return rc;
@@ -782,7 +835,7 @@ int RunExtract(const Options& options) {
 int RunCat(const Options& options) {
     const auto start = std::chrono::steady_clock::now();
     PackInput in;
-    if (const int rc = OpenPackToRead(options.args[0], in); rc != kExitOk)
+    if (const int rc = OpenPackToRead(options.args[0], in, options.salvage); rc != kExitOk)
         return rc;
     const DirectoryTree tree(in.directory);
     int failures = 0;
@@ -805,7 +858,14 @@ int RunCat(const Options& options) {
             continue;
         }
         for (const NameMatch& m : r.matches) {
-            const pack::DirectoryFile& f = in.directory.files[tree.FileIndex(m.folder, m.file)];
+            const std::size_t index = tree.FileIndex(m.folder, m.file);
+            const pack::DirectoryFile& f = in.directory.files[index];
+            if (f.cut) {
+                ++failures;
+                Error(in.name + ": cannot read " + m.path + ": " +
+                      CutFault(in.directory, index).Text());
+                continue;
+            }
             StdoutSink sink;
             pack::Fault fault;
             if (!pack::StreamEntry(in.source, f.dataOffset,
@@ -833,14 +893,18 @@ int RunCat(const Options& options) {
 
 int RunCheck(const Options& options) {
     const std::string name = PackDisplayName(options.args[0]);
-    // The first fault, told as damage only when it is the pack's.
-    auto report = [&](const pack::Fault& f) {
+    auto say = [&](const pack::Fault& f) {
         if (f.kind == pack::FaultKind::Damaged && f.HasOffset())
             Error(name + ": damaged at offset " + std::to_string(f.offset) + ": " + f.reason);
         else if (f.kind == pack::FaultKind::Damaged || f.kind == pack::FaultKind::NotAPack)
             Error(name + ": " + f.reason);
         else
             Error(name + ": cannot check: " + f.Text());
+    };
+    // The first fault of the pack's structure, told as damage only when it
+    // is the pack's.
+    auto report = [&](const pack::Fault& f) {
+        say(f);
         return kExitFailure;
     };
     pack::FileSource source;
@@ -853,43 +917,66 @@ int RunCheck(const Options& options) {
         Error(name + ": " + fault.reason);
         return terminal ? kExitUsage : kExitFailure;
     }
-    if (!crateforge::CheckPackStructure(source, directory, fault))
+    // A pack cut after a whole directory: every file is checked, and each
+    // one that is cut or does not decode is named. Otherwise the strict
+    // rules of the layout come first.
+    if (!pack::ReadDirectory(source, pack::PackVersion::None, directory, fault,
+                             pack::CutData::Keep))
+        return report(fault);
+    std::uint64_t cut = directory.cutRecords;
+    for (const auto& f : directory.files)
+        cut += f.cut ? 1 : 0;
+    if (cut == 0 && !crateforge::CheckPackStructure(source, directory, fault))
         return report(fault);
 
     const auto& files = directory.files;
     std::uint64_t total = 0;
     for (const auto& f : files)
-        total += f.originalSize;
+        total += f.cut ? 0 : f.originalSize;
+    if (const std::string lost = LostRecords(directory); !lost.empty())
+        Error(name + ": " + lost);
     interrupt::DescribeWork("checked", files.size(), "file", "");
     ProgressMeter meter(options, total);
     struct Checked {
         bool ok = true;
         pack::Fault fault;
     };
-    bool ok = true;
+    std::uint64_t bad = directory.cutRecords;
     RunOrdered<Checked>(
         files.size(), PoolFor(options),
-        [&](std::size_t i) { return std::uint64_t{files[i].originalSize} + files[i].packedSize; },
         [&](std::size_t i) {
+            return files[i].cut ? 0 : std::uint64_t{files[i].originalSize} + files[i].packedSize;
+        },
+        [&](std::size_t i) {
+            Checked r;
+            if (files[i].cut) {
+                r.ok = false;
+                r.fault = CutFault(directory, i);
+                r.fault.reason = directory.FullName(i, '/') + ": " + r.fault.reason;
+                return r;
+            }
             // Each worker reads through its own source over the one descriptor.
             pack::DescriptorSource own(source.Descriptor(), source.Size());
-            Checked r;
             r.ok = crateforge::CheckEntryData(own, directory, i, r.fault);
             return r;
         },
         [&](std::size_t i, Checked&& r) {
-            meter.Advance(files[i].originalSize);
-            if (!r.ok) {
-                ok = false;
-                fault = r.fault;
-                return false;  // the first fault in pack order is the one reported
-            }
+            meter.Advance(files[i].cut ? 0 : files[i].originalSize);
             interrupt::CountDone();
+            if (!r.ok) {
+                ++bad;
+                say(r.fault);  // every file that cannot be read, in pack order
+            }
             return true;
         });
     meter.Finish();
-    if (!ok)
-        return report(fault);
+    if (bad > 0) {
+        const std::uint64_t all = files.size() + directory.cutRecords;
+        Error(name + ": " + Count(bad) + " of " + Counted(all, "file") +
+              " cannot be read; the other " + Count(all - bad) + (all - bad == 1 ? " is" : " are") +
+              " whole (vpf extract --salvage writes them)");
+        return kExitFailure;
+    }
     if (!options.quiet) {
         const std::string line = name + ": OK, version " +
                                  std::string(pack::VersionText(directory.version)) + ", " +

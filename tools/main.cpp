@@ -210,7 +210,7 @@ constexpr VerbEntry kVerbs[] = {
      "\n"
      "A NAME that is both a file and a folder is refused: NAME/ means the\n"
      "folder, --file-only the file.\n"},
-    {"cat", vpf::RunCat, 2, kMany, 0,
+    {"cat", vpf::RunCat, 2, kMany, kSalvage,
      "Usage: vpf cat [OPTIONS] PACK NAME...\n"
      "\n"
      "Writes the files NAME of PACK (\"-\": standard input) to standard output, one\n"
