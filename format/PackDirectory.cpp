@@ -311,7 +311,7 @@ bool Walker::Old() {
             const std::string number = "entry " + std::to_string(first + k + 1);
             OldEntryRecord record;
             if (keepCut_ && !source_.Holds(recordAt, kOldEntryRecordSize)) {
-                ++out_.cutRecords;
+                out_.cutRecordSlots.push_back(slot);
                 continue;
             }
             if (!ReadRecord(recordAt, record, number + " has its record past the end of the file",

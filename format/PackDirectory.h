@@ -108,9 +108,9 @@ struct Directory {
     // The first byte after a name's terminator that is not zero ("2.10"
     // records), kNoOffset when there is none.
     std::uint64_t padding = kNoOffset;
-    // Read with CutData::Keep only: "1.03" entries whose records lie past
-    // the end of the file (their names are lost with them).
-    std::uint32_t cutRecords = 0;
+    // Read with CutData::Keep only: the offset-table slots of "1.03" entries
+    // whose records lie past the end of the file (their names are lost).
+    std::vector<std::uint64_t> cutRecordSlots;
     std::vector<PackDirectory> folders;
     std::vector<DirectoryFile> files;
     std::string names;  // every name once

@@ -209,14 +209,19 @@ pack::Fault CutFault(const pack::Directory& directory, std::size_t i) {
     return fault;
 }
 
-std::string LostRecords(const pack::Directory& directory) {
-    if (directory.cutRecords == 0)
-        return "";
-    const std::uint32_t n = directory.cutRecords;
-    return (n == 1 ? std::string("1 entry") : Count(n) + " entries") + " of the table " +
-           (directory.cutRecords == 1 ? "has its record" : "have their records") +
-           " past the end of the file; " +
-           (directory.cutRecords == 1 ? "its name is" : "their names are") + " lost";
+std::vector<pack::Fault> LostRecords(const pack::Directory& directory) {
+    std::vector<pack::Fault> out;
+    for (const std::uint64_t slot : directory.cutRecordSlots) {
+        pack::Fault fault;
+        pack::Damaged(
+            fault,
+            "entry " +
+                std::to_string((slot - pack::kOldPackHeaderSize) / pack::kOldEntryOffsetSize + 1) +
+                " has its record past the end of the file; its name is lost",
+            slot);
+        out.push_back(fault);
+    }
+    return out;
 }
 
 void ReportOpenFault(const std::string& name, const pack::Fault& fault) {

@@ -48,8 +48,10 @@ int OpenPackToRead(const std::string& arg, PackInput& in, bool salvage = false);
 // be read, with the offset of the record field that points past the end.
 pack::Fault CutFault(const pack::Directory& directory, std::size_t i);
 
-// The line about "1.03" entries whose records were cut away, "" when none.
-std::string LostRecords(const pack::Directory& directory);
+// The lines about "1.03" entries whose records were cut away, one for each,
+// as pack faults ("entry 3 has its record past the end of the file; its
+// name is lost" at the offset of its table slot).
+std::vector<pack::Fault> LostRecords(const pack::Directory& directory);
 
 // "NAME: damaged at offset N: reason", or "NAME: reason".
 void ReportOpenFault(const std::string& name, const pack::Fault& fault);

@@ -711,9 +711,9 @@ int RunList(const Options& options) {
         return rc;
     const DirectoryTree tree(in.directory);
     int failures = 0;
-    if (const std::string lost = LostRecords(in.directory); !lost.empty()) {
+    for (const pack::Fault& lost : LostRecords(in.directory)) {
         ++failures;
-        Error(in.name + ": " + lost);
+        ReportOpenFault(in.name, lost);
     }
     std::vector<NameMatch> selected;
     if (const int rc = Select(options, tree, in.name, true, selected, failures); rc != kExitOk)
@@ -751,9 +751,9 @@ int RunExtract(const Options& options) {
 
     // What to extract, resolved before anything is written.
     int failures = 0;
-    if (const std::string lost = LostRecords(in.directory); !lost.empty()) {
+    for (const pack::Fault& lost : LostRecords(in.directory)) {
         ++failures;
-        Error(in.name + ": " + lost);
+        ReportOpenFault(in.name, lost);
     }
     std::vector<NameMatch> selected;
     if (const int rc = Select(options, tree, in.name, false, selected, failures); rc != kExitOk)
@@ -923,7 +923,7 @@ int RunCheck(const Options& options) {
     if (!pack::ReadDirectory(source, pack::PackVersion::None, directory, fault,
                              pack::CutData::Keep))
         return report(fault);
-    std::uint64_t cut = directory.cutRecords;
+    std::uint64_t cut = directory.cutRecordSlots.size();
     for (const auto& f : directory.files)
         cut += f.cut ? 1 : 0;
     if (cut == 0 && !crateforge::CheckPackStructure(source, directory, fault))
@@ -933,15 +933,15 @@ int RunCheck(const Options& options) {
     std::uint64_t total = 0;
     for (const auto& f : files)
         total += f.cut ? 0 : f.originalSize;
-    if (const std::string lost = LostRecords(directory); !lost.empty())
-        Error(name + ": " + lost);
+    for (const pack::Fault& lost : LostRecords(directory))
+        say(lost);
     interrupt::DescribeWork("checked", files.size(), "file", "");
     ProgressMeter meter(options, total);
     struct Checked {
         bool ok = true;
         pack::Fault fault;
     };
-    std::uint64_t bad = directory.cutRecords;
+    std::uint64_t bad = directory.cutRecordSlots.size();
     RunOrdered<Checked>(
         files.size(), PoolFor(options),
         [&](std::size_t i) {
@@ -971,7 +971,7 @@ int RunCheck(const Options& options) {
         });
     meter.Finish();
     if (bad > 0) {
-        const std::uint64_t all = files.size() + directory.cutRecords;
+        const std::uint64_t all = files.size() + directory.cutRecordSlots.size();
         Error(name + ": " + Count(bad) + " of " + Counted(all, "file") +
               " cannot be read; the other " + Count(all - bad) + (all - bad == 1 ? " is" : " are") +
               " whole (vpf extract --salvage writes them)");
