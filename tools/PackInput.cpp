@@ -171,7 +171,7 @@ bool OpenPackSource(const std::string& arg, pack::FileSource& source, pack::Faul
     return fd >= 0 && source.Adopt(fd, fault);
 }
 
-int OpenPackToRead(const std::string& arg, PackInput& in, bool salvage) {
+int OpenPackToRead(const std::string& arg, PackInput& in, bool salvage, bool offerSalvage) {
     in.name = PackDisplayName(arg);
     pack::Fault fault;
     bool terminal = false;
@@ -186,7 +186,7 @@ int OpenPackToRead(const std::string& arg, PackInput& in, bool salvage) {
     // data is missing.
     pack::Directory whole;
     pack::Fault again;
-    if (!salvage && fault.kind == pack::FaultKind::Damaged &&
+    if (!salvage && offerSalvage && fault.kind == pack::FaultKind::Damaged &&
         pack::ReadDirectory(in.source, pack::PackVersion::None, whole, again, pack::CutData::Keep))
         fault.reason += "; the directory is whole: --salvage reads the files that are whole";
     ReportOpenFault(in.name, fault);

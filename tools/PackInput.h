@@ -40,9 +40,10 @@ struct PackInput {
 // Opens the pack and reads its directory: kExitOk, or after printing why,
 // kExitUsage for a terminal and kExitFailure otherwise. With `salvage`, a
 // pack whose data is cut after a whole directory is read, its cut files
-// marked (pack::CutData::Keep); without it such a pack is refused with a
-// pointer to --salvage.
-int OpenPackToRead(const std::string& arg, PackInput& in, bool salvage = false);
+// marked (pack::CutData::Keep); without it such a pack is refused, with a
+// pointer to --salvage when the verb has it (`offerSalvage`).
+int OpenPackToRead(const std::string& arg, PackInput& in, bool salvage = false,
+                   bool offerSalvage = true);
 
 // Why the cut file `i` of a directory read with pack::CutData::Keep cannot
 // be read, with the offset of the record field that points past the end.

@@ -109,7 +109,7 @@ int RunMount(const Options& options) {
     const std::string& dirArg = options.args[1];
 
     PackInput in;
-    if (const int rc = OpenPackToRead(packArg, in); rc != kExitOk)
+    if (const int rc = OpenPackToRead(packArg, in, false, false); rc != kExitOk)
         return rc;
     pack::PathTree tree;
     pack::Fault fault;
