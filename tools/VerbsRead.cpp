@@ -220,8 +220,9 @@ class Lister {
         const pack::DirectoryFile& f = tree_.Dir().files[index];
         if (source_) {
             pack::Fault fault;
-            if (f.cut ? (fault = CutFault(tree_.Dir(), index), true)
-                      : !Decodes(*source_, f, fault)) {
+            if (f.cut)
+                fault = CutFault(tree_.Dir(), index);
+            if (f.cut || !Decodes(*source_, f, fault)) {
                 ++unreadable;
                 Error(packName_ + ": cannot read " + path + ": " + fault.Text());
                 return;
