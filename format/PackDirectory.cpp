@@ -35,8 +35,8 @@ namespace {
 
 class Walker {
   public:
-    Walker(ByteSource& source, Directory& out, Fault& fault)
-        : source_(source), out_(out), fault_(fault) {}
+    Walker(ByteSource& source, Directory& out, Fault& fault, CutData cutData)
+        : source_(source), out_(out), fault_(fault), keepCut_(cutData == CutData::Keep) {}
 
     bool Current();
     bool Old();
@@ -75,6 +75,7 @@ class Walker {
     ByteSource& source_;
     Directory& out_;
     Fault& fault_;
+    bool keepCut_;
 };
 
 bool Walker::TakeName(std::string_view name, NameRef& ref) {
@@ -249,6 +250,11 @@ bool Walker::ReadDataBlocks() {
         DataBlockHeader block;
         // Told at the record's dataOffset field: the block itself lies
         // outside the file.
+        if (!source_.Holds(at, kDataBlockHeaderSize) && keepCut_) {
+            file.dataOffset = at + kDataBlockHeaderSize;
+            file.cut = true;
+            continue;
+        }
         if (!source_.Holds(at, kDataBlockHeaderSize))
             return Damaged(
                 "the data block of \"" + out_.FullName(i, '/') + "\" runs past the end of the file",
@@ -256,7 +262,8 @@ bool Walker::ReadDataBlocks() {
         if (!ReadRecord(at, block, "a data block past the end of the file"))
             return false;
         file.dataOffset = at + kDataBlockHeaderSize;
-        if (!source_.Holds(file.dataOffset, block.packedSize))
+        file.cut = keepCut_ && !source_.Holds(file.dataOffset, block.packedSize);
+        if (!file.cut && !source_.Holds(file.dataOffset, block.packedSize))
             return Damaged("the " + std::to_string(block.packedSize) + " stored bytes of \"" +
                                out_.FullName(i, '/') + "\" run past the end of the file",
                            at + 4);
@@ -303,6 +310,10 @@ bool Walker::Old() {
             ReadU32(chunk, std::size_t{kOldEntryOffsetSize} * k, recordAt);
             const std::string number = "entry " + std::to_string(first + k + 1);
             OldEntryRecord record;
+            if (keepCut_ && !source_.Holds(recordAt, kOldEntryRecordSize)) {
+                out_.cutRecordSlots.push_back(slot);
+                continue;
+            }
             if (!ReadRecord(recordAt, record, number + " has its record past the end of the file",
                             slot))
                 return false;
@@ -317,6 +328,11 @@ bool Walker::Old() {
             file.packedSize = record.packedSize;
             file.method = static_cast<std::uint8_t>(OldEntryMethod(record.flags));
             TakeName(FieldName(record.name), file.name);
+            file.cut = keepCut_ && !source_.Holds(file.dataOffset, record.packedSize);
+            if (file.cut) {
+                out_.files.push_back(file);  // claims nothing: its bytes are not there
+                continue;
+            }
             if (!source_.Holds(file.dataOffset, record.packedSize))
                 return Damaged(number + " has " + std::to_string(record.packedSize) +
                                    " stored bytes that run past the end of the file",
@@ -339,6 +355,11 @@ bool ReadDirectory(ByteSource& source, Directory& out, Fault& fault) {
 }
 
 bool ReadDirectory(ByteSource& source, PackVersion allowed, Directory& out, Fault& fault) {
+    return ReadDirectory(source, allowed, out, fault, CutData::Refuse);
+}
+
+bool ReadDirectory(ByteSource& source, PackVersion allowed, Directory& out, Fault& fault,
+                   CutData cutData) {
     out = Directory();
     std::uint8_t tag[kVersionTagBytes] = {};
     const PackVersion version =
@@ -353,7 +374,7 @@ bool ReadDirectory(ByteSource& source, PackVersion allowed, Directory& out, Faul
     out.fileSize = source.Size();
     bool ok = false;
     try {
-        Walker walker(source, out, fault);
+        Walker walker(source, out, fault, cutData);
         ok = version == PackVersion::Current ? walker.Current() : walker.Old();
     } catch (const std::bad_alloc&) {
         ok = Fail(fault, FaultKind::NoMemory, "out of memory");

@@ -93,6 +93,10 @@ struct DirectoryFile {
     std::uint32_t originalSize = 0;
     std::uint32_t packedSize = 0;
     std::uint8_t method = 0;  // a PackMethod value as stored; untrusted
+    // Read with CutData::Keep only: its data block (or, "2.10", only its
+    // stored bytes) runs past the end of the file. The sizes and the method
+    // are those of its block header when that is inside the file, else 0.
+    bool cut = false;
 };
 
 struct Directory {
@@ -104,6 +108,9 @@ struct Directory {
     // The first byte after a name's terminator that is not zero ("2.10"
     // records), kNoOffset when there is none.
     std::uint64_t padding = kNoOffset;
+    // Read with CutData::Keep only: the offset-table slots of "1.03" entries
+    // whose records lie past the end of the file (their names are lost).
+    std::vector<std::uint64_t> cutRecordSlots;
     std::vector<PackDirectory> folders;
     std::vector<DirectoryFile> files;
     std::string names;  // every name once
@@ -128,5 +135,13 @@ bool ReadDirectory(ByteSource& source, Directory& out, Fault& fault);
 // Only the versions in `allowed` are read; any other known version is
 // refused as NotAPack with the text "not a PackFile of version X".
 bool ReadDirectory(ByteSource& source, PackVersion allowed, Directory& out, Fault& fault);
+
+// What the walk does with a file whose data lies past the end of the file,
+// as in a pack cut short after a whole directory: Refuse the pack (every
+// reader does), or Keep the file marked `cut`, for tools that save what is
+// whole. Every other rule holds either way.
+enum class CutData { Refuse, Keep };
+bool ReadDirectory(ByteSource& source, PackVersion allowed, Directory& out, Fault& fault,
+                   CutData cutData);
 
 }  // namespace pack

@@ -70,12 +70,14 @@ struct Options {
     std::vector<InputArg> inputs;   // create, add: paths and -T lists after the pack
     bool quiet = false;
     bool verbose = false;
-    bool dryRun = false;         // -n
-    bool nullSeparated = false;  // --null: -T lists and list output
-    bool json = false;           // list --json
-    bool longList = false;       // list -l
-    bool fileOnly = false;       // --file-only: names mean files, never folders
-    std::string outputDir;       // extract -C / --output
+    bool dryRun = false;           // -n
+    bool nullSeparated = false;    // --null: -T lists and list output
+    bool json = false;             // list --json
+    bool longList = false;         // list -l
+    bool fileOnly = false;         // --file-only: names mean files, never folders
+    unsigned stripComponents = 0;  // extract --strip-components
+    bool salvage = false;          // list, extract --salvage
+    std::string outputDir;         // extract -C / --output
     bool haveOutputDir = false;
     std::string into;  // create, add --into: the folder inside the pack
     bool haveInto = false;

@@ -134,6 +134,8 @@ void ClearProgress() {
 }
 
 void Error(std::string_view text) {
+    // What went to standard output before comes first where both meet.
+    std::fflush(stdout);
     ClearProgress();
     const std::string line = "vpf: " + Printable(text) + "\n";
     std::fputs(line.c_str(), stderr);
@@ -143,6 +145,7 @@ void Error(std::string_view text) {
 void Say(std::string_view text, bool quiet) {
     if (quiet)
         return;
+    std::fflush(stdout);
     ClearProgress();
     const std::string line = Printable(text) + "\n";
     std::fputs(line.c_str(), stderr);

@@ -31,6 +31,7 @@ pthread_t g_mainThread;
 std::atomic<bool> g_stopping{false};
 std::atomic<int> g_creating{0};
 std::atomic<bool> g_barDrawn{false};
+sigset_t g_mainMask;  // the main thread's mask before BeginCreating
 
 std::atomic<bool> g_described{false};
 char g_doneWord[32];
@@ -234,8 +235,18 @@ void WatchStdout() {
 }
 
 bool BeginCreating() {
-    if (pthread_equal(pthread_self(), g_mainThread))
-        return !g_stopping.load();  // the handler runs here: it cannot overlap
+    if (pthread_equal(pthread_self(), g_mainThread)) {
+        // The handler runs on this thread: held off until EndCreating.
+        sigset_t block;
+        sigemptyset(&block);
+        for (int sig : kSignals)
+            sigaddset(&block, sig);
+        pthread_sigmask(SIG_BLOCK, &block, &g_mainMask);
+        if (!g_stopping.load())
+            return true;
+        pthread_sigmask(SIG_SETMASK, &g_mainMask, nullptr);
+        return false;
+    }
     g_creating.fetch_add(1);
     if (g_stopping.load()) {
         g_creating.fetch_sub(1);
@@ -245,7 +256,9 @@ bool BeginCreating() {
 }
 
 void EndCreating() {
-    if (!pthread_equal(pthread_self(), g_mainThread))
+    if (pthread_equal(pthread_self(), g_mainThread))
+        pthread_sigmask(SIG_SETMASK, &g_mainMask, nullptr);
+    else
         g_creating.fetch_sub(1);
 }
 

@@ -47,9 +47,13 @@ void WatchPack(const std::string& path);
 // The pack goes to standard output: the line says it is incomplete.
 void WatchStdout();
 
-// Workers call these around creating a temporary file (AtomicFile::Begin):
-// false from BeginCreating means an interrupt is being handled and nothing
-// may be created; after true, EndCreating must follow.
+// Called around a step that the handler must see either not begun or
+// finished: creating a temporary file (AtomicFile::Begin), or committing a
+// finished file and counting it (CountDone), so that the handler's count is
+// exactly the files in place. False from BeginCreating means an interrupt is
+// being handled and the step may not begin; after true, EndCreating must
+// follow. On the main thread the signals wait until EndCreating; on a worker
+// the handler waits for it.
 bool BeginCreating();
 void EndCreating();
 

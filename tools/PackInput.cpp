@@ -61,24 +61,46 @@ int NamelessFile(const std::string& dir) {
     return -1;
 }
 
-// Standard input as a descriptor that can be read at any offset.
-int SeekableStandardInput(pack::Fault& fault) {
+int Spool(int in, pack::Fault& fault);
+
+// `fd` (standard input, a FIFO, a process substitution's pipe) as a
+// descriptor that can be read at any offset: a regular file as it is,
+// anything else copied once into a nameless file. Takes `fd` over unless it
+// is standard input. `terminal` is set when it is a terminal, which is
+// refused: vpf does not wait for a pack to be typed.
+int SeekableDescriptor(int fd, bool& terminal, pack::Fault& fault) {
     struct stat st;
-    if (fstat(STDIN_FILENO, &st) != 0) {
-        pack::Fail(fault, pack::FaultKind::Io, fs::ErrnoText(errno));
+    const auto refuse = [&](pack::FaultKind kind, const std::string& reason) {
+        if (fd != STDIN_FILENO)
+            close(fd);
+        pack::Fail(fault, kind, reason);
         return -1;
+    };
+    if (fstat(fd, &st) != 0)
+        return refuse(pack::FaultKind::Io, fs::ErrnoText(errno));
+    if (isatty(fd)) {
+        terminal = true;
+        return refuse(pack::FaultKind::Io,
+                      "a terminal, not a pack; pipe a pack into vpf or redirect one");
     }
-    if (isatty(STDIN_FILENO)) {
-        pack::Fail(fault, pack::FaultKind::Io,
-                   "a terminal, not a pack; pipe a pack into vpf or redirect one");
-        return -1;
-    }
+    if (S_ISDIR(st.st_mode))
+        return refuse(pack::FaultKind::Io, "it is a folder");
     if (S_ISREG(st.st_mode)) {
-        const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
-        if (fd < 0)
+        if (fd != STDIN_FILENO)
+            return fd;
+        const int copy = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (copy < 0)
             pack::Fail(fault, pack::FaultKind::Io, fs::ErrnoText(errno));
-        return fd;
+        return copy;
     }
+    const int spool = Spool(fd, fault);
+    if (fd != STDIN_FILENO)
+        close(fd);
+    return spool;
+}
+
+// Copies what `fd` gives until its end into a nameless file in $TMPDIR.
+int Spool(int in, pack::Fault& fault) {
     const std::string dir = fs::TempDirectory();
     const int fd = NamelessFile(dir);
     if (fd < 0) {
@@ -93,7 +115,7 @@ int SeekableStandardInput(pack::Fault& fault) {
     }
     std::uint64_t total = 0;
     for (;;) {
-        const ssize_t n = read(STDIN_FILENO, block.get(), kSpoolBlock);
+        const ssize_t n = read(in, block.get(), kSpoolBlock);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -127,26 +149,86 @@ std::string PackDisplayName(const std::string& arg) {
     return arg == "-" ? std::string(kStdinName) : arg;
 }
 
-bool OpenPackSource(const std::string& arg, pack::FileSource& source, pack::Fault& fault) {
-    if (arg != "-")
+bool OpenPackSource(const std::string& arg, pack::FileSource& source, pack::Fault& fault,
+                    bool* terminal) {
+    bool isTerminal = false;
+    int fd = -1;
+    struct stat st;
+    if (arg == "-") {
+        fd = SeekableDescriptor(STDIN_FILENO, isTerminal, fault);
+    } else if (stat(arg.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
         return source.Open(arg, fault);
-    const int fd = SeekableStandardInput(fault);
+    } else {
+        // A FIFO, /dev/stdin, a process substitution's /dev/fd/N: read like
+        // "-". Opening a FIFO waits for its writer, as any reader of one does.
+        const int raw = open(arg.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+        if (raw < 0)
+            return pack::Fail(fault, pack::FaultKind::Io, fs::ErrnoText(errno));
+        fd = SeekableDescriptor(raw, isTerminal, fault);
+    }
+    if (terminal)
+        *terminal = isTerminal;
     return fd >= 0 && source.Adopt(fd, fault);
 }
 
-bool OpenPackToRead(const std::string& arg, PackInput& in) {
+int OpenPackToRead(const std::string& arg, PackInput& in, bool salvage, bool offerSalvage) {
     in.name = PackDisplayName(arg);
     pack::Fault fault;
-    if (!OpenPackSource(arg, in.source, fault) ||
-        !pack::ReadDirectory(in.source, in.directory, fault)) {
-        if (fault.kind == pack::FaultKind::Damaged && fault.HasOffset())
-            Error(in.name + ": damaged at offset " + std::to_string(fault.offset) + ": " +
-                  fault.reason);
-        else
-            Error(in.name + ": " + fault.reason);
-        return false;
+    bool terminal = false;
+    if (!OpenPackSource(arg, in.source, fault, &terminal)) {
+        ReportOpenFault(in.name, fault);
+        return terminal ? kExitUsage : kExitFailure;
     }
-    return true;
+    const pack::CutData cutData = salvage ? pack::CutData::Keep : pack::CutData::Refuse;
+    if (pack::ReadDirectory(in.source, pack::PackVersion::None, in.directory, fault, cutData))
+        return kExitOk;
+    // Whether --salvage would get something: the directory is whole and only
+    // data is missing.
+    pack::Directory whole;
+    pack::Fault again;
+    if (!salvage && offerSalvage && fault.kind == pack::FaultKind::Damaged &&
+        pack::ReadDirectory(in.source, pack::PackVersion::None, whole, again, pack::CutData::Keep))
+        fault.reason += "; the directory is whole: --salvage reads the files that are whole";
+    ReportOpenFault(in.name, fault);
+    return kExitFailure;
+}
+
+pack::Fault CutFault(const pack::Directory& directory, std::size_t i) {
+    const pack::DirectoryFile& f = directory.files[i];
+    pack::Fault fault;
+    const bool old = directory.version == pack::PackVersion::Old;
+    const bool headerThere = old || f.dataOffset <= directory.fileSize;
+    if (!headerThere)
+        pack::Damaged(fault, "its data block lies past the end of the file",
+                      f.recordOffset + pack::kNameFieldSize);
+    else
+        pack::Damaged(
+            fault,
+            "its " + std::to_string(f.packedSize) + " stored bytes run past the end of the file",
+            old ? f.recordOffset + pack::kOldNameFieldSize : f.blockOffset + 4);
+    return fault;
+}
+
+std::vector<pack::Fault> LostRecords(const pack::Directory& directory) {
+    std::vector<pack::Fault> out;
+    for (const std::uint64_t slot : directory.cutRecordSlots) {
+        pack::Fault fault;
+        pack::Damaged(
+            fault,
+            "entry " +
+                std::to_string((slot - pack::kOldPackHeaderSize) / pack::kOldEntryOffsetSize + 1) +
+                " has its record past the end of the file; its name is lost",
+            slot);
+        out.push_back(fault);
+    }
+    return out;
+}
+
+void ReportOpenFault(const std::string& name, const pack::Fault& fault) {
+    if (fault.kind == pack::FaultKind::Damaged && fault.HasOffset())
+        Error(name + ": damaged at offset " + std::to_string(fault.offset) + ": " + fault.reason);
+    else
+        Error(name + ": " + fault.reason);
 }
 
 }  // namespace vpf

@@ -109,8 +109,8 @@ int RunMount(const Options& options) {
     const std::string& dirArg = options.args[1];
 
     PackInput in;
-    if (!OpenPackToRead(packArg, in))
-        return kExitFailure;
+    if (const int rc = OpenPackToRead(packArg, in, false, false); rc != kExitOk)
+        return rc;
     pack::PathTree tree;
     pack::Fault fault;
     if (!tree.Build(std::move(in.directory), fault)) {

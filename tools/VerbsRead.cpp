@@ -178,6 +178,26 @@ std::string Base64(std::string_view bytes) {
 
 // ---- list -------------------------------------------------------------------
 
+// Takes decoded bytes and keeps nothing.
+class DiscardSink final : public pack::ByteSink {
+  public:
+    bool Write(const unsigned char*, std::size_t) override { return true; }
+};
+
+// Whether the file's stored bytes decode to exactly its original size.
+bool Decodes(pack::ByteSource& source, const pack::DirectoryFile& f, pack::Fault& fault) {
+    DiscardSink sink;
+    return pack::StreamEntry(source, f.dataOffset, {f.method, f.originalSize, f.packedSize}, sink,
+                             fault);
+}
+
+// "; 2 files cannot be read (see above)" for a summary, "" for none.
+std::string Unreadable(std::uint64_t files) {
+    if (files == 0)
+        return "";
+    return "; " + Counted(files, "file") + " cannot be read (see above)";
+}
+
 class Lister {
   public:
     Lister(const Options& options, const DirectoryTree& tree) : o_(options), tree_(tree) {}
@@ -187,8 +207,27 @@ class Lister {
             Line("    Original       Packed  Ratio  Method  Name");
     }
 
+    // With --salvage, only files that are whole and decode are listed; each
+    // other one is named with the reason.
+    void Salvage(pack::ByteSource& source, const std::string& packName) {
+        source_ = &source;
+        packName_ = packName;
+    }
+    std::uint64_t unreadable = 0;
+
     void File(Folder folder, std::size_t i, const std::string& path) {
-        const pack::DirectoryFile& f = tree_.Dir().files[tree_.FileIndex(folder, i)];
+        const std::size_t index = tree_.FileIndex(folder, i);
+        const pack::DirectoryFile& f = tree_.Dir().files[index];
+        if (source_) {
+            pack::Fault fault;
+            if (f.cut)
+                fault = CutFault(tree_.Dir(), index);
+            if (f.cut || !Decodes(*source_, f, fault)) {
+                ++unreadable;
+                Error(packName_ + ": cannot read " + path + ": " + fault.Text());
+                return;
+            }
+        }
         ++files_;
         original_ += f.originalSize;
         packed_ += f.packedSize;
@@ -209,21 +248,32 @@ class Lister {
                     prefix + std::string(tree_.SubfolderName(folder, i)));
     }
 
-    void Totals(const std::string& packName) {
-        const std::string counts = Counted(files_, "file") + " and " + Counted(folders_, "folder");
-        if (o_.longList && !o_.json && !o_.nullSeparated) {
-            char row[96];
-            std::snprintf(row, sizeof row, "%12" PRIu64 " %12" PRIu64 " %5" PRId64 "%%          ",
-                          original_, packed_, Ratio(original_, packed_));
-            Line(row + counts);
+    // The long listing's last row, on standard output.
+    void TotalsRow() {
+        if (!LongRows())
             return;
-        }
-        Say("listed " + counts + " of " + packName + ", " + Size(original_) + " (" + Size(packed_) +
-                " packed)",
+        char row[96];
+        std::snprintf(row, sizeof row, "%12" PRIu64 " %12" PRIu64 " %5" PRId64 "%%          ",
+                      original_, packed_, Ratio(original_, packed_));
+        Line(row + Counts());
+    }
+
+    // The summary on standard error, after the listing has left standard
+    // output, so that both in one pipe come in order.
+    void Summary(const std::string& packName) {
+        if (LongRows())
+            return;
+        Say("listed " + Counts() + " of " + packName + ", " + Size(original_) + " (" +
+                Size(packed_) + " packed)" + Unreadable(unreadable),
             o_.quiet);
     }
 
   private:
+    bool LongRows() const { return o_.longList && !o_.json && !o_.nullSeparated; }
+    std::string Counts() const {
+        return Counted(files_, "file") + " and " + Counted(folders_, "folder");
+    }
+
     void Line(const std::string& text) {
         const std::string line = ForStdout(text) + "\n";
         std::fputs(line.c_str(), stdout);
@@ -262,6 +312,8 @@ class Lister {
 
     const Options& o_;
     const DirectoryTree& tree_;
+    pack::ByteSource* source_ = nullptr;
+    std::string packName_;
     std::uint64_t files_ = 0, folders_ = 0, original_ = 0, packed_ = 0;
 };
 
@@ -370,6 +422,8 @@ class ExtractPlan {
         pack::DiskPath disk;
         if (!names.empty() && !Place(names, path + "/", disk))
             return;
+        // A folder whose whole path is stripped is the output folder itself.
+        Strip(disk.components);
         if (!MakeDirectory(disk.components, path + "/"))
             return;
         const std::string prefix = path.empty() ? path : path + "/";
@@ -391,6 +445,12 @@ class ExtractPlan {
         pack::DiskPath disk;
         if (!Place(names, packPath, disk))
             return;
+        if (!Strip(disk.components)) {
+            ++strippedAway;
+            if (options_.verbose)
+                Error("left out " + packPath + ": --strip-components takes its whole path");
+            return;
+        }
         std::vector<std::string>& components = disk.components;
         const std::string name = components.back();
         components.pop_back();
@@ -402,9 +462,10 @@ class ExtractPlan {
         components.pop_back();
         if (const auto [it, inserted] = files_.emplace(key, packPath); !inserted) {
             Fail(it->second == packPath || pack::SameNameIgnoringCase(it->second, packPath)
-                     ? packPath + " appears twice in the pack; only the first was extracted"
-                     : "did not extract " + packPath + ": " + it->second + " was extracted as " +
-                           target + " already");
+                     ? packPath + " appears twice in the pack; only the first " + Was() +
+                           " extracted"
+                     : NotDone() + " extract " + packPath + ": " + it->second + " " + Was() +
+                           " extracted as " + target + " already");
             return;
         }
         const std::size_t index = tree_.FileIndex(folder, i);
@@ -437,7 +498,7 @@ class ExtractPlan {
                         Error("kept the existing " + target);
                     return;
                 case ReplaceDecider::Answer::KeepUnasked:
-                    Fail("did not extract " + packPath + ": " + target +
+                    Fail(NotDone() + " extract " + packPath + ": " + target +
                          " exists already (--overwrite replaces it, --keep keeps it without "
                          "this message)");
                     return;
@@ -450,12 +511,25 @@ class ExtractPlan {
     std::vector<ExtractJob> jobs;
     std::uint64_t totalBytes = 0;
     int failures = 0;
+    std::uint64_t strippedAway = 0;  // files --strip-components left no name
 
   private:
     void Fail(const std::string& text) {
         ++failures;
         Error(packName_ + ": " + text);
     }
+
+    // Drops the leading folders --strip-components names; false when
+    // nothing is left.
+    bool Strip(std::vector<std::string>& components) const {
+        const std::size_t n = std::min<std::size_t>(options_.stripComponents, components.size());
+        components.erase(components.begin(), components.begin() + static_cast<std::ptrdiff_t>(n));
+        return !components.empty();
+    }
+
+    // A dry run tells what it would not do.
+    std::string NotDone() const { return options_.dryRun ? "would not" : "did not"; }
+    std::string Was() const { return options_.dryRun ? "would be" : "was"; }
 
     std::string PathOf(std::span<const std::string> components) const {
         std::string path = outPath_;
@@ -497,12 +571,12 @@ class ExtractPlan {
                 const std::string where = PathOf({components.data(), k});
                 if (!packPath.empty() && packPath.back() == '/')
                     Fail("cannot extract the folder " + packPath + ": the file " + file->second +
-                         " of the same name was extracted as " + where +
+                         " of the same name " + Was() + " extracted as " + where +
                          "; extract the folder on its own into another folder (-C DIR '" +
                          packPath + "')");
                 else
-                    Fail("cannot extract " + packPath + ": the file " + file->second +
-                         " was extracted as " + where +
+                    Fail("cannot extract " + packPath + ": the file " + file->second + " " + Was() +
+                         " extracted as " + where +
                          ", where its folder would go; extract it on its own into another "
                          "folder (-C DIR '" +
                          packPath + "')");
@@ -552,6 +626,15 @@ class ExtractPlan {
     bool saidLeading_ = false;
 };
 
+// The files --strip-components left out, for the summary: asked for, so no
+// failure, but said.
+std::string StrippedAway(std::uint64_t files) {
+    if (files == 0)
+        return "";
+    return "; " + Counted(files, "file") + " with no more than that many folders above " +
+           (files == 1 ? "it was" : "them were") + " left out (--strip-components)";
+}
+
 // Makes the output folder and its parents (checks them in a dry run).
 bool PrepareOutputDirectory(const std::string& dir, bool dryRun) {
     std::string path;
@@ -586,7 +669,10 @@ ExtractResult WriteJob(const pack::Directory& directory, int fd, std::uint64_t s
     const pack::DirectoryFile& f = directory.files[job.file];
     const pack::EntryClaim claim{f.method, f.originalSize, f.packedSize};
     pack::Fault fault;
-    // A claim that cannot be right creates nothing at all.
+    // Bytes that are not there, or a claim that cannot be right, create
+    // nothing at all.
+    if (f.cut)
+        return Failed(CutFault(directory, job.file).Text());
     if (!pack::CheckEntryClaim(claim, fault))
         return Failed(fault.reason);
     const fs::Descriptor folder = out.OpenFolder(job.folder, fs::MakeFolders::No, 0, fault);
@@ -603,7 +689,17 @@ ExtractResult WriteJob(const pack::Directory& directory, int fd, std::uint64_t s
         return Failed(fault.reason);
     pack::DescriptorSource stored(fd, size);
     crateforge::AtomicFileSink sink(file);
-    if (!pack::StreamEntry(stored, f.dataOffset, claim, sink, fault) || !file.Commit(fault))
+    if (!pack::StreamEntry(stored, f.dataOffset, claim, sink, fault))
+        return Failed(fault.Text());
+    // Put in place and counted as one step: an interrupt's summary counts
+    // exactly the files that are whole on disk, whatever the threads do.
+    if (!interrupt::BeginCreating())
+        return Failed("interrupted");
+    const bool committed = file.Commit(fault);
+    if (committed)
+        interrupt::CountDone();
+    interrupt::EndCreating();
+    if (!committed)
         return Failed(fault.Text());
     return ExtractResult{};
 }
@@ -612,14 +708,20 @@ ExtractResult WriteJob(const pack::Directory& directory, int fd, std::uint64_t s
 
 int RunList(const Options& options) {
     PackInput in;
-    if (!OpenPackToRead(options.args[0], in))
-        return kExitFailure;
+    if (const int rc = OpenPackToRead(options.args[0], in, options.salvage); rc != kExitOk)
+        return rc;
     const DirectoryTree tree(in.directory);
     int failures = 0;
+    for (const pack::Fault& lost : LostRecords(in.directory)) {
+        ++failures;
+        ReportOpenFault(in.name, lost);
+    }
     std::vector<NameMatch> selected;
     if (const int rc = Select(options, tree, in.name, true, selected, failures); rc != kExitOk)
         return rc;
     Lister lister(options, tree);
+    if (options.salvage)
+        lister.Salvage(in.source, in.name);
     lister.Header();
     for (const NameMatch& m : WithoutNested(std::move(selected))) {
         if (m.isFolder)
@@ -627,10 +729,11 @@ int RunList(const Options& options) {
         else
             lister.File(m.folder, m.file, m.path);
     }
-    lister.Totals(in.name);
+    lister.TotalsRow();
     if (!FlushStdout())
         return kExitFailure;
-    return failures > 0 ? kExitFailure : kExitOk;
+    lister.Summary(in.name);
+    return failures > 0 || lister.unreadable > 0 ? kExitFailure : kExitOk;
 }
 
 int RunExtract(const Options& options) {
@@ -643,12 +746,16 @@ int RunExtract(const Options& options) {
         return kExitUsage;
     }
     PackInput in;
-    if (!OpenPackToRead(options.args[0], in))
-        return kExitFailure;
+    if (const int rc = OpenPackToRead(options.args[0], in, options.salvage); rc != kExitOk)
+        return rc;
     const DirectoryTree tree(in.directory);
 
     // What to extract, resolved before anything is written.
     int failures = 0;
+    for (const pack::Fault& lost : LostRecords(in.directory)) {
+        ++failures;
+        ReportOpenFault(in.name, lost);
+    }
     std::vector<NameMatch> selected;
     if (const int rc = Select(options, tree, in.name, false, selected, failures); rc != kExitOk)
         return rc;
@@ -685,7 +792,7 @@ int RunExtract(const Options& options) {
         if (!FlushStdout())
             return kExitFailure;
         Say("would extract " + Counted(plan.jobs.size(), "file") + ", " + Size(plan.totalBytes) +
-                ", into " + out + "; nothing was written",
+                ", into " + out + StrippedAway(plan.strippedAway) + "; nothing was written",
             options.quiet);
         return failures > 0 ? kExitFailure : kExitOk;
     }
@@ -711,14 +818,14 @@ int RunExtract(const Options& options) {
             }
             ++written;
             bytes += length;
-            interrupt::CountDone();
             if (options.verbose)
                 Error("extracted " + plan.jobs[i].target);
             return true;
         });
     meter.Finish();
     std::string summary = "extracted " + Counted(written, "file") + ", " + Size(bytes) + ", into " +
-                          out + " in " + Seconds(SecondsSince(start));
+                          out + " in " + Seconds(SecondsSince(start)) +
+                          StrippedAway(plan.strippedAway);
     if (failures > 0)
         summary += "; " + Count(static_cast<std::uint64_t>(failures)) +
                    (failures == 1 ? " name was" : " names were") + " not extracted (see above)";
@@ -729,8 +836,8 @@ int RunExtract(const Options& options) {
 int RunCat(const Options& options) {
     const auto start = std::chrono::steady_clock::now();
     PackInput in;
-    if (!OpenPackToRead(options.args[0], in))
-        return kExitFailure;
+    if (const int rc = OpenPackToRead(options.args[0], in, options.salvage); rc != kExitOk)
+        return rc;
     const DirectoryTree tree(in.directory);
     int failures = 0;
     std::uint64_t files = 0, bytes = 0;
@@ -752,7 +859,14 @@ int RunCat(const Options& options) {
             continue;
         }
         for (const NameMatch& m : r.matches) {
-            const pack::DirectoryFile& f = in.directory.files[tree.FileIndex(m.folder, m.file)];
+            const std::size_t index = tree.FileIndex(m.folder, m.file);
+            const pack::DirectoryFile& f = in.directory.files[index];
+            if (f.cut) {
+                ++failures;
+                Error(in.name + ": cannot read " + m.path + ": " +
+                      CutFault(in.directory, index).Text());
+                continue;
+            }
             StdoutSink sink;
             pack::Fault fault;
             if (!pack::StreamEntry(in.source, f.dataOffset,
@@ -780,62 +894,90 @@ int RunCat(const Options& options) {
 
 int RunCheck(const Options& options) {
     const std::string name = PackDisplayName(options.args[0]);
-    // The first fault, told as damage only when it is the pack's.
-    auto report = [&](const pack::Fault& f) {
+    auto say = [&](const pack::Fault& f) {
         if (f.kind == pack::FaultKind::Damaged && f.HasOffset())
             Error(name + ": damaged at offset " + std::to_string(f.offset) + ": " + f.reason);
         else if (f.kind == pack::FaultKind::Damaged || f.kind == pack::FaultKind::NotAPack)
             Error(name + ": " + f.reason);
         else
             Error(name + ": cannot check: " + f.Text());
+    };
+    // The first fault of the pack's structure, told as damage only when it
+    // is the pack's.
+    auto report = [&](const pack::Fault& f) {
+        say(f);
         return kExitFailure;
     };
     pack::FileSource source;
     pack::Directory directory;
     pack::Fault fault;
-    if (!OpenPackSource(options.args[0], source, fault)) {
+    bool terminal = false;
+    if (!OpenPackSource(options.args[0], source, fault, &terminal)) {
         if (fault.kind == pack::FaultKind::Damaged || fault.kind == pack::FaultKind::TempFolder)
             return report(fault);
         Error(name + ": " + fault.reason);
-        return kExitFailure;
+        return terminal ? kExitUsage : kExitFailure;
     }
-    if (!crateforge::CheckPackStructure(source, directory, fault))
+    // A pack cut after a whole directory: every file is checked, and each
+    // one that is cut or does not decode is named. Otherwise the strict
+    // rules of the layout come first.
+    if (!pack::ReadDirectory(source, pack::PackVersion::None, directory, fault,
+                             pack::CutData::Keep))
+        return report(fault);
+    std::uint64_t cut = directory.cutRecordSlots.size();
+    for (const auto& f : directory.files)
+        cut += f.cut ? 1 : 0;
+    if (cut == 0 && !crateforge::CheckPackStructure(source, directory, fault))
         return report(fault);
 
     const auto& files = directory.files;
     std::uint64_t total = 0;
     for (const auto& f : files)
-        total += f.originalSize;
+        total += f.cut ? 0 : f.originalSize;
+    for (const pack::Fault& lost : LostRecords(directory))
+        say(lost);
     interrupt::DescribeWork("checked", files.size(), "file", "");
     ProgressMeter meter(options, total);
     struct Checked {
         bool ok = true;
         pack::Fault fault;
     };
-    bool ok = true;
+    std::uint64_t bad = directory.cutRecordSlots.size();
     RunOrdered<Checked>(
         files.size(), PoolFor(options),
-        [&](std::size_t i) { return std::uint64_t{files[i].originalSize} + files[i].packedSize; },
         [&](std::size_t i) {
+            return files[i].cut ? 0 : std::uint64_t{files[i].originalSize} + files[i].packedSize;
+        },
+        [&](std::size_t i) {
+            Checked r;
+            if (files[i].cut) {
+                r.ok = false;
+                r.fault = CutFault(directory, i);
+                r.fault.reason = directory.FullName(i, '/') + ": " + r.fault.reason;
+                return r;
+            }
             // Each worker reads through its own source over the one descriptor.
             pack::DescriptorSource own(source.Descriptor(), source.Size());
-            Checked r;
             r.ok = crateforge::CheckEntryData(own, directory, i, r.fault);
             return r;
         },
         [&](std::size_t i, Checked&& r) {
-            meter.Advance(files[i].originalSize);
-            if (!r.ok) {
-                ok = false;
-                fault = r.fault;
-                return false;  // the first fault in pack order is the one reported
-            }
+            meter.Advance(files[i].cut ? 0 : files[i].originalSize);
             interrupt::CountDone();
+            if (!r.ok) {
+                ++bad;
+                say(r.fault);  // every file that cannot be read, in pack order
+            }
             return true;
         });
     meter.Finish();
-    if (!ok)
-        return report(fault);
+    if (bad > 0) {
+        const std::uint64_t all = files.size() + directory.cutRecordSlots.size();
+        Error(name + ": " + Count(bad) + " of " + Counted(all, "file") +
+              " cannot be read; the other " + Count(all - bad) + (all - bad == 1 ? " is" : " are") +
+              " whole (vpf extract --salvage writes them)");
+        return kExitFailure;
+    }
     if (!options.quiet) {
         const std::string line = name + ": OK, version " +
                                  std::string(pack::VersionText(directory.version)) + ", " +

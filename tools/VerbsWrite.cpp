@@ -190,6 +190,13 @@ class AddPlan final : public fs::FolderVisitor {
         const std::string diskPath = StripTrailingSlashes(
             dir.empty() || (!text.empty() && text.front() == '/') ? text : fs::JoinPath(dir, text));
         Placement placement = PlacementOf(text);
+        std::vector<std::string>& parts = placement.parts;
+        // Excluded before anything else is done with the path: an excluded
+        // name is neither looked at nor reported, whatever it is.
+        const bool named = !parts.empty();
+        const std::string givenPath = JoinPrefix(basePath, JoinPackPath(parts));
+        if (named && Excluded(options_.excludes, parts.back(), givenPath, false))
+            return;
         if (placement.leftOutRoot && !saidRoot_) {
             saidRoot_ = true;
             Say("vpf: names in the pack leave out the leading \"/\" of " + text, options_.quiet);
@@ -205,16 +212,17 @@ class AddPlan final : public fs::FolderVisitor {
             return;
         }
         const bool isFolder = S_ISDIR(st.st_mode);
+        // A pattern for folders only ("build/") is settled once the path is
+        // known to be one.
+        if (named && isFolder && Excluded(options_.excludes, parts.back(), givenPath, true))
+            return;
         if (!isFolder && !S_ISREG(st.st_mode)) {
             Fail("cannot pack " + diskPath + ": not a regular file or a folder");
             return;
         }
-        std::vector<std::string>& parts = placement.parts;
         if (parts.empty() && !isFolder)
             parts.emplace_back(fs::LastComponent(diskPath));
         const std::string packPath = JoinPrefix(basePath, JoinPackPath(parts));
-        if (!parts.empty() && Excluded(options_.excludes, parts.back(), packPath, isFolder))
-            return;
         if (!isFolder) {
             const std::string name = parts.back();
             parts.pop_back();
@@ -390,7 +398,8 @@ class AddPlan final : public fs::FolderVisitor {
                         Error("kept " + held + "; not added: " + diskPath);
                     return;
                 case ReplaceDecider::Answer::KeepUnasked:
-                    Fail("did not add " + diskPath + ": the pack holds " + held +
+                    Fail(std::string(options_.dryRun ? "would not" : "did not") + " add " +
+                         diskPath + ": the pack holds " + held +
                          " already (--overwrite replaces it, --keep keeps it without this "
                          "message)");
                     return;
@@ -438,6 +447,13 @@ class AddPlan final : public fs::FolderVisitor {
                     st.st_ino);
     }
     void Skipped(const fs::WalkProblem& problem) override {
+        // What the walk could not take is reported only when it was wanted.
+        const std::string name(fs::LastComponent(problem.path));
+        const bool isFolder = problem.kind == fs::WalkProblemKind::CannotList ||
+                              problem.kind == fs::WalkProblemKind::Cycle ||
+                              problem.kind == fs::WalkProblemKind::TooDeep;
+        if (Excluded(options_.excludes, name, JoinPrefix(prefixes_.back(), name), isFolder))
+            return;
         switch (problem.kind) {
             case fs::WalkProblemKind::CannotList:
                 Fail("cannot pack the folder " + problem.path + ": " + problem.reason);
@@ -603,11 +619,17 @@ AddTotals CodeAndAdd(CPackArchive& archive, AddPlan& plan, const Options& option
     return totals;
 }
 
-std::string NotDone(int failures, const char* what) {
+// "; 2 names were not packed (see above)", or in a dry run "; 2 names
+// would not be packed (see above)".
+std::string NotDone(int failures, const char* what, bool dryRun = false) {
     if (failures <= 0)
         return "";
     return "; " + Count(static_cast<std::uint64_t>(failures)) +
-           (failures == 1 ? " name was not " : " names were not ") + what + " (see above)";
+           (failures == 1 ? " name " : " names ") +
+           (dryRun          ? "would not be "
+            : failures == 1 ? "was not "
+                            : "were not ") +
+           what + " (see above)";
 }
 
 // create and add after the pack is open (or new): plan, code, save.
@@ -644,7 +666,7 @@ int PackInputs(CPackArchive& archive, ConsoleMessages& console, const Options& o
         std::fflush(stdout);
         Say(std::string(creating ? "would pack " : "would add ") + Counted(plan.fileCount, "file") +
                 ", " + Size(plan.totalBytes) + ", into " + packName + "; nothing was written" +
-                NotDone(failures, "packed"),
+                NotDone(failures, "packed", true),
             options.quiet);
         return failures > 0 ? kExitFailure : kExitOk;
     }
@@ -720,6 +742,14 @@ std::uint64_t FilesIn(const CPackFolder& folder) {
     std::uint64_t n = folder.files.size();
     for (const auto& child : folder.subfolders)
         n += FilesIn(*child);
+    return n;
+}
+
+// The folders below `folder`, at every depth.
+std::uint64_t FoldersIn(const CPackFolder& folder) {
+    std::uint64_t n = folder.subfolders.size();
+    for (const auto& child : folder.subfolders)
+        n += FoldersIn(*child);
     return n;
 }
 
@@ -843,7 +873,7 @@ int RunRemove(const Options& options) {
     std::uint64_t files = 0, folders = 0;
     for (const NameMatch& m : selected) {
         if (m.isFolder) {
-            ++folders;
+            folders += 1 + FoldersIn(*ArchiveTree::Of(m.folder));
             files += FilesIn(*ArchiveTree::Of(m.folder));
         } else {
             ++files;
@@ -999,7 +1029,12 @@ int RunMove(const Options& options) {
                : std::string(source->SubfolderName(folderIndex));
 
     // NEW names an existing folder: move into it; else it is the new path.
+    // NEW naming OLD itself in other letter case ("docs" to "Docs") is a
+    // rename in place: names ignore case, so the folder found is OLD.
     CPackFolder* destination = FindPackFolder(archive.Root(), to);
+    if (!isFile && !newIsFolder && !to.empty() &&
+        destination == source->subfolders[static_cast<std::size_t>(folderIndex)].get())
+        destination = nullptr;
     std::string newName = storedName;
     if (!destination && newIsFolder) {
         Error(packPath + ": no folder named " + newText + "; nothing was moved");

@@ -35,7 +35,8 @@ constexpr char kHelp[] =
     "  convert OLD [NEW]       convert a pack of version 1.03 to version 2.10\n"
     "                          (default NEW: OLD with the extension .VPF)\n"
     "  check PACK              parse the whole pack strictly and decode every\n"
-    "                          file; reports the first fault with its offset\n"
+    "                          file; reports the first fault with its offset, or\n"
+    "                          every file that is cut or damaged\n"
     "  mount PACK DIR          show the pack as a read-only file system on DIR\n"
     "                          (fusermount3 -u DIR unmounts it)\n"
     "  help [VERB]             this text, or the help of one verb\n"
@@ -51,7 +52,8 @@ constexpr char kHelp[] =
     "(a/b/c.txt and a\\b\\c.txt are the same); letter case is ignored. NAME/ means\n"
     "the folder only. Quoted wildcards (\"*.txt\", \"docs/*\") match whole paths,\n"
     "\"*\" across folders too. \"-\" as the PACK of list, extract, cat and check\n"
-    "reads it from standard input.\n"
+    "reads it from standard input; a FIFO, /dev/stdin or <(...) is read the same\n"
+    "way.\n"
     "\n"
     "Options:\n"
     "  -C DIR           create, add: take the paths that follow from the folder\n"
@@ -71,13 +73,18 @@ constexpr char kHelp[] =
     "  --file-only      extract, list, rm, mv: a NAME means a file, never a folder\n"
     "  -o DIR, --output=DIR\n"
     "                   extract: the same as -C DIR\n"
+    "  --strip-components=N\n"
+    "                   extract: leave out the first N folders of every path\n"
+    "  --salvage        list, extract, cat: read a pack whose data is cut or\n"
+    "                   damaged; whole files are read, the others named (exit 1)\n"
     "  -j N, --jobs=N   code (create, add) and decode (extract, check) on N\n"
     "                   threads; default: the number of cores. The pack is the\n"
     "                   same for every N.\n"
     "  --overwrite      replace what is there already: a file in the pack, a\n"
     "                   regular file on disk, the pack itself for create and\n"
     "                   convert\n"
-    "  --keep           keep what is there already, without asking\n"
+    "  --keep           create, add, extract: keep what is there already,\n"
+    "                   without asking\n"
     "  -f, --foreground mount: serve in the foreground until Ctrl-C\n"
     "  --cache=MIB      mount: MiB of decoded files kept between opens (64)\n"
     "  -q, --quiet      no progress bar, no summary\n"
@@ -93,14 +100,14 @@ constexpr char kHelp[] =
     "\n"
     "Exit status: 0 all was done; 1 something named was not packed, extracted,\n"
     "removed or read (each is named on standard error, and the rest is done and\n"
-    "saved); 2 usage error, nothing was done.\n";
+    "saved); 2 usage error or a terminal given as a pack, nothing was done.\n";
 
 // ---- Verbs -------------------------------------------------------------------
 
 // The options a verb takes, beyond -q, -v, -h and --version.
 enum OptionBit : unsigned {
     kJobs = 1u << 0,
-    kReplace = 1u << 1,  // --overwrite, --keep
+    kOverwrite = 1u << 1,
     kDryRun = 1u << 2,
     kNull = 1u << 3,
     kJson = 1u << 4,
@@ -113,6 +120,10 @@ enum OptionBit : unsigned {
     kOutput = 1u << 11,  // -o, --output
     kForeground = 1u << 12,
     kCache = 1u << 13,
+    kKeep = 1u << 14,
+    kStrip = 1u << 15,
+    kSalvage = 1u << 16,
+    kReplace = kOverwrite | kKeep,
 };
 
 struct VerbEntry {
@@ -170,12 +181,12 @@ constexpr VerbEntry kVerbs[] = {
      "Examples:\n"
      "  vpf add game.vpf --into=levels new-level\n"
      "  vpf add game.vpf --overwrite -C build .\n"},
-    {"list", vpf::RunList, 1, kMany, kNull | kJson | kLong | kFileOnly,
+    {"list", vpf::RunList, 1, kMany, kNull | kJson | kLong | kFileOnly | kSalvage,
      "Usage: vpf list [OPTIONS] PACK [NAME...]\n"
      "\n"
      "Lists every file and folder of PACK (\"-\": standard input), or the files\n"
      "and folders NAME with everything inside them. Folders end with \"/\".\n"
-     "Only the pack's directory is read.\n"
+     "Only the pack's directory is read, except with --salvage.\n"
      "\n"
      "  -l         original size, packed size, ratio (space saved) and method\n"
      "  --null     exact names, each ended by a NUL byte\n"
@@ -184,11 +195,13 @@ constexpr VerbEntry kVerbs[] = {
      "             that is not UTF-8 is given in base64 with \"pathEncoding\":\n"
      "             \"base64\"\n"
      "  --file-only  NAME means a file, never a folder\n"
+     "  --salvage  list only the files whose bytes are all there and decode (each\n"
+     "             is decoded); name every other one with the reason (exit 1)\n"
      "\n"
      "The plain listing shows control characters as \"?\"; --null and --json\n"
      "give names exactly.\n"},
     {"extract", vpf::RunExtract, 1, kMany,
-     kJobs | kReplace | kDryRun | kChangeDir | kOutput | kFileOnly,
+     kJobs | kReplace | kDryRun | kChangeDir | kOutput | kFileOnly | kStrip | kSalvage,
      "Usage: vpf extract [OPTIONS] PACK [-C DIR] [NAME...]\n"
      "\n"
      "Writes every file of PACK (\"-\": standard input), or the files and folders\n"
@@ -202,15 +215,31 @@ constexpr VerbEntry kVerbs[] = {
      "               the file; what it pointed to is left alone)\n"
      "  --keep       keep existing files without a word\n"
      "  --file-only  NAME means a file, never a folder\n"
+     "  --strip-components=N\n"
+     "               leave out the first N folders of every path, as tar does;\n"
+     "               a file with no more than N folders above it is left out\n"
+     "  --salvage    read a pack whose directory is whole but whose data is cut\n"
+     "               or damaged: write every file that is whole, name the others\n"
      "  -j N         decode on N threads\n"
      "\n"
      "A NAME that is both a file and a folder is refused: NAME/ means the\n"
-     "folder, --file-only the file.\n"},
-    {"cat", vpf::RunCat, 2, kMany, 0,
+     "folder, --file-only the file.\n"
+     "\n"
+     "Examples:\n"
+     "  vpf extract game.vpf -C out 'levels/*'\n"
+     "  vpf extract --strip-components=1 game.vpf -C out\n"
+     "  vpf extract --salvage cut.vpf -C rescued\n"},
+    {"cat", vpf::RunCat, 2, kMany, kSalvage,
      "Usage: vpf cat [OPTIONS] PACK NAME...\n"
      "\n"
      "Writes the files NAME of PACK (\"-\": standard input) to standard output, one\n"
-     "after the other, decoding as it goes.\n"},
+     "after the other, decoding as it goes.\n"
+     "\n"
+     "  --salvage  read a pack whose data is cut or damaged; files that are not\n"
+     "             whole are named, not written (exit 1)\n"
+     "\n"
+     "Example (quoted: the shell takes backslashes away):\n"
+     "  vpf cat game.vpf 'levels\\1\\map.txt' > map.txt\n"},
     {"rm", vpf::RunRemove, 2, kMany, kDryRun | kFileOnly,
      "Usage: vpf rm [OPTIONS] PACK NAME...\n"
      "\n"
@@ -224,13 +253,14 @@ constexpr VerbEntry kVerbs[] = {
      "Usage: vpf mv [OPTIONS] PACK OLD NEW\n"
      "\n"
      "Renames the file or folder OLD to NEW, or moves it into NEW when NEW is an\n"
-     "existing folder (NEW/ must be one). A name that is both a file and a folder\n"
-     "is refused: OLD/ means the folder, --file-only the file.\n"},
+     "existing folder (NEW/ must be one); NEW that differs from OLD only in letter\n"
+     "case renames it. A name that is both a file and a folder is refused: OLD/\n"
+     "means the folder, --file-only the file.\n"},
     {"mkdir", vpf::RunMakeDir, 2, kMany, 0,
      "Usage: vpf mkdir [OPTIONS] PACK FOLDER...\n"
      "\n"
      "Makes the folders FOLDER in PACK, and the folders above them.\n"},
-    {"convert", vpf::RunConvert, 1, 2, kReplace,
+    {"convert", vpf::RunConvert, 1, 2, kOverwrite,
      "Usage: vpf convert [OPTIONS] OLD [NEW]\n"
      "\n"
      "Converts the pack OLD of version 1.03 into a pack NEW of version 2.10\n"
@@ -242,10 +272,12 @@ constexpr VerbEntry kVerbs[] = {
      "Usage: vpf check [OPTIONS] PACK\n"
      "\n"
      "Parses the whole of PACK (\"-\": standard input) strictly and decodes every\n"
-     "file. Prints \"PACK: OK, ...\", or the first fault with its offset. A check\n"
-     "that this machine could not finish (no memory, an unreadable file, no\n"
-     "temporary folder for a pack read from a pipe) says so; it never calls such a\n"
-     "pack damaged.\n"
+     "file. Prints \"PACK: OK, ...\", or the first fault of its layout with its\n"
+     "offset, or every file whose data is cut away or does not decode, each with\n"
+     "its reason and offset, and how many files are whole (extract --salvage\n"
+     "writes those). A check that this machine could not finish (no memory, an\n"
+     "unreadable file, no temporary folder for a pack read from a pipe) says so;\n"
+     "it never calls such a pack damaged.\n"
      "\n"
      "  -j N  decode on N threads\n"},
     {"mount", vpf::RunMount, 2, 2, kForeground | kCache,
@@ -345,6 +377,21 @@ bool ParseJobs(std::string_view text, unsigned& jobs) {
     return true;
 }
 
+bool ParseCount(std::string_view text, unsigned most, unsigned& count) {
+    if (text.empty() || text.size() > 5)
+        return false;
+    unsigned value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (value > most)
+        return false;
+    count = value;
+    return true;
+}
+
 bool ParseCache(std::string_view text, std::uint64_t& mib) {
     if (text.empty() || text.size() > 7)
         return false;
@@ -393,10 +440,12 @@ constexpr OptionForm kOptions[] = {
     {0, "file-only", false, kFileOnly},
     {'o', "output", true, kOutput},
     {'j', "jobs", true, kJobs},
-    {0, "overwrite", false, kReplace},
-    {0, "keep", false, kReplace},
+    {0, "overwrite", false, kOverwrite},
+    {0, "keep", false, kKeep},
     {'f', "foreground", false, kForeground},
     {0, "cache", true, kCache},
+    {0, "strip-components", true, kStrip},
+    {0, "salvage", false, kSalvage},
     {'q', "quiet", false, 0},
     {'v', "verbose", false, 0},
     {'h', "help", false, 0},
@@ -460,6 +509,12 @@ int main(int argc, char** argv) {
         } else if (name == "cache") {
             if (!ParseCache(value, options.cacheMiB))
                 return Usage("--cache: \"" + value + "\" is not a number of MiB from 0 to 1048576");
+        } else if (name == "strip-components") {
+            if (!ParseCount(value, 65535, options.stripComponents))
+                return Usage("--strip-components: \"" + value +
+                             "\" is not a number of folders from 0 to 65535");
+        } else if (name == "salvage") {
+            options.salvage = true;
         } else if (name == "quiet") {
             options.quiet = true;
         } else if (name == "verbose") {

@@ -84,8 +84,8 @@ expect() {
 
 expect "create|add|list|extract|cat|rm|mv|mkdir|convert|check|mount|help" vpf ""
 expect "create|cat|convert|check" vpf c
-expect "--null|-l|--json|--file-only|-q|--quiet|-v|--verbose|-h|--help|--version" vpf list -
-expect "--dry-run|--file-only|--output=|--jobs=|--overwrite|--keep|--quiet|--verbose|--help|--version" vpf extract --
+expect "--null|-l|--json|--file-only|--salvage|-q|--quiet|-v|--verbose|-h|--help|--version" vpf list -
+expect "--dry-run|--file-only|--output=|--strip-components=|--salvage|--jobs=|--overwrite|--keep|--quiet|--verbose|--help|--version" vpf extract --
 expect "--into=|--files-from=|--null|--exclude=|--dry-run|--jobs=|--overwrite|--keep|--quiet|--verbose|--help|--version" vpf create --
 expect "-C" vpf add game.vpf -C
 expect "game.vpf|outdir|src" vpf list ""
@@ -112,6 +112,12 @@ expect "game.vpf|outdir|src" vpf mount ""
 expect "outdir|src" vpf mount game.vpf ""
 expect "" vpf mount game.vpf outdir ""
 expect "--cache=" vpf mount -f --c
+# Names inside a pack in any letter case, as the pack looks them up.
+expect "sub\ dir/" vpf rm game.vpf S
+expect "sub\ dir/b\ c.txt" vpf extract game.vpf "SUB\ DIR/B"
+expect "a.txt" vpf cat game.vpf A.T
+expect "--overwrite|--quiet|--verbose|--help|--version" vpf convert --
+expect "--strip-components=" vpf extract --st
 expect "--foreground|--cache=|--quiet|--verbose|--help|--version" vpf mount --
 
 echo "completion test: $failures failures"

@@ -25,6 +25,9 @@ Folder SampleTree() {
 
 struct Damage {
     const char* what;
+    // Files that cannot be read are named one by one, and a line says how
+    // many are whole; a fault of the layout is the only line.
+    bool fileFault;
     std::function<void(Folder&)> tree;                     // changes before building
     std::function<void(Bytes&, const PackLayout&)> bytes;  // changes after building
     std::function<std::uint64_t(const Bytes&, const PackLayout&)> offset;
@@ -55,12 +58,13 @@ TEST_F(CheckTest, EachDamageIsReportedAtItsOffset) {
     const auto none = [](Folder&) {};
     const auto keep = [](Bytes&, const PackLayout&) {};
     const std::vector<Damage> cases = {
-        {"truncated", none, [](Bytes& b, const PackLayout&) { b.erase(b.end() - 5, b.end()); },
+        {"truncated", true, none,
+         [](Bytes& b, const PackLayout&) { b.erase(b.end() - 5, b.end()); },
          [](const Bytes&, const PackLayout& l) { return l.dataOffsets[3] + 4; },
          "run past the end"},
-        {"truncated directory", none, [](Bytes& b, const PackLayout&) { b.resize(300); },
+        {"truncated directory", false, none, [](Bytes& b, const PackLayout&) { b.resize(300); },
          [](const Bytes&, const PackLayout&) { return 20; }, "runs past the end"},
-        {"data out of order", none,
+        {"data out of order", false, none,
          [](Bytes& b, const PackLayout& l) {
              // a.txt and b.gz swap their data blocks: both sound, but not
              // in the writer's order.
@@ -71,23 +75,23 @@ TEST_F(CheckTest, EachDamageIsReportedAtItsOffset) {
          },
          [](const Bytes&, const PackLayout& l) { return l.fileRecordOffsets[0] + 260; },
          "a.txt: its data offset is"},
-        {"bad block offset", none,
+        {"bad block offset", false, none,
          [](Bytes& b, const PackLayout& l) {
              testpacks::PatchU32(b, l.folderRecordOffsets[0] + 260, 7);
          },
          [](const Bytes&, const PackLayout& l) { return l.folderRecordOffsets[0] + 260; },
          "block offset"},
-        {"bad subtree size", none,
+        {"bad subtree size", false, none,
          [](Bytes& b, const PackLayout&) { testpacks::PatchU32(b, 20, 12); },
          [](const Bytes&, const PackLayout&) { return 20; }, "subtree size"},
-        {"bad header count", none,
+        {"bad header count", false, none,
          [](Bytes& b, const PackLayout&) { testpacks::PatchU32(b, 16, 5); },
          [](const Bytes&, const PackLayout&) { return 16; }, "counts 5 files"},
-        {"bad gzip", none,
+        {"bad gzip", true, none,
          [](Bytes& b, const PackLayout& l) { b[l.dataOffsets[1] + 9 + 100] ^= 0xFF; },
          [](const Bytes&, const PackLayout& l) { return l.dataOffsets[1] + 9; },
          "b.gz: damaged gzip data"},
-        {"bad lzrw",
+        {"bad lzrw", true,
          [](Folder& f) {
              Bytes block = testpacks::EncodeContent(f.files[2].content, PackMethod::Lzrw3a);
              block.resize(block.size() / 2);
@@ -95,27 +99,27 @@ TEST_F(CheckTest, EachDamageIsReportedAtItsOffset) {
          },
          keep, [](const Bytes&, const PackLayout& l) { return l.dataOffsets[2] + 9; },
          "c.lz: damaged LZRW3-A data"},
-        {"lzrw claims too much", [](Folder& f) { f.files[2].originalSize = 0x7FFFFFFF; }, keep,
-         [](const Bytes&, const PackLayout& l) { return l.dataOffsets[2]; },
+        {"lzrw claims too much", false, [](Folder& f) { f.files[2].originalSize = 0x7FFFFFFF; },
+         keep, [](const Bytes&, const PackLayout& l) { return l.dataOffsets[2]; },
          "c.lz: an LZRW3-A block of"},
-        {"unknown method", [](Folder& f) { f.files[0].methodByte = 3; }, keep,
+        {"unknown method", false, [](Folder& f) { f.files[0].methodByte = 3; }, keep,
          [](const Bytes&, const PackLayout& l) { return l.dataOffsets[0] + 8; },
          "unknown method 3"},
-        {"stored size mismatch", [](Folder& f) { f.files[0].originalSize = 99; }, keep,
+        {"stored size mismatch", false, [](Folder& f) { f.files[0].originalSize = 99; }, keep,
          [](const Bytes&, const PackLayout& l) { return l.dataOffsets[0]; },
          "a.txt: a stored file of 99 bytes"},
-        {"trailing bytes", none, [](Bytes& b, const PackLayout&) { b.push_back(0); },
+        {"trailing bytes", false, none, [](Bytes& b, const PackLayout&) { b.push_back(0); },
          [](const Bytes& b, const PackLayout&) { return b.size() - 1; }, "1 bytes follow"},
-        {"duplicate name", [](Folder& f) { f.files[1].name = "A.TXT"; }, keep,
+        {"duplicate name", false, [](Folder& f) { f.files[1].name = "A.TXT"; }, keep,
          [](const Bytes&, const PackLayout& l) { return l.fileRecordOffsets[1]; }, "appears twice"},
-        {"unsafe name", [](Folder& f) { f.folders[0].name = ".."; }, keep,
+        {"unsafe name", false, [](Folder& f) { f.folders[0].name = ".."; }, keep,
          [](const Bytes&, const PackLayout& l) { return l.folderRecordOffsets[0]; },
          "the name \"..\" cannot be written to disk: a \"..\" component"},
-        {"padding after a name", none,
+        {"padding after a name", false, none,
          [](Bytes& b, const PackLayout& l) { b[l.fileRecordOffsets[1] + 150] = 'x'; },
          [](const Bytes&, const PackLayout& l) { return l.fileRecordOffsets[1] + 150; },
          "a name field with bytes after its terminator"},
-        {"shared data block", none,
+        {"shared data block", false, none,
          [](Bytes& b, const PackLayout& l) {
              testpacks::PatchU32(b, l.fileRecordOffsets[1] + 260,
                                  testpacks::PeekU32(b, l.fileRecordOffsets[0] + 260));
@@ -136,7 +140,13 @@ TEST_F(CheckTest, EachDamageIsReportedAtItsOffset) {
             "vpf: d.vpf: damaged at offset " + std::to_string(d.offset(bytes, layout)) + ": ";
         EXPECT_EQ(r.err.rfind(expected, 0), 0u) << d.what << ": " << r.err;
         EXPECT_NE(r.err.find(d.reason), std::string::npos) << d.what << ": " << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << d.what;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), d.fileFault ? 2 : 1) << d.what;
+        if (d.fileFault) {
+            EXPECT_NE(r.err.find("\nvpf: d.vpf: 1 of 4 files cannot be read; the other 3 are "
+                                 "whole (vpf extract --salvage writes them)\n"),
+                      std::string::npos)
+                << d.what << ": " << r.err;
+        }
         EXPECT_EQ(r.out, "") << d.what;
     }
     EXPECT_TRUE(TempLeftovers().empty());
@@ -181,7 +191,8 @@ TEST_F(CheckTest, DamagedOldPacksAreReportedToo) {
     RunResult r = Run({"check", "o.dat"});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("o.dat: damaged at offset " + std::to_string(layout.entryOffsets[0] + 48) +
-                         ": entry 1 has "),
+                         ": a: its " + std::to_string(bytes.size() - layout.entryOffsets[0] - 60) +
+                         " stored bytes run past the end of the file\n"),
               std::string::npos)
         << r.err;
     bytes.resize(layout.entryOffsets[0] + 60 + 200);  // a block cut inside its body

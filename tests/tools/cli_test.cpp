@@ -29,6 +29,11 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndOneLine) {
         {"extract", "p.vpf", "-jmany"},
         {"extract", "p.vpf", "-j"},
         {"extract", "p.vpf", "--overwrite", "--keep"},
+        {"convert", "o.dat", "--keep"},
+        {"extract", "p.vpf", "--strip-components=x"},
+        {"extract", "p.vpf", "--strip-components=-1"},
+        {"list", "p.vpf", "--strip-components=1"},
+        {"check", "p.vpf", "--salvage"},
     };
     for (const auto& args : cases) {
         const RunResult r = Run(args);

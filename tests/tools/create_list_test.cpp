@@ -117,13 +117,32 @@ TEST_F(CreateListTest, LinksToFoldersAreFollowedAndCyclesReported) {
     EXPECT_EQ(Run({"cat", "p.vpf", "src/there/o.txt"}).out, "far");
 }
 
-TEST_F(CreateListTest, AFifoGivenAsThePackIsRefusedWithoutWaiting) {
+// A FIFO, /dev/stdin and a process substitution are read as "-" is: copied
+// once, then read like the file.
+TEST_F(CreateListTest, APipeOfAnyKindIsReadLikeStandardInput) {
+    MakeTree();
+    ASSERT_EQ(Run({"create", "-q", "p.vpf", "src"}).code, 0);
+    const std::string listing = Run({"list", "-q", "p.vpf"}).out;
     ASSERT_EQ(mkfifo(Path("f.vpf").c_str(), 0600), 0);
-    for (const char* verb : {"list", "check"}) {
-        const RunResult r = Run({verb, "f.vpf"});
-        EXPECT_EQ(r.code, 1) << verb;
-        EXPECT_NE(r.err.find("f.vpf: not a "), std::string::npos) << verb << ": " << r.err;
+    for (const std::string script :
+         {"$VPF list -q <(cat p.vpf)", "$VPF list -q /dev/stdin < p.vpf",
+          "cat p.vpf | $VPF list -q /dev/stdin", "cat p.vpf > f.vpf & $VPF list -q f.vpf"}) {
+        const RunResult r = RunShell(script);
+        EXPECT_EQ(r.code, 0) << script << ": " << r.err;
+        EXPECT_EQ(r.out, listing) << script;
     }
+    RunResult r = RunShell("cat p.vpf > f.vpf & $VPF check f.vpf");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("f.vpf: OK, version 2.10, 4 files in 3 folders", 0), 0u) << r.out;
+    r = RunShell("$VPF extract -q <(cat p.vpf) -C out src/sub/n.txt");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(Read("out/src/sub/n.txt") == Read("src/sub/n.txt"));
+    // Damage that came through a pipe is still damage, at its offset.
+    r = RunShell("$VPF list <(head -c 600 p.vpf)");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err.rfind("vpf: /dev/fd/", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(": damaged at offset "), std::string::npos) << r.err;
+    EXPECT_TRUE(TempLeftovers().empty());
 }
 
 TEST_F(CreateListTest, EmptyCreateOfAnEmptyFolderIsTheEmptyLayout) {

@@ -68,6 +68,9 @@ TEST_F(EditTest, RemoveFilesAndFoldersAndReportMissingNames) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("p.vpf: no file or folder named src/none"), std::string::npos) << r.err;
     EXPECT_EQ(List(), "src/\nsrc/.hidden\n");
+    EXPECT_NE(r.err.find("removed 3 files and 2 folders from p.vpf; 1 name was not found"),
+              std::string::npos)
+        << r.err;
     // The header count follows: the strict check agrees.
     EXPECT_EQ(Run({"check", "-q", "p.vpf"}).code, 0);
 }
@@ -76,7 +79,9 @@ TEST_F(EditTest, MoveRenamesAndMovesBetweenFolders) {
     Pack();
     ASSERT_EQ(Run({"mv", "p.vpf", "src/a.txt", "src/A.txt"}).code, 0);  // case only
     ASSERT_EQ(Run({"mv", "p.vpf", "src/A.txt", "src/sub/deep"}).code, 0);
-    ASSERT_EQ(Run({"mv", "p.vpf", "src/sub", "top"}).code, 0);
+    ASSERT_EQ(Run({"mv", "p.vpf", "src/sub", "src/SUB"}).code, 0);  // a folder, case only
+    EXPECT_EQ(List().substr(0, 30), "src/\nsrc/.hidden\nsrc/SUB/\nsrc/");
+    ASSERT_EQ(Run({"mv", "p.vpf", "src/Sub", "top"}).code, 0);
     EXPECT_EQ(List(),
               "src/\nsrc/.hidden\ntop/\ntop/n.txt\ntop/deep/\ntop/deep/empty\ntop/deep/A.txt\n");
     EXPECT_EQ(Run({"cat", "p.vpf", "top/deep/A.txt"}).out, "hello\n");

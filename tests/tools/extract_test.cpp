@@ -47,6 +47,71 @@ TEST_F(ExtractTest, NamesAcceptBothSeparatorsAndIgnoreCase) {
     EXPECT_FALSE(Exists("o2/src/a.txt"));
 }
 
+// --strip-components drops leading folders of every path, as tar does; a
+// file it leaves without a name is left out and counted, not failed.
+TEST_F(ExtractTest, StripComponentsDropsLeadingFolders) {
+    Pack();
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> files;  // below the output folder, sorted
+        int leftOut;
+    };
+    const std::vector<Case> cases = {
+        {{"--strip-components=0"},
+         {"src/.hidden", "src/a.txt", "src/sub/deep/empty", "src/sub/n.txt"},
+         0},
+        {{"--strip-components=1"}, {".hidden", "a.txt", "sub/deep/empty", "sub/n.txt"}, 0},
+        {{"--strip-components", "2"}, {"deep/empty", "n.txt"}, 2},
+        {{"--strip-components=3"}, {"empty"}, 3},
+        {{"--strip-components=9"}, {}, 4},
+        {{"--strip-components=2", "src/sub/deep"}, {"deep/empty"}, 0},
+        {{"--strip-components=1", "SRC\\SUB\\N.TXT"}, {"sub/n.txt"}, 0},
+    };
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+        const Case& c = cases[k];
+        const std::string out = "o" + std::to_string(k);
+        std::vector<std::string> args = {"extract", "p.vpf", "-C", out};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const RunResult r = Run(args);
+        EXPECT_EQ(r.code, 0) << c.args[0] << ": " << r.err;
+        std::vector<std::string> found;
+        const std::function<void(const std::string&, const std::string&)> walk =
+            [&](const std::string& folder, const std::string& prefix) {
+                for (const std::string& name : Names(folder)) {
+                    struct stat st;
+                    lstat(Path(folder + "/" + name).c_str(), &st);
+                    if (S_ISDIR(st.st_mode))
+                        walk(folder + "/" + name, prefix + name + "/");
+                    else
+                        found.push_back(prefix + name);
+                }
+            };
+        walk(out, "");
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, c.files) << k;
+        if (c.files.size() == 1 && c.files[0] == "sub/n.txt") {
+            EXPECT_EQ(Read(out + "/sub/n.txt"), Read("src/sub/n.txt"));
+        }
+        const std::string said = c.leftOut == 0 ? std::string("--strip-components")
+                                                : "; " + std::to_string(c.leftOut) +
+                                                      (c.leftOut == 1 ? " file" : " files");
+        EXPECT_EQ(r.err.find(said) != std::string::npos, c.leftOut > 0) << k << ": " << r.err;
+    }
+    // Two files that become one name: the second is named, not written over
+    // the first.
+    Folder root;
+    Folder a("a", {File("x", ToBytes("first"))});
+    Folder b("b", {File("x", ToBytes("second"))});
+    root.folders = {a, b};
+    Write("two.vpf", testpacks::BuildPack(root));
+    const RunResult r = Run({"extract", "--strip-components=1", "two.vpf", "-C", "t"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(ReadString("t/x"), "first");
+    EXPECT_NE(r.err.find("did not extract b/x: a/x was extracted as t/x already"),
+              std::string::npos)
+        << r.err;
+}
+
 TEST_F(ExtractTest, UnknownNameFailsButTheOthersAreWritten) {
     Pack();
     const RunResult r = Run({"extract", "p.vpf", "-o", "o", "src/nothing", "src/a.txt"});

@@ -85,6 +85,47 @@ TEST_F(InterruptTest, ExtractLeavesOnlyWholeFilesAndARerunFinishes) {
     EXPECT_EQ(Names("out-SIGINT"), (std::vector<std::string>{"a.txt", "b.txt", "zeros.bin"}));
 }
 
+// On several threads files are put in place out of the order in which the
+// summary sees them; the line must still count exactly the files on disk.
+TEST_F(InterruptTest, ExtractCountsExactlyTheWholeFilesOnDiskWithThreads) {
+    Folder root;
+    const Bytes zeros(256 * 1024, 0);
+    const Bytes coded = testpacks::EncodeContent(zeros, pack::PackMethod::Gzip);
+    constexpr int kFiles = 1500;
+    for (int i = 0; i < kFiles; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f%04d", i);
+        File file(name, zeros, pack::PackMethod::Gzip);
+        file.stored = coded;
+        root.files.push_back(file);
+    }
+    Write("p.vpf", testpacks::BuildPack(root));
+    for (int run = 0; run < 3; ++run) {
+        const std::string out = "out" + std::to_string(run);
+        const auto whole = [&] {
+            std::size_t n = 0;
+            for (const std::string& name : Names(out))
+                n += name[0] == 'f' ? 1 : 0;
+            return n;
+        };
+        bool signalled = false;
+        const RunResult r = RunInterrupted(
+            {"extract", "-j", "4", "p.vpf", "-C", out},
+            [&] { return whole() >= 40 + 150 * static_cast<std::size_t>(run); }, SIGTERM,
+            &signalled);
+        ASSERT_TRUE(signalled) << "vpf ended before it was interrupted";
+        EXPECT_EQ(r.code, 128 + SIGTERM) << r.err;
+        const std::string head = "vpf: interrupted by SIGTERM: extracted ";
+        ASSERT_EQ(r.err.rfind(head, 0), 0u) << r.err;
+        const std::size_t said = std::stoul(r.err.substr(head.size()));
+        EXPECT_EQ(said, whole()) << r.err;
+        EXPECT_NE(r.err.find(" of 1,500 files into " + out), std::string::npos) << r.err;
+        EXPECT_TRUE(Hidden(out).empty()) << run;
+        for (const std::string& name : Names(out))
+            EXPECT_EQ(Read(out + "/" + name).size(), zeros.size()) << name;
+    }
+}
+
 TEST_F(InterruptTest, AnInterruptedSaveKeepsThePack) {
     WriteBigPack("p.vpf");
     struct stat before;

@@ -34,6 +34,11 @@ TEST_F(ScriptingTest, PacksTravelThroughPipesBothWays) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(Read("out/src/sub/n.txt"), Read("src/sub/n.txt"));
     EXPECT_FALSE(Exists("out/src/a.txt"));
+    // Standard output comes out before the summary on standard error.
+    r = RunShell("$VPF list p.vpf 2>&1 | cat");
+    EXPECT_EQ(r.out, Run({"list", "p.vpf"}).out + Run({"list", "p.vpf"}).err);
+    r = RunShell("$VPF cat p.vpf src/a.txt 2>&1 | cat");
+    EXPECT_EQ(r.out.rfind("hello\nwrote 1 file, 6 bytes, to standard output in ", 0), 0u) << r.out;
     r = RunShell("cat p.vpf | $VPF check -");
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out.rfind("standard input: OK, version 2.10, 4 files in 3 folders, ", 0), 0u);
@@ -90,6 +95,34 @@ TEST_F(ScriptingTest, FileListsCarryAnyNameAndListNullGivesThemBack) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "vpf: -T missing.txt: No such file or directory\n");
     EXPECT_FALSE(Exists("r.vpf"));
+}
+
+// What is excluded is not looked at: neither a FIFO, a dangling link nor a
+// link back up the tree is reported, at the top or inside a folder.
+TEST_F(ScriptingTest, ExcludedNamesAreNeverReported) {
+    MakeDir("exb");
+    MakeDir("exb/d");
+    ASSERT_EQ(mkfifo(Path("exb/p").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("nowhere", Path("exb/dangling").c_str()), 0);
+    ASSERT_EQ(symlink("..", Path("exb/d/up").c_str()), 0);
+    Write("exb/f", "x\n");
+    RunResult r =
+        Run({"create", "exb.vpf", "exb", "--exclude=p", "--exclude=dangling", "--exclude=up"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err.rfind("packed 1 file, ", 0), 0u) << r.err;
+    EXPECT_EQ(Run({"list", "exb.vpf"}).out, "exb/\nexb/f\nexb/d/\n");
+    // Named on the command line: excluded before it is looked at.
+    r = Run({"create", "-q", "top.vpf", "exb/f", "exb/p", "missing", "--exclude=p",
+             "--exclude=missing"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(Run({"list", "top.vpf"}).out, "exb/\nexb/f\n");
+    // Without the exclusions each is named.
+    r = Run({"create", "-q", "all.vpf", "exb"});
+    EXPECT_EQ(r.code, 1);
+    for (const char* name : {"exb/p", "exb/dangling", "exb/d/up"})
+        EXPECT_NE(r.err.find("cannot pack " + std::string(name) + ": "), std::string::npos)
+            << name << ": " << r.err;
 }
 
 TEST_F(ScriptingTest, ExcludesMatchNamesAndPathsInThePack) {
@@ -163,14 +196,28 @@ TEST_F(ScriptingTest, DryRunsSayWhatWouldHappenAndChangeNothing) {
     r = Run({"add", "-n", "p.vpf", "src/a.txt"});  // taken, not settled: would fail
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("vpf: would not add src/a.txt: the pack holds src/a.txt already", 0), 0u)
+        << r.err;
+    EXPECT_NE(r.err.find("; nothing was written; 1 name would not be packed (see above)\n"),
+              std::string::npos)
+        << r.err;
+    // Folders inside a folder count too: src/sub holds src/sub/deep.
     r = Run({"rm", "-n", "p.vpf", "src/sub", "src/a.txt"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "would remove src/sub/\nwould remove src/a.txt\n");
-    EXPECT_EQ(r.err, "would remove 3 files and 1 folder from p.vpf; nothing was changed\n");
+    EXPECT_EQ(r.err, "would remove 3 files and 2 folders from p.vpf; nothing was changed\n");
     r = Run({"extract", "-n", "p.vpf", "-C", "out/deep"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, 46), "would extract src/.hidden -> out/deep/src/.hid");
     EXPECT_FALSE(Exists("out"));
+    MakeDir("mine");
+    MakeDir("mine/src");
+    Write("mine/src/a.txt", "mine");
+    r = Run({"extract", "-n", "p.vpf", "-C", "mine", "src/a.txt"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("vpf: p.vpf: would not extract src/a.txt: mine/src/a.txt exists", 0), 0u)
+        << r.err;
     EXPECT_TRUE(Read("p.vpf") == pack);
 }
 

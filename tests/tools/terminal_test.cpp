@@ -113,12 +113,21 @@ TEST_F(TerminalTest, APackIsNeverWrittenToATerminal) {
         "vpf: refusing to write a pack to a terminal; redirect standard output or name a pack "
         "file\n");
     EXPECT_EQ(run.screen, "");
-    // Nor read from one: vpf does not wait for a pack to be typed.
-    const TerminalRun read = RunOnTerminal({"list", "-"}, "", {});
-    EXPECT_EQ(read.code, 1);
-    EXPECT_EQ(
-        read.err,
-        "vpf: standard input: a terminal, not a pack; pipe a pack into vpf or redirect one\n");
+    // Nor read from one, by any name: vpf does not wait for a pack to be
+    // typed. A usage error, as for writing.
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"list", "-"},
+                                               {"check", "-"},
+                                               {"extract", "-", "-C", "out"},
+                                               {"cat", "/dev/stdin", "a.txt"}}) {
+        const TerminalRun read = RunOnTerminal(args, "", {});
+        EXPECT_EQ(read.code, 2) << args[0];
+        const std::string name = args[1] == "-" ? "standard input" : args[1];
+        EXPECT_EQ(read.err, "vpf: " + name +
+                                ": a terminal, not a pack; pipe a pack into vpf or redirect one\n")
+            << args[0];
+    }
+    EXPECT_FALSE(Exists("out"));
 }
 
 // Names that would rewrite a terminal are escaped there, as tar quotes
