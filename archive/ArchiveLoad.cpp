@@ -14,6 +14,7 @@
 #include "format/Names.h"
 #include "format/PackDirectory.h"
 #include "format/PackFormat.h"
+#include "platform/FileLock.h"
 
 namespace crateforge {
 
@@ -85,6 +86,10 @@ int CPackArchive::Open(const std::string& file) {
 }
 
 int CPackArchive::Load() {
+    // Our own saves wait while the pack is read (a pack that cannot be
+    // locked is read all the same).
+    fs::FileLock lock;
+    lock.Acquire(path, false);
     pack::FileSource source;
     pack::Directory directory;
     pack::Fault fault;
@@ -149,6 +154,7 @@ int CPackArchive::Load() {
     current = root.get();
     fileCount = directory.headerFileCount;
     onDisk = true;
+    diskIdentity_ = source.Identity();
     RefreshList();
     return 1;
 }

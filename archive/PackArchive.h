@@ -32,9 +32,14 @@
 //     or returns to an empty root for a pack never written); row data from
 //     before the failed Save is then invalid and the list has been refilled.
 //     When the pack's folder takes no new file but the pack is writable,
-//     Save rewrites it in place; if that fails the message says the pack is
-//     incomplete, and the document keeps its tree so that the next save
-//     writes it again.
+//     Save rewrites it in place, with the space reserved first and the old
+//     bytes kept aside and put back on any failure. A pack that may not be
+//     written (no write permission, or no write bit at all) is never
+//     changed: the save is refused. The file on disk is the truth: a pack
+//     that another program changed since this document loaded or saved it
+//     (device, inode, size, modification time) is not overwritten; the
+//     document loads it again and the command is not applied. Loading
+//     holds a shared flock on the pack and saving an exclusive one.
 //   - Adding refuses, with a message naming the file and before anything
 //     changes: names of more than 259 bytes or that a pack cannot hold,
 //     full names inside the pack longer than pack::kMaxFullNameLength,
@@ -64,6 +69,7 @@
 #include "archive/EntryCoding.h"
 #include "archive/PackEntry.h"
 #include "archive/PackFolder.h"
+#include "format/ByteSource.h"
 #include "format/EntryDecoder.h"
 #include "format/Fault.h"
 #include "platform/Platform.h"
@@ -105,6 +111,19 @@ struct ConversionRename {
     std::size_t index;    // its place among the converted files (0 = the first)
     std::string oldName;  // as the old pack stores it
     std::string newName;  // as the converted pack holds it
+};
+
+// How a save ended. Every outcome but Saved and Incomplete leaves the file
+// on disk as it was and the document as the disk holds it (loaded again).
+enum class SaveOutcome {
+    Saved,
+    NotOpen,
+    Failed,          // not written (too large, cannot be written, disk full, ...)
+    ReadOnly,        // the pack exists and may not be written: nothing was written
+    ChangedOutside,  // another program changed the pack since this document read
+                     // or saved it: nothing was written, the document was reloaded
+    Incomplete,      // rewritten in place, failed, and the old bytes could not be
+                     // put back: the document keeps its tree for the next save
 };
 
 // How a rename ended.
@@ -163,6 +182,11 @@ class CPackArchive {
     // Rewrites the whole pack at path() atomically. 1 on success; 0 after a
     // failure that was reported (see the top of this header).
     int Save();
+    // The same, showing nothing: the outcome, with the reason in `fault`.
+    // When the document had to be loaded again and that failed, ReloadFailed()
+    // is true and LastFault() says why (the document is then an empty root).
+    SaveOutcome SaveQuietly(pack::Fault& fault);
+    bool ReloadFailed() const { return reloadFailed_; }
     // Binds the document to `newPath` and saves it there (the file at the
     // old path is left as it is). 1, or 0 as Save.
     int SaveAs(const std::string& newPath);
@@ -318,13 +342,17 @@ class CPackArchive {
     // Why the tree cannot be written as it is (too large, bytes missing).
     bool CheckWritable(pack::Fault& fault) const;
 
-    int SaveFailed(const pack::Fault& fault, bool inPlace);
+    // Back to the disk after a save that did not happen; `outcome` returned.
+    SaveOutcome NotSaved(SaveOutcome outcome);
     // Whether `name` can be stored in `folder`: a valid name whose full name
     // stays within pack::kMaxFullNameLength; false after a message naming
     // `sourcePath`.
     bool CheckNewName(std::string_view name, const CPackFolder* folder,
                       const std::string& sourcePath);
-    void RestoreFromDisk();
+    // Reloads the pack last loaded or saved (or empties the tree for one
+    // never written), keeping the shown folder where it still exists. False
+    // when the reload failed (lastFault says why).
+    bool RestoreFromDisk();
     // Checks a name and the 4 GiB limit for an entry about to go into
     // `folder`; asks about a taken name per `onClash`. Refused and NameTaken
     // end the addition; Added means "go on" (existing is then the index of
@@ -359,7 +387,9 @@ class CPackArchive {
     std::uint32_t fileCount = 0;
     int sortColumn = -1;
     int sortDirection = 0;
-    bool onDisk = false;  // path holds the pack this document last loaded or saved
+    bool onDisk = false;               // path holds the pack this document last loaded or saved
+    pack::FileIdentity diskIdentity_;  // that file as it was then (valid while onDisk)
+    bool reloadFailed_ = false;
     pack::Fault lastFault;
     CodingFallbacks codingFallbacks_;
     std::vector<ConversionRename> conversionRenames_;

@@ -603,6 +603,36 @@ AddTotals CodeAndAdd(CPackArchive& archive, AddPlan& plan, const Options& option
     return totals;
 }
 
+// Saves the pack, saying in vpf's words what did not happen.
+bool SavePack(CPackArchive& archive) {
+    const std::string packPath = archive.Path();
+    const bool existed = fs::PathExists(packPath);
+    pack::Fault fault;
+    switch (archive.SaveQuietly(fault)) {
+        case crateforge::SaveOutcome::Saved:
+            return true;
+        case crateforge::SaveOutcome::NotOpen:
+        case crateforge::SaveOutcome::Failed:
+            Error("cannot save " + packPath + ": " + fault.Text() +
+                  (existed ? "; the pack is unchanged" : "; no pack was written"));
+            return false;
+        case crateforge::SaveOutcome::ReadOnly:
+            Error("cannot change " + packPath + ": it is read-only; the pack is unchanged");
+            return false;
+        case crateforge::SaveOutcome::ChangedOutside:
+            Error(packPath +
+                  " was changed by another program while vpf ran; nothing was done to it, run "
+                  "the command again");
+            return false;
+        case crateforge::SaveOutcome::Incomplete:
+            Error("cannot save " + packPath + ": " + fault.Text() +
+                  "; it was being rewritten in place and its previous bytes could not be put "
+                  "back, so it is damaged");
+            return false;
+    }
+    return false;
+}
+
 std::string NotDone(int failures, const char* what) {
     if (failures <= 0)
         return "";
@@ -663,8 +693,8 @@ int PackInputs(CPackArchive& archive, ConsoleMessages& console, const Options& o
                   "; the pack written there is incomplete");
             return kExitFailure;
         }
-    } else if (changed && !archive.Save()) {
-        return kExitFailure;  // Save has said why; the previous pack is kept
+    } else if (changed && !SavePack(archive)) {
+        return kExitFailure;
     }
     std::string summary;
     if (creating) {
@@ -683,8 +713,8 @@ int PackInputs(CPackArchive& archive, ConsoleMessages& console, const Options& o
 }
 
 int Finish(CPackArchive& archive, ConsoleMessages& console, bool save, int failures) {
-    if (save && !archive.Save())
-        return kExitFailure;  // Save has said why; the previous pack is kept
+    if (save && !SavePack(archive))
+        return kExitFailure;
     return failures > 0 || console.errors() > 0 ? kExitFailure : kExitOk;
 }
 
