@@ -154,7 +154,7 @@ AddOutcome CPackArchive::AddCodedEntry(std::unique_ptr<PackEntry>& entry, CPackF
                                        const std::string& sourcePath, NameClash onClash) {
     if (!IsOpen() || !folder || !entry)
         return AddOutcome::Refused;
-    if (entry->packedSize > 0 && !entry->data) {
+    if (!entry->HasBytes()) {
         Refuse(WithNames(kCodedBytesMissingText, {sourcePath}));
         return AddOutcome::Refused;
     }

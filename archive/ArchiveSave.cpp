@@ -78,11 +78,29 @@ bool CPackArchive::WriteFolder(pack::ByteSink& file, const CPackFolder& folder) 
     return true;
 }
 
+bool CPackArchive::WriteStoredBytes(pack::ByteSink& file, const PackEntry& entry) {
+    if (entry.packedSize == 0)
+        return true;
+    if (entry.data)
+        return file.Write(entry.data.get(), entry.packedSize);
+    if (saving_ && entry.stored) {
+        // Unchanged bytes go from file to file; a pack being rewritten in
+        // place is read from the copy of its old bytes.
+        const int from = saving_->InPlace() && entry.stored == packFile_
+                             ? saving_->BackupDescriptor()
+                             : entry.stored->Descriptor();
+        return saving_->CopyFrom(from, entry.storedOffset, entry.packedSize);
+    }
+    pack::DecodedBytes holder;
+    const unsigned char* bytes = nullptr;
+    pack::Fault fault;
+    return StoredBytes(entry, holder, bytes, fault) && file.Write(bytes, entry.packedSize);
+}
+
 bool CPackArchive::WriteData(pack::ByteSink& file, const CPackFolder& folder) {
     for (const auto& entry : folder.files) {
         const pack::DataBlockHeader block{entry->originalSize, entry->packedSize, entry->method};
-        if (!WriteRecord(file, block) ||
-            (entry->packedSize > 0 && !file.Write(entry->data.get(), entry->packedSize)))
+        if (!WriteRecord(file, block) || !WriteStoredBytes(file, *entry))
             return false;
     }
     for (const auto& child : folder.subfolders)
@@ -97,7 +115,7 @@ namespace {
 // the pack lie about its sizes).
 bool HasAllBytes(const CPackFolder& folder) {
     for (const auto& entry : folder.files)
-        if (entry->packedSize > 0 && !entry->data)
+        if (!entry->HasBytes())
             return false;
     for (const auto& child : folder.subfolders)
         if (!HasAllBytes(*child))
@@ -180,18 +198,45 @@ SaveOutcome CPackArchive::SaveQuietly(pack::Fault& fault) {
     }
     // A failed write is remembered by the file and reported by Commit.
     AtomicFileSink sink(file);
+    saving_ = &file;
     if (WriteHeader(sink) && WriteDirectory(sink))
         WriteData(sink, *root);
+    saving_ = nullptr;
     int written = -1;
     if (!file.Commit(fault, &written)) {
+        if (file.WriteError() == ENODATA)
+            fault.reason =
+                "the PackFile its unchanged files are copied from was cut short by "
+                "another program";
         lock.Release();
         return NotSaved(file.InPlace() && !file.Restored() ? SaveOutcome::Incomplete
                                                            : SaveOutcome::Failed);
     }
-    onDisk = written >= 0 && pack::IdentityOf(written, diskIdentity_);
-    if (written >= 0)
-        close(written);
+    if (written < 0)
+        written = open(target.c_str(), O_RDONLY | O_CLOEXEC);
+    if (written < 0 || !pack::IdentityOf(written, diskIdentity_)) {
+        // Saved, but the document cannot read its own pack back.
+        if (written >= 0)
+            close(written);
+        reloadFailed_ = !RestoreFromDisk();
+        return SaveOutcome::Saved;
+    }
+    // Every entry's bytes are in the new pack now: memory is given back and
+    // the document reads them from there.
+    packFile_ = std::make_shared<const StoredFile>(written);
+    PointIntoPack(*root);
+    onDisk = true;
     return SaveOutcome::Saved;
+}
+
+void CPackArchive::PointIntoPack(CPackFolder& folder) {
+    for (auto& entry : folder.files) {
+        entry->data.reset();
+        entry->stored = packFile_;
+        entry->storedOffset = entry->dataOffset + pack::kDataBlockHeaderSize;
+    }
+    for (auto& child : folder.subfolders)
+        PointIntoPack(*child);
 }
 
 SaveOutcome CPackArchive::NotSaved(SaveOutcome outcome) {

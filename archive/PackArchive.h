@@ -1,7 +1,9 @@
 // PackArchive.h - the open pack document of the desktop program (CPackArchive).
 //
-// CPackArchive holds one pack file entirely in memory as a CPackFolder tree
-// with every file's stored bytes, plus non-owning references to what it
+// CPackArchive holds one pack file as a CPackFolder tree: the directory in
+// memory, and every file's stored bytes in the pack file, kept open, until
+// they are needed (files just added are held in memory until the next
+// save, which gives them back); plus non-owning references to what it
 // drives: the message service that owns its boxes, the list it fills, the
 // progress bar, and the small-icon lookup. The window makes a new document
 // for every New and Open and destroys the previous one first. Every command
@@ -20,10 +22,11 @@
 //     format/EntryDecoder.h): a truncated, inconsistent or hostile file is
 //     refused with 0, a message naming the file, and no change to the
 //     document. Names are taken as stored, whatever they hold (a converted
-//     old pack keeps "maps\\x.map" in its root). Load keeps every stored
-//     byte and method byte as loaded, a copy per entry also where entries
-//     share bytes in the file (refused when those copies would not fit a
-//     pack); conversion decodes every entry and codes it again.
+//     old pack keeps "maps\\x.map" in its root). Load reads the directory
+//     only and keeps every entry's place, sizes and method byte as loaded
+//     (entries that share bytes in the file are written apart by a save,
+//     refused when that would not fit a pack); conversion decodes every
+//     entry and codes it again.
 //   - Save writes through the one atomic replace-write (platform/
 //     AtomicFile.h): a link at the path is followed, the old file's mode is
 //     kept, and the previous pack stays byte-identical when any step fails.
@@ -339,6 +342,9 @@ class CPackArchive {
     std::uint64_t ComputeDataOffsets(CPackFolder& folder, std::uint64_t position);
     bool WriteFolder(pack::ByteSink& file, const CPackFolder& folder);
     bool WriteData(pack::ByteSink& file, const CPackFolder& folder);
+    bool WriteStoredBytes(pack::ByteSink& file, const PackEntry& entry);
+    // After a save: every entry's bytes are read from the new pack.
+    void PointIntoPack(CPackFolder& folder);
     // Why the tree cannot be written as it is (too large, bytes missing).
     bool CheckWritable(pack::Fault& fault) const;
 
@@ -389,6 +395,8 @@ class CPackArchive {
     int sortDirection = 0;
     bool onDisk = false;               // path holds the pack this document last loaded or saved
     pack::FileIdentity diskIdentity_;  // that file as it was then (valid while onDisk)
+    std::shared_ptr<const StoredFile> packFile_;  // that file, open for reading
+    fs::AtomicFile* saving_ = nullptr;            // the file being written by Save
     bool reloadFailed_ = false;
     pack::Fault lastFault;
     CodingFallbacks codingFallbacks_;

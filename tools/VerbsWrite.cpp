@@ -726,6 +726,8 @@ std::unique_ptr<PackEntry> TakeEntry(PackEntry& from, std::string_view name) {
     entry->packedSize = from.packedSize;
     entry->method = from.method;
     entry->data = std::move(from.data);
+    entry->stored = std::move(from.stored);
+    entry->storedOffset = from.storedOffset;
     return entry;
 }
 

@@ -392,6 +392,25 @@ TEST_F(SaveFaultTest, ChangesByAnotherProgramAreNeverOverwritten) {
     }
 }
 
+// Unchanged files are copied from the open pack when a save writes them;
+// when another program has cut that pack short meanwhile, the save fails
+// and nothing appears under the new name.
+TEST_F(SaveFaultTest, ASaveWhoseSourceWasCutShortWritesNothing) {
+    MakeSavedPack();
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(truncate(PackPath().c_str(), static_cast<off_t>(saved.size() - 100)), 0);
+    messages.Clear();
+    const std::string copy = PackPath("copy.vpf");
+    EXPECT_EQ(archive->SaveAs(copy), 0);
+    ASSERT_EQ(messages.Calls().size(), 1u);
+    EXPECT_EQ(messages.Calls()[0].text,
+              "Unable to save the PackFile " + copy +
+                  ": the PackFile its unchanged files are copied from was cut short by another "
+                  "program.");
+    EXPECT_FALSE(fs::PathExists(copy));
+    EXPECT_TRUE(SaveLeftovers().empty());
+}
+
 // A pack the user may not write is never changed, not even by root, who
 // passes every permission check; the document goes back to what is on disk.
 TEST_F(SaveFaultTest, AReadOnlyPackIsNeverChanged) {
