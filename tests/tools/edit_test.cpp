@@ -189,8 +189,7 @@ TEST_F(EditTest, ASaveThatCannotHappenKeepsThePackAndSaysWhy) {
         std::vector<std::string> hidden;
         if (DIR* d = opendir(dir_.Path().c_str())) {
             while (dirent* e = readdir(d))
-                if (e->d_name[0] == '.' && std::string(e->d_name) != "." &&
-                    std::string(e->d_name) != "..")
+                if (std::string(e->d_name).rfind(".p.vpf", 0) == 0)  // a save's sibling
                     hidden.push_back(e->d_name);
             closedir(d);
         }
