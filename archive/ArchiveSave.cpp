@@ -225,6 +225,8 @@ SaveOutcome CPackArchive::SaveQuietly(pack::Fault& fault) {
     // the document reads them from there.
     packFile_ = std::make_shared<const StoredFile>(written);
     PointIntoPack(*root);
+    spool_.reset();
+    spoolEnd_ = 0;
     onDisk = true;
     return SaveOutcome::Saved;
 }
@@ -301,6 +303,8 @@ bool CPackArchive::RestoreFromDisk() {
     }
     current = nullptr;
     root.reset();
+    spool_.reset();
+    spoolEnd_ = 0;
     fileCount = 0;
     const bool wasOnDisk = onDisk;
     const bool reloaded = onDisk && Load();

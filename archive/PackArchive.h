@@ -345,6 +345,12 @@ class CPackArchive {
     bool WriteStoredBytes(pack::ByteSink& file, const PackEntry& entry);
     // After a save: every entry's bytes are read from the new pack.
     void PointIntoPack(CPackFolder& folder);
+    // Moves the coded bytes of an entry about to join the tree into a
+    // nameless file beside the pack, so that a batch of additions holds no
+    // more memory than one file until the save copies them into the pack.
+    // Where that file cannot be made or written, the bytes stay in memory.
+    void SpoolBytes(PackEntry& entry);
+    static constexpr std::uint32_t kSpoolMinimum = 16 * 1024;  // smaller ones stay in memory
     // Why the tree cannot be written as it is (too large, bytes missing).
     bool CheckWritable(pack::Fault& fault) const;
 
@@ -397,6 +403,8 @@ class CPackArchive {
     pack::FileIdentity diskIdentity_;  // that file as it was then (valid while onDisk)
     std::shared_ptr<const StoredFile> packFile_;  // that file, open for reading
     fs::AtomicFile* saving_ = nullptr;            // the file being written by Save
+    std::shared_ptr<const StoredFile> spool_;     // coded bytes of files added since
+    std::uint64_t spoolEnd_ = 0;
     bool reloadFailed_ = false;
     pack::Fault lastFault;
     CodingFallbacks codingFallbacks_;
