@@ -290,6 +290,14 @@ int CPackArchive::SaveAs(const std::string& newPath) {
     return Save();
 }
 
+SaveOutcome CPackArchive::SaveAsQuietly(const std::string& newPath, pack::Fault& fault) {
+    if (!IsOpen() || !root || newPath.empty())
+        return pack::Fail(fault, pack::FaultKind::Io, "no pack is open"), SaveOutcome::NotOpen;
+    path = newPath;
+    onDisk = false;
+    return SaveQuietly(fault);
+}
+
 bool CPackArchive::RestoreFromDisk() {
     // The tree goes back to what the file holds, so that the document and
     // the disk agree after a save that did not happen. The shown folder is

@@ -193,6 +193,8 @@ class CPackArchive {
     // Binds the document to `newPath` and saves it there (the file at the
     // old path is left as it is). 1, or 0 as Save.
     int SaveAs(const std::string& newPath);
+    // The same, showing nothing, as SaveQuietly.
+    SaveOutcome SaveAsQuietly(const std::string& newPath, pack::Fault& fault);
     // Writes the whole pack, byte for byte what Save would write, into
     // `sink` (a pipe, for example) and shows nothing. False with `fault` when
     // the pack would reach 4 GiB, bytes are missing or the sink refuses;

@@ -603,21 +603,20 @@ AddTotals CodeAndAdd(CPackArchive& archive, AddPlan& plan, const Options& option
     return totals;
 }
 
-// Saves the pack, saying in vpf's words what did not happen.
-bool SavePack(CPackArchive& archive) {
-    const std::string packPath = archive.Path();
-    const bool existed = fs::PathExists(packPath);
-    pack::Fault fault;
-    switch (archive.SaveQuietly(fault)) {
+// Says in vpf's words what a save that did not happen left: `kept` names
+// what is still on disk at packPath when the save found a file there.
+bool SaidSaved(crateforge::SaveOutcome outcome, const pack::Fault& fault,
+               const std::string& packPath, bool existed, const char* kept) {
+    switch (outcome) {
         case crateforge::SaveOutcome::Saved:
             return true;
         case crateforge::SaveOutcome::NotOpen:
         case crateforge::SaveOutcome::Failed:
-            Error("cannot save " + packPath + ": " + fault.Text() +
-                  (existed ? "; the pack is unchanged" : "; no pack was written"));
+            Error("cannot save " + packPath + ": " + fault.Text() + "; " +
+                  (existed ? kept : "no pack was written"));
             return false;
         case crateforge::SaveOutcome::ReadOnly:
-            Error("cannot change " + packPath + ": it is read-only; the pack is unchanged");
+            Error("cannot change " + packPath + ": it is read-only; " + kept);
             return false;
         case crateforge::SaveOutcome::ChangedOutside:
             Error(packPath +
@@ -631,6 +630,15 @@ bool SavePack(CPackArchive& archive) {
             return false;
     }
     return false;
+}
+
+// Saves the pack, saying in vpf's words what did not happen.
+bool SavePack(CPackArchive& archive) {
+    const std::string packPath = archive.Path();
+    const bool existed = fs::PathExists(packPath);
+    pack::Fault fault;
+    const crateforge::SaveOutcome outcome = archive.SaveQuietly(fault);
+    return SaidSaved(outcome, fault, packPath, existed, "the pack is unchanged");
 }
 
 std::string NotDone(int failures, const char* what) {
@@ -1160,8 +1168,11 @@ int RunConvert(const Options& options) {
     std::uint64_t original = 0;
     for (const auto& file : old.Root()->files)
         original += file->originalSize;
-    if (!old.SaveAs(newPath))
-        return kExitFailure;  // said why; the file at the new path is as it was
+    pack::Fault fault;
+    const bool existed = fs::PathExists(newPath);
+    if (!SaidSaved(old.SaveAsQuietly(newPath, fault), fault, newPath, existed,
+                   "the file there is unchanged"))
+        return kExitFailure;
     if (console.errors() > 0)
         return kExitFailure;
     Say("converted " + Counted(old.FileCount(), "file") + ", " + Size(original) + ", of " +
