@@ -1,6 +1,9 @@
 // ArchiveContent.cpp - what changes a pack's content: adding disk files and
 // folders, removing and renaming. Nothing here writes the pack; the
 // commands call Save afterwards.
+#include <unistd.h>
+
+#include <cerrno>
 #include <utility>
 #include <vector>
 
@@ -8,6 +11,7 @@
 #include "archive/PackArchive.h"
 #include "format/Names.h"
 #include "format/PackFormat.h"
+#include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderWalk.h"
 
@@ -78,6 +82,7 @@ AddOutcome CPackArchive::InsertEntry(std::unique_ptr<PackEntry>& entry, CPackFol
         Refuse(WithNames(kPackWouldBeTooLargeText, {sourcePath}));
         return AddOutcome::Refused;
     }
+    SpoolBytes(*entry);
     if (existing < 0) {
         folder->AppendFile(std::move(entry));
         ++fileCount;
@@ -85,6 +90,35 @@ AddOutcome CPackArchive::InsertEntry(std::unique_ptr<PackEntry>& entry, CPackFol
     }
     folder->ReplaceFileAt(existing, std::move(entry));
     return AddOutcome::Replaced;
+}
+
+void CPackArchive::SpoolBytes(PackEntry& entry) {
+    if (!entry.data || entry.packedSize < kSpoolMinimum ||
+        spoolEnd_ + entry.packedSize > pack::kMaxPackSize)
+        return;
+    if (!spool_) {
+        // Beside the pack, so that the save copies on one file system (and
+        // the space is taken where the pack will need it anyway).
+        const int fd = fs::NamelessFile(fs::ParentDirectory(fs::FollowLinks(path)));
+        if (fd < 0)
+            return;  // the bytes stay in memory
+        spool_ = std::make_shared<const StoredFile>(fd);
+        spoolEnd_ = 0;
+    }
+    std::size_t done = 0;
+    while (done < entry.packedSize) {
+        const ssize_t n = pwrite(spool_->Descriptor(), entry.data.get() + done,
+                                 entry.packedSize - done, static_cast<off_t>(spoolEnd_ + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;  // a full disk: the bytes stay in memory
+        done += static_cast<std::size_t>(n);
+    }
+    entry.stored = spool_;
+    entry.storedOffset = static_cast<std::uint32_t>(spoolEnd_);
+    entry.data.reset();
+    spoolEnd_ += entry.packedSize;
 }
 
 // ---- Adding files ----------------------------------------------------------------
@@ -154,7 +188,7 @@ AddOutcome CPackArchive::AddCodedEntry(std::unique_ptr<PackEntry>& entry, CPackF
                                        const std::string& sourcePath, NameClash onClash) {
     if (!IsOpen() || !folder || !entry)
         return AddOutcome::Refused;
-    if (entry->packedSize > 0 && !entry->data) {
+    if (!entry->HasBytes()) {
         Refuse(WithNames(kCodedBytesMissingText, {sourcePath}));
         return AddOutcome::Refused;
     }

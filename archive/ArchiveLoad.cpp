@@ -1,6 +1,8 @@
 // ArchiveLoad.cpp - opening a pack: recognising its version, loading a
 // "2.10" pack and converting a "1.03" one, all on the format core's one
 // directory walker and entry decoder.
+#include <fcntl.h>
+
 #include <cerrno>
 #include <new>
 #include <unordered_map>
@@ -14,6 +16,7 @@
 #include "format/Names.h"
 #include "format/PackDirectory.h"
 #include "format/PackFormat.h"
+#include "platform/FileLock.h"
 
 namespace crateforge {
 
@@ -49,6 +52,7 @@ int CPackArchive::Open(const std::string& file) {
     path.clear();
     fileCount = 0;
     onDisk = false;
+    packFile_.reset();
 
     const pack::PackVersion version = VersionOf(file);
     if (version == pack::PackVersion::None)
@@ -85,6 +89,10 @@ int CPackArchive::Open(const std::string& file) {
 }
 
 int CPackArchive::Load() {
+    // Our own saves wait while the pack is read (a pack that cannot be
+    // locked is read all the same).
+    fs::FileLock lock;
+    lock.Acquire(path, false);
     pack::FileSource source;
     pack::Directory directory;
     pack::Fault fault;
@@ -93,10 +101,8 @@ int CPackArchive::Load() {
         lastFault = fault;
         return 0;
     }
-    // Every entry gets its own copy of its stored bytes, and a save writes
-    // them apart: blocks that share bytes in the file (readers allow it)
-    // must still fit a pack once written apart, which also bounds what the
-    // copies cost.
+    // A save writes every entry's stored bytes apart: blocks that share bytes in the file (readers
+    // allow it) must still fit a pack once written apart, which also bounds what the copies cost.
     std::uint64_t written = directory.directoryEnd;
     for (const pack::DirectoryFile& f : directory.files)
         written += pack::kDataBlockHeaderSize + std::uint64_t{f.packedSize};
@@ -106,11 +112,16 @@ int CPackArchive::Load() {
                       pack::kRootBlockOffset);
         return 0;
     }
+    // The stored bytes stay in the file, read when they are needed (view,
+    // extract, a save copies them); the file stays open for that.
+    const int fd = fcntl(source.Descriptor(), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        pack::Fail(lastFault, pack::FaultKind::Io, pack::ErrnoText(errno));
+        return 0;
+    }
+    auto stored = std::make_shared<const StoredFile>(fd);
     // The walker has checked the structure; the tree is built in its order
-    // (folders in pre-order, so a parent always comes before its children)
-    // and the stored bytes are read in the order they lie in the file, so
-    // that the source's read-ahead window serves runs of small entries with
-    // one read.
+    // (folders in pre-order, so a parent always comes before its children).
     auto tree = std::make_unique<CPackFolder>(nullptr);
     std::vector<CPackFolder*> folders(directory.folders.size(), nullptr);
     folders[0] = tree.get();
@@ -131,24 +142,16 @@ int CPackArchive::Load() {
         entry->originalSize = f.originalSize;
         entry->packedSize = f.packedSize;
         entry->method = f.method;
-        if (f.packedSize > 0) {
-            entry->data.reset(new (std::nothrow) unsigned char[f.packedSize]);
-            if (!entry->data) {
-                pack::Fail(lastFault, pack::FaultKind::NoMemory, "out of memory");
-                return 0;
-            }
-            if (!source.ReadAt(f.dataOffset, entry->data.get(), f.packedSize)) {
-                pack::Fail(lastFault, pack::FaultKind::Io,
-                           "cannot read the stored bytes: " + pack::ErrnoText(errno), f.dataOffset);
-                return 0;
-            }
-        }
+        entry->stored = stored;
+        entry->storedOffset = static_cast<std::uint32_t>(f.dataOffset);
         folders[f.folder]->AppendFile(std::move(entry));
     }
     root = std::move(tree);
     current = root.get();
     fileCount = directory.headerFileCount;
     onDisk = true;
+    diskIdentity_ = source.Identity();
+    packFile_ = std::move(stored);
     RefreshList();
     return 1;
 }

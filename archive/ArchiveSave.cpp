@@ -1,11 +1,17 @@
 // ArchiveSave.cpp - writing the whole pack from the tree, through the one
 // atomic replace-write, and going back to the disk when that fails.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <vector>
 
 #include "archive/EntryData.h"
 #include "archive/PackArchive.h"
 #include "format/PackFormat.h"
 #include "platform/AtomicFile.h"
+#include "platform/FileLock.h"
 
 namespace crateforge {
 
@@ -72,11 +78,29 @@ bool CPackArchive::WriteFolder(pack::ByteSink& file, const CPackFolder& folder) 
     return true;
 }
 
+bool CPackArchive::WriteStoredBytes(pack::ByteSink& file, const PackEntry& entry) {
+    if (entry.packedSize == 0)
+        return true;
+    if (entry.data)
+        return file.Write(entry.data.get(), entry.packedSize);
+    if (saving_ && entry.stored) {
+        // Unchanged bytes go from file to file; a pack being rewritten in
+        // place is read from the copy of its old bytes.
+        const int from = saving_->InPlace() && entry.stored == packFile_
+                             ? saving_->BackupDescriptor()
+                             : entry.stored->Descriptor();
+        return saving_->CopyFrom(from, entry.storedOffset, entry.packedSize);
+    }
+    pack::DecodedBytes holder;
+    const unsigned char* bytes = nullptr;
+    pack::Fault fault;
+    return StoredBytes(entry, holder, bytes, fault) && file.Write(bytes, entry.packedSize);
+}
+
 bool CPackArchive::WriteData(pack::ByteSink& file, const CPackFolder& folder) {
     for (const auto& entry : folder.files) {
         const pack::DataBlockHeader block{entry->originalSize, entry->packedSize, entry->method};
-        if (!WriteRecord(file, block) ||
-            (entry->packedSize > 0 && !file.Write(entry->data.get(), entry->packedSize)))
+        if (!WriteRecord(file, block) || !WriteStoredBytes(file, *entry))
             return false;
     }
     for (const auto& child : folder.subfolders)
@@ -91,7 +115,7 @@ namespace {
 // the pack lie about its sizes).
 bool HasAllBytes(const CPackFolder& folder) {
     for (const auto& entry : folder.files)
-        if (entry->packedSize > 0 && !entry->data)
+        if (!entry->HasBytes())
             return false;
     for (const auto& child : folder.subfolders)
         if (!HasAllBytes(*child))
@@ -121,26 +145,141 @@ bool CPackArchive::WriteTo(pack::ByteSink& sink, pack::Fault& fault) {
                       why.empty() ? "the output refused the bytes" : why);
 }
 
-int CPackArchive::Save() {
+namespace {
+
+// Whether the user may change the existing file: write permission, and a
+// write bit at all (root passes every permission check, but a pack made
+// read-only is still not to be changed).
+bool MayWrite(const std::string& file, mode_t mode) {
+    return (mode & 0222) != 0 && faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+}  // namespace
+
+SaveOutcome CPackArchive::SaveQuietly(pack::Fault& fault) {
+    reloadFailed_ = false;
     if (!IsOpen() || !root)
-        return 0;
-    pack::Fault fault;
+        return pack::Fail(fault, pack::FaultKind::Io, "no pack is open"), SaveOutcome::NotOpen;
     if (!CheckWritable(fault))
-        return SaveFailed(fault, false);
+        return NotSaved(SaveOutcome::Failed);
+    // The pack a link at the path names is the one saved.
+    const std::string target = fs::FollowLinks(path);
+    fs::FileLock lock;
+    const int lockError = lock.Acquire(target, true);
+    if (lockError != 0 && lockError != ENOENT) {
+        pack::Fail(fault, pack::FaultKind::Io,
+                   lockError == EWOULDBLOCK ? "another program keeps it busy"
+                                            : pack::ErrnoText(lockError));
+        return NotSaved(SaveOutcome::Failed);
+    }
+    // The file on disk is the truth: what another program changed since this
+    // document read it is not overwritten.
+    if (onDisk &&
+        (!lock.Held() || !(lock.Identity() == diskIdentity_) || !lock.SamePathAndFile(target))) {
+        pack::Fail(fault, pack::FaultKind::Io, "changed by another program");
+        lock.Release();
+        return NotSaved(SaveOutcome::ChangedOutside);
+    }
+    struct stat st;
+    if (lock.Held() && stat(target.c_str(), &st) == 0 && !MayWrite(target, st.st_mode)) {
+        pack::Fail(fault, pack::FaultKind::Io, "it is read-only");
+        lock.Release();
+        return NotSaved(SaveOutcome::ReadOnly);
+    }
     fs::AtomicFileOptions options;
     options.followLink = true;    // a link to the pack: the pack it names is saved
     options.allowInPlace = true;  // a folder that takes no new file
     fs::AtomicFile file;
-    if (!file.Begin(path, options, fault))
-        return SaveFailed(fault, false);
+    if (!file.Begin(path, options, fault) || !file.Reserve(PackSize(), fault)) {
+        file.Abort();
+        lock.Release();
+        return NotSaved(file.InPlace() && !file.Restored() ? SaveOutcome::Incomplete
+                                                           : SaveOutcome::Failed);
+    }
     // A failed write is remembered by the file and reported by Commit.
     AtomicFileSink sink(file);
+    saving_ = &file;
     if (WriteHeader(sink) && WriteDirectory(sink))
         WriteData(sink, *root);
-    if (!file.Commit(fault))
-        return SaveFailed(fault, file.InPlace());
+    saving_ = nullptr;
+    int written = -1;
+    if (!file.Commit(fault, &written)) {
+        if (file.WriteError() == ENODATA)
+            fault.reason =
+                "the PackFile its unchanged files are copied from was cut short by "
+                "another program";
+        lock.Release();
+        return NotSaved(file.InPlace() && !file.Restored() ? SaveOutcome::Incomplete
+                                                           : SaveOutcome::Failed);
+    }
+    if (written < 0)
+        written = open(target.c_str(), O_RDONLY | O_CLOEXEC);
+    if (written < 0 || !pack::IdentityOf(written, diskIdentity_)) {
+        // Saved, but the document cannot read its own pack back.
+        if (written >= 0)
+            close(written);
+        reloadFailed_ = !RestoreFromDisk();
+        return SaveOutcome::Saved;
+    }
+    // Every entry's bytes are in the new pack now: memory is given back and
+    // the document reads them from there.
+    packFile_ = std::make_shared<const StoredFile>(written);
+    PointIntoPack(*root);
+    spool_.reset();
+    spoolEnd_ = 0;
     onDisk = true;
-    return 1;
+    return SaveOutcome::Saved;
+}
+
+void CPackArchive::PointIntoPack(CPackFolder& folder) {
+    for (auto& entry : folder.files) {
+        entry->data.reset();
+        entry->stored = packFile_;
+        entry->storedOffset = entry->dataOffset + pack::kDataBlockHeaderSize;
+    }
+    for (auto& child : folder.subfolders)
+        PointIntoPack(*child);
+}
+
+SaveOutcome CPackArchive::NotSaved(SaveOutcome outcome) {
+    if (outcome == SaveOutcome::Incomplete) {
+        // The pack on disk is damaged; the tree is what the user has, so it
+        // stays for the next save to write again.
+        onDisk = false;
+        return outcome;
+    }
+    reloadFailed_ = !RestoreFromDisk();
+    return outcome;
+}
+
+int CPackArchive::Save() {
+    pack::Fault fault;
+    const bool wasOnDisk = onDisk;
+    const SaveOutcome outcome = SaveQuietly(fault);
+    const pack::Fault reloadFault = lastFault;
+    switch (outcome) {
+        case SaveOutcome::Saved:
+            return 1;
+        case SaveOutcome::NotOpen:
+            return 0;
+        case SaveOutcome::Failed:
+            Report(fault, WithNames(wasOnDisk ? kSaveFailedKeptText : kSaveFailedText,
+                                    {path, fault.Text()}));
+            break;
+        case SaveOutcome::ReadOnly:
+            Report(fault, WithNames(kSaveReadOnlyText, {path}));
+            break;
+        case SaveOutcome::ChangedOutside:
+            Report(fault, WithNames(kChangedOutsideText, {path}));
+            break;
+        case SaveOutcome::Incomplete:
+            Report(fault, WithNames(kSaveFailedInPlaceText, {path, fault.Text()}));
+            return 0;
+    }
+    if (reloadFailed_)
+        Report(reloadFault, WithNames(kReloadFailedText, {path, reloadFault.Text()}));
+    lastFault = fault;
+    return 0;
 }
 
 int CPackArchive::SaveAs(const std::string& newPath) {
@@ -151,24 +290,18 @@ int CPackArchive::SaveAs(const std::string& newPath) {
     return Save();
 }
 
-int CPackArchive::SaveFailed(const pack::Fault& fault, bool inPlace) {
-    if (inPlace) {
-        // The pack on disk is incomplete now; the tree is what the user has,
-        // so it stays for the next save to write again.
-        onDisk = false;
-        Report(fault, WithNames(kSaveFailedInPlaceText, {path, fault.Text()}));
-        return 0;
-    }
-    Report(fault, WithNames(onDisk ? kSaveFailedKeptText : kSaveFailedText, {path, fault.Text()}));
-    RestoreFromDisk();
-    lastFault = fault;
-    return 0;
+SaveOutcome CPackArchive::SaveAsQuietly(const std::string& newPath, pack::Fault& fault) {
+    if (!IsOpen() || !root || newPath.empty())
+        return pack::Fail(fault, pack::FaultKind::Io, "no pack is open"), SaveOutcome::NotOpen;
+    path = newPath;
+    onDisk = false;
+    return SaveQuietly(fault);
 }
 
-void CPackArchive::RestoreFromDisk() {
+bool CPackArchive::RestoreFromDisk() {
     // The tree goes back to what the file holds, so that the document and
-    // the disk agree after a failed save. The shown folder is kept where it
-    // still exists.
+    // the disk agree after a save that did not happen. The shown folder is
+    // kept where it still exists.
     std::vector<std::string> trail;
     for (const CPackFolder* f = current; f && f->parent; f = f->parent) {
         const CPackFolder* parent = f->parent;
@@ -178,11 +311,12 @@ void CPackArchive::RestoreFromDisk() {
     }
     current = nullptr;
     root.reset();
+    spool_.reset();
+    spoolEnd_ = 0;
     fileCount = 0;
+    const bool wasOnDisk = onDisk;
     const bool reloaded = onDisk && Load();
     if (!reloaded) {
-        if (onDisk)
-            Report(lastFault, WithNames(kReloadFailedText, {path, lastFault.Text()}));
         root = std::make_unique<CPackFolder>(nullptr);
         fileCount = 0;
         onDisk = false;
@@ -195,6 +329,7 @@ void CPackArchive::RestoreFromDisk() {
         current = current->subfolders[static_cast<std::size_t>(i)].get();
     }
     RefreshList();
+    return reloaded || !wasOnDisk;
 }
 
 }  // namespace crateforge

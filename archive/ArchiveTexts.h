@@ -26,8 +26,13 @@ inline constexpr char kSaveFailedKeptText[] =
     "Unable to save the PackFile %s: %s. The previous version is kept.";
 inline constexpr char kSaveFailedInPlaceText[] =
     "Unable to save the PackFile %s: %s. Its folder takes no new file, so it was being rewritten "
-    "in place and is now incomplete; the changes are still open here and the next save writes "
-    "them again.";
+    "in place, and its previous version could not be put back; the changes are still open here "
+    "and the next save writes them again.";
+inline constexpr char kSaveReadOnlyText[] =
+    "Unable to save the PackFile %s: it is read-only. Nothing was changed.";
+inline constexpr char kChangedOutsideText[] =
+    "The PackFile %s was changed by another program since it was loaded. It has been loaded "
+    "again as it is now, and the command was not applied.";
 inline constexpr char kReloadFailedText[] = "Unable to reload the PackFile %s: %s.";
 inline constexpr char kPackTooLargeReason[] = "it would reach 4 GiB";
 

@@ -1,10 +1,45 @@
 // EntryData.cpp - decoding entries of the tree and writing them to disk.
 #include "archive/EntryData.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+
+#include "format/ByteSource.h"
+
 namespace crateforge {
 
+StoredFile::~StoredFile() {
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+bool StoredBytes(const PackEntry& entry, pack::DecodedBytes& holder, const unsigned char*& bytes,
+                 pack::Fault& fault) {
+    bytes = entry.data.get();
+    if (bytes || entry.packedSize == 0)
+        return true;
+    if (!entry.stored)
+        return pack::Fail(fault, pack::FaultKind::Io, "the stored bytes are missing");
+    holder.reset(new (std::nothrow) unsigned char[entry.packedSize]);
+    if (!holder)
+        return pack::Fail(fault, pack::FaultKind::NoMemory, "out of memory");
+    if (!pack::PreadExact(entry.stored->Descriptor(), entry.storedOffset, holder.get(),
+                          entry.packedSize))
+        return pack::Fail(fault, pack::FaultKind::Io,
+                          "cannot read the stored bytes: " + pack::ErrnoText(errno),
+                          entry.storedOffset);
+    bytes = holder.get();
+    return true;
+}
+
 bool DecodeEntry(const PackEntry& entry, pack::DecodedBytes& bytes, pack::Fault& fault) {
-    return pack::DecodeEntry(ClaimOf(entry), entry.data.get(), bytes, fault);
+    pack::DecodedBytes holder;
+    const unsigned char* stored = nullptr;
+    if (!StoredBytes(entry, holder, stored, fault))
+        return false;
+    return pack::DecodeEntry(ClaimOf(entry), stored, bytes, fault);
 }
 
 fs::AtomicFileOptions ExtractOptions() {
@@ -25,12 +60,8 @@ namespace {
 bool OriginalBytes(const PackEntry& entry, pack::DecodedBytes& decoded, const unsigned char*& bytes,
                    pack::Fault& fault) {
     if (entry.method == static_cast<std::uint8_t>(pack::PackMethod::Stored)) {
-        if (!pack::CheckEntryClaim(ClaimOf(entry), fault))
-            return false;
-        if (entry.packedSize > 0 && !entry.data)
-            return pack::Fail(fault, pack::FaultKind::Io, "the stored bytes are missing");
-        bytes = entry.data.get();
-        return true;
+        return pack::CheckEntryClaim(ClaimOf(entry), fault) &&
+               StoredBytes(entry, decoded, bytes, fault);
     }
     if (!DecodeEntry(entry, decoded, fault))
         return false;

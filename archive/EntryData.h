@@ -30,6 +30,11 @@ inline pack::EntryClaim ClaimOf(const PackEntry& entry) {
     return {entry.method, entry.originalSize, entry.packedSize};
 }
 
+// The stored bytes of `entry`: its own buffer, or read from the pack file
+// into `holder`. False with `fault` (Io) when they cannot be had.
+bool StoredBytes(const PackEntry& entry, pack::DecodedBytes& holder, const unsigned char*& bytes,
+                 pack::Fault& fault);
+
 // The original bytes of `entry` (exactly originalSize of them) in `bytes`.
 bool DecodeEntry(const PackEntry& entry, pack::DecodedBytes& bytes, pack::Fault& fault);
 

@@ -55,6 +55,7 @@ int CPackArchive::CreateNew(const std::string& newPath) {
     path = newPath;
     fileCount = 0;
     onDisk = false;
+    packFile_.reset();
     return 1;
 }
 

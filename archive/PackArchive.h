@@ -1,7 +1,9 @@
 // PackArchive.h - the open pack document of the desktop program (CPackArchive).
 //
-// CPackArchive holds one pack file entirely in memory as a CPackFolder tree
-// with every file's stored bytes, plus non-owning references to what it
+// CPackArchive holds one pack file as a CPackFolder tree: the directory in
+// memory, and every file's stored bytes in the pack file, kept open, until
+// they are needed (files just added are held in memory until the next
+// save, which gives them back); plus non-owning references to what it
 // drives: the message service that owns its boxes, the list it fills, the
 // progress bar, and the small-icon lookup. The window makes a new document
 // for every New and Open and destroys the previous one first. Every command
@@ -20,10 +22,11 @@
 //     format/EntryDecoder.h): a truncated, inconsistent or hostile file is
 //     refused with 0, a message naming the file, and no change to the
 //     document. Names are taken as stored, whatever they hold (a converted
-//     old pack keeps "maps\\x.map" in its root). Load keeps every stored
-//     byte and method byte as loaded, a copy per entry also where entries
-//     share bytes in the file (refused when those copies would not fit a
-//     pack); conversion decodes every entry and codes it again.
+//     old pack keeps "maps\\x.map" in its root). Load reads the directory
+//     only and keeps every entry's place, sizes and method byte as loaded
+//     (entries that share bytes in the file are written apart by a save,
+//     refused when that would not fit a pack); conversion decodes every
+//     entry and codes it again.
 //   - Save writes through the one atomic replace-write (platform/
 //     AtomicFile.h): a link at the path is followed, the old file's mode is
 //     kept, and the previous pack stays byte-identical when any step fails.
@@ -32,9 +35,14 @@
 //     or returns to an empty root for a pack never written); row data from
 //     before the failed Save is then invalid and the list has been refilled.
 //     When the pack's folder takes no new file but the pack is writable,
-//     Save rewrites it in place; if that fails the message says the pack is
-//     incomplete, and the document keeps its tree so that the next save
-//     writes it again.
+//     Save rewrites it in place, with the space reserved first and the old
+//     bytes kept aside and put back on any failure. A pack that may not be
+//     written (no write permission, or no write bit at all) is never
+//     changed: the save is refused. The file on disk is the truth: a pack
+//     that another program changed since this document loaded or saved it
+//     (device, inode, size, modification time) is not overwritten; the
+//     document loads it again and the command is not applied. Loading
+//     holds a shared flock on the pack and saving an exclusive one.
 //   - Adding refuses, with a message naming the file and before anything
 //     changes: names of more than 259 bytes or that a pack cannot hold,
 //     full names inside the pack longer than pack::kMaxFullNameLength,
@@ -64,6 +72,7 @@
 #include "archive/EntryCoding.h"
 #include "archive/PackEntry.h"
 #include "archive/PackFolder.h"
+#include "format/ByteSource.h"
 #include "format/EntryDecoder.h"
 #include "format/Fault.h"
 #include "platform/Platform.h"
@@ -105,6 +114,19 @@ struct ConversionRename {
     std::size_t index;    // its place among the converted files (0 = the first)
     std::string oldName;  // as the old pack stores it
     std::string newName;  // as the converted pack holds it
+};
+
+// How a save ended. Every outcome but Saved and Incomplete leaves the file
+// on disk as it was and the document as the disk holds it (loaded again).
+enum class SaveOutcome {
+    Saved,
+    NotOpen,
+    Failed,          // not written (too large, cannot be written, disk full, ...)
+    ReadOnly,        // the pack exists and may not be written: nothing was written
+    ChangedOutside,  // another program changed the pack since this document read
+                     // or saved it: nothing was written, the document was reloaded
+    Incomplete,      // rewritten in place, failed, and the old bytes could not be
+                     // put back: the document keeps its tree for the next save
 };
 
 // How a rename ended.
@@ -163,9 +185,16 @@ class CPackArchive {
     // Rewrites the whole pack at path() atomically. 1 on success; 0 after a
     // failure that was reported (see the top of this header).
     int Save();
+    // The same, showing nothing: the outcome, with the reason in `fault`.
+    // When the document had to be loaded again and that failed, ReloadFailed()
+    // is true and LastFault() says why (the document is then an empty root).
+    SaveOutcome SaveQuietly(pack::Fault& fault);
+    bool ReloadFailed() const { return reloadFailed_; }
     // Binds the document to `newPath` and saves it there (the file at the
     // old path is left as it is). 1, or 0 as Save.
     int SaveAs(const std::string& newPath);
+    // The same, showing nothing, as SaveQuietly.
+    SaveOutcome SaveAsQuietly(const std::string& newPath, pack::Fault& fault);
     // Writes the whole pack, byte for byte what Save would write, into
     // `sink` (a pipe, for example) and shows nothing. False with `fault` when
     // the pack would reach 4 GiB, bytes are missing or the sink refuses;
@@ -315,16 +344,29 @@ class CPackArchive {
     std::uint64_t ComputeDataOffsets(CPackFolder& folder, std::uint64_t position);
     bool WriteFolder(pack::ByteSink& file, const CPackFolder& folder);
     bool WriteData(pack::ByteSink& file, const CPackFolder& folder);
+    bool WriteStoredBytes(pack::ByteSink& file, const PackEntry& entry);
+    // After a save: every entry's bytes are read from the new pack.
+    void PointIntoPack(CPackFolder& folder);
+    // Moves the coded bytes of an entry about to join the tree into a
+    // nameless file beside the pack, so that a batch of additions holds no
+    // more memory than one file until the save copies them into the pack.
+    // Where that file cannot be made or written, the bytes stay in memory.
+    void SpoolBytes(PackEntry& entry);
+    static constexpr std::uint32_t kSpoolMinimum = 16 * 1024;  // smaller ones stay in memory
     // Why the tree cannot be written as it is (too large, bytes missing).
     bool CheckWritable(pack::Fault& fault) const;
 
-    int SaveFailed(const pack::Fault& fault, bool inPlace);
+    // Back to the disk after a save that did not happen; `outcome` returned.
+    SaveOutcome NotSaved(SaveOutcome outcome);
     // Whether `name` can be stored in `folder`: a valid name whose full name
     // stays within pack::kMaxFullNameLength; false after a message naming
     // `sourcePath`.
     bool CheckNewName(std::string_view name, const CPackFolder* folder,
                       const std::string& sourcePath);
-    void RestoreFromDisk();
+    // Reloads the pack last loaded or saved (or empties the tree for one
+    // never written), keeping the shown folder where it still exists. False
+    // when the reload failed (lastFault says why).
+    bool RestoreFromDisk();
     // Checks a name and the 4 GiB limit for an entry about to go into
     // `folder`; asks about a taken name per `onClash`. Refused and NameTaken
     // end the addition; Added means "go on" (existing is then the index of
@@ -359,7 +401,13 @@ class CPackArchive {
     std::uint32_t fileCount = 0;
     int sortColumn = -1;
     int sortDirection = 0;
-    bool onDisk = false;  // path holds the pack this document last loaded or saved
+    bool onDisk = false;               // path holds the pack this document last loaded or saved
+    pack::FileIdentity diskIdentity_;  // that file as it was then (valid while onDisk)
+    std::shared_ptr<const StoredFile> packFile_;  // that file, open for reading
+    fs::AtomicFile* saving_ = nullptr;            // the file being written by Save
+    std::shared_ptr<const StoredFile> spool_;     // coded bytes of files added since
+    std::uint64_t spoolEnd_ = 0;
+    bool reloadFailed_ = false;
     pack::Fault lastFault;
     CodingFallbacks codingFallbacks_;
     std::vector<ConversionRename> conversionRenames_;

@@ -4,8 +4,10 @@
 // component, at most 259 bytes, as the FileRecord's 260-byte field holds it;
 // kept at its own length here, so that a pack of a million files does not
 // spend a quarter of a gigabyte on padding), its sizes, its coding method and
-// the stored bytes themselves. The folder tree
-// (CPackFolder) owns every entry; list rows point at entries as row data.
+// where its stored bytes are: in memory (`data`, a file just coded) or in
+// the open pack file (`stored`, every entry loaded or saved), so that memory
+// does not grow with the pack. The folder tree (CPackFolder) owns every
+// entry; list rows point at entries as row data.
 //
 // `method` keeps the byte as it was loaded, values the format does not define
 // included, so that a rewrite of a pack never changes an entry. Whether the
@@ -14,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -21,6 +24,20 @@
 #include "format/PackFormat.h"
 
 namespace crateforge {
+
+// A pack file kept open for reading while entries' bytes lie in it; shared
+// by those entries and closed with the last of them.
+class StoredFile {
+  public:
+    explicit StoredFile(int fd) : fd_(fd) {}
+    ~StoredFile();
+    StoredFile(const StoredFile&) = delete;
+    StoredFile& operator=(const StoredFile&) = delete;
+    int Descriptor() const { return fd_; }
+
+  private:
+    int fd_;
+};
 
 struct PackEntry {
     // At most pack::kMaxNameLength bytes, no NUL; change it with SetName.
@@ -35,6 +52,14 @@ struct PackEntry {
     codec::GzBuffer data;
     // A pack::PackMethod value as loaded; untrusted.
     std::uint8_t method = 0;
+    // While `data` is null: the file holding the stored bytes, and their
+    // offset in it (null for bytes that are nowhere, such as a file of 0
+    // bytes).
+    std::shared_ptr<const StoredFile> stored;
+    std::uint32_t storedOffset = 0;
+
+    // Whether the stored bytes can be had, from memory or from the file.
+    bool HasBytes() const { return packedSize == 0 || data || stored; }
 
     std::string_view Name() const { return name; }
     // Replaces the name. False, leaving the old one, when the record's name

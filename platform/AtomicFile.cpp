@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pthread.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -56,8 +57,12 @@ void ReleaseFileSizeSignal() {
         sigaction(SIGXFSZ, &g_previousAction, nullptr);
 }
 
+// What CopyBytes answers when the file copied from ended early.
+constexpr char kSourceEndedText[] = "the file copied from ended early";
+
 bool Fail(pack::Fault& fault, int error) {
-    return pack::Fail(fault, pack::FaultKind::Io, pack::ErrnoText(error));
+    return pack::Fail(fault, pack::FaultKind::Io,
+                      error == ENODATA ? kSourceEndedText : pack::ErrnoText(error));
 }
 
 std::string RandomSuffix() {
@@ -118,6 +123,8 @@ AtomicFile::~AtomicFile() {
 }
 
 std::string AtomicFile::WriteFailure() const {
+    if (writeError_ == ENODATA)
+        return kSourceEndedText;
     return writeError_ != 0 ? pack::ErrnoText(writeError_) : std::string();
 }
 
@@ -155,6 +162,7 @@ bool AtomicFile::BeginAt(int folder, std::string_view name, const std::string& d
 bool AtomicFile::BeginIn(int folder, std::string name, const std::string& displayPath,
                          const AtomicFileOptions& options, bool linkFollowed, pack::Fault& fault) {
     inPlace_ = false;
+    restored_ = false;
     target_ = displayPath;
     name_ = std::move(name);
     replace_ = options.replace;
@@ -216,16 +224,8 @@ bool AtomicFile::BeginIn(int folder, std::string name, const std::string& displa
         tempName_.clear();
         // The folder takes no new file; the old file itself may still be
         // writable, and rewriting it is better than not saving at all.
-        if (options.allowInPlace && regular && (error == EACCES || error == EPERM)) {
-            fd_ = openat(folder, name_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd_ >= 0) {
-                folder_ = folder;
-                inPlace_ = true;
-                HoldFileSizeSignal();
-                ignoringFileSizeSignal_ = true;
-                return true;
-            }
-        }
+        if (options.allowInPlace && regular && (error == EACCES || error == EPERM))
+            return BeginInPlace(folder, fault);
         return Fail(fault, error);
     }
     folder_ = folder;
@@ -233,6 +233,85 @@ bool AtomicFile::BeginIn(int folder, std::string name, const std::string& displa
     HoldFileSizeSignal();
     ignoringFileSizeSignal_ = true;
     return true;
+}
+
+bool AtomicFile::BeginInPlace(int folder, pack::Fault& fault) {
+    fd_ = openat(folder, name_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd_ < 0)
+        return Fail(fault, errno == EACCES || errno == EPERM ? EACCES : errno);
+    struct stat st;
+    if (fstat(fd_, &st) != 0) {
+        const int error = errno;
+        close(fd_);
+        fd_ = -1;
+        return Fail(fault, error);
+    }
+    oldSize_ = static_cast<std::uint64_t>(st.st_size);
+    // The old bytes go aside first: whatever fails later, they come back.
+    const std::string tempDir = TempDirectory();
+    backupFd_ = NamelessFile(tempDir);
+    int error = backupFd_ < 0 ? errno : CopyBytes(fd_, 0, backupFd_, oldSize_);
+    if (error != 0) {
+        if (backupFd_ >= 0)
+            close(backupFd_);
+        backupFd_ = -1;
+        close(fd_);
+        fd_ = -1;
+        return pack::Fail(fault, pack::FaultKind::Io,
+                          "its folder takes no new file, and no copy of it can be kept in " +
+                              tempDir + " while it is rewritten in place: " + ErrnoText(error));
+    }
+    folder_ = folder;
+    inPlace_ = true;
+    restored_ = false;
+    touched_ = false;
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaddset(&held, signal);
+    holdingSignals_ = pthread_sigmask(SIG_BLOCK, &held, &previousMask_) == 0;
+    HoldFileSizeSignal();
+    ignoringFileSizeSignal_ = true;
+    return true;
+}
+
+bool AtomicFile::Reserve(std::uint64_t length, pack::Fault& fault) {
+    if (fd_ < 0)
+        return Fail(fault, EBADF);
+    if (length == 0)
+        return true;
+    if (inPlace_)
+        touched_ = true;
+    const int error = posix_fallocate(fd_, 0, static_cast<off_t>(length));
+    if (error == 0 || error == EOPNOTSUPP || error == EINVAL || error == ENOSYS)
+        return true;
+    FailWrite(error);
+    return Fail(fault, error);
+}
+
+bool AtomicFile::CopyFrom(int fd, std::uint64_t offset, std::uint64_t length) {
+    if (fd_ < 0)
+        return FailWrite(EBADF);
+    if (writeError_ != 0 || !Flush())
+        return false;
+    if (inPlace_)
+        touched_ = true;
+    written_ += length;
+    const int error = CopyBytes(fd, offset, fd_, length);
+    return error == 0 || FailWrite(error);
+}
+
+void AtomicFile::RestoreInPlace() {
+    restored_ = false;
+    if (fd_ < 0 || backupFd_ < 0)
+        return;
+    if (!touched_ && written_ == 0 && buffered_ == 0) {
+        restored_ = true;
+        return;
+    }
+    buffered_ = 0;
+    restored_ = lseek(fd_, 0, SEEK_SET) == 0 && CopyBytes(backupFd_, 0, fd_, oldSize_) == 0 &&
+                ftruncate(fd_, static_cast<off_t>(oldSize_)) == 0 && fsync(fd_) == 0;
 }
 
 bool AtomicFile::FailWrite(int error) {
@@ -261,6 +340,8 @@ bool AtomicFile::Write(const void* data, std::size_t length) {
     if (writeError_ != 0)
         return false;
     const auto* bytes = static_cast<const unsigned char*>(data);
+    if (inPlace_)
+        touched_ = true;
     written_ += length;
     if (buffered_ + length <= kBufferSize) {
         if (length > 0)
@@ -287,17 +368,33 @@ bool AtomicFile::Write(const void* data, std::size_t length) {
     return true;
 }
 
-bool AtomicFile::Commit(pack::Fault& fault) {
+bool AtomicFile::Commit(pack::Fault& fault, int* readable) {
+    if (readable)
+        *readable = -1;
     if (fd_ < 0)
         return Fail(fault, EBADF);
     int error = writeError_;
     if (error == 0 && !Flush())
         error = writeError_;
-    if (error == 0 && inPlace_ && ftruncate(fd_, static_cast<off_t>(written_)) != 0)
-        error = errno;
+    if (inPlace_) {
+        if (error == 0 && ftruncate(fd_, static_cast<off_t>(written_)) != 0)
+            error = errno;
+        if (error == 0 && durable_ && fsync(fd_) != 0)
+            error = errno;
+        if (error != 0) {
+            Abort();  // puts the old bytes back
+            return Fail(fault, error);
+        }
+        if (readable)
+            *readable = openat(folder_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        close(fd_);
+        fd_ = -1;
+        Release();
+        return true;
+    }
     if (error == 0 && durable_ && fsync(fd_) != 0)
         error = errno;
-    if (error == 0 && !inPlace_ && keepMode_) {
+    if (error == 0 && keepMode_) {
         // The owner first: changing it may clear set-id bits that the mode
         // then restores. Only permitted for root; others keep their own.
         if (fchown(fd_, keepOwner_, keepGroup_) != 0 && errno != EPERM)
@@ -308,14 +405,21 @@ bool AtomicFile::Commit(pack::Fault& fault) {
     if (close(fd_) != 0 && error == 0)
         error = errno;
     fd_ = -1;
-    if (error == 0 && !inPlace_)
+    int reader = -1;
+    if (error == 0 && readable)
+        reader = openat(folder_, tempName_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (error == 0)
         error = RenameInto(folder_, tempName_, name_, replace_);
     if (error != 0) {
+        if (reader >= 0)
+            close(reader);
         Abort();
         return Fail(fault, error);
     }
+    if (readable)
+        *readable = reader;
     // The rename is done; a folder that cannot be synced loses nothing.
-    if (!inPlace_ && durable_)
+    if (durable_)
         fsync(folder_);
     Release();
     return true;
@@ -332,13 +436,21 @@ void AtomicFile::Release() {
     if (folder_ >= 0)
         close(folder_);
     folder_ = -1;
+    if (backupFd_ >= 0)
+        close(backupFd_);
+    backupFd_ = -1;
     if (ignoringFileSizeSignal_)
         ReleaseFileSizeSignal();
     ignoringFileSizeSignal_ = false;
+    if (holdingSignals_)
+        pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+    holdingSignals_ = false;
     buffered_ = 0;
 }
 
 void AtomicFile::Abort() {
+    if (inPlace_ && fd_ >= 0)
+        RestoreInPlace();
     if (fd_ >= 0)
         close(fd_);
     fd_ = -1;

@@ -21,11 +21,17 @@
 //
 // Last resort: when the folder cannot take a new file (EACCES, EPERM) but
 // the target exists and can be opened for writing, and the caller allows it,
-// the target is rewritten in place: written from its start, then cut to the
-// new length at Commit. That is not atomic: a failure part-way leaves the
-// target damaged, so callers that allow it must say so when it fails
-// (InPlace() tells them).
-//
+// the target is rewritten in place, and never left damaged: Begin first
+// copies the old bytes into a nameless file in the temporary folder
+// (refusing, with nothing changed, when that copy cannot be made); Reserve
+// allocates the new length before anything is written (a full disk then
+// refuses with the old bytes untouched); a failure at any later step, and
+// Abort, put the old bytes back and cut the file to its old length.
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT are held on the calling thread while
+// the target is being rewritten, so that an interrupt lands after Commit or
+// the restore. InPlace() tells callers which way the file was written;
+// Restored() whether a failed in-place rewrite got the old bytes back.
+
 // While a file is open for writing, SIGXFSZ is ignored (counted across
 // threads), so that a file-size limit makes the write fail with EFBIG
 // instead of killing the process.
@@ -36,6 +42,7 @@
 // may be used on separate threads at once.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -91,20 +98,42 @@ class AtomicFile {
     bool BeginAt(int folder, std::string_view name, const std::string& displayPath,
                  const AtomicFileOptions& options, pack::Fault& fault);
 
+    // Allocates `length` bytes for the file about to be written
+    // (posix_fallocate), so that a full disk is found before anything is
+    // written. False with `fault` when the space is not there; a file system
+    // that cannot allocate ahead is no failure.
+    bool Reserve(std::uint64_t length, pack::Fault& fault);
+
     // Appends bytes. False once any write has failed (see Commit).
     bool Write(const void* data, std::size_t length);
+    // Appends `length` bytes of the file open as `fd`, from `offset`
+    // (fs::CopyBytes). False once any write has failed; WriteError() is
+    // ENODATA when `fd` ended early.
+    bool CopyFrom(int fd, std::uint64_t offset, std::uint64_t length);
+
+    // The copy of the old bytes of a target rewritten in place, open for
+    // reading (-1 otherwise): what was at an offset of the target before the
+    // rewrite is at the same offset there.
+    int BackupDescriptor() const { return backupFd_; }
 
     // Puts the written bytes in place of the target. False with `fault` on
     // the first failure of any Write or of the commit itself; the sibling is
     // then removed and the target is as it was (except after an in-place
     // rewrite, see the top).
-    bool Commit(pack::Fault& fault);
+    // When `readable` is given, it receives a descriptor open for reading on
+    // the file just written (the renamed sibling, or the target rewritten in
+    // place), or -1 when none could be opened; the caller closes it.
+    bool Commit(pack::Fault& fault, int* readable = nullptr);
 
     // Removes the sibling; the target stays as it was. Safe to call twice.
     void Abort();
 
     bool IsOpen() const { return fd_ >= 0; }
     bool InPlace() const { return inPlace_; }
+    // After a failed in-place rewrite: whether the old bytes are back.
+    bool Restored() const { return restored_; }
+    // errno of the first failed Write or CopyFrom (0 when none failed).
+    int WriteError() const { return writeError_; }
     // The file that is replaced (the link's target when links are followed).
     const std::string& TargetPath() const { return target_; }
     // The hidden sibling being written ("" in place or when not open).
@@ -117,12 +146,21 @@ class AtomicFile {
                  const AtomicFileOptions& options, bool linkFollowed, pack::Fault& fault);
     bool Flush();
     bool FailWrite(int error);
+    bool BeginInPlace(int folder, pack::Fault& fault);
+    // Puts the backed-up bytes back into the target; sets restored_.
+    void RestoreInPlace();
     void Release();
 
     int fd_ = -1;
     int folder_ = -1;  // the target's folder, owned while open
     int slot_ = -1;    // in the live temporary-file list
     bool inPlace_ = false;
+    bool restored_ = false;
+    bool touched_ = false;  // the target rewritten in place was changed
+    int backupFd_ = -1;
+    std::uint64_t oldSize_ = 0;
+    bool holdingSignals_ = false;
+    sigset_t previousMask_{};
     bool replace_ = true;
     bool durable_ = true;
     bool ignoringFileSizeSignal_ = false;

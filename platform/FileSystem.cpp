@@ -1,16 +1,21 @@
 // FileSystem.cpp - POSIX directory listing, attributes and temporary folders.
 #include "platform/FileSystem.h"
 
+#include "platform/TempFiles.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 namespace crateforge::fs {
 
@@ -197,6 +202,88 @@ bool WriteAll(int fd, const void* data, std::size_t length) {
         length -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+int NamelessFile(const std::string& dir) {
+#ifdef O_TMPFILE
+    const int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+        return fd;
+#endif
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string path = JoinPath(
+            dir, ".nameless-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+        const int slot = RegisterTempFile(path.c_str());
+        if (slot < 0) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+        const int error = errno;
+        if (fd >= 0)
+            unlink(path.c_str());
+        UnregisterTempFile(slot);
+        if (fd >= 0 || error != EEXIST) {
+            errno = error;
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+namespace {
+
+// Bytes one read/write round of CopyBytes moves where copy_file_range
+// cannot be used.
+constexpr std::size_t kCopyBlock = 256 * 1024;
+
+int CopyByReading(int from, std::uint64_t offset, int to, std::uint64_t length) {
+    std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[kCopyBlock]);
+    if (!block)
+        return ENOMEM;
+    while (length > 0) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyBlock));
+        const ssize_t n = pread(from, block.get(), want, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return ENODATA;
+        if (!WriteAll(to, block.get(), static_cast<std::size_t>(n)))
+            return errno;
+        offset += static_cast<std::uint64_t>(n);
+        length -= static_cast<std::uint64_t>(n);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int CopyBytes(int from, std::uint64_t offset, int to, std::uint64_t length) {
+    auto in = static_cast<off_t>(offset);
+    while (length > 0) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(length, std::size_t{1} << 30));
+        const ssize_t n = copy_file_range(from, &in, to, nullptr, want, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            // Not between these files (another file system on an old kernel,
+            // a special file): the same bytes the slow way.
+            if (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS ||
+                errno == EBADF || errno == ETXTBSY)
+                return CopyByReading(from, static_cast<std::uint64_t>(in), to, length);
+            return errno;
+        }
+        if (n == 0)
+            return ENODATA;
+        length -= static_cast<std::uint64_t>(n);
+    }
+    return 0;
 }
 
 std::string_view LastComponent(std::string_view path) {

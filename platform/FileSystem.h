@@ -95,6 +95,19 @@ inline bool WriteAll(int fd, std::string_view text) {
     return WriteAll(fd, text.data(), text.size());
 }
 
+// NamelessFile: a new file for reading and writing in `dir` that has no
+// name (O_TMPFILE where the file system has it, else a fresh name that is
+// listed for the interrupt handler and unlinked at once). -1 with errno set
+// when neither works.
+int NamelessFile(const std::string& dir);
+
+// CopyBytes: copies `length` bytes of `from`, starting at `offset`, to the
+// current position of `to`, with copy_file_range (the kernel copies or
+// shares the blocks) and a read/write loop where the kernel refuses that.
+// Returns 0, or an errno value: ENODATA when `from` ends before `length`
+// bytes (another program cut it short).
+int CopyBytes(int from, std::uint64_t offset, int to, std::uint64_t length);
+
 // ErrnoText: strerror of the given value, thread-safe (the format core's).
 inline std::string ErrnoText(int error) {
     return pack::ErrnoText(error);

@@ -619,6 +619,44 @@ AddTotals CodeAndAdd(CPackArchive& archive, AddPlan& plan, const Options& option
     return totals;
 }
 
+// Says in vpf's words what a save that did not happen left: `kept` names
+// what is still on disk at packPath when the save found a file there.
+bool SaidSaved(crateforge::SaveOutcome outcome, const pack::Fault& fault,
+               const std::string& packPath, bool existed, const char* kept) {
+    switch (outcome) {
+        case crateforge::SaveOutcome::Saved:
+            return true;
+        case crateforge::SaveOutcome::NotOpen:
+        case crateforge::SaveOutcome::Failed:
+            Error("cannot save " + packPath + ": " + fault.Text() + "; " +
+                  (existed ? kept : "no pack was written"));
+            return false;
+        case crateforge::SaveOutcome::ReadOnly:
+            Error("cannot change " + packPath + ": it is read-only; " + kept);
+            return false;
+        case crateforge::SaveOutcome::ChangedOutside:
+            Error(packPath +
+                  " was changed by another program while vpf ran; nothing was done to it, run "
+                  "the command again");
+            return false;
+        case crateforge::SaveOutcome::Incomplete:
+            Error("cannot save " + packPath + ": " + fault.Text() +
+                  "; it was being rewritten in place and its previous bytes could not be put "
+                  "back, so it is damaged");
+            return false;
+    }
+    return false;
+}
+
+// Saves the pack, saying in vpf's words what did not happen.
+bool SavePack(CPackArchive& archive) {
+    const std::string packPath = archive.Path();
+    const bool existed = fs::PathExists(packPath);
+    pack::Fault fault;
+    const crateforge::SaveOutcome outcome = archive.SaveQuietly(fault);
+    return SaidSaved(outcome, fault, packPath, existed, "the pack is unchanged");
+}
+
 // "; 2 names were not packed (see above)", or in a dry run "; 2 names
 // would not be packed (see above)".
 std::string NotDone(int failures, const char* what, bool dryRun = false) {
@@ -685,8 +723,8 @@ int PackInputs(CPackArchive& archive, ConsoleMessages& console, const Options& o
                   "; the pack written there is incomplete");
             return kExitFailure;
         }
-    } else if (changed && !archive.Save()) {
-        return kExitFailure;  // Save has said why; the previous pack is kept
+    } else if (changed && !SavePack(archive)) {
+        return kExitFailure;
     }
     std::string summary;
     if (creating) {
@@ -705,8 +743,8 @@ int PackInputs(CPackArchive& archive, ConsoleMessages& console, const Options& o
 }
 
 int Finish(CPackArchive& archive, ConsoleMessages& console, bool save, int failures) {
-    if (save && !archive.Save())
-        return kExitFailure;  // Save has said why; the previous pack is kept
+    if (save && !SavePack(archive))
+        return kExitFailure;
     return failures > 0 || console.errors() > 0 ? kExitFailure : kExitOk;
 }
 
@@ -718,6 +756,8 @@ std::unique_ptr<PackEntry> TakeEntry(PackEntry& from, std::string_view name) {
     entry->packedSize = from.packedSize;
     entry->method = from.method;
     entry->data = std::move(from.data);
+    entry->stored = std::move(from.stored);
+    entry->storedOffset = from.storedOffset;
     return entry;
 }
 
@@ -1163,8 +1203,11 @@ int RunConvert(const Options& options) {
     std::uint64_t original = 0;
     for (const auto& file : old.Root()->files)
         original += file->originalSize;
-    if (!old.SaveAs(newPath))
-        return kExitFailure;  // said why; the file at the new path is as it was
+    pack::Fault fault;
+    const bool existed = fs::PathExists(newPath);
+    if (!SaidSaved(old.SaveAsQuietly(newPath, fault), fault, newPath, existed,
+                   "the file there is unchanged"))
+        return kExitFailure;
     if (console.errors() > 0)
         return kExitFailure;
     Say("converted " + Counted(old.FileCount(), "file") + ", " + Size(original) + ", of " +

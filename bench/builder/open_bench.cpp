@@ -7,6 +7,7 @@
 //                             items = rows shown. Counters: peak_MB, the
 //                             process's peak resident memory during the
 //                             iteration, and rss_MB once the window shows
+//   BM_WindowOpensNamedPack   the same for the pack $BENCH_PACK names
 //   BM_LoadOnly/N             the same pack opened by the document alone
 //                             (no list), to tell the loader's share apart
 //   BM_SortByColumn/C/N       a click on column C's header with N rows shown
@@ -53,10 +54,9 @@ testpacks::TempDir& Scratch() {
 }
 
 void PutU32(std::ofstream& out, std::uint32_t value) {
-    const unsigned char bytes[4] = {static_cast<unsigned char>(value),
-                                    static_cast<unsigned char>(value >> 8),
-                                    static_cast<unsigned char>(value >> 16),
-                                    static_cast<unsigned char>(value >> 24)};
+    const unsigned char bytes[4] = {
+        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
     out.write(reinterpret_cast<const char*>(bytes), 4);
 }
 
@@ -133,9 +133,7 @@ struct Services {
     crateforge::ScriptedShell shell;
     crateforge::ScriptedCursor cursor;
     crateforge::ScriptedDrag drag;
-    crateforge::BuilderServices Get() {
-        return {&messages, &dialogs, &shell, &cursor, &drag};
-    }
+    crateforge::BuilderServices Get() { return {&messages, &dialogs, &shell, &cursor, &drag}; }
 };
 
 // A window that opens `path` from its command line, as the program does.
@@ -188,6 +186,36 @@ BENCHMARK(BM_WindowOpensFlatPack)
     ->Arg(1000000)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
+
+// The window opening the pack named by $BENCH_PACK (skipped without it):
+// a pack of a few large files, whose size must not show in memory.
+void BM_WindowOpensNamedPack(benchmark::State& state) {
+    const char* named = std::getenv("BENCH_PACK");
+    if (!named || !*named) {
+        state.SkipWithError("BENCH_PACK names no pack");
+        return;
+    }
+    const std::string path = named;
+    double peak = 0, shown = 0;
+    for (auto _ : state) {
+        ResetPeak();
+        Services services;
+        crateforge::CBuilderCommandLineInfo line;
+        {
+            auto window = OpenWindow(services, path, line);
+            state.PauseTiming();
+            peak = std::max(peak, StatusMegabytes("VmHWM"));
+            shown = StatusMegabytes("VmRSS");
+            if (Rows(*window) <= 0)
+                state.SkipWithError("the list shows nothing");
+        }
+        QApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.counters["peak_MB"] = peak;
+    state.counters["rss_MB"] = shown;
+}
+BENCHMARK(BM_WindowOpensNamedPack)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_LoadOnly(benchmark::State& state) {
     const auto count = static_cast<std::size_t>(state.range(0));

@@ -73,7 +73,11 @@ class DamagedPacksTest : public ArchiveTest {
         return bytes ? Bytes(bytes.get(), bytes.get() + entry.originalSize) : Bytes();
     }
     static Bytes Stored(const PackEntry& entry) {
-        return entry.data ? Bytes(entry.data.get(), entry.data.get() + entry.packedSize) : Bytes();
+        pack::DecodedBytes holder;
+        const unsigned char* bytes = nullptr;
+        pack::Fault fault;
+        EXPECT_TRUE(StoredBytes(entry, holder, bytes, fault)) << fault.Text();
+        return bytes ? Bytes(bytes, bytes + entry.packedSize) : Bytes();
     }
 
     int written_ = 0;

@@ -7,6 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 
 #include "platform/AtomicFile.h"
@@ -202,55 +206,104 @@ TEST_F(AtomicFileTest, AWriteBeyondTheFileSizeLimitFailsAndKeepsTheOldFile) {
 }
 
 // A folder that takes no new file holding a file that may be written: the
-// rewrite in place is the last resort, and only when the caller allows it.
-TEST_F(AtomicFileTest, InPlaceRewriteWhenTheFolderTakesNoNewFile) {
-    const std::string target = dir.Write("pack.vpf", ToBytes("a longer previous version"));
+// rewrite in place is the last resort, only when the caller allows it, and
+// every way it can fail puts the old bytes back.
+TEST_F(AtomicFileTest, InPlaceRewriteCommitsOrPutsTheOldBytesBack) {
+    const Bytes previous = ToBytes("a longer previous version of the pack");
+    const std::string target = dir.Write("pack.vpf", previous);
+    const std::string shortSource = dir.Write("short.bin", ToBytes("0123456789"));
     testpriv::GiveAway(target);
     testpriv::MakeReachable(dir.Path());
+    chmod(shortSource.c_str(), 0644);
     if (geteuid() != 0) {
         ASSERT_EQ(chmod(dir.Path().c_str(), 0555), 0);
     }
     struct stat before {};
     ASSERT_EQ(stat(target.c_str(), &before), 0);
 
-    enum : int {
-        kOk = 0,
-        kReachable = 20,
-        kBeganWithoutInPlace,
-        kWrongReason,
-        kNoInPlace,
-        kCommitFailed,
-        kBadState
+    enum : int { kOk = 0, kReachable = 20, kBeganWithoutInPlace, kWrongReason, kNoInPlace, kStep };
+    enum class Ending { Commit, WriteThenAbort, ReserveBeyondLimit, SourceEndsEarly };
+    struct Case {
+        const char* what;
+        Ending ending;
+        Bytes expected;  // the target's bytes afterwards
     };
-    const int code = testpriv::RunUnprivileged([&] {
-        if (access(target.c_str(), W_OK) != 0)
-            return static_cast<int>(kReachable);
-        pack::Fault f;
-        fs::AtomicFile refused;
-        if (refused.Begin(target, {}, f))
-            return static_cast<int>(kBeganWithoutInPlace);
-        if (f.reason != "Permission denied")
-            return static_cast<int>(kWrongReason);
-        fs::AtomicFileOptions options;
-        options.allowInPlace = true;
-        fs::AtomicFile file;
-        if (!file.Begin(target, options, f) || !file.InPlace() || !file.TempPath().empty())
-            return static_cast<int>(kNoInPlace);
-        const std::string text = "shorter";
-        file.Write(text.data(), text.size());
-        if (!file.Commit(f))
-            return static_cast<int>(kCommitFailed);
-        return fs::LiveTempFileCount() == 0 ? static_cast<int>(kOk) : static_cast<int>(kBadState);
-    });
+    const Case cases[] = {
+        {"a commit", Ending::Commit, ToBytes("shorter")},
+        {"an abort after a write", Ending::WriteThenAbort, previous},
+        {"a reservation the size limit refuses", Ending::ReserveBeyondLimit, previous},
+        {"a copy whose source ends early", Ending::SourceEndsEarly, previous},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int code = testpriv::RunUnprivileged([&] {
+            if (access(target.c_str(), W_OK) != 0)
+                return static_cast<int>(kReachable);
+            pack::Fault f;
+            fs::AtomicFile refused;
+            if (refused.Begin(target, {}, f))
+                return static_cast<int>(kBeganWithoutInPlace);
+            if (f.reason != "Permission denied")
+                return static_cast<int>(kWrongReason);
+            fs::AtomicFileOptions options;
+            options.allowInPlace = true;
+            fs::AtomicFile file;
+            if (!file.Begin(target, options, f) || !file.InPlace() || !file.TempPath().empty() ||
+                file.BackupDescriptor() < 0)
+                return static_cast<int>(kNoInPlace);
+            const std::string text = "shorter";
+            switch (c.ending) {
+                case Ending::Commit:
+                    if (!file.Reserve(text.size(), f) || !file.Write(text.data(), text.size()) ||
+                        !file.Commit(f))
+                        return kStep + 1;
+                    break;
+                case Ending::WriteThenAbort:
+                    file.Write(std::string(100000, 'x').data(), 100000);
+                    file.Abort();
+                    if (!file.Restored())
+                        return kStep + 2;
+                    break;
+                case Ending::ReserveBeyondLimit: {
+                    signal(SIGXFSZ, SIG_IGN);
+                    rlimit limit{4096, 4096};
+                    setrlimit(RLIMIT_FSIZE, &limit);
+                    if (file.Reserve(1 << 20, f) || f.reason != "File too large")
+                        return kStep + 3;
+                    file.Abort();
+                    break;
+                }
+                case Ending::SourceEndsEarly: {
+                    const int source = open(shortSource.c_str(), O_RDONLY);
+                    file.Write(text.data(), text.size());
+                    // Ten bytes are there; twenty are asked for.
+                    if (file.CopyFrom(source, 0, 20) || file.WriteError() != ENODATA)
+                        return kStep + 4;
+                    close(source);
+                    if (file.Commit(f) || f.reason != "the file copied from ended early" ||
+                        !file.Restored())
+                        return kStep + 5;
+                    break;
+                }
+            }
+            return fs::LiveTempFileCount() == 0 ? static_cast<int>(kOk) : kStep + 6;
+        });
+        if (code == testpriv::kCannotDrop || code == kReachable) {
+            chmod(dir.Path().c_str(), 0700);
+            GTEST_SKIP() << "the test folder cannot be reached without privileges";
+        }
+        EXPECT_EQ(code, kOk);
+        EXPECT_EQ(testpacks::ReadFile(target), c.expected);
+        struct stat after {};
+        ASSERT_EQ(stat(target.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        if (c.ending == Ending::Commit)
+            testpacks::WriteFile(target, previous);
+    }
     chmod(dir.Path().c_str(), 0700);
-    if (code == testpriv::kCannotDrop || code == kReachable)
-        GTEST_SKIP() << "the test folder cannot be reached without privileges";
-    EXPECT_EQ(code, kOk);
-    EXPECT_EQ(testpacks::ReadFile(target), ToBytes("shorter"));
-    struct stat after {};
-    ASSERT_EQ(stat(target.c_str(), &after), 0);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(Names(), std::vector<std::string>{"pack.vpf"});
+    std::vector<std::string> names = Names();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"pack.vpf", "short.bin"}));
 }
 
 // What a signal handler does at an interrupt: the half-written sibling goes,

@@ -80,6 +80,45 @@ TEST_F(ConvertTest, OldPacksAreReadDirectlyAndChangedOnlyAfterConvert) {
     EXPECT_EQ(Read("old.dat"), old);  // read-only, whatever was asked
 }
 
+// A converted pack that cannot be saved is said in one line of vpf's own,
+// and the file at the new path stays as it was (or absent).
+TEST_F(ConvertTest, ASaveThatCannotHappenSaysWhyAndKeepsTheTarget) {
+    WriteOld("old.dat");
+    struct Case {
+        const char* what;
+        const char* existing;  // the file at new.vpf before, or null
+        mode_t mode;
+        rlim_t fileSizeLimit;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"a full disk, no file there", nullptr, 0644, 100,
+         "vpf: cannot save new.vpf: File too large; no pack was written\n"},
+        {"a full disk, a file there", "precious", 0644, 100,
+         "vpf: cannot save new.vpf: File too large; the file there is unchanged\n"},
+        {"a read-only file there", "precious", 0444, 0,
+         "vpf: cannot change new.vpf: it is read-only; the file there is unchanged\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        unlink(Path("new.vpf").c_str());
+        if (c.existing) {
+            Write("new.vpf", c.existing);
+            chmod(Path("new.vpf").c_str(), c.mode);
+        }
+        const RunResult r = Run({"convert", "--overwrite", "old.dat", "new.vpf"}, c.fileSizeLimit);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, c.error);
+        if (c.existing) {
+            EXPECT_EQ(ReadString("new.vpf"), c.existing);
+        } else {
+            EXPECT_FALSE(Exists("new.vpf"));
+        }
+        for (const std::string& name : Names("."))  // no save's sibling is left
+            EXPECT_NE(name.rfind(".new.vpf", 0), 0u) << name;
+    }
+}
+
 TEST_F(ConvertTest, DamagedOldPackWritesNothing) {
     std::vector<OldEntry> entries;
     entries.emplace_back("x.bin", testpacks::SampleBytes(4000, 3), 1);

@@ -2,6 +2,10 @@
 // a full disk that leaves the previous pack intact.
 #include "tests/tools/VpfRunner.h"
 
+#include <dirent.h>
+
+#include <functional>
+
 namespace vpftest {
 namespace {
 
@@ -138,24 +142,64 @@ TEST_F(EditTest, FullNamesStayWithinTheLimit) {
     EXPECT_EQ(Read("p.vpf"), before);
 }
 
-TEST_F(EditTest, AFullDiskKeepsThePreviousPack) {
+// Every save that cannot happen leaves the pack as it was and says why in
+// one line of vpf's own: a full disk, a read-only pack, a pack that another
+// program replaced while vpf ran.
+TEST_F(EditTest, ASaveThatCannotHappenKeepsThePackAndSaysWhy) {
     Pack();
-    const Bytes before = Read("p.vpf");
     Write("big.bin", testpacks::SampleBytes(200000, 9));
-    // Writes are limited to less than the new pack needs.
-    const RunResult r = Run({"add", "p.vpf", "big.bin"}, before.size() + 1000);
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("Unable to save the PackFile"), std::string::npos) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_EQ(Read("p.vpf"), before);
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir_.Path().c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::string(e->d_name).rfind(".TMP", 0) == 0)
-                names.push_back(e->d_name);
-        closedir(d);
+    ASSERT_EQ(Run({"create", "other.vpf", "big.bin"}).code, 0);
+    const Bytes before = Read("p.vpf");
+    struct Case {
+        const char* what;
+        std::function<RunResult()> run;
+        std::string error;
+        const char* leftAt;  // the pack's bytes afterwards: "p.vpf" as before, or another file's
+    };
+    const Case cases[] = {
+        {"a full disk",
+         [&] {
+             return Run({"add", "p.vpf", "big.bin"}, before.size() + 1000);
+         },
+         "vpf: cannot save p.vpf: File too large; the pack is unchanged\n", "p.vpf"},
+        {"a read-only pack",
+         [&] {
+             chmod(Path("p.vpf").c_str(), 0444);
+             RunResult r = Run({"mkdir", "p.vpf", "new"});
+             chmod(Path("p.vpf").c_str(), 0644);
+             return r;
+         },
+         "vpf: cannot change p.vpf: it is read-only; the pack is unchanged\n", "p.vpf"},
+        {"a pack replaced while vpf ran",
+         [&] {
+             // vpf has loaded the pack once it opens the list of names.
+             return RunShell(
+                 "cd '" + dir_.Path() +
+                 "' && mkfifo names && echo x > x.txt && "
+                 "{ \"$VPF\" add -q p.vpf -T names & } && exec 3>names && "
+                 "cp other.vpf .swap && mv .swap p.vpf && echo x.txt >&3 && exec 3>&- && "
+                 "wait $!");
+         },
+         "vpf: p.vpf was changed by another program while vpf ran; nothing was done to it, run "
+         "the command again\n",
+         "other.vpf"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const RunResult r = c.run();
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, c.error);
+        EXPECT_EQ(Read("p.vpf"), c.leftAt == std::string("p.vpf") ? before : Read(c.leftAt));
+        EXPECT_EQ(Run({"check", "-q", "p.vpf"}).code, 0);
+        std::vector<std::string> hidden;
+        if (DIR* d = opendir(dir_.Path().c_str())) {
+            while (dirent* e = readdir(d))
+                if (std::string(e->d_name).rfind(".p.vpf", 0) == 0)  // a save's sibling
+                    hidden.push_back(e->d_name);
+            closedir(d);
+        }
+        EXPECT_TRUE(hidden.empty());
     }
-    EXPECT_TRUE(names.empty());
 }
 
 TEST_F(EditTest, ChangingAMissingPackFailsButAddMakesIt) {
