@@ -51,19 +51,6 @@ bool IsUnreserved(unsigned char c) {
            c == '.' || c == '_' || c == '~';
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // The bytes of a percent-encoded text; "%" without two hex digits stays.
 std::string PercentDecoded(std::string_view text) {
     std::string out;
@@ -100,6 +87,19 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
 }
 
 }  // namespace
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
 
 std::string FileUriList(const std::vector<std::string>& paths) {
     static constexpr char kHex[] = "0123456789ABCDEF";

@@ -47,4 +47,7 @@ std::string FileUriList(const std::vector<std::string>& paths);
 // other hosts and paths holding a NUL byte are left out.
 std::vector<std::string> PathsFromUriList(std::string_view uriList);
 
+// The value of a hexadecimal digit in either case, or -1.
+int HexDigit(char c);
+
 }  // namespace crateforge

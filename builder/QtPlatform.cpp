@@ -99,19 +99,6 @@ bool IsPrintable(char32_t code) {
     return code >= 0x20 && code != 0x7F && !(code >= 0x80 && code < 0xA0) && code != U'\\';
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 }  // namespace
 
 namespace {
@@ -168,8 +155,8 @@ std::string NameFromEditText(const QString& text) {
     bytes.reserve(static_cast<std::size_t>(utf8.size()));
     for (qsizetype i = 0; i < utf8.size(); ++i) {
         if (utf8[i] == '\\' && i + 3 < utf8.size() && utf8[i + 1] == 'x' &&
-            HexValue(utf8[i + 2]) >= 0 && HexValue(utf8[i + 3]) >= 0) {
-            bytes.push_back(static_cast<char>(HexValue(utf8[i + 2]) * 16 + HexValue(utf8[i + 3])));
+            HexDigit(utf8[i + 2]) >= 0 && HexDigit(utf8[i + 3]) >= 0) {
+            bytes.push_back(static_cast<char>(HexDigit(utf8[i + 2]) * 16 + HexDigit(utf8[i + 3])));
             i += 3;
         } else {
             bytes.push_back(utf8[i]);

@@ -90,6 +90,11 @@ struct Options {
 
 // ---- Console ----------------------------------------------------------------
 
+// The code point of the UTF-8 sequence at `text[i]` and its length; false
+// for bytes that start no valid sequence (overlong forms, surrogates and
+// anything above U+10FFFF included).
+bool DecodeUtf8(std::string_view text, std::size_t i, std::uint32_t& code, std::size_t& length);
+
 // Makes text safe for a terminal, as GNU tar quotes names by default: C0
 // controls and DEL become C escapes ("\\n", "\\t", ...) or three octal
 // digits ("\\033"), a backslash is doubled, and C1 controls (a byte 0x80 to

@@ -26,10 +26,6 @@ bool g_barDrawn = false;
 
 }  // namespace
 
-namespace {
-
-// The code point of the UTF-8 sequence at `text[i]` and its length; false
-// for bytes that start no valid sequence.
 bool DecodeUtf8(std::string_view text, std::size_t i, std::uint32_t& code, std::size_t& length) {
     const auto c = static_cast<unsigned char>(text[i]);
     std::size_t extra = 0;
@@ -59,6 +55,8 @@ bool DecodeUtf8(std::string_view text, std::size_t i, std::uint32_t& code, std::
     length = extra + 1;
     return true;
 }
+
+namespace {
 
 // Characters that change how a terminal shows what follows them: C1
 // controls and the bidirectional marks, embeddings, overrides and isolates.

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <memory>
 #include <new>
@@ -27,38 +26,6 @@ bool TempFolderFault(pack::Fault& fault, const std::string& dir, int error) {
     return pack::Fail(fault, pack::FaultKind::TempFolder,
                       "cannot use the temporary folder " + dir + ": " + fs::ErrnoText(error) +
                           " (a pack read from a pipe is copied there first)");
-}
-
-// A new file in `dir` that has no name: O_TMPFILE where the file system has
-// it, else a fresh name that is listed for the interrupt handler and
-// unlinked at once. -1 with errno set when neither works.
-int NamelessFile(const std::string& dir) {
-#ifdef O_TMPFILE
-    const int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
-        return fd;
-#endif
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string path = fs::JoinPath(
-            dir, ".vpf-spool-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-        const int slot = fs::RegisterTempFile(path.c_str());
-        if (slot < 0) {
-            errno = ENAMETOOLONG;
-            return -1;
-        }
-        const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
-        const int error = errno;
-        if (fd >= 0)
-            unlink(path.c_str());
-        fs::UnregisterTempFile(slot);
-        if (fd >= 0 || error != EEXIST) {
-            errno = error;
-            return fd;
-        }
-    }
-    errno = EEXIST;
-    return -1;
 }
 
 int Spool(int in, pack::Fault& fault);
@@ -102,7 +69,7 @@ int SeekableDescriptor(int fd, bool& terminal, pack::Fault& fault) {
 // Copies what `fd` gives until its end into a nameless file in $TMPDIR.
 int Spool(int in, pack::Fault& fault) {
     const std::string dir = fs::TempDirectory();
-    const int fd = NamelessFile(dir);
+    const int fd = fs::NamelessFile(dir);
     if (fd < 0) {
         TempFolderFault(fault, dir, errno);
         return -1;

@@ -80,38 +80,12 @@ bool FlushStdout() {
 // Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates,
 // nothing above U+10FFFF).
 bool IsUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
+    for (std::size_t i = 0; i < text.size();) {
         std::uint32_t code = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1;
-            code = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2;
-            code = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3;
-            code = c & 0x07;
-        } else {
+        std::size_t length = 1;
+        if (static_cast<unsigned char>(text[i]) >= 0x80 && !DecodeUtf8(text, i, code, length))
             return false;
-        }
-        if (i + extra >= text.size())
-            return false;
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto d = static_cast<unsigned char>(text[i + k]);
-            if ((d & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (d & 0x3F);
-        }
-        if ((extra == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
-            (extra == 3 && (code < 0x10000 || code > 0x10FFFF)))
-            return false;
-        i += extra + 1;
+        i += length;
     }
     return true;
 }
