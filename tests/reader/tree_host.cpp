@@ -66,12 +66,14 @@ int main(int argc, char** argv) {
         Check(reader.GetFileSize(i) == disk.size() && reader.GetFileSize(&other[0]) == disk.size(),
               "size of " + name);
         const unsigned char* data = reader.GetData(i);
-        Check(data && std::memcmp(data, disk.data(), disk.size()) == 0, "GetData bytes of " + name);
+        Check(data && (disk.empty() || std::memcmp(data, disk.data(), disk.size()) == 0),
+              "GetData bytes of " + name);
         reader.PurgeFile(i);
         std::vector<unsigned char> copy(disk.size() + 1, 0xA5);
         unsigned long size = 0;
         reader.CopyData(i, copy.data(), &size);
-        Check(size == disk.size() && std::memcmp(copy.data(), disk.data(), disk.size()) == 0 &&
+        Check(size == disk.size() &&
+                  (disk.empty() || std::memcmp(copy.data(), disk.data(), disk.size()) == 0) &&
                   copy[disk.size()] == 0xA5,
               "CopyData bytes of " + name);
         reader.PurgeFile(i);
