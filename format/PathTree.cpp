@@ -142,6 +142,17 @@ bool PathTree::WalkFolders(Node& parent, std::span<const std::string> parts, std
     return true;
 }
 
+// Leaves the tree empty after an allocation failed while building it.
+bool PathTree::OutOfMemory(Fault& fault) {
+    directory_ = Directory();
+    nodes_.clear();
+    children_.clear();
+    table_.clear();
+    names_.clear();
+    leftOut_.clear();
+    return Fail(fault, FaultKind::NoMemory, "out of memory");
+}
+
 bool PathTree::Build(Directory directory, Fault& fault) {
     directory_ = std::move(directory);
     nodes_.clear();
@@ -248,21 +259,9 @@ bool PathTree::Build(Directory directory, Fault& fault) {
             children_[parent.firstChild + parent.childCount++] = node;
         }
     } catch (const std::bad_alloc&) {
-        directory_ = Directory();
-        nodes_.clear();
-        children_.clear();
-        table_.clear();
-        names_.clear();
-        leftOut_.clear();
-        return Fail(fault, FaultKind::NoMemory, "out of memory");
+        return OutOfMemory(fault);
     } catch (const std::length_error&) {
-        directory_ = Directory();
-        nodes_.clear();
-        children_.clear();
-        table_.clear();
-        names_.clear();
-        leftOut_.clear();
-        return Fail(fault, FaultKind::NoMemory, "out of memory");
+        return OutOfMemory(fault);
     }
     return true;
 }

@@ -84,6 +84,7 @@ class PathTree {
     const Directory& Dir() const { return directory_; }
 
   private:
+    bool OutOfMemory(Fault& fault);
     static constexpr std::uint32_t kNoFile = 0xFFFFFFFFu;
     struct Entry {
         Node parent = kNoNode;
