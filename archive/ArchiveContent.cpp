@@ -425,6 +425,18 @@ RenameOutcome CPackArchive::RenameEntry(const std::string& oldName, const std::s
     EditOutcome outcome = newName.size() > pack::kMaxNameLength ? EditOutcome::NameTooLong
                           : pack::IsValidEntryName(newName)     ? EditOutcome::Done
                                                                 : EditOutcome::UnusableName;
+    // Unlike a move, a rename here refuses the entry's own name in other
+    // letter case: the list would show no change.
+    if (outcome == EditOutcome::Done) {
+        const int index = isFolder ? current->FindSubfolder(oldName) : current->FindFile(oldName);
+        const int taken = isFolder ? current->FindSubfolder(newName) : current->FindFile(newName);
+        if (index >= 0)
+            outcome =
+                CheckPlace(current, Placement{newName, isFolder, false, -1, 0,
+                                              isFolder ? current->SubfolderAt(index) : nullptr});
+        else
+            outcome = taken >= 0 ? EditOutcome::NameTaken : EditOutcome::NotFound;
+    }
     if (outcome == EditOutcome::Done)
         outcome = Rename(current, oldName, isFolder, newName).outcome;
     switch (outcome) {

@@ -66,6 +66,9 @@ class CPackFolder {
     // Index of `child` among the subfolders, or -1.
     int IndexOf(const CPackFolder* child) const;
     CPackFolder* Parent() const { return parent; }
+    // Bytes of this folder's block and every block below it, as the last
+    // save laid them out.
+    std::uint32_t SubtreeSize() const { return subtreeSize; }
     // Sizes of every file in the subtree (32-bit counters that wrap).
     std::uint32_t TotalOriginalSize() const { return totalOriginalSize; }
     std::uint32_t TotalPackedSize() const { return totalPackedSize; }

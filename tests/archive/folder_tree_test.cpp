@@ -38,21 +38,21 @@ TEST(FolderTree, EraseKeepsOrderAndTotals) {
     b->AppendFile(Entry("two", 20, 7));
     b->AppendFile(Entry("three", 30, 9));
     EXPECT_EQ(root.totalOriginalSize, 60u);
-    EXPECT_EQ(a->totalPackedSize, 21u);
+    EXPECT_EQ(a->TotalPackedSize(), 21u);
 
     b->EraseFileAt(0);
-    ASSERT_EQ(b->fileCount, 2u);
-    EXPECT_EQ(b->files[0]->Name(), "two");
-    EXPECT_EQ(b->files[1]->Name(), "three");
+    ASSERT_EQ(b->FileCount(), 2u);
+    EXPECT_EQ(b->FileAt(0)->Name(), "two");
+    EXPECT_EQ(b->FileAt(1)->Name(), "three");
     EXPECT_EQ(root.totalOriginalSize, 50u);
     EXPECT_EQ(root.totalPackedSize, 16u);
 
     // Replacing moves every ancestor's totals by the difference only.
     b->ReplaceFileAt(1, Entry("three", 100, 1));
-    EXPECT_EQ(b->fileCount, 2u);
-    EXPECT_EQ(b->files[1]->originalSize, 100u);
+    EXPECT_EQ(b->FileCount(), 2u);
+    EXPECT_EQ(b->FileAt(1)->originalSize, 100u);
     EXPECT_EQ(root.totalOriginalSize, 120u);
-    EXPECT_EQ(a->totalPackedSize, 8u);
+    EXPECT_EQ(a->TotalPackedSize(), 8u);
 }
 
 TEST(FolderTree, EraseSubfolderCountsEveryFileBelow) {
@@ -69,9 +69,9 @@ TEST(FolderTree, EraseSubfolderCountsEveryFileBelow) {
     EXPECT_EQ(root.totalOriginalSize, 1044u);
 
     EXPECT_EQ(x->EraseSubfolderAt(0), 5u);
-    EXPECT_EQ(x->subfolderCount, 1u);
+    EXPECT_EQ(x->SubfolderCount(), 1u);
     EXPECT_EQ(x->SubfolderName(0), "After");
-    EXPECT_EQ(x->totalOriginalSize, 0u);
+    EXPECT_EQ(x->TotalOriginalSize(), 0u);
     EXPECT_EQ(root.totalOriginalSize, 1000u);
     EXPECT_EQ(root.totalPackedSize, 100u);
 }
