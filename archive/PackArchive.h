@@ -12,9 +12,12 @@
 // Results: operations return 1 for done and 0 for refused / not possible
 // (nothing open, name taken, the user said No, a failure reported to the
 // user); lookups return an index or -1. While nothing is open (path empty)
-// every content operation returns 0 and changes nothing. Callers that need
-// to tell the cases apart (vpf) use the structured answers AddCodedEntry
-// and RenameEntry give.
+// every content operation returns 0 and changes nothing. The tree changes
+// only through this class: the edits (MakeFolder, Rename, Move, Remove,
+// AddCodedEntry) answer an outcome and show nothing, for callers with words
+// of their own (vpf, the New Folder command); the commands above them show
+// the program's messages. Every limit of a pack (the depth, the full name,
+// 4 GiB, names equal but for case) is checked in one place, CheckPlace.
 //
 // Safety and failures:
 //   - Open / Load / ConvertOldPack read the pack through the format core's
