@@ -32,54 +32,126 @@ static_assert(pack::kMaxFullNameLength == 4095, "the limit is told in ArchiveTex
 
 // ---- Names and limits --------------------------------------------------------
 
-bool CPackArchive::CheckNewName(std::string_view name, const CPackFolder* folder,
-                                const std::string& sourcePath) {
-    if (!pack::IsValidEntryName(name)) {
-        Refuse(WithNames(name.size() > pack::kMaxNameLength ? kNameTooLongText : kNameUnusableText,
-                         {sourcePath}));
-        return false;
+const char* EditReason(EditOutcome outcome) {
+    switch (outcome) {
+        case EditOutcome::Done:
+            return "";
+        case EditOutcome::NotOpen:
+            return "no pack is open";
+        case EditOutcome::NotFound:
+            return "there is no such file or folder";
+        case EditOutcome::NameTaken:
+            return "the name is taken";
+        case EditOutcome::UnusableName:
+            return "its name cannot be used inside a PackFile";
+        case EditOutcome::NameTooLong:
+            return "its name is longer than 259 bytes";
+        case EditOutcome::FullNameTooLong:
+            return "a full name inside the PackFile would be longer than 4095 bytes";
+        case EditOutcome::TooDeep:
+            return "its folders would be nested more than 512 deep";
+        case EditOutcome::FileTooLarge:
+            return "files of 4 GiB or more cannot be packed";
+        case EditOutcome::PackTooLarge:
+            return "the PackFile would reach 4 GiB";
+        case EditOutcome::IntoItself:
+            return "a folder cannot go into itself";
     }
-    if (folder->ChildNameLength(name.size()) > pack::kMaxFullNameLength) {
-        Refuse(WithNames(kFullNameTooLongText, {sourcePath}));
-        return false;
+    return "";
+}
+
+static_assert(pack::kMaxNameLength == 259 && pack::kMaxFolderDepth == 512,
+              "the limits are told in words above and in ArchiveTexts.h");
+
+EditOutcome CPackArchive::CheckPlace(const CPackFolder* folder, const Placement& what) const {
+    if (!IsOpen() || !folder)
+        return EditOutcome::NotOpen;
+    if (what.name.size() > pack::kMaxNameLength)
+        return EditOutcome::NameTooLong;
+    if (!pack::IsValidEntryName(what.name))
+        return EditOutcome::UnusableName;
+    if (what.isFolder) {
+        const int height = what.inside ? what.inside->Height() : 0;
+        if (static_cast<std::uint64_t>(folder->Depth()) + 1 + static_cast<std::uint64_t>(height) >
+            pack::kMaxFolderDepth)
+            return EditOutcome::TooDeep;
     }
-    return true;
+    const std::size_t inside = what.inside ? what.inside->LongestNameInside() : 0;
+    if (folder->ChildNameLength(what.name.size()) + (inside > 0 ? inside + 1 : 0) >
+        pack::kMaxFullNameLength)
+        return EditOutcome::FullNameTooLong;
+    const int taken =
+        what.isFolder ? folder->FindSubfolder(what.name) : folder->FindFile(what.name);
+    if (taken >= 0 && taken != what.keep)
+        return EditOutcome::NameTaken;
+    if (!what.isFolder && what.size > pack::kMaxPackSize)
+        return EditOutcome::FileTooLarge;
+    if (!what.isNew)
+        return EditOutcome::Done;
+    std::uint64_t size = PackSize();
+    if (what.isFolder) {
+        size += pack::kFolderRecordSize + pack::kFolderBlockHeaderSize;
+    } else {
+        size += pack::kDataBlockHeaderSize + what.size;
+        if (what.keep >= 0)
+            size -= pack::kDataBlockHeaderSize + std::uint64_t{folder->FilePackedSize(what.keep)};
+        else
+            size += pack::kFileRecordSize;
+    }
+    return size > pack::kMaxPackSize ? EditOutcome::PackTooLarge : EditOutcome::Done;
+}
+
+int CPackArchive::RefuseAdd(EditOutcome outcome, const std::string& sourcePath) {
+    switch (outcome) {
+        case EditOutcome::NameTooLong:
+            return Refuse(WithNames(kNameTooLongText, {sourcePath}));
+        case EditOutcome::UnusableName:
+            return Refuse(WithNames(kNameUnusableText, {sourcePath}));
+        case EditOutcome::FullNameTooLong:
+            return Refuse(WithNames(kFullNameTooLongText, {sourcePath}));
+        case EditOutcome::TooDeep:
+            return Refuse(WithNames(kAddTooDeepText, {sourcePath, kMaxDepthText}));
+        case EditOutcome::FileTooLarge:
+            return Refuse(WithNames(kFileTooLargeText, {sourcePath}));
+        case EditOutcome::PackTooLarge:
+            return Refuse(WithNames(kPackWouldBeTooLargeText, {sourcePath}));
+        default:
+            return Refuse(WithNames(kNotAddedText, {sourcePath, EditReason(outcome)}));
+    }
 }
 
 AddOutcome CPackArchive::PrepareAdd(std::string_view name, CPackFolder* folder,
                                     const std::string& sourcePath, NameClash onClash,
-                                    int& existing) {
+                                    std::uint64_t size, int& existing) {
     existing = -1;
-    if (!CheckNewName(name, folder, sourcePath))
-        return AddOutcome::Refused;
-    existing = folder->FindFile(name);
-    if (existing < 0)
-        return AddOutcome::Added;
-    switch (onClash) {
-        case NameClash::Replace:
-            return AddOutcome::Added;
-        case NameClash::Keep:
+    Placement file{name, false, true, -1, size, nullptr};
+    EditOutcome checked = CheckPlace(folder, file);
+    if (checked == EditOutcome::NameTaken) {
+        existing = folder->FindFile(name);
+        bool replace = onClash == NameClash::Replace;
+        if (onClash == NameClash::Ask)
+            replace = ownerWindow_ &&
+                      ownerWindow_->ShowMessage(kWarningCaption, WithName(kReplaceQuestion, name),
+                                                MessageButtons::YesNo) == MessageAnswer::Yes;
+        if (!replace)
             return AddOutcome::NameTaken;
-        case NameClash::Ask:
-            break;
+        file.keep = existing;
+        checked = CheckPlace(folder, file);
     }
-    const MessageAnswer answer =
-        ownerWindow_ ? ownerWindow_->ShowMessage(kWarningCaption, WithName(kReplaceQuestion, name),
-                                                 MessageButtons::YesNo)
-                     : MessageAnswer::No;
-    return answer == MessageAnswer::Yes ? AddOutcome::Added : AddOutcome::NameTaken;
+    if (checked != EditOutcome::Done) {
+        RefuseAdd(checked, sourcePath);
+        return AddOutcome::Refused;
+    }
+    return AddOutcome::Added;
 }
 
 AddOutcome CPackArchive::InsertEntry(std::unique_ptr<PackEntry>& entry, CPackFolder* folder,
                                      int existing, const std::string& sourcePath) {
-    std::uint64_t size = PackSize() + pack::kDataBlockHeaderSize + entry->packedSize;
-    if (existing < 0)
-        size += pack::kFileRecordSize;
-    else
-        size -= pack::kDataBlockHeaderSize +
-                std::uint64_t{folder->files[static_cast<std::size_t>(existing)]->packedSize};
-    if (size > pack::kMaxPackSize) {
-        Refuse(WithNames(kPackWouldBeTooLargeText, {sourcePath}));
+    // The coded size is known only now.
+    const EditOutcome checked =
+        CheckPlace(folder, Placement{entry->Name(), false, true, existing, entry->packedSize});
+    if (checked != EditOutcome::Done) {
+        RefuseAdd(checked, sourcePath);
         return AddOutcome::Refused;
     }
     SpoolBytes(*entry);
@@ -159,24 +231,14 @@ int CPackArchive::AddFile(const std::string& diskPath, CPackFolder* folder) {
     if (!IsOpen() || !folder)
         return 0;
     const std::string_view name = fs::LastComponent(diskPath);
-    int existing = -1;
-    if (PrepareAdd(name, folder, diskPath, NameClash::Ask, existing) != AddOutcome::Added)
-        return 0;
     // Refuse what cannot fit before reading anything: the stored form is
     // never larger than the file.
     std::uint64_t diskSize = 0;
-    if (fs::RegularFileSize(diskPath, diskSize)) {
-        if (diskSize > pack::kMaxPackSize)
-            return Refuse(WithNames(kFileTooLargeText, {diskPath}));
-        std::uint64_t size = PackSize() + pack::kDataBlockHeaderSize + diskSize;
-        if (existing < 0)
-            size += pack::kFileRecordSize;
-        else
-            size -= pack::kDataBlockHeaderSize +
-                    std::uint64_t{folder->files[static_cast<std::size_t>(existing)]->packedSize};
-        if (size > pack::kMaxPackSize)
-            return Refuse(WithNames(kPackWouldBeTooLargeText, {diskPath}));
-    }
+    if (!fs::RegularFileSize(diskPath, diskSize))
+        diskSize = 0;
+    int existing = -1;
+    if (PrepareAdd(name, folder, diskPath, NameClash::Ask, diskSize, existing) != AddOutcome::Added)
+        return 0;
     auto entry = std::make_unique<PackEntry>();
     entry->SetName(name);
     if (!LoadEntryFromDisk(diskPath, *entry))
@@ -194,7 +256,8 @@ AddOutcome CPackArchive::AddCodedEntry(std::unique_ptr<PackEntry>& entry, CPackF
     }
     int existing = -1;
     const std::string name(entry->Name());
-    const AddOutcome prepared = PrepareAdd(name, folder, sourcePath, onClash, existing);
+    const AddOutcome prepared =
+        PrepareAdd(name, folder, sourcePath, onClash, entry->packedSize, existing);
     if (prepared != AddOutcome::Added)
         return prepared;
     return InsertEntry(entry, folder, existing, sourcePath);
@@ -212,21 +275,12 @@ class AddFolderVisitor final : public fs::FolderVisitor {
     }
 
     bool EnterFolder(const fs::WalkItem& folder) override {
-        CPackFolder* parent = folders_.back();
-        if (!archive_.CheckNewName(folder.name, parent, folder.path))
+        const EditResult made = archive_.MakeFolder(folders_.back(), folder.name);
+        if (!made.Done() && made.outcome != EditOutcome::NameTaken) {
+            archive_.RefuseAdd(made.outcome, folder.path);
             return false;
-        CPackFolder* target = nullptr;
-        const int i = parent->FindSubfolder(folder.name);
-        if (i >= 0) {
-            target = parent->subfolders[static_cast<std::size_t>(i)].get();
-        } else {
-            if (archive_.PackSize() + pack::kFolderRecordSize + pack::kFolderBlockHeaderSize >
-                pack::kMaxPackSize) {
-                archive_.Refuse(WithNames(kPackWouldBeTooLargeText, {folder.path}));
-                return false;
-            }
-            target = parent->AppendSubfolder(folder.name);
         }
+        CPackFolder* target = made.folder;  // a folder of that name is merged into
         if (folder.depth == 0)
             rootAccepted = true;
         folders_.push_back(target);
@@ -265,13 +319,15 @@ int CPackArchive::AddFolder(const std::string& diskPath, CPackFolder* folder) {
     if (!IsOpen() || !folder)
         return 0;
     const std::string dir(StripOneTrailingSlash(diskPath));
-    if (!CheckNewName(fs::LastComponent(dir), folder, dir))
-        return 0;
-    // The added folder sits one level below `folder`; the pack holds at most
-    // kMaxFolderDepth levels below its root.
+    // The walk makes the folder (or merges into one of that name, which
+    // is within every limit already); it is weighed first, so that nothing
+    // is read for a folder that cannot be added.
+    const EditOutcome checked =
+        CheckPlace(folder, Placement{fs::LastComponent(dir), true, false, -1, 0, nullptr});
+    if (checked != EditOutcome::Done && checked != EditOutcome::NameTaken)
+        return RefuseAdd(checked, dir);
+    // The added folder sits one level below `folder`.
     const std::uint32_t depth = static_cast<std::uint32_t>(folder->Depth()) + 1;
-    if (depth > pack::kMaxFolderDepth)
-        return Refuse(WithNames(kAddTooDeepText, {dir, kMaxDepthText}));
     AddFolderVisitor visitor(*this, folder);
     pack::Fault fault;
     // Names beginning with "." inside it stay out (.git, editor files).
@@ -282,23 +338,82 @@ int CPackArchive::AddFolder(const std::string& diskPath, CPackFolder* folder) {
 
 // ---- Removing and renaming ---------------------------------------------------------
 
+EditResult CPackArchive::MakeFolder(CPackFolder* parent, std::string_view name) {
+    EditResult result;
+    result.outcome = CheckPlace(parent, Placement{name, true, true, -1, 0, nullptr});
+    if (result.outcome == EditOutcome::NameTaken)
+        result.folder = parent->SubfolderAt(parent->FindSubfolder(name));
+    if (result.outcome != EditOutcome::Done)
+        return result;
+    result.folder = parent->AppendSubfolder(name);
+    return result;
+}
+
+EditResult CPackArchive::Rename(CPackFolder* folder, std::string_view oldName, bool isFolder,
+                                std::string_view newName) {
+    return Move(folder, oldName, isFolder, folder, newName);
+}
+
+EditResult CPackArchive::Move(CPackFolder* from, std::string_view name, bool isFolder,
+                              CPackFolder* to, std::string_view newName) {
+    EditResult result;
+    if (!IsOpen() || !from || !to) {
+        result.outcome = EditOutcome::NotOpen;
+        return result;
+    }
+    const int index = isFolder ? from->FindSubfolder(name) : from->FindFile(name);
+    if (index < 0) {
+        result.outcome = EditOutcome::NotFound;
+        return result;
+    }
+    const CPackFolder* moving = isFolder ? from->SubfolderAt(index) : nullptr;
+    for (const CPackFolder* f = to; moving && f; f = f->Parent())
+        if (f == moving) {
+            result.outcome = EditOutcome::IntoItself;
+            return result;
+        }
+    result.outcome =
+        CheckPlace(to, Placement{newName, isFolder, false, to == from ? index : -1, 0, moving});
+    if (result.outcome != EditOutcome::Done)
+        return result;
+    if (to == from) {
+        from->RenameAt(index, isFolder, newName);
+        return result;
+    }
+    if (isFolder)
+        to->AdoptSubfolder(from->ReleaseSubfolderAt(index), newName);
+    else
+        to->AppendFile(from->ReleaseFileAt(index))->SetName(newName);
+    return result;
+}
+
+EditResult CPackArchive::Remove(CPackFolder* folder, std::string_view name, bool isFolder) {
+    EditResult result;
+    if (!IsOpen() || !folder) {
+        result.outcome = EditOutcome::NotOpen;
+        return result;
+    }
+    const int i = isFolder ? folder->FindSubfolder(name) : folder->FindFile(name);
+    if (i < 0) {
+        result.outcome = EditOutcome::NotFound;
+        return result;
+    }
+    result.filesRemoved = isFolder ? folder->EraseSubfolderAt(i) : (folder->EraseFileAt(i), 1u);
+    fileCount -= result.filesRemoved;
+    return result;
+}
+
 int CPackArchive::RemoveFile(const std::string& name) {
     if (!IsOpen())
         return 0;
-    const int i = current->FindFile(fs::LastComponent(name));
-    if (i >= 0) {
-        current->EraseFileAt(i);
-        --fileCount;
-    }
+    Remove(current, fs::LastComponent(name), false);
     return 1;
 }
 
 int CPackArchive::RemoveFolder(const std::string& name) {
     if (!IsOpen())
         return 0;
-    const int i = current->FindSubfolder(fs::LastComponent(StripOneTrailingSlash(name)));
-    if (i >= 0)
-        fileCount -= current->EraseSubfolderAt(i);
+    Remove(current, fs::LastComponent(StripOneTrailingSlash(name)), true);
     return 1;
 }
 
@@ -306,45 +421,48 @@ RenameOutcome CPackArchive::RenameEntry(const std::string& oldName, const std::s
                                         bool isFolder) {
     if (!IsOpen())
         return RenameOutcome::NotOpen;
-    if (newName.size() > pack::kMaxNameLength || !pack::IsValidEntryName(newName)) {
-        Refuse(WithNames(
-            newName.size() > pack::kMaxNameLength ? kRenameTooLongText : kRenameUnusableText,
-            {oldName}));
-        RefreshList();
-        return RenameOutcome::InvalidName;
+    // A name that cannot be stored is refused even when no such entry exists.
+    EditOutcome outcome = newName.size() > pack::kMaxNameLength ? EditOutcome::NameTooLong
+                          : pack::IsValidEntryName(newName)     ? EditOutcome::Done
+                                                                : EditOutcome::UnusableName;
+    // Unlike a move, a rename here refuses the entry's own name in other
+    // letter case: the list would show no change.
+    if (outcome == EditOutcome::Done) {
+        const int index = isFolder ? current->FindSubfolder(oldName) : current->FindFile(oldName);
+        const int taken = isFolder ? current->FindSubfolder(newName) : current->FindFile(newName);
+        if (index >= 0)
+            outcome =
+                CheckPlace(current, Placement{newName, isFolder, false, -1, 0,
+                                              isFolder ? current->SubfolderAt(index) : nullptr});
+        else
+            outcome = taken >= 0 ? EditOutcome::NameTaken : EditOutcome::NotFound;
     }
-    // The new name must leave every full name it is part of within the
-    // limit: a folder's, the longest one inside it too.
-    const int renamed = isFolder ? current->FindSubfolder(oldName) : current->FindFile(oldName);
-    std::size_t inside = 0;
-    if (isFolder && renamed >= 0)
-        inside = current->subfolders[static_cast<std::size_t>(renamed)]->LongestNameInside();
-    if (renamed >= 0 && current->ChildNameLength(newName.size()) + (inside > 0 ? inside + 1 : 0) >
-                            pack::kMaxFullNameLength) {
-        Refuse(WithNames(kRenameFullNameTooLongText, {oldName}));
-        RefreshList();
-        return RenameOutcome::InvalidName;
-    }
-    RenameOutcome outcome = RenameOutcome::NotFound;
-    if (isFolder) {
-        if (current->FindSubfolder(newName) >= 0)
+    if (outcome == EditOutcome::Done)
+        outcome = Rename(current, oldName, isFolder, newName).outcome;
+    switch (outcome) {
+        case EditOutcome::Done:
+            RefreshList();
+            return RenameOutcome::Renamed;
+        case EditOutcome::NameTaken:
             return RenameOutcome::NameTaken;
-        const int i = current->FindSubfolder(oldName);
-        if (i >= 0) {
-            pack::SetFieldName(current->subfolderNames[static_cast<std::size_t>(i)]->name, newName);
-            outcome = RenameOutcome::Renamed;
-        }
-    } else {
-        if (current->FindFile(newName) >= 0)
-            return RenameOutcome::NameTaken;
-        const int i = current->FindFile(oldName);
-        if (i >= 0) {
-            current->files[static_cast<std::size_t>(i)]->SetName(newName);
-            outcome = RenameOutcome::Renamed;
-        }
+        case EditOutcome::NotFound:
+            RefreshList();
+            return RenameOutcome::NotFound;
+        case EditOutcome::NameTooLong:
+            Refuse(WithNames(kRenameTooLongText, {oldName}));
+            break;
+        case EditOutcome::FullNameTooLong:
+            Refuse(WithNames(kRenameFullNameTooLongText, {oldName}));
+            break;
+        case EditOutcome::UnusableName:
+            Refuse(WithNames(kRenameUnusableText, {oldName}));
+            break;
+        default:  // a rename in place adds no depth and no bytes
+            Refuse(WithNames(kNotAddedText, {oldName, EditReason(outcome)}));
+            break;
     }
     RefreshList();
-    return outcome;
+    return RenameOutcome::InvalidName;
 }
 
 int CPackArchive::RenameFile(const std::string& oldName, const std::string& newName) {

@@ -114,11 +114,11 @@ namespace {
 // Every entry's bytes are there to be written (a missing buffer would make
 // the pack lie about its sizes).
 bool HasAllBytes(const CPackFolder& folder) {
-    for (const auto& entry : folder.files)
-        if (!entry->HasBytes())
+    for (int i = 0; i < static_cast<int>(folder.FileCount()); ++i)
+        if (!folder.FileAt(i)->HasBytes())
             return false;
-    for (const auto& child : folder.subfolders)
-        if (!HasAllBytes(*child))
+    for (int i = 0; i < static_cast<int>(folder.SubfolderCount()); ++i)
+        if (!HasAllBytes(*folder.SubfolderAt(i)))
             return false;
     return true;
 }

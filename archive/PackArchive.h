@@ -12,9 +12,12 @@
 // Results: operations return 1 for done and 0 for refused / not possible
 // (nothing open, name taken, the user said No, a failure reported to the
 // user); lookups return an index or -1. While nothing is open (path empty)
-// every content operation returns 0 and changes nothing. Callers that need
-// to tell the cases apart (vpf) use the structured answers AddCodedEntry
-// and RenameEntry give.
+// every content operation returns 0 and changes nothing. The tree changes
+// only through this class: the edits (MakeFolder, Rename, Move, Remove,
+// AddCodedEntry) answer an outcome and show nothing, for callers with words
+// of their own (vpf, the New Folder command); the commands above them show
+// the program's messages. Every limit of a pack (the depth, the full name,
+// 4 GiB, names equal but for case) is checked in one place, CheckPlace.
 //
 // Safety and failures:
 //   - Open / Load / ConvertOldPack read the pack through the format core's
@@ -138,6 +141,53 @@ enum class RenameOutcome {
     NotOpen,
 };
 
+// How an edit of the tree ended. CPackArchive checks every limit of a pack
+// here, once, for every way a tree changes (adding, making, renaming,
+// moving); the callers only choose their words.
+enum class EditOutcome {
+    Done,
+    NotOpen,
+    NotFound,         // no such file or folder
+    NameTaken,        // a file (folder) of that name but for letter case is there
+    UnusableName,     // empty, ".", "..", or holding "/", "\\" or NUL
+    NameTooLong,      // longer than pack::kMaxNameLength bytes
+    FullNameTooLong,  // a full name would pass pack::kMaxFullNameLength bytes
+    TooDeep,          // folders would nest more than pack::kMaxFolderDepth below the root
+    FileTooLarge,     // a file of 4 GiB or more
+    PackTooLarge,     // the pack would reach 4 GiB
+    IntoItself,       // a folder moved into itself or below it
+};
+
+// The outcome told in a few words ("its name is longer than 259 bytes");
+// "" for Done.
+const char* EditReason(EditOutcome outcome);
+
+struct EditResult {
+    EditOutcome outcome = EditOutcome::Done;
+    // MakeFolder: the folder made, or the one holding the name for NameTaken.
+    CPackFolder* folder = nullptr;
+    // Remove: the files removed, those inside a removed folder included.
+    std::uint32_t filesRemoved = 0;
+    bool Done() const { return outcome == EditOutcome::Done; }
+    const char* Reason() const { return EditReason(outcome); }
+};
+
+// What is about to go into a folder, as CPackArchive::CheckPlace weighs it.
+struct Placement {
+    std::string_view name;
+    bool isFolder = false;
+    // A new entry makes the pack grow; an entry moved or renamed does not.
+    bool isNew = true;
+    // The file of that name that is replaced, or the entry itself when it is
+    // renamed in its folder: not a clash. -1 for none.
+    int keep = -1;
+    // Files: the bytes they will take in the pack (at most their size).
+    std::uint64_t size = 0;
+    // Folders moved or renamed: the folder, whose names and levels inside
+    // come along.
+    const CPackFolder* inside = nullptr;
+};
+
 class CPackArchive;
 
 // The rows of the document's shown folder, as the list reads them: ".."
@@ -247,6 +297,28 @@ class CPackArchive {
     // on Added and Replaced, and left to the caller otherwise.
     AddOutcome AddCodedEntry(std::unique_ptr<PackEntry>& entry, CPackFolder* folder,
                              const std::string& sourcePath, NameClash onClash);
+
+    // ---- Edits of the tree: the only way it changes -------------------------
+    // Each checks every limit through CheckPlace first and changes nothing
+    // unless it answers Done; none shows a message or saves.
+
+    // Whether `what` may go into `folder` as it is now, in this order: a
+    // usable name, the depth, the full names, a clash with a file (folder)
+    // of the same name but for letter case, the file's size, the pack's size.
+    EditOutcome CheckPlace(const CPackFolder* folder, const Placement& what) const;
+    // A new empty folder `name` in `parent` (NameTaken: result.folder is the
+    // one that holds the name).
+    EditResult MakeFolder(CPackFolder* parent, std::string_view name);
+    // Gives the file (folder) `oldName` of `folder` the name `newName`.
+    EditResult Rename(CPackFolder* folder, std::string_view oldName, bool isFolder,
+                      std::string_view newName);
+    // Moves the file (folder) `name` of `from` into `to` as `newName`,
+    // keeping its bytes and everything inside; into the same folder it is a
+    // rename (a change of letter case only included).
+    EditResult Move(CPackFolder* from, std::string_view name, bool isFolder, CPackFolder* to,
+                    std::string_view newName);
+    // Removes the file (folder, with everything inside) `name` of `folder`.
+    EditResult Remove(CPackFolder* folder, std::string_view name, bool isFolder);
 
     // Remove by row text in the current folder; 1 (also when not found).
     int RemoveFile(const std::string& name);
@@ -358,21 +430,19 @@ class CPackArchive {
 
     // Back to the disk after a save that did not happen; `outcome` returned.
     SaveOutcome NotSaved(SaveOutcome outcome);
-    // Whether `name` can be stored in `folder`: a valid name whose full name
-    // stays within pack::kMaxFullNameLength; false after a message naming
-    // `sourcePath`.
-    bool CheckNewName(std::string_view name, const CPackFolder* folder,
-                      const std::string& sourcePath);
+    // Shows why adding `sourcePath` was refused (an outcome of CheckPlace)
+    // and returns 0.
+    int RefuseAdd(EditOutcome outcome, const std::string& sourcePath);
     // Reloads the pack last loaded or saved (or empties the tree for one
     // never written), keeping the shown folder where it still exists. False
     // when the reload failed (lastFault says why).
     bool RestoreFromDisk();
-    // Checks a name and the 4 GiB limit for an entry about to go into
-    // `folder`; asks about a taken name per `onClash`. Refused and NameTaken
-    // end the addition; Added means "go on" (existing is then the index of
-    // the file to replace, or -1).
+    // Checks a file about to go into `folder` (`size`: its bytes at most,
+    // 0 when not known yet); asks about a taken name per `onClash`. Refused
+    // and NameTaken end the addition; Added means "go on" (existing is then
+    // the index of the file to replace, or -1).
     AddOutcome PrepareAdd(std::string_view name, CPackFolder* folder, const std::string& sourcePath,
-                          NameClash onClash, int& existing);
+                          NameClash onClash, std::uint64_t size, int& existing);
     AddOutcome InsertEntry(std::unique_ptr<PackEntry>& entry, CPackFolder* folder, int existing,
                            const std::string& sourcePath);
     bool ExtractTree(const CPackFolder& folder, CTempWorkspace& workspace,

@@ -66,6 +66,26 @@ const PackEntry* CPackFolder::FileAt(int i) const {
                : nullptr;
 }
 
+CPackFolder* CPackFolder::SubfolderAt(int i) const {
+    return i >= 0 && static_cast<std::size_t>(i) < subfolders.size()
+               ? subfolders[static_cast<std::size_t>(i)].get()
+               : nullptr;
+}
+
+int CPackFolder::IndexOf(const CPackFolder* child) const {
+    for (std::size_t i = 0; i < subfolders.size(); ++i)
+        if (subfolders[i].get() == child)
+            return static_cast<int>(i);
+    return -1;
+}
+
+int CPackFolder::Height() const {
+    int height = 0;
+    for (const auto& child : subfolders)
+        height = std::max(height, 1 + child->Height());
+    return height;
+}
+
 int CPackFolder::Depth() const {
     int depth = 0;
     for (const CPackFolder* f = parent; f; f = f->parent)
@@ -126,11 +146,49 @@ void CPackFolder::AdjustTotals(std::int64_t deltaOriginal, std::int64_t deltaPac
     }
 }
 
-int CPackFolder::AppendFile(std::unique_ptr<PackEntry> entry) {
+PackEntry* CPackFolder::AppendFile(std::unique_ptr<PackEntry> entry) {
     AdjustTotals(entry->originalSize, entry->packedSize);
     files.push_back(std::move(entry));
     ++fileCount;
-    return 1;
+    return files.back().get();
+}
+
+void CPackFolder::RenameAt(int i, bool isFolder, std::string_view name) {
+    if (isFolder)
+        pack::SetFieldName(subfolderNames[static_cast<std::size_t>(i)]->name, name);
+    else
+        files[static_cast<std::size_t>(i)]->SetName(name);
+}
+
+std::unique_ptr<PackEntry> CPackFolder::ReleaseFileAt(int i) {
+    std::unique_ptr<PackEntry> entry = std::move(files[static_cast<std::size_t>(i)]);
+    files.erase(files.begin() + i);
+    --fileCount;
+    AdjustTotals(-static_cast<std::int64_t>(entry->originalSize),
+                 -static_cast<std::int64_t>(entry->packedSize));
+    return entry;
+}
+
+std::unique_ptr<CPackFolder> CPackFolder::ReleaseSubfolderAt(int i) {
+    std::unique_ptr<CPackFolder> folder = std::move(subfolders[static_cast<std::size_t>(i)]);
+    subfolders.erase(subfolders.begin() + i);
+    subfolderNames.erase(subfolderNames.begin() + i);
+    --subfolderCount;
+    AdjustTotals(-static_cast<std::int64_t>(folder->totalOriginalSize),
+                 -static_cast<std::int64_t>(folder->totalPackedSize));
+    folder->parent = nullptr;
+    return folder;
+}
+
+void CPackFolder::AdoptSubfolder(std::unique_ptr<CPackFolder> folder, std::string_view name) {
+    auto record = std::make_unique<pack::FolderRecord>();
+    std::memset(record.get(), 0, sizeof(pack::FolderRecord));
+    pack::SetFieldName(record->name, name);
+    folder->parent = this;
+    AdjustTotals(folder->totalOriginalSize, folder->totalPackedSize);
+    subfolderNames.push_back(std::move(record));
+    subfolders.push_back(std::move(folder));
+    ++subfolderCount;
 }
 
 int CPackFolder::ReplaceFileAt(int i, std::unique_ptr<PackEntry> entry) {
@@ -160,9 +218,9 @@ std::uint32_t FilesInSubtree(const CPackFolder& top) {
     while (!stack.empty()) {
         const CPackFolder* f = stack.back();
         stack.pop_back();
-        count += static_cast<std::uint32_t>(f->files.size());
-        for (const auto& child : f->subfolders)
-            stack.push_back(child.get());
+        count += f->FileCount();
+        for (int i = 0; i < static_cast<int>(f->SubfolderCount()); ++i)
+            stack.push_back(f->SubfolderAt(i));
     }
     return count;
 }

@@ -3,9 +3,9 @@
 // The archive document keeps the whole pack as a tree of CPackFolder nodes.
 // A folder owns its subfolders, their 264-byte name records (FolderRecord
 // images: name, then the blockOffset a save assigns) and its files with their
-// stored bytes. The lists are public because the list view, the status line
-// and the extract dialog walk them by index; change them only through the
-// members below, which keep the counts and the totals right.
+// stored bytes. Anyone may read a folder by index (the list view, the status
+// line, the extract dialog, vpf); only CPackArchive changes one, through its
+// edit members, which check every limit of a pack first.
 //
 // Invariants:
 //   - subfolders.size() == subfolderNames.size() == subfolderCount, and
@@ -45,16 +45,6 @@ class CPackFolder {
     CPackFolder(const CPackFolder&) = delete;
     CPackFolder& operator=(const CPackFolder&) = delete;
 
-    CPackFolder* parent = nullptr;  // not owned; null for the root
-    std::uint32_t subtreeSize = pack::kFolderBlockHeaderSize;
-    std::vector<std::unique_ptr<CPackFolder>> subfolders;
-    std::vector<std::unique_ptr<pack::FolderRecord>> subfolderNames;  // index-parallel
-    std::vector<std::unique_ptr<PackEntry>> files;
-    std::uint32_t subfolderCount = 0;
-    std::uint32_t fileCount = 0;
-    std::uint32_t totalOriginalSize = 0;
-    std::uint32_t totalPackedSize = 0;
-
     // First subfolder / file whose name equals `name` ignoring case, or -1.
     int FindSubfolder(std::string_view name) const;
     int FindFile(std::string_view name) const;
@@ -71,6 +61,19 @@ class CPackFolder {
     std::uint32_t FileOriginalSize(int i) const;
     std::uint32_t FilePackedSize(int i) const;
     const PackEntry* FileAt(int i) const;
+    // Subfolder i, or null outside.
+    CPackFolder* SubfolderAt(int i) const;
+    // Index of `child` among the subfolders, or -1.
+    int IndexOf(const CPackFolder* child) const;
+    CPackFolder* Parent() const { return parent; }
+    // Bytes of this folder's block and every block below it, as the last
+    // save laid them out.
+    std::uint32_t SubtreeSize() const { return subtreeSize; }
+    // Sizes of every file in the subtree (32-bit counters that wrap).
+    std::uint32_t TotalOriginalSize() const { return totalOriginalSize; }
+    std::uint32_t TotalPackedSize() const { return totalPackedSize; }
+    // Levels of folders below this one: 0 when it has no subfolder.
+    int Height() const;
     // Depth of this folder: 0 for the root.
     int Depth() const;
     // Bytes of this folder's full name inside the pack (the names from the
@@ -84,14 +87,30 @@ class CPackFolder {
     // 0 when it is empty.
     std::size_t LongestNameInside() const;
 
+    // Number of folders in this subtree, this one included.
+    std::uint64_t FolderCountInSubtree() const;
+
+  private:
+    friend class CPackArchive;
+
+    CPackFolder* parent = nullptr;  // not owned; null for the root
+    std::uint32_t subtreeSize = pack::kFolderBlockHeaderSize;
+    std::vector<std::unique_ptr<CPackFolder>> subfolders;
+    std::vector<std::unique_ptr<pack::FolderRecord>> subfolderNames;  // index-parallel
+    std::vector<std::unique_ptr<PackEntry>> files;
+    std::uint32_t subfolderCount = 0;
+    std::uint32_t fileCount = 0;
+    std::uint32_t totalOriginalSize = 0;
+    std::uint32_t totalPackedSize = 0;
+
     // Appends a name record (name, blockOffset 0) and an empty child whose
     // parent is this folder; returns the child. Does not test for an existing
     // name (callers do). Returns null, appending nothing, for a name the
     // 260-byte field cannot hold (more than 259 bytes or a NUL byte).
     CPackFolder* AppendSubfolder(std::string_view name);
     // Appends the entry at the end of `files` and adds its sizes to the
-    // totals of this folder and every ancestor. Returns 1.
-    int AppendFile(std::unique_ptr<PackEntry> entry);
+    // totals of this folder and every ancestor. Returns the entry.
+    PackEntry* AppendFile(std::unique_ptr<PackEntry> entry);
     // Puts `entry` in the place of file i (same position), moving the totals
     // by the difference; the old entry and its bytes are released. Returns 1.
     int ReplaceFileAt(int i, std::unique_ptr<PackEntry> entry);
@@ -112,8 +131,16 @@ class CPackFolder {
     // Adds (signed) deltas to this folder's totals and every ancestor's.
     void AdjustTotals(std::int64_t deltaOriginal, std::int64_t deltaPacked);
 
-    // Number of folders in this subtree, this one included.
-    std::uint64_t FolderCountInSubtree() const;
+    // Gives file (subfolder) i the name `name` (a change of letter case
+    // only included); the caller has checked it.
+    void RenameAt(int i, bool isFolder, std::string_view name);
+    // Takes file i (subfolder i with everything inside) out of this folder,
+    // lowering the totals; the rest keep their order.
+    std::unique_ptr<PackEntry> ReleaseFileAt(int i);
+    std::unique_ptr<CPackFolder> ReleaseSubfolderAt(int i);
+    // Appends a folder taken out of another one under `name`, raising the
+    // totals by its subtree's.
+    void AdoptSubfolder(std::unique_ptr<CPackFolder> folder, std::string_view name);
 };
 
 }  // namespace crateforge

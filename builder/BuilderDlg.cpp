@@ -668,9 +668,9 @@ void CBuilderDlg::UpdateStatusTexts() {
         return;
     }
     const CPackFolder* current = archive->Current();
-    totalText->SetText(QString::fromStdString(FormatStatus(kTotalFormat, archive->FileCount(),
-                                                           FormatSize(current->totalOriginalSize),
-                                                           FormatSize(current->totalPackedSize))));
+    totalText->SetText(QString::fromStdString(
+        FormatStatus(kTotalFormat, archive->FileCount(), FormatSize(current->TotalOriginalSize()),
+                     FormatSize(current->TotalPackedSize()))));
 
     std::uint64_t count = 0;
     std::uint32_t original = 0;

@@ -220,19 +220,22 @@ void CContentCommands::OnNewFolder(bool fromKey) {
     if (!window.PackOpen() || archive == nullptr || archive->Current() == nullptr) {
         return;
     }
-    CPackFolder* current = archive->Current();
-    // A pack nested deeper than the builder loads could not be opened again.
-    if (static_cast<std::uint32_t>(current->Depth()) + 1 > pack::kMaxFolderDepth) {
-        window.Messages()->ShowMessage(kAppCaption, kTooDeepText, MessageButtons::Ok);
-        return;
-    }
     const std::string name = NextNewFolderName();
-    if (current->ChildNameLength(name.size()) > pack::kMaxFullNameLength) {
-        window.Messages()->ShowMessage(kAppCaption, kNewFolderTooLongText, MessageButtons::Ok);
-        return;
-    }
-    if (current->AppendSubfolder(name) == nullptr) {
-        return;
+    switch (archive->MakeFolder(archive->Current(), name).outcome) {
+        case EditOutcome::Done:
+            break;
+        case EditOutcome::TooDeep:
+            // A pack nested deeper than the builder loads could not be opened again.
+            window.Messages()->ShowMessage(kAppCaption, kTooDeepText, MessageButtons::Ok);
+            return;
+        case EditOutcome::FullNameTooLong:
+            window.Messages()->ShowMessage(kAppCaption, kNewFolderTooLongText, MessageButtons::Ok);
+            return;
+        case EditOutcome::PackTooLarge:
+            window.Messages()->ShowMessage(kAppCaption, kNewFolderTooLargeText, MessageButtons::Ok);
+            return;
+        default:
+            return;
     }
     archive->Save();
     archive->RefreshList();

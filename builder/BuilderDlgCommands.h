@@ -48,6 +48,8 @@ inline constexpr char kTooDeepText[] =
 inline constexpr char kNewFolderTooLongText[] =
     "Unable to create a folder here: its full name inside the PackFile would be longer than 4095 "
     "bytes.";
+inline constexpr char kNewFolderTooLargeText[] =
+    "Unable to create a folder here: the PackFile would reach 4 GiB.";
 // Count, folder, the names.
 inline constexpr char kUnshownFilesText[] =
     "The file dialog cannot show %s file(s) of %s, because their names are not valid UTF-8, "

@@ -256,7 +256,7 @@ bool CExtractDialog::ExtractFolder(const std::string& name, const std::string& r
     if (index < 0) {
         return true;
     }
-    const CPackFolder* found = folder->subfolders[static_cast<std::size_t>(index)].get();
+    const CPackFolder* found = folder->SubfolderAt(index);
     const std::string ownName(folder->SubfolderName(index));
     // The folder's own directory: destination/relative/its name split into
     // components (a converted pack's "maps\x" is two folders).
@@ -277,10 +277,10 @@ bool CExtractDialog::ExtractFolder(const std::string& name, const std::string& r
 
     const CPackFolder* previous = folder;
     folder = found;
-    for (const auto& file : found->files) {
-        ExtractFile(*file, folderRelative);
+    for (int i = 0; i < static_cast<int>(found->FileCount()); ++i) {
+        ExtractFile(*found->FileAt(i), folderRelative);
     }
-    for (std::size_t i = 0; i < found->subfolders.size(); ++i) {
+    for (std::size_t i = 0; i < found->SubfolderCount(); ++i) {
         ExtractFolder(std::string(found->SubfolderName(static_cast<int>(i))), folderRelative);
     }
     folder = previous;

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Require(archive.Root() != nullptr, "an open document without a tree");
             archive.RefreshList();
             // Every folder can be entered and left again.
-            for (int i = 0; i < static_cast<int>(archive.Current()->subfolders.size()); ++i) {
+            for (int i = 0; i < static_cast<int>(archive.Current()->SubfolderCount()); ++i) {
                 archive.EnterFolderAt(i);
                 archive.GoUp();
             }

@@ -403,7 +403,7 @@ crateforge::CPackFolder* FindPackFolder(crateforge::CPackFolder* root,
         const int i = folder->FindSubfolder(part);
         if (i < 0)
             return nullptr;
-        folder = folder->subfolders[static_cast<std::size_t>(i)].get();
+        folder = folder->SubfolderAt(i);
     }
     return folder;
 }

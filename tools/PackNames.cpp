@@ -74,11 +74,11 @@ std::size_t DirectoryTree::FileIndex(Folder folder, std::size_t i) const {
 // ---- ArchiveTree ----------------------------------------------------------------
 
 std::size_t ArchiveTree::SubfolderCount(Folder folder) const {
-    return Of(folder)->subfolders.size();
+    return Of(folder)->SubfolderCount();
 }
 
 NameTree::Folder ArchiveTree::Subfolder(Folder folder, std::size_t i) const {
-    return Id(Of(folder)->subfolders[i].get());
+    return Id(Of(folder)->SubfolderAt(static_cast<int>(i)));
 }
 
 std::string_view ArchiveTree::SubfolderName(Folder folder, std::size_t i) const {
@@ -86,11 +86,11 @@ std::string_view ArchiveTree::SubfolderName(Folder folder, std::size_t i) const 
 }
 
 std::size_t ArchiveTree::FileCount(Folder folder) const {
-    return Of(folder)->files.size();
+    return Of(folder)->FileCount();
 }
 
 std::string_view ArchiveTree::FileName(Folder folder, std::size_t i) const {
-    return Of(folder)->files[i]->Name();
+    return Of(folder)->FileName(static_cast<int>(i));
 }
 
 // ---- Resolving ------------------------------------------------------------------

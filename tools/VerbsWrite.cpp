@@ -159,6 +159,31 @@ struct AddItem {
     bool dropped = false;  // replaced by a later file of the same run
 };
 
+// Why the pack refused a name or a folder, in vpf's words: "cannot pack
+// DISK: " comes before it.
+std::string RefusalText(crateforge::EditOutcome outcome, std::string_view name) {
+    using crateforge::EditOutcome;
+    switch (outcome) {
+        case EditOutcome::NameTooLong:
+            return "its name is longer than " + std::to_string(pack::kMaxNameLength) + " bytes";
+        case EditOutcome::UnusableName:
+            return "its name cannot be used inside a PackFile (" + pack::InvalidNameReason(name) +
+                   ")";
+        case EditOutcome::FullNameTooLong:
+            return "its full name in the pack would be longer than " +
+                   std::to_string(pack::kMaxFullNameLength) + " bytes";
+        case EditOutcome::TooDeep:
+            return "its folders are nested more than " + std::to_string(pack::kMaxFolderDepth) +
+                   " deep";
+        case EditOutcome::FileTooLarge:
+            return "files of 4 GiB or more cannot be packed";
+        case EditOutcome::PackTooLarge:
+            return "the pack would reach 4 GiB";
+        default:
+            return crateforge::EditReason(outcome);
+    }
+}
+
 struct CodedItem {
     std::unique_ptr<PackEntry> entry;
     crateforge::DiskReadStatus status = crateforge::DiskReadStatus::Ok;
@@ -173,8 +198,9 @@ struct CodedItem {
 // read later, by the coding workers.
 class AddPlan final : public fs::FolderVisitor {
   public:
-    AddPlan(const Options& options, const std::string& packPath, bool packIsFile)
-        : options_(options), decider_(options) {
+    AddPlan(CPackArchive& archive, const Options& options, const std::string& packPath,
+            bool packIsFile)
+        : archive_(archive), options_(options), decider_(options) {
         struct stat st;
         if (packIsFile && stat(packPath.c_str(), &st) == 0) {
             havePack_ = true;
@@ -251,15 +277,12 @@ class AddPlan final : public fs::FolderVisitor {
     void PruneUnused() {
         for (auto it = implicit_.rbegin(); it != implicit_.rend(); ++it) {
             CPackFolder* folder = *it;
-            if (real_.count(folder) || !folder->files.empty() || !folder->subfolders.empty())
+            if (real_.count(folder) || folder->FileCount() > 0 || folder->SubfolderCount() > 0)
                 continue;
-            CPackFolder* parent = folder->parent;
-            for (std::size_t i = 0; i < parent->subfolders.size(); ++i)
-                if (parent->subfolders[i].get() == folder) {
-                    parent->EraseSubfolderAt(static_cast<int>(i));
-                    --foldersMade;
-                    break;
-                }
+            CPackFolder* parent = folder->Parent();
+            const std::string name(parent->SubfolderName(parent->IndexOf(folder)));
+            if (archive_.Remove(parent, name, true).Done())
+                --foldersMade;
         }
         implicit_.clear();
     }
@@ -276,23 +299,16 @@ class AddPlan final : public fs::FolderVisitor {
         Error(text);
     }
 
+    // Whether a file `name` can go into `folder` (a name taken there is
+    // settled later, by the replace policy).
     bool NameUsable(const std::string& diskPath, std::string_view name, const CPackFolder* folder) {
-        if (name.size() > pack::kMaxNameLength) {
-            Fail("cannot pack " + diskPath + ": its name is longer than " +
-                 std::to_string(pack::kMaxNameLength) + " bytes");
-            return false;
-        }
-        if (!pack::IsValidEntryName(name)) {
-            Fail("cannot pack " + diskPath + ": its name cannot be used inside a PackFile (" +
-                 pack::InvalidNameReason(name) + ")");
-            return false;
-        }
-        if (folder->ChildNameLength(name.size()) > pack::kMaxFullNameLength) {
-            Fail("cannot pack " + diskPath + ": its full name in the pack would be longer than " +
-                 std::to_string(pack::kMaxFullNameLength) + " bytes");
-            return false;
-        }
-        return true;
+        const crateforge::EditOutcome outcome =
+            archive_.CheckPlace(folder, crateforge::Placement{name, false, false});
+        if (outcome == crateforge::EditOutcome::Done ||
+            outcome == crateforge::EditOutcome::NameTaken)
+            return true;
+        Fail("cannot pack " + diskPath + ": " + RefusalText(outcome, name));
+        return false;
     }
 
     // The subfolder `name` of `parent`, made when missing. A folder made by
@@ -300,16 +316,14 @@ class AddPlan final : public fs::FolderVisitor {
     // case is shared (a pack ignores case), and said.
     CPackFolder* Subfolder(CPackFolder* parent, const std::string& parentPath,
                            const std::string& name, const std::string& diskPath) {
-        if (!NameUsable(diskPath, name, parent))
-            return nullptr;
-        const int i = parent->FindSubfolder(name);
-        if (i >= 0) {
-            CPackFolder* folder = parent->subfolders[static_cast<std::size_t>(i)].get();
-            const std::string stored(parent->SubfolderName(i));
-            const auto made = madeFrom_.find(folder);
-            if (made != madeFrom_.end() && stored != name) {
+        const crateforge::EditResult made = archive_.MakeFolder(parent, name);
+        if (made.outcome == crateforge::EditOutcome::NameTaken) {
+            CPackFolder* folder = made.folder;
+            const std::string stored(parent->SubfolderName(parent->IndexOf(folder)));
+            const auto known = madeFrom_.find(folder);
+            if (known != madeFrom_.end() && stored != name) {
                 const std::string text = diskPath + " went into the folder " +
-                                         JoinPrefix(parentPath, stored) + " of " + made->second +
+                                         JoinPrefix(parentPath, stored) + " of " + known->second +
                                          ": names in a pack ignore letter case";
                 if (options_.replace == ReplacePolicy::Ask)
                     Fail(text);
@@ -318,12 +332,11 @@ class AddPlan final : public fs::FolderVisitor {
             }
             return folder;
         }
-        if (static_cast<std::uint32_t>(parent->Depth()) + 1 > pack::kMaxFolderDepth) {
-            Fail("cannot pack " + diskPath + ": its folders are nested more than " +
-                 std::to_string(pack::kMaxFolderDepth) + " deep");
+        if (!made.Done()) {
+            Fail("cannot pack " + diskPath + ": " + RefusalText(made.outcome, name));
             return nullptr;
         }
-        CPackFolder* folder = parent->AppendSubfolder(name);
+        CPackFolder* folder = made.folder;
         ++foldersMade;
         madeFrom_[folder] = diskPath;
         if (making_)
@@ -387,8 +400,7 @@ class AddPlan final : public fs::FolderVisitor {
         }
         bool replace = false;
         if (const int existing = folder->FindFile(name); existing >= 0) {
-            const std::string held =
-                JoinPrefix(prefix, folder->files[static_cast<std::size_t>(existing)]->Name());
+            const std::string held = JoinPrefix(prefix, folder->FileName(existing));
             switch (decider_.Decide("Replace " + held + " in the pack with " + diskPath + "?")) {
                 case ReplaceDecider::Answer::Replace:
                     replace = true;
@@ -470,6 +482,7 @@ class AddPlan final : public fs::FolderVisitor {
         }
     }
 
+    CPackArchive& archive_;
     const Options& options_;
     ReplaceDecider decider_;
     bool havePack_ = false;
@@ -500,23 +513,29 @@ CPackFolder* IntoFolder(CPackArchive& archive, const Options& options, std::stri
         return nullptr;
     }
     for (const std::string& part : parts) {
-        if (static_cast<std::uint32_t>(folder->Depth()) + 1 > pack::kMaxFolderDepth) {
-            Error("--into: " + options.into + ": folders are nested too deeply");
-            return nullptr;
-        }
-        if (folder->ChildNameLength(part.size()) > pack::kMaxFullNameLength) {
-            Error("--into: " + options.into + ": a full name longer than " +
-                  std::to_string(pack::kMaxFullNameLength) + " bytes");
-            return nullptr;
-        }
-        const int i = folder->FindSubfolder(part);
-        if (i >= 0) {
-            folder = folder->subfolders[static_cast<std::size_t>(i)].get();
-            prefix = JoinPrefix(prefix, folder->parent->SubfolderName(i));
-        } else {
-            folder = folder->AppendSubfolder(part);
-            prefix = JoinPrefix(prefix, part);
-            changed = true;
+        const crateforge::EditResult made = archive.MakeFolder(folder, part);
+        switch (made.outcome) {
+            case crateforge::EditOutcome::Done:
+                changed = true;
+                [[fallthrough]];
+            case crateforge::EditOutcome::NameTaken:
+                folder = made.folder;
+                prefix = JoinPrefix(
+                    prefix, folder->Parent()->SubfolderName(folder->Parent()->IndexOf(folder)));
+                break;
+            case crateforge::EditOutcome::TooDeep:
+                Error("--into: " + options.into + ": folders are nested too deeply");
+                return nullptr;
+            case crateforge::EditOutcome::FullNameTooLong:
+                Error("--into: " + options.into + ": a full name longer than " +
+                      std::to_string(pack::kMaxFullNameLength) + " bytes");
+                return nullptr;
+            case crateforge::EditOutcome::PackTooLarge:
+                Error("--into: " + options.into + ": the pack would reach 4 GiB");
+                return nullptr;
+            default:
+                Error("--into: " + options.into + " is not a valid folder name inside a PackFile");
+                return nullptr;
         }
     }
     return folder;
@@ -680,7 +699,7 @@ int PackInputs(CPackArchive& archive, ConsoleMessages& console, const Options& o
     CPackFolder* base = IntoFolder(archive, options, basePath, changed);
     if (!base)
         return kExitUsage;
-    AddPlan plan(options, packPath, !toStdout);
+    AddPlan plan(archive, options, packPath, !toStdout);
     if (!PlanInputs(options, plan, base, basePath))
         return kExitFailure;
     int failures = plan.failures;
@@ -748,67 +767,19 @@ int Finish(CPackArchive& archive, ConsoleMessages& console, bool save, int failu
     return failures > 0 || console.errors() > 0 ? kExitFailure : kExitOk;
 }
 
-// Moves the stored bytes of `from` into a new entry named `name`.
-std::unique_ptr<PackEntry> TakeEntry(PackEntry& from, std::string_view name) {
-    auto entry = std::make_unique<PackEntry>();
-    entry->SetName(name);
-    entry->originalSize = from.originalSize;
-    entry->packedSize = from.packedSize;
-    entry->method = from.method;
-    entry->data = std::move(from.data);
-    entry->stored = std::move(from.stored);
-    entry->storedOffset = from.storedOffset;
-    return entry;
-}
-
-// Moves everything of `from` into the empty folder `to`.
-void MoveContents(CPackFolder& from, CPackFolder& to) {
-    for (auto& file : from.files)
-        to.AppendFile(TakeEntry(*file, file->Name()));
-    for (std::size_t i = 0; i < from.subfolders.size(); ++i) {
-        CPackFolder* child = to.AppendSubfolder(from.SubfolderName(static_cast<int>(i)));
-        MoveContents(*from.subfolders[i], *child);
-    }
-}
-
-int Height(const CPackFolder& folder) {
-    int height = 0;
-    for (const auto& child : folder.subfolders)
-        height = std::max(height, 1 + Height(*child));
-    return height;
-}
-
 std::uint64_t FilesIn(const CPackFolder& folder) {
-    std::uint64_t n = folder.files.size();
-    for (const auto& child : folder.subfolders)
-        n += FilesIn(*child);
+    std::uint64_t n = folder.FileCount();
+    for (int i = 0; i < static_cast<int>(folder.SubfolderCount()); ++i)
+        n += FilesIn(*folder.SubfolderAt(i));
     return n;
 }
 
 // The folders below `folder`, at every depth.
 std::uint64_t FoldersIn(const CPackFolder& folder) {
-    std::uint64_t n = folder.subfolders.size();
-    for (const auto& child : folder.subfolders)
-        n += FoldersIn(*child);
+    std::uint64_t n = folder.SubfolderCount();
+    for (int i = 0; i < static_cast<int>(folder.SubfolderCount()); ++i)
+        n += FoldersIn(*folder.SubfolderAt(i));
     return n;
-}
-
-// Shows `folder` in the archive (whose content operations work on the
-// folder shown), walking down from the root.
-void ShowFolder(CPackArchive& archive, CPackFolder* folder) {
-    std::vector<CPackFolder*> chain;
-    for (CPackFolder* f = folder; f && f->parent; f = f->parent)
-        chain.insert(chain.begin(), f);
-    while (archive.Current() != archive.Root())
-        archive.GoUp();
-    for (CPackFolder* f : chain) {
-        const auto& siblings = f->parent->subfolders;
-        for (std::size_t i = 0; i < siblings.size(); ++i)
-            if (siblings[i].get() == f) {
-                archive.EnterFolderAt(static_cast<int>(i));
-                break;
-            }
-    }
 }
 
 bool RefuseStdinPack(const Options& options) {
@@ -942,27 +913,19 @@ int RunRemove(const Options& options) {
     for (const NameMatch& m : selected) {
         CPackFolder* target = ArchiveTree::Of(m.folder);
         if (m.isFolder) {
-            CPackFolder* parent = target->parent;
-            const auto& siblings = parent->subfolders;
-            for (std::size_t i = 0; i < siblings.size(); ++i)
-                if (siblings[i].get() == target)
-                    removals.push_back({parent,
-                                        std::string(parent->SubfolderName(static_cast<int>(i))),
-                                        true, m.path});
+            CPackFolder* parent = target->Parent();
+            removals.push_back({parent, std::string(parent->SubfolderName(parent->IndexOf(target))),
+                                true, m.path});
         } else {
-            removals.push_back({target, std::string(target->files[m.file]->Name()), false, m.path});
+            removals.push_back(
+                {target, std::string(target->FileName(static_cast<int>(m.file))), false, m.path});
         }
     }
     for (const Removal& removal : removals) {
-        ShowFolder(archive, removal.parent);
-        if (removal.isFolder)
-            archive.RemoveFolder(removal.name);
-        else
-            archive.RemoveFile(removal.name);
+        archive.Remove(removal.parent, removal.name, removal.isFolder);
         if (options.verbose)
             Error("removed " + removal.path + (removal.isFolder ? "/" : ""));
     }
-    ShowFolder(archive, archive.Root());
     const int rc = Finish(archive, console, !selected.empty(), failures);
     if (rc == kExitOk || !selected.empty())
         Say("removed " + what + " from " + packPath + NotDone(failures, "found"), options.quiet);
@@ -985,22 +948,30 @@ int RunMakeDir(const Options& options) {
             Error(options.args[a] + ": not a valid folder name inside a PackFile");
             return kExitUsage;
         }
-        if (parts.size() > static_cast<std::size_t>(pack::kMaxFolderDepth)) {
-            Error(options.args[a] + ": folders are nested too deeply");
-            return kExitUsage;
-        }
         CPackFolder* folder = archive.Root();
         for (const std::string& part : parts) {
-            const int i = folder->FindSubfolder(part);
-            if (i >= 0) {
-                folder = folder->subfolders[static_cast<std::size_t>(i)].get();
-            } else if (folder->ChildNameLength(part.size()) > pack::kMaxFullNameLength) {
-                Error(options.args[a] + ": a full name longer than " +
-                      std::to_string(pack::kMaxFullNameLength) + " bytes");
-                return kExitUsage;
-            } else {
-                folder = folder->AppendSubfolder(part);
-                ++made;
+            const crateforge::EditResult result = archive.MakeFolder(folder, part);
+            switch (result.outcome) {
+                case crateforge::EditOutcome::Done:
+                    ++made;
+                    [[fallthrough]];
+                case crateforge::EditOutcome::NameTaken:
+                    folder = result.folder;
+                    continue;
+                case crateforge::EditOutcome::TooDeep:
+                    Error(options.args[a] + ": folders are nested too deeply");
+                    return kExitUsage;
+                case crateforge::EditOutcome::FullNameTooLong:
+                    Error(options.args[a] + ": a full name longer than " +
+                          std::to_string(pack::kMaxFullNameLength) + " bytes");
+                    return kExitUsage;
+                case crateforge::EditOutcome::PackTooLarge:
+                    Error(packPath + ": cannot make " + options.args[a] +
+                          ": the pack would reach 4 GiB; nothing was changed");
+                    return kExitFailure;
+                default:
+                    Error(options.args[a] + ": not a valid folder name inside a PackFile");
+                    return kExitUsage;
             }
         }
     }
@@ -1057,23 +1028,16 @@ int RunMove(const Options& options) {
     }
     const bool isFile = !match.isFolder;
     CPackFolder* source =
-        isFile ? ArchiveTree::Of(match.folder) : ArchiveTree::Of(match.folder)->parent;
-    int fileIndex = isFile ? static_cast<int>(match.file) : -1;
-    int folderIndex = -1;
-    if (!isFile)
-        for (std::size_t i = 0; i < source->subfolders.size(); ++i)
-            if (source->subfolders[i].get() == ArchiveTree::Of(match.folder))
-                folderIndex = static_cast<int>(i);
-    const std::string storedName =
-        isFile ? std::string(source->files[static_cast<std::size_t>(fileIndex)]->Name())
-               : std::string(source->SubfolderName(folderIndex));
+        isFile ? ArchiveTree::Of(match.folder) : ArchiveTree::Of(match.folder)->Parent();
+    const int index =
+        isFile ? static_cast<int>(match.file) : source->IndexOf(ArchiveTree::Of(match.folder));
+    const std::string storedName(isFile ? source->FileName(index) : source->SubfolderName(index));
 
     // NEW names an existing folder: move into it; else it is the new path.
     // NEW naming OLD itself in other letter case ("docs" to "Docs") is a
     // rename in place: names ignore case, so the folder found is OLD.
     CPackFolder* destination = FindPackFolder(archive.Root(), to);
-    if (!isFile && !newIsFolder && !to.empty() &&
-        destination == source->subfolders[static_cast<std::size_t>(folderIndex)].get())
+    if (!isFile && !newIsFolder && !to.empty() && destination == source->SubfolderAt(index))
         destination = nullptr;
     std::string newName = storedName;
     if (!destination && newIsFolder) {
@@ -1091,56 +1055,26 @@ int RunMove(const Options& options) {
             return kExitFailure;
         }
     }
-    const std::size_t inside =
-        isFile ? 0 : source->subfolders[static_cast<std::size_t>(folderIndex)]->LongestNameInside();
-    if (destination->ChildNameLength(newName.size()) + (inside > 0 ? inside + 1 : 0) >
-        pack::kMaxFullNameLength) {
-        Error(packPath + ": a full name in the pack would be longer than " +
-              std::to_string(pack::kMaxFullNameLength) + " bytes; nothing was moved");
-        return kExitFailure;
-    }
-    if (isFile) {
-        PackEntry& entry = *source->files[static_cast<std::size_t>(fileIndex)];
-        const int taken = destination->FindFile(newName);
-        if (taken >= 0 && !(destination == source && taken == fileIndex)) {
-            Error(packPath + ": a file named " + newName +
+    switch (archive.Move(source, storedName, !isFile, destination, newName).outcome) {
+        case crateforge::EditOutcome::Done:
+            break;
+        case crateforge::EditOutcome::FullNameTooLong:
+            Error(packPath + ": a full name in the pack would be longer than " +
+                  std::to_string(pack::kMaxFullNameLength) + " bytes; nothing was moved");
+            return kExitFailure;
+        case crateforge::EditOutcome::IntoItself:
+            Error(packPath + ": cannot move the folder " + oldText + " into itself");
+            return kExitFailure;
+        case crateforge::EditOutcome::NameTaken:
+            Error(packPath + ": a " + (isFile ? "file" : "folder") + " named " + newName +
                   " exists already there; nothing was moved");
             return kExitFailure;
-        }
-        if (destination == source) {
-            entry.SetName(newName);  // also a change of letter case only
-        } else {
-            destination->AppendFile(TakeEntry(entry, newName));
-            source->EraseFileAt(fileIndex);
-        }
-    } else {
-        CPackFolder* moving = source->subfolders[static_cast<std::size_t>(folderIndex)].get();
-        for (const CPackFolder* f = destination; f; f = f->parent) {
-            if (f == moving) {
-                Error(packPath + ": cannot move the folder " + oldText + " into itself");
-                return kExitFailure;
-            }
-        }
-        const int taken = destination->FindSubfolder(newName);
-        if (taken >= 0 && !(destination == source && taken == folderIndex)) {
-            Error(packPath + ": a folder named " + newName +
-                  " exists already there; nothing was moved");
+        case crateforge::EditOutcome::TooDeep:
+            Error(packPath + ": the folders would be nested too deeply; nothing was moved");
             return kExitFailure;
-        }
-        if (destination == source) {
-            pack::SetFieldName(source->subfolderNames[static_cast<std::size_t>(folderIndex)]->name,
-                               newName);
-        } else {
-            if (static_cast<std::uint32_t>(destination->Depth() + 1 + Height(*moving)) >
-                pack::kMaxFolderDepth) {
-                Error(packPath + ": the folders would be nested too deeply; nothing was moved");
-                return kExitFailure;
-            }
-            CPackFolder* copy = destination->AppendSubfolder(newName);
-            MoveContents(*moving, *copy);
-            // Erasing the emptied records lowers the totals the moves raised.
-            source->EraseSubfolderAt(folderIndex);
-        }
+        default:
+            Error(newText + ": not a valid name inside a PackFile");
+            return kExitUsage;
     }
     const int rc = Finish(archive, console, true, 0);
     if (rc == kExitOk)
@@ -1201,8 +1135,8 @@ int RunConvert(const Options& options) {
               ", is named " + r.newName + " in " + newPath + ": its name equals that of an " +
               "earlier entry but for letter case");
     std::uint64_t original = 0;
-    for (const auto& file : old.Root()->files)
-        original += file->originalSize;
+    for (int i = 0; i < static_cast<int>(old.Root()->FileCount()); ++i)
+        original += old.Root()->FileOriginalSize(i);
     pack::Fault fault;
     const bool existed = fs::PathExists(newPath);
     if (!SaidSaved(old.SaveAsQuietly(newPath, fault), fault, newPath, existed,

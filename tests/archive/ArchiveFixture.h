@@ -6,6 +6,7 @@
 // to them.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -39,6 +40,28 @@ inline Bytes NoiseBytes(std::size_t length, std::uint32_t seed = 7) {
 // Bytes gzip shrinks well.
 inline Bytes TextBytes(std::size_t length, std::uint32_t seed = 1) {
     return testpacks::SampleBytes(length, seed);
+}
+
+// An entry that claims these sizes, its bytes standing in an empty file:
+// enough for every check that does not read them (a save does).
+inline std::unique_ptr<PackEntry> ClaimedEntry(std::string_view name, std::uint32_t original,
+                                               std::uint32_t packed) {
+    static const auto nowhere =
+        std::make_shared<const StoredFile>(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    auto e = std::make_unique<PackEntry>();
+    e->SetName(name);
+    e->originalSize = original;
+    e->packedSize = packed;
+    e->stored = nowhere;
+    return e;
+}
+
+// The files of a folder, in order.
+inline std::vector<const PackEntry*> FilesOf(const CPackFolder* folder) {
+    std::vector<const PackEntry*> out;
+    for (int i = 0; i < static_cast<int>(folder->FileCount()); ++i)
+        out.push_back(folder->FileAt(i));
+    return out;
 }
 
 class ArchiveTest : public ::testing::Test {

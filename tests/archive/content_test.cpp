@@ -22,13 +22,13 @@ class ContentTest : public ArchiveTest {
     }
     std::vector<std::string> Names(const CPackFolder* f) const {
         std::vector<std::string> out;
-        for (const auto& e : f->files)
-            out.emplace_back(e->Name());
+        for (int i = 0; i < static_cast<int>(f->FileCount()); ++i)
+            out.emplace_back(f->FileName(i));
         return out;
     }
     std::vector<std::string> FolderNames(const CPackFolder* f) const {
         std::vector<std::string> out;
-        for (int i = 0; i < static_cast<int>(f->subfolderCount); ++i)
+        for (int i = 0; i < static_cast<int>(f->SubfolderCount()); ++i)
             out.emplace_back(f->SubfolderName(i));
         return out;
     }
@@ -60,8 +60,8 @@ TEST_F(ContentTest, FilesStoredBecauseCodingFailedAreCountedUntilTaken) {
     // Stored whole: nothing is lost, and the pack reads back.
     const int first = root->FindFile("first.txt");
     ASSERT_GE(first, 0);
-    EXPECT_EQ(root->files[static_cast<std::size_t>(first)]->method, 0);
-    EXPECT_EQ(root->files[static_cast<std::size_t>(first)]->packedSize, 5000u);
+    EXPECT_EQ(root->FileAt(first)->method, 0);
+    EXPECT_EQ(root->FileAt(first)->packedSize, 5000u);
     EXPECT_EQ(archive->Save(), 1);
 }
 
@@ -80,13 +80,13 @@ TEST_F(ContentTest, ReplaceQuestionNoKeepsYesReplacesInPlace) {
               "File readme.txt already exist. Do you wish to replace it?");
     EXPECT_EQ(messages.Calls()[0].buttons, MessageButtons::YesNo);
     EXPECT_EQ(Names(root), (std::vector<std::string>{"README.TXT", "zzz"}));
-    EXPECT_EQ(root->totalOriginalSize, 15u);
+    EXPECT_EQ(root->TotalOriginalSize(), 15u);
 
     messages.Queue(MessageAnswer::Yes);
     EXPECT_EQ(archive->AddFile(second, root), 1);
     EXPECT_EQ(Names(root), (std::vector<std::string>{"readme.txt", "zzz"}));
-    EXPECT_EQ(root->files[0]->originalSize, 25u);
-    EXPECT_EQ(root->totalOriginalSize, 30u);
+    EXPECT_EQ(root->FileAt(0)->originalSize, 25u);
+    EXPECT_EQ(root->TotalOriginalSize(), 30u);
     EXPECT_EQ(archive->FileCount(), 2u);
     EXPECT_EQ(messages.UnexpectedCount(), 0);
 }
@@ -94,19 +94,19 @@ TEST_F(ContentTest, ReplaceQuestionNoKeepsYesReplacesInPlace) {
 TEST_F(ContentTest, TotalsFollowAddRemoveRename) {
     CPackFolder* root = archive->Root();
     ASSERT_EQ(archive->AddFile(Source("empty", {}), root), 1);
-    EXPECT_EQ(root->files[0]->method, 0);
-    EXPECT_EQ(root->files[0]->packedSize, 0u);
-    EXPECT_EQ(root->files[0]->originalSize, 0u);
+    EXPECT_EQ(root->FileAt(0)->method, 0);
+    EXPECT_EQ(root->FileAt(0)->packedSize, 0u);
+    EXPECT_EQ(root->FileAt(0)->originalSize, 0u);
 
-    CPackFolder* sub = root->AppendSubfolder("Sub");
-    CPackFolder* deep = sub->AppendSubfolder("Deep");
+    CPackFolder* sub = archive->MakeFolder(root, "Sub").folder;
+    CPackFolder* deep = archive->MakeFolder(sub, "Deep").folder;
     for (int i = 0; i < 4; ++i)
         archive->AddFile(Source("s" + std::to_string(i), NoiseBytes(100, i)), sub);
     for (int i = 0; i < 3; ++i)
         archive->AddFile(Source("d" + std::to_string(i), NoiseBytes(10, i)), deep);
     EXPECT_EQ(archive->FileCount(), 8u);
-    EXPECT_EQ(root->totalOriginalSize, 430u);
-    EXPECT_EQ(sub->totalPackedSize, 430u);
+    EXPECT_EQ(root->TotalOriginalSize(), 430u);
+    EXPECT_EQ(sub->TotalPackedSize(), 430u);
 
     EXPECT_EQ(archive->RenameFile("empty", "renamed"), 1);
     EXPECT_EQ(Names(root), (std::vector<std::string>{"renamed"}));
@@ -116,8 +116,8 @@ TEST_F(ContentTest, TotalsFollowAddRemoveRename) {
 
     EXPECT_EQ(archive->RemoveFolder("SUB/"), 1);  // case-blind, one trailing "/" dropped
     EXPECT_EQ(archive->FileCount(), 1u);
-    EXPECT_EQ(root->totalOriginalSize, 0u);
-    EXPECT_EQ(root->subfolderCount, 0u);
+    EXPECT_EQ(root->TotalOriginalSize(), 0u);
+    EXPECT_EQ(root->SubfolderCount(), 0u);
     EXPECT_EQ(archive->RemoveFile("RENAMED"), 1);
     EXPECT_EQ(archive->FileCount(), 0u);
     ASSERT_EQ(archive->Save(), 1);
@@ -128,8 +128,8 @@ TEST_F(ContentTest, RenameRules) {
     CPackFolder* root = archive->Root();
     archive->AddFile(Source("a.txt", NoiseBytes(3)), root);
     archive->AddFile(Source("b.txt", NoiseBytes(3)), root);
-    root->AppendSubfolder("Dir");
-    root->AppendSubfolder("Other");
+    archive->MakeFolder(root, "Dir");
+    archive->MakeFolder(root, "Other");
 
     EXPECT_EQ(archive->RenameFile("a.txt", "A.TXT"), 0);  // its own name in other case
     EXPECT_EQ(archive->RenameFile("a.txt", "B.txt"), 0);
@@ -178,10 +178,10 @@ TEST_F(ContentTest, AddFolderSkipsDotNamesMergesAndAsksPerFile) {
     // with a dot inside it stay out (.git, editor files); the rest in byte
     // order.
     ASSERT_EQ(FolderNames(root), (std::vector<std::string>{".old.stuff"}));
-    CPackFolder* added = root->subfolders[0].get();
+    CPackFolder* added = root->SubfolderAt(0);
     EXPECT_EQ(Names(added), (std::vector<std::string>{"A.txt", "b.txt"}));
     EXPECT_EQ(FolderNames(added), (std::vector<std::string>{"inner"}));
-    EXPECT_EQ(Names(added->subfolders[0].get()), (std::vector<std::string>{"c.bin"}));
+    EXPECT_EQ(Names(added->SubfolderAt(0)), (std::vector<std::string>{"c.bin"}));
     EXPECT_EQ(archive->FileCount(), 3u);
     EXPECT_TRUE(messages.Calls().empty());
 
@@ -190,7 +190,7 @@ TEST_F(ContentTest, AddFolderSkipsDotNamesMergesAndAsksPerFile) {
     Source(".old.stuff/new.txt", NoiseBytes(2));
     messages.Queue({MessageAnswer::Yes, MessageAnswer::No, MessageAnswer::No});
     EXPECT_EQ(archive->AddFolder(top, root), 1);
-    EXPECT_EQ(root->subfolderCount, 1u);
+    EXPECT_EQ(root->SubfolderCount(), 1u);
     EXPECT_EQ(messages.Texts(),
               (std::vector<std::string>{"File A.txt already exist. Do you wish to replace it?",
                                         "File b.txt already exist. Do you wish to replace it?",
@@ -207,7 +207,7 @@ TEST_F(ContentTest, FullNamesStayWithinTheLimit) {
     CPackFolder* root = archive->Root();
     CPackFolder* deep = root;
     for (int i = 0; i < 16; ++i)  // 16 x 250 bytes and 15 separators: 4,015
-        deep = deep->AppendSubfolder(std::string(250, static_cast<char>('a' + i)));
+        deep = archive->MakeFolder(deep, std::string(250, static_cast<char>('a' + i))).folder;
     ASSERT_EQ(deep->FullNameLength(), 4015u);
     const std::string fits = Source(std::string(79, 'x'), NoiseBytes(3));
     const std::string over = Source(std::string(80, 'y'), NoiseBytes(3));
@@ -226,7 +226,7 @@ TEST_F(ContentTest, FullNamesStayWithinTheLimit) {
                   "Unable to add " + folder + "/" + std::string(9, 'j') + ": " + tooLong}));
     EXPECT_EQ(Names(deep), std::vector<std::string>{std::string(79, 'x')});
     ASSERT_EQ(FolderNames(deep), std::vector<std::string>{std::string(70, 'd')});
-    EXPECT_EQ(Names(deep->subfolders[0].get()), std::vector<std::string>{std::string(8, 'i')});
+    EXPECT_EQ(Names(deep->SubfolderAt(0)), std::vector<std::string>{std::string(8, 'i')});
     EXPECT_EQ(root->LongestNameInside(), 4095u);
 
     // Renaming the top folder: a shorter name is fine, a longer one would
@@ -243,7 +243,7 @@ TEST_F(ContentTest, FullNamesStayWithinTheLimit) {
     EXPECT_EQ(root->LongestNameInside(), 4095u - 249u);
     messages.Queue(MessageAnswer::No);               // keep the one added before
     EXPECT_EQ(archive->AddFolder(folder, deep), 1);  // now the 4,096 one fits too
-    EXPECT_EQ(Names(deep->subfolders[0].get()),
+    EXPECT_EQ(Names(deep->SubfolderAt(0)),
               (std::vector<std::string>{std::string(8, 'i'), std::string(9, 'j')}));
 }
 
@@ -257,11 +257,11 @@ TEST_F(ContentTest, LinksToFoldersAreFollowedExceptBackUpTheTree) {
     ASSERT_EQ(symlink((src + "/elsewhere").c_str(), (top + "/there").c_str()), 0);
 
     EXPECT_EQ(archive->AddFolder(top, archive->Root()), 1);
-    const CPackFolder* tree = archive->Root()->subfolders[0].get();
+    const CPackFolder* tree = archive->Root()->SubfolderAt(0);
     EXPECT_EQ(Names(tree), (std::vector<std::string>{"alias.txt", "real.txt"}));
-    EXPECT_EQ(tree->files[0]->originalSize, 4u);
+    EXPECT_EQ(tree->FileAt(0)->originalSize, 4u);
     ASSERT_EQ(FolderNames(tree), (std::vector<std::string>{"there"}));
-    EXPECT_EQ(Names(tree->subfolders[0].get()), (std::vector<std::string>{"far.txt"}));
+    EXPECT_EQ(Names(tree->SubfolderAt(0)), (std::vector<std::string>{"far.txt"}));
     ASSERT_EQ(messages.Calls().size(), 1u);
     EXPECT_EQ(messages.Calls()[0].text, "Unable to add " + top +
                                             "/loop: a link back to a folder that holds it. It "
@@ -277,7 +277,7 @@ TEST_F(ContentTest, UnreadableFilesAreReportedAndTheRestGoesOn) {
     Source("mixed/z.txt", NoiseBytes(4));
 
     EXPECT_EQ(archive->AddFolder(top, archive->Root()), 1);
-    const CPackFolder* mixed = archive->Root()->subfolders[0].get();
+    const CPackFolder* mixed = archive->Root()->SubfolderAt(0);
     EXPECT_EQ(Names(mixed), (std::vector<std::string>{"a.txt", "z.txt"}));
     ASSERT_EQ(messages.Calls().size(), 2u);
     EXPECT_EQ(messages.Calls()[0].text, "Unable to read the file " + top +
@@ -307,7 +307,7 @@ TEST_F(ContentTest, FoldersThatCannotBeListedAreReportedAndNotAdded) {
         EXPECT_EQ(messages.Calls()[0].text, "Unable to list the folder " + paths[i] + ": " +
                                                 reasons[i] + ". It was not added.");
     }
-    EXPECT_EQ(archive->Root()->subfolderCount, 0u);
+    EXPECT_EQ(archive->Root()->SubfolderCount(), 0u);
 }
 
 TEST_F(ContentTest, NamesThatCannotBeStoredAreRefused) {
@@ -324,7 +324,7 @@ TEST_F(ContentTest, NamesThatCannotBeStoredAreRefused) {
                   "Unable to add " + backslash + ": its name cannot be used inside a PackFile.",
                   "Unable to add /: its name cannot be used inside a PackFile."}));
     EXPECT_EQ(archive->FileCount(), 0u);
-    EXPECT_EQ(archive->Root()->subfolderCount, 0u);
+    EXPECT_EQ(archive->Root()->SubfolderCount(), 0u);
 }
 
 TEST_F(ContentTest, FourGibibytesAreRefusedBeforeAnythingChanges) {
@@ -338,11 +338,10 @@ TEST_F(ContentTest, FourGibibytesAreRefusedBeforeAnythingChanges) {
     EXPECT_EQ(archive->FileCount(), 0u);
 
     // A pack already close to 4 GiB: a stand-in entry claims the space.
-    auto filler = std::make_unique<PackEntry>();
-    filler->SetName("filler");
-    filler->originalSize = filler->packedSize = 0xFFFF0000u;
+    auto filler = ClaimedEntry("filler", 0xFFFF0000u, 0xFFFF0000u);
     PackEntry* fillerEntry = filler.get();
-    archive->Root()->AppendFile(std::move(filler));
+    ASSERT_EQ(archive->AddCodedEntry(filler, archive->Root(), "filler", NameClash::Keep),
+              AddOutcome::Added);
     const std::string small = Source("small.bin", NoiseBytes(70000));
     messages.Clear();
     EXPECT_EQ(archive->AddFile(small, archive->Root()), 0);
@@ -361,11 +360,11 @@ TEST_F(ContentTest, FourGibibytesAreRefusedBeforeAnythingChanges) {
         (std::vector<std::string>{
             wouldReach, "Unable to add " + huge + ": files of 4 GiB or more cannot be packed.",
             wouldReach, wouldReach}));
-    ASSERT_EQ(archive->Root()->subfolderCount, 1u);
-    EXPECT_EQ(archive->Root()->subfolders[0]->fileCount, 0u);
-    EXPECT_EQ(archive->Root()->fileCount, 1u);
-    EXPECT_EQ(archive->Root()->files[0].get(), fillerEntry);
-    EXPECT_EQ(archive->FileCount(), 0u);  // the stand-in was put in behind its back
+    ASSERT_EQ(archive->Root()->SubfolderCount(), 1u);
+    EXPECT_EQ(archive->Root()->SubfolderAt(0)->FileCount(), 0u);
+    EXPECT_EQ(archive->Root()->FileCount(), 1u);
+    EXPECT_EQ(archive->Root()->FileAt(0), fillerEntry);
+    EXPECT_EQ(archive->FileCount(), 1u);  // the stand-in alone
 }
 
 TEST_F(ContentTest, CodedEntriesSayHowATakenNameWasSettled) {
@@ -426,7 +425,7 @@ TEST_F(ContentTest, NothingOpenRefusesEverything) {
     EXPECT_EQ(empty->RenameFile("f", "g"), 0);
     EXPECT_EQ(empty->RenameFolder("f", "g"), 0);
     EXPECT_EQ(empty->Save(), 0);
-    EXPECT_EQ(scratch.fileCount, 0u);
+    EXPECT_EQ(scratch.FileCount(), 0u);
     EXPECT_TRUE(messages.Calls().empty());
 }
 

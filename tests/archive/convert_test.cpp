@@ -25,7 +25,7 @@ class ConvertTest : public ArchiveTest {
     }
     std::vector<std::string> RootNames() const {
         std::vector<std::string> out;
-        for (const auto& f : archive->Root()->files)
+        for (const PackEntry* f : FilesOf(archive->Root()))
             out.emplace_back(f->Name());
         return out;
     }
@@ -56,10 +56,11 @@ TEST_F(ConvertTest, YesConvertsToTheVpfPathAndLeavesTheOldFile) {
     EXPECT_EQ(testpacks::ReadFile(path), old);
     EXPECT_EQ(RootNames(), (std::vector<std::string>{"first.txt", name48, "coded.txt", "last"}));
     EXPECT_EQ(archive->FileCount(), 4u);
-    EXPECT_EQ(Decoded(*archive->Root()->files[2]), lzrwText);
-    for (const auto& f : archive->Root()->files)
+    EXPECT_EQ(Decoded(*archive->Root()->FileAt(2)), lzrwText);
+    for (const PackEntry* f : FilesOf(archive->Root()))
         EXPECT_NE(f->method, static_cast<std::uint8_t>(pack::PackMethod::Lzrw3a));
-    EXPECT_EQ(archive->Root()->files[0]->method, static_cast<std::uint8_t>(pack::PackMethod::Gzip));
+    EXPECT_EQ(archive->Root()->FileAt(0)->method,
+              static_cast<std::uint8_t>(pack::PackMethod::Gzip));
 
     const Bytes written = testpacks::ReadFile(dir.File("data.VPF"));
     ASSERT_GE(written.size(), 20u);
@@ -149,7 +150,7 @@ TEST_F(ConvertTest, NamesEqualButForCaseGetNumberedSuffixes) {
     EXPECT_EQ(RootNames(),
               (std::vector<std::string>{"Readme.txt", "README (2).TXT", "readme (3).txt",
                                         "Makefile", "MAKEFILE (2)"}));
-    EXPECT_EQ(Decoded(*archive->Root()->files[2]), testpacks::ToBytes("3"));
+    EXPECT_EQ(Decoded(*archive->Root()->FileAt(2)), testpacks::ToBytes("3"));
 }
 
 TEST_F(ConvertTest, ManyEqualNamesStayCheap) {
@@ -158,8 +159,8 @@ TEST_F(ConvertTest, ManyEqualNamesStayCheap) {
     messages.Queue(MessageAnswer::Yes);
     ASSERT_EQ(archive->Open(path), 1);
     ASSERT_EQ(archive->FileCount(), 3000u);
-    EXPECT_EQ(archive->Root()->files[1]->Name(), "Same (2).txt");
-    EXPECT_EQ(archive->Root()->files[2999]->Name(), "Same (3000).txt");
+    EXPECT_EQ(archive->Root()->FileAt(1)->Name(), "Same (2).txt");
+    EXPECT_EQ(archive->Root()->FileAt(2999)->Name(), "Same (3000).txt");
 }
 
 TEST_F(ConvertTest, ShortLzrwDecodeStopsTheConversionAndWritesNothing) {

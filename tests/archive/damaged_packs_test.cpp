@@ -60,10 +60,10 @@ class DamagedPacksTest : public ArchiveTest {
     // folders) and the entry.
     static void Entries(const CPackFolder& folder, const std::string& prefix,
                         std::vector<std::pair<std::string, const PackEntry*>>& out) {
-        for (const auto& e : folder.files)
-            out.emplace_back(prefix + std::string(e->Name()), e.get());
-        for (std::size_t i = 0; i < folder.subfolders.size(); ++i)
-            Entries(*folder.subfolders[i],
+        for (const PackEntry* e : FilesOf(&folder))
+            out.emplace_back(prefix + std::string(e->Name()), e);
+        for (std::size_t i = 0; i < folder.SubfolderCount(); ++i)
+            Entries(*folder.SubfolderAt(static_cast<int>(i)),
                     prefix + std::string(folder.SubfolderName(static_cast<int>(i))) + "/", out);
     }
     static Bytes Decoded(const PackEntry& entry) {
@@ -178,14 +178,14 @@ TEST_F(DamagedPacksTest, ConversionGivesEveryOldPackItsVerdict) {
         }
         ++converted;
         EXPECT_EQ(doc->Path(), target);
-        ASSERT_EQ(doc->Root()->files.size(), c.entries.size());
+        ASSERT_EQ(doc->Root()->FileCount(), c.entries.size());
         // Names are kept as the old pack stores them (only repeated ones
         // are numbered); the strict check passes the converted pack when
         // every name can be written to disk as it is.
         bool writable = true;
         std::set<std::string> folded;
         for (std::size_t i = 0; i < c.entries.size(); ++i) {
-            const PackEntry& e = *doc->Root()->files[i];
+            const PackEntry& e = *doc->Root()->FileAt(i);
             // Names equal but for case are numbered apart; others are kept.
             if (folded.count(pack::FoldedName(c.entries[i].name)))
                 EXPECT_EQ(std::string(e.Name()).rfind(c.entries[i].name.substr(0, 3), 0), 0u);
@@ -299,8 +299,8 @@ TEST_F(DamagedPacksTest, RecordsSharingABlockLoadAndSaveApartWithinTheSizeLimit)
     const std::string path = WriteNew("shared", shared);
     auto doc = MakeArchive();
     ASSERT_EQ(doc->Open(path), 1);
-    ASSERT_EQ(doc->Root()->files.size(), 4u);
-    for (const auto& entry : doc->Root()->files)
+    ASSERT_EQ(doc->Root()->FileCount(), 4u);
+    for (const PackEntry* entry : FilesOf(doc->Root()))
         EXPECT_EQ(Decoded(*entry), big) << entry->Name();
     ASSERT_EQ(doc->Save(), 1);
     pack::Directory directory;

@@ -12,12 +12,9 @@ class ListingTest : public ArchiveTest {
     }
     PackEntry* Add(CPackFolder* folder, const char* name, std::uint32_t original,
                    std::uint32_t packed) {
-        auto e = std::make_unique<PackEntry>();
-        e->SetName(name);
-        e->originalSize = original;
-        e->packedSize = packed;
+        auto e = ClaimedEntry(name, original, packed);
         PackEntry* raw = e.get();
-        folder->AppendFile(std::move(e));
+        EXPECT_EQ(archive->AddCodedEntry(e, folder, name, NameClash::Keep), AddOutcome::Added);
         return raw;
     }
     std::vector<std::string> Column(int column) const {
@@ -47,10 +44,10 @@ TEST_F(ListingTest, RatioExamples) {
 
 TEST_F(ListingTest, RowsOfRootAndSubfolder) {
     CPackFolder* root = archive->Root();
-    CPackFolder* sub = root->AppendSubfolder("Sub");
-    root->AppendSubfolder("Stored");
+    CPackFolder* sub = archive->MakeFolder(root, "Sub").folder;
+    archive->MakeFolder(root, "Stored");
     Add(sub, "x.gz", 200, 50);
-    Add(root->subfolders[1].get(), "plain", 40, 40);
+    Add(root->SubfolderAt(1), "plain", 40, 40);
     PackEntry* big = Add(root, "big.iso", 3000000000u, 2500000000u);
     PackEntry* empty = Add(root, "lzrw-empty", 0, 4);
     archive->RefreshList();
@@ -88,8 +85,8 @@ TEST_F(ListingTest, RowsOfRootAndSubfolder) {
 
 TEST_F(ListingTest, SortingKeepsFoldersOnTopAndFlipsOnSecondClick) {
     CPackFolder* root = archive->Root();
-    CPackFolder* child = root->AppendSubfolder("zeta");
-    root->AppendSubfolder("alpha");
+    CPackFolder* child = archive->MakeFolder(root, "zeta").folder;
+    archive->MakeFolder(root, "alpha");
     Add(root, "a.txt", 30, 10);
     Add(root, "B.txt", 3000000000u, 3000000000u);
     Add(root, "c.txt", 10, 9);
@@ -169,11 +166,10 @@ TEST_F(ListingTest, RemovingRowsTakesExactlyThoseEntriesInOnePass) {
     archive->RefreshList();
     EXPECT_EQ(Column(0), (std::vector<std::string>{"keep", "a", "c"}));
     const CPackFolder* now = archive->Root();
-    EXPECT_EQ(now->totalOriginalSize, 5u + 1 + 1);
-    EXPECT_EQ(now->totalPackedSize, 5u + 1 + 1);
-    EXPECT_EQ(now->fileCount, 2u);
-    EXPECT_EQ(now->subfolderCount, 1u);
-    EXPECT_EQ(now->subfolderNames.size(), 1u);
+    EXPECT_EQ(now->TotalOriginalSize(), 5u + 1 + 1);
+    EXPECT_EQ(now->TotalPackedSize(), 5u + 1 + 1);
+    EXPECT_EQ(now->FileCount(), 2u);
+    EXPECT_EQ(now->SubfolderCount(), 1u);
     EXPECT_EQ(archive->RemoveRows({}), 0u);
     // What is left is a pack that saves and loads again.
     ASSERT_EQ(archive->Save(), 1);

@@ -67,7 +67,7 @@ struct Expected {
     Bytes bytes;
 };
 
-// Builds trees in the document as its commands do (AppendSubfolder for a new
+// Builds trees in the document as its commands do (MakeFolder for a new
 // folder, coded entries added with the document's checks), remembering what
 // each file must read back as.
 class TreeMaker {
@@ -103,9 +103,9 @@ class TreeMaker {
     CPackFolder* Folder(CPackFolder* parent, std::string& name) {
         const int i = parent->FindSubfolder(name);
         if (i < 0)
-            return parent->AppendSubfolder(name);
+            return archive_.MakeFolder(parent, name).folder;
         name = std::string(parent->SubfolderName(i));
-        return parent->subfolders[static_cast<std::size_t>(i)].get();
+        return parent->SubfolderAt(i);
     }
     // Adds a file; false when its name is taken in the folder (ignoring
     // case), which the builder never lets happen.

@@ -24,7 +24,7 @@ class SaveFaultTest : public ArchiveTest {
     // A saved pack with a subfolder "Sub" holding one file, shown in the list.
     void MakeSavedPack() {
         ASSERT_EQ(archive->CreateNew(PackPath()), 1);
-        CPackFolder* sub = archive->Root()->AppendSubfolder("Sub");
+        CPackFolder* sub = archive->MakeFolder(archive->Root(), "Sub").folder;
         ASSERT_EQ(archive->AddFile(Source("keep.txt", TextBytes(3000)), sub), 1);
         ASSERT_EQ(archive->Save(), 1);
         archive->EnterFolder("Sub");
@@ -69,9 +69,9 @@ TEST_F(SaveFaultTest, FileSizeLimitFailsTheSaveAndKeepsThePreviousPack) {
         if (messages.Calls()[0].text != "Unable to save the PackFile " + PackPath() +
                                             ": File too large. The previous version is kept.")
             _exit(kWrongMessage);
-        if (archive->FileCount() != 1 || archive->Root()->subfolders.size() != 1)
+        if (archive->FileCount() != 1 || archive->Root()->SubfolderCount() != 1)
             _exit(kNotReloaded);
-        if (archive->Current() != archive->Root()->subfolders[0].get() ||
+        if (archive->Current() != archive->Root()->SubfolderAt(0) ||
             list.Names() != std::vector<std::string>{"..", "keep.txt"})
             _exit(kNotShown);
         _exit(kOk);
@@ -98,7 +98,7 @@ TEST_F(SaveFaultTest, UnwritableFolderFailsANewPackBackToEmpty) {
     // Nothing of it is on disk, so the document holds nothing either.
     EXPECT_TRUE(archive->IsOpen());
     EXPECT_EQ(archive->FileCount(), 0u);
-    EXPECT_EQ(archive->Root()->fileCount, 0u);
+    EXPECT_EQ(archive->Root()->FileCount(), 0u);
     EXPECT_EQ(list.RowCount(), 0);
 }
 

@@ -69,7 +69,7 @@ TEST_F(SaveLoadTest, FolderAndFilesGiveThe1004ByteLayout) {
     const std::string yPath = Source("y.txt", y);
     const std::string xPath = Source("x.bin", x);
     ASSERT_EQ(archive->CreateNew(PackPath()), 1);
-    CPackFolder* a = archive->Root()->AppendSubfolder("A");
+    CPackFolder* a = archive->MakeFolder(archive->Root(), "A").folder;
     ASSERT_EQ(archive->AddFile(yPath, archive->Root()), 1);
     ASSERT_EQ(archive->AddFile(xPath, a), 1);
     ASSERT_EQ(archive->Save(), 1);
@@ -98,9 +98,9 @@ TEST_F(SaveLoadTest, FolderAndFilesGiveThe1004ByteLayout) {
     expected.insert(expected.end(), x.begin(), x.end());
     ASSERT_EQ(expected.size(), 1004u);
     EXPECT_EQ(testpacks::ReadFile(PackPath()), expected);
-    EXPECT_EQ(archive->Root()->subtreeSize, 816u);
-    EXPECT_EQ(a->subtreeSize, 276u);
-    EXPECT_EQ(archive->Root()->files[0]->dataOffset, 836u);
+    EXPECT_EQ(archive->Root()->SubtreeSize(), 816u);
+    EXPECT_EQ(a->SubtreeSize(), 276u);
+    EXPECT_EQ(archive->Root()->FileAt(0)->dataOffset, 836u);
 
     // Writing to a sink (a pipe) gives the same bytes; a sink that refuses
     // part-way is a failure with its own reason.
@@ -145,17 +145,17 @@ TEST_F(SaveLoadTest, LoadingAndSavingUnchangedRewritesTheSameBytes) {
 
     ASSERT_EQ(archive->Open(path), 1);
     EXPECT_EQ(archive->FileCount(), 8u);
-    EXPECT_EQ(archive->Root()->fileCount, 5u);
-    EXPECT_EQ(archive->Root()->subfolderCount, 2u);
-    EXPECT_EQ(archive->Root()->files[4]->method, 9);
+    EXPECT_EQ(archive->Root()->FileCount(), 5u);
+    EXPECT_EQ(archive->Root()->SubfolderCount(), 2u);
+    EXPECT_EQ(archive->Root()->FileAt(4)->method, 9);
     ASSERT_EQ(archive->Save(), 1);
     EXPECT_EQ(testpacks::ReadFile(path), original);
 
     // And a second document loads the rewritten file to the same tree.
     auto second = MakeArchive();
     ASSERT_EQ(second->Open(path), 1);
-    EXPECT_EQ(second->Root()->totalOriginalSize, archive->Root()->totalOriginalSize);
-    EXPECT_EQ(second->Root()->totalPackedSize, archive->Root()->totalPackedSize);
+    EXPECT_EQ(second->Root()->TotalOriginalSize(), archive->Root()->TotalOriginalSize());
+    EXPECT_EQ(second->Root()->TotalPackedSize(), archive->Root()->TotalPackedSize());
     EXPECT_TRUE(messages.Calls().empty());
 }
 
@@ -170,7 +170,7 @@ TEST_F(SaveLoadTest, SavedContentDecodesToTheAddedFiles) {
 
     auto loaded = MakeArchive();
     ASSERT_EQ(loaded->Open(PackPath()), 1);
-    const auto& files = loaded->Root()->files;
+    const auto files = FilesOf(loaded->Root());
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(files[0]->method, static_cast<std::uint8_t>(pack::PackMethod::Gzip));
     EXPECT_LT(files[0]->packedSize, text.size());
@@ -215,7 +215,7 @@ TEST_F(SaveLoadTest, HeaderChecksNeedTheWholeHeader) {
     PutU32(empty, 0);
     EXPECT_TRUE(CPackArchive::IsCurrentPack(dir.Write("empty.vpf", empty)));
     ASSERT_EQ(archive->Open(dir.File("empty.vpf")), 1);
-    EXPECT_EQ(archive->Root()->fileCount, 0u);
+    EXPECT_EQ(archive->Root()->FileCount(), 0u);
     EXPECT_EQ(list.RowCount(), 0);
 }
 

@@ -46,10 +46,10 @@ TEST_F(WorkspaceTest, FolderTreeIsMirroredAndRemovedAtTheEnd) {
         EXPECT_TRUE(fs::IsDirectory(a + "/Empty"));
         EXPECT_EQ(archive->Current(), archive->Root());
 
-        const std::string top = archive->ExtractFileToTemp(*archive->Root()->files[0], ws);
+        const std::string top = archive->ExtractFileToTemp(*archive->Root()->FileAt(0), ws);
         EXPECT_EQ(top, wsPath + "/top.txt");
         testpacks::WriteFile(top, testpacks::ToBytes("changed by the receiver"));
-        EXPECT_EQ(archive->ExtractFileToTemp(*archive->Root()->files[0], ws), top);
+        EXPECT_EQ(archive->ExtractFileToTemp(*archive->Root()->FileAt(0), ws), top);
         EXPECT_EQ(testpacks::ReadFile(top), z);
         EXPECT_EQ(archive->ExtractFolderToTemp(-1, ws, ""), "");
         EXPECT_EQ(archive->ExtractFolderToTemp(5, ws, ""), "");
@@ -83,7 +83,7 @@ TEST_F(WorkspaceTest, AFileAndAFolderOfTheSameNameDoNotOverwriteEachOther) {
     EXPECT_EQ(testpacks::ReadFile(w + "/A/B"), testpacks::ToBytes("file B"));
     EXPECT_EQ(testpacks::ReadFile(w + "/A/B (2)/inner"), testpacks::ToBytes("in B"));
     EXPECT_TRUE(fs::IsDirectory(w + "/A/n.txt (2)"));
-    EXPECT_EQ(archive->ExtractFileToTemp(*archive->Root()->files[0], ws), w + "/A (2)");
+    EXPECT_EQ(archive->ExtractFileToTemp(*archive->Root()->FileAt(0), ws), w + "/A (2)");
     EXPECT_EQ(testpacks::ReadFile(w + "/A (2)"), testpacks::ToBytes("file A"));
     EXPECT_TRUE(fs::IsDirectory(w + "/A"));
     EXPECT_TRUE(messages.Calls().empty());
@@ -108,7 +108,7 @@ TEST_F(WorkspaceTest, NamesBecomeDiskPathsByTheOneRuleAndNeverLeadOut) {
     ASSERT_TRUE(messages.Calls().empty());
     CTempWorkspace ws;
     const std::string w = ws.WorkspacePath();
-    const auto& files = archive->Root()->files;
+    const auto files = FilesOf(archive->Root());
     EXPECT_EQ(archive->ExtractFileToTemp(*files[0], ws), w + "/maps/x.map");
     EXPECT_EQ(testpacks::ReadFile(w + "/maps/x.map"), good);
     EXPECT_EQ(archive->ExtractFileToTemp(*files[4], ws), w + "/lead");
@@ -167,7 +167,7 @@ TEST_F(WorkspaceTest, EntriesThatCannotBeDecodedAreReportedAndNotWritten) {
                              "decoded to 5000 bytes instead of 4999"};
     for (int i = 0; i < 3; ++i) {
         messages.Clear();
-        const PackEntry& e = *archive->Root()->files[static_cast<std::size_t>(i)];
+        const PackEntry& e = *archive->Root()->FileAt(i);
         EXPECT_EQ(archive->ExtractFileToTemp(e, ws), "");
         EXPECT_FALSE(fs::PathExists(w + "/" + std::string(e.Name())));
         ASSERT_EQ(messages.Calls().size(), 1u);
@@ -195,7 +195,7 @@ TEST_F(WorkspaceTest, MissingTemporaryDirectoryIsReported) {
     EXPECT_FALSE(ws.IsValid());
     EXPECT_EQ(ws.Reason(), "No such file or directory");
     EXPECT_EQ(ws.MakeFilePath("f"), "");
-    EXPECT_EQ(archive->ExtractFileToTemp(*archive->Root()->files[0], ws), "");
+    EXPECT_EQ(archive->ExtractFileToTemp(*archive->Root()->FileAt(0), ws), "");
     ASSERT_EQ(messages.Calls().size(), 1u);
     EXPECT_EQ(messages.Calls()[0].text,
               "Unable to write f to the temporary folder: No such file or directory.");
@@ -208,7 +208,7 @@ TEST_F(WorkspaceTest, HandedOutItemsGetOrdinaryModesTheRootStaysPrivate) {
         SCOPED_TRACE(mask);
         const mode_t before = umask(mask);
         CTempWorkspace ws;
-        const std::string file = archive->ExtractFileToTemp(*archive->Root()->files[0], ws);
+        const std::string file = archive->ExtractFileToTemp(*archive->Root()->FileAt(0), ws);
         const std::string folder = archive->ExtractFolderToTemp(0, ws, "");
         umask(before);
         struct stat st;
@@ -234,7 +234,7 @@ TEST_F(WorkspaceTest, TheOwnersMarkIsNeverHandedOut) {
     const std::string mark = ws.WorkspacePath() + "/" + kOwnerMarkName;
     const Bytes markBytes = testpacks::ReadFile(mark);
     EXPECT_EQ(std::string(markBytes.begin(), markBytes.begin() + 4), "pid ");
-    const std::string file = archive->ExtractFileToTemp(*archive->Root()->files[0], ws);
+    const std::string file = archive->ExtractFileToTemp(*archive->Root()->FileAt(0), ws);
     const std::string folder = archive->ExtractFolderToTemp(0, ws, "");
     EXPECT_NE(file, mark);
     EXPECT_NE(folder, mark);

@@ -139,7 +139,7 @@ TEST_F(ClosingTest, ACloseRequestDuringAQuestionWaitsUntilTheCommandHasReturned)
     ASSERT_EQ(reread.Open(packPath), 1);
     const int cDat = reread.Root()->FindFile("c.dat");
     ASSERT_GE(cDat, 0);
-    EXPECT_EQ(reread.Root()->files[static_cast<std::size_t>(cDat)]->originalSize, 40u);
+    EXPECT_EQ(reread.Root()->FileAt(cDat)->originalSize, 40u);
     QTRY_VERIFY(!window->isVisible());
     EXPECT_EQ(window->Workspace(), nullptr);
     EXPECT_TRUE(WorkspacesLeft().empty());
@@ -175,7 +175,7 @@ TEST_F(ClosingTest, AQuestionThatStaysOpenKeepsTheWindowUntilTheCommandIsDone) {
     ASSERT_EQ(reread.Open(packPath), 1);
     const int cDat = reread.Root()->FindFile("c.dat");
     ASSERT_GE(cDat, 0);
-    EXPECT_EQ(reread.Root()->files[static_cast<std::size_t>(cDat)]->originalSize, 77u);
+    EXPECT_EQ(reread.Root()->FileAt(cDat)->originalSize, 77u);
     EXPECT_LT(reread.Root()->FindFile("later.bin"), 0);
     QTRY_VERIFY(!window->isVisible());
     EXPECT_TRUE(WorkspacesLeft().empty());

@@ -55,6 +55,43 @@ TEST_F(FolderRenameDeleteTest, NewFolderNumbersItsNamesAndEditsTheNewRow) {
     EXPECT_EQ(SavedNames().size(), 7u);
 }
 
+// New Folder makes a folder where the pack can hold one, 512 levels below
+// the root at most, and refuses one level deeper without changing the pack.
+TEST_F(FolderRenameDeleteTest, NewFolderStopsAtTheDeepestLevelAPackHolds) {
+    CPackArchive* archive = window->Archive();
+    CPackFolder* folder = archive->Root();
+    std::string path;
+    for (int i = 0; i < 511; ++i) {
+        folder = archive->MakeFolder(folder, "d").folder;
+        ASSERT_NE(folder, nullptr) << i;
+        path += i == 0 ? "d" : "/d";
+    }
+    ASSERT_EQ(archive->Save(), 1);
+    for (int i = 0; i < 511; ++i) {
+        archive->EnterFolder("d");
+    }
+    Settle();
+    ASSERT_EQ(archive->Current()->Depth(), 511);
+
+    messages.Clear();
+    Trigger(Command::NewFolder);
+    Finish("", false);
+    EXPECT_TRUE(messages.Calls().empty());
+    EXPECT_EQ(SavedNames(path), std::vector<std::string>{"New Dir"});
+
+    archive->EnterFolder("New Dir");
+    Settle();
+    ASSERT_EQ(archive->Current()->Depth(), 512);
+    const testpacks::Bytes before = testpacks::ReadFile(packPath);
+    Trigger(Command::NewFolder);
+    ASSERT_EQ(messages.Calls().size(), 1u);
+    EXPECT_EQ(messages.Calls()[0].text,
+              "Unable to create a folder here: the folders are nested too deeply.");
+    EXPECT_EQ(Editor(), nullptr);
+    EXPECT_EQ(archive->Current()->SubfolderCount(), 0u);
+    EXPECT_EQ(testpacks::ReadFile(packPath), before);
+}
+
 TEST_F(FolderRenameDeleteTest, NewFolderLooksOnlyAtFoldersAndNeverEditsAFileRow) {
     // A file called "New Dir" and a folder "new dir" in small letters.
     Select({"c.dat"});

@@ -142,6 +142,56 @@ TEST_F(EditTest, FullNamesStayWithinTheLimit) {
     EXPECT_EQ(Read("p.vpf"), before);
 }
 
+// Folders nest 512 levels below the root at most, for every verb that
+// makes or moves one; what would pass it is named and nothing changes.
+TEST_F(EditTest, FoldersNestAtMost512Deep) {
+    Pack();
+    std::string d511 = "d";
+    for (int i = 1; i < 511; ++i)
+        d511 += "/d";
+    ASSERT_EQ(Run({"mkdir", "p.vpf", d511, "m/inner"}).code, 0);
+    Bytes before = Read("p.vpf");
+    MakeDir("two");
+    MakeDir("two/levels");
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string err;
+        bool changes;  // the rest is done and saved
+    };
+    const Case cases[] = {
+        {{"mkdir", "p.vpf", d511 + "/x/y"},
+         2,
+         d511 + "/x/y: folders are nested too deeply\n",
+         false},
+        {{"add", "-q", "p.vpf", "--into=" + d511 + "/x/y", "src"},
+         2,
+         "--into: " + d511 + "/x/y: folders are nested too deeply\n",
+         false},
+        {{"add", "-q", "p.vpf", "--into=" + d511, "two"},
+         1,
+         "cannot pack two/levels: its folders are nested more than 512 deep\n",
+         true},
+        {{"mv", "p.vpf", "m/", d511 + "/"},
+         1,
+         "p.vpf: the folders would be nested too deeply; nothing was moved\n",
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        const RunResult r = Run(c.args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.err, "vpf: " + c.err);
+        EXPECT_EQ(Read("p.vpf") != before, c.changes);
+        before = Read("p.vpf");
+    }
+    EXPECT_EQ(Run({"list", "p.vpf", d511 + "/"}).out, d511 + "/\n" + d511 + "/two/\n");
+    // One level less is within the limit.
+    EXPECT_EQ(Run({"mkdir", "-q", "p.vpf", d511 + "/x"}).code, 0);
+    EXPECT_EQ(Run({"mv", "-q", "p.vpf", "m/inner/", d511 + "/"}).code, 0);
+    EXPECT_EQ(Run({"check", "-q", "p.vpf"}).code, 0);
+}
+
 // Every save that cannot happen leaves the pack as it was and says why in
 // one line of vpf's own: a full disk, a read-only pack, a pack that another
 // program replaced while vpf ran.
