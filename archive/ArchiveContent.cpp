@@ -154,7 +154,8 @@ AddOutcome CPackArchive::InsertEntry(std::unique_ptr<PackEntry>& entry, CPackFol
         RefuseAdd(checked, sourcePath);
         return AddOutcome::Refused;
     }
-    SpoolBytes(*entry);
+    if (!StreamBytes(*entry))
+        SpoolBytes(*entry);
     if (existing < 0) {
         folder->AppendFile(std::move(entry));
         ++fileCount;

@@ -147,6 +147,117 @@ bool CPackArchive::WriteTo(pack::ByteSink& sink, pack::Fault& fault) {
 
 namespace {
 
+// Writes the bytes given to it one after the other from the start of a file
+// whose later bytes are written already, in runs of up to 256 KiB.
+class HeadSink final : public pack::ByteSink {
+  public:
+    explicit HeadSink(fs::AtomicFile& file) : file_(file) {}
+    bool Write(const unsigned char* data, std::size_t length) override {
+        pending_.insert(pending_.end(), data, data + length);
+        return pending_.size() < kRun || Flush();
+    }
+    bool Flush() {
+        const bool ok = file_.WriteAt(position_, pending_.data(), pending_.size());
+        position_ += pending_.size();
+        pending_.clear();
+        return ok;
+    }
+    std::string Reason() const override { return file_.WriteFailure(); }
+
+  private:
+    static constexpr std::size_t kRun = 256 * 1024;
+    fs::AtomicFile& file_;
+    std::vector<unsigned char> pending_;
+    std::uint64_t position_ = 0;
+};
+
+}  // namespace
+
+bool CPackArchive::StreamNewPack(std::uint64_t directoryEnd, pack::Fault& fault) {
+    if (!IsOpen() || !root || stream_)
+        return pack::Fail(fault, pack::FaultKind::Io, "no new pack is open");
+    fs::AtomicFileOptions options;
+    options.followLink = true;  // as the save replaces the pack a link names
+    auto file = std::make_unique<fs::AtomicFile>();
+    if (!file->Begin(path, options, fault))
+        return false;
+    const int reader = fcntl(file->Descriptor(), F_DUPFD_CLOEXEC, 0);
+    if (reader < 0) {
+        const int error = errno;
+        file->Abort();
+        return pack::Fail(fault, pack::FaultKind::Io, pack::ErrnoText(error));
+    }
+    stream_ = std::move(file);
+    streamFile_ = std::make_shared<const StoredFile>(reader);
+    streamStart_ = streamEnd_ = directoryEnd;
+    return true;
+}
+
+std::uint64_t CPackArchive::DirectoryEndWith(
+    const std::unordered_map<const CPackFolder*, std::uint32_t>& planned) const {
+    std::uint64_t end = pack::kRootBlockOffset;
+    std::vector<const CPackFolder*> stack{root.get()};
+    while (!stack.empty()) {
+        const CPackFolder* folder = stack.back();
+        stack.pop_back();
+        const auto more = planned.find(folder);
+        end += pack::FolderBlockSize(
+            folder->subfolders.size(),
+            folder->files.size() + (more == planned.end() ? 0 : more->second));
+        for (const auto& child : folder->subfolders)
+            stack.push_back(child.get());
+    }
+    return end;
+}
+
+bool CPackArchive::StreamBytes(PackEntry& entry) {
+    if (!stream_ || (!entry.data && entry.packedSize > 0))
+        return false;
+    const std::uint64_t block = pack::kDataBlockHeaderSize + std::uint64_t{entry.packedSize};
+    if (streamEnd_ + block > pack::kMaxPackSize)
+        return false;  // the save refuses the pack; the bytes wait in memory as before
+    const pack::RecordBytes<pack::DataBlockHeader> header =
+        pack::Encode(pack::DataBlockHeader{entry.originalSize, entry.packedSize, entry.method});
+    if (!stream_->WriteAt(streamEnd_, header.data(), header.size()) ||
+        !stream_->WriteAt(streamEnd_ + header.size(), entry.data.get(), entry.packedSize)) {
+        // A full disk, say: what was written stays readable through
+        // streamFile_, the rest goes the ordinary way and the save says why
+        // it cannot write the pack.
+        stream_.reset();
+        return false;
+    }
+    entry.stored = streamFile_;
+    entry.storedOffset = static_cast<std::uint32_t>(streamEnd_ + header.size());
+    entry.data.reset();
+    streamEnd_ += block;
+    return true;
+}
+
+bool CPackArchive::StreamLaidOut(const StoredFile* file, std::uint64_t start, std::uint64_t end) {
+    const std::uint64_t directoryEnd = ComputeFolderOffsets(*root, pack::kRootBlockOffset);
+    if (directoryEnd != start)
+        return false;
+    ComputeDataOffsets(*root, directoryEnd);
+    std::uint64_t position = directoryEnd;
+    return LaidOutIn(*root, file, position) && position == end;
+}
+
+bool CPackArchive::LaidOutIn(const CPackFolder& folder, const StoredFile* file,
+                             std::uint64_t& position) {
+    for (const auto& entry : folder.files) {
+        if (entry->data || entry->stored.get() != file || entry->dataOffset != position ||
+            entry->storedOffset != position + pack::kDataBlockHeaderSize)
+            return false;
+        position += pack::kDataBlockHeaderSize + std::uint64_t{entry->packedSize};
+    }
+    for (const auto& child : folder.subfolders)
+        if (!LaidOutIn(*child, file, position))
+            return false;
+    return true;
+}
+
+namespace {
+
 // Whether the user may change the existing file: write permission, and a
 // write bit at all (root passes every permission check, but a pack made
 // read-only is still not to be changed).
@@ -158,6 +269,10 @@ bool MayWrite(const std::string& file, mode_t mode) {
 
 SaveOutcome CPackArchive::SaveQuietly(pack::Fault& fault) {
     reloadFailed_ = false;
+    // A streamed pack is used by this save or by none: whatever happens
+    // below, its file goes (entries that still read from it keep it open).
+    const std::unique_ptr<fs::AtomicFile> stream = std::move(stream_);
+    const std::shared_ptr<const StoredFile> streamFile = std::move(streamFile_);
     if (!IsOpen() || !root)
         return pack::Fail(fault, pack::FaultKind::Io, "no pack is open"), SaveOutcome::NotOpen;
     if (!CheckWritable(fault))
@@ -186,22 +301,33 @@ SaveOutcome CPackArchive::SaveQuietly(pack::Fault& fault) {
         lock.Release();
         return NotSaved(SaveOutcome::ReadOnly);
     }
-    fs::AtomicFileOptions options;
-    options.followLink = true;    // a link to the pack: the pack it names is saved
-    options.allowInPlace = true;  // a folder that takes no new file
-    fs::AtomicFile file;
-    if (!file.Begin(path, options, fault) || !file.Reserve(PackSize(), fault)) {
-        file.Abort();
-        lock.Release();
-        return NotSaved(file.InPlace() && !file.Restored() ? SaveOutcome::Incomplete
-                                                           : SaveOutcome::Failed);
+    // A streamed pack holding every entry where this save puts it needs only
+    // its header and directory; any other tree is written whole.
+    const bool streamed =
+        stream && stream->IsOpen() && StreamLaidOut(streamFile.get(), streamStart_, streamEnd_);
+    fs::AtomicFile whole;
+    fs::AtomicFile& file = streamed ? *stream : whole;
+    if (streamed) {
+        HeadSink sink(file);
+        if (WriteHeader(sink) && WriteDirectory(sink))
+            sink.Flush();
+    } else {
+        fs::AtomicFileOptions options;
+        options.followLink = true;    // a link to the pack: the pack it names is saved
+        options.allowInPlace = true;  // a folder that takes no new file
+        if (!file.Begin(path, options, fault) || !file.Reserve(PackSize(), fault)) {
+            file.Abort();
+            lock.Release();
+            return NotSaved(file.InPlace() && !file.Restored() ? SaveOutcome::Incomplete
+                                                               : SaveOutcome::Failed);
+        }
+        // A failed write is remembered by the file and reported by Commit.
+        AtomicFileSink sink(file);
+        saving_ = &file;
+        if (WriteHeader(sink) && WriteDirectory(sink))
+            WriteData(sink, *root);
+        saving_ = nullptr;
     }
-    // A failed write is remembered by the file and reported by Commit.
-    AtomicFileSink sink(file);
-    saving_ = &file;
-    if (WriteHeader(sink) && WriteDirectory(sink))
-        WriteData(sink, *root);
-    saving_ = nullptr;
     int written = -1;
     if (!file.Commit(fault, &written)) {
         if (file.WriteError() == ENODATA)

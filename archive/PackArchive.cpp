@@ -9,6 +9,7 @@
 
 #include "archive/EntryCoding.h"
 #include "format/PackFormat.h"
+#include "platform/AtomicFile.h"
 
 namespace crateforge {
 
@@ -56,6 +57,10 @@ int CPackArchive::CreateNew(const std::string& newPath) {
     fileCount = 0;
     onDisk = false;
     packFile_.reset();
+    spool_.reset();
+    spoolEnd_ = 0;
+    stream_.reset();
+    streamFile_.reset();
     return 1;
 }
 

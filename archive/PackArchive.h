@@ -69,6 +69,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/ArchiveTexts.h"
@@ -251,6 +252,23 @@ class CPackArchive {
     // the sink may then hold part of a pack.
     bool WriteTo(pack::ByteSink& sink, pack::Fault& fault);
 
+    // Writes a new pack as its files are coded: each coded entry that joins
+    // the tree from now on (AddCodedEntry) goes straight to its place in a
+    // new file beside path(), after a directory planned to end at
+    // `directoryEnd` (DirectoryEndWith), and the next save writes only the
+    // header and the directory into it instead of copying every byte again.
+    // Callers add files in the order the pack lays out its data: a folder's
+    // files, then its subfolders, depth first. When the tree does not come
+    // out as planned (a file failed or was replaced, a folder left out), the
+    // save copies the written bytes into a pack of its own, as it does
+    // without streaming; the saved pack is the same either way. False, with
+    // nothing changed, where no new file can be made beside path().
+    bool StreamNewPack(std::uint64_t directoryEnd, pack::Fault& fault);
+    // Where the directory ends when `planned` more files (by folder) join
+    // the tree as it is now.
+    std::uint64_t DirectoryEndWith(
+        const std::unordered_map<const CPackFolder*, std::uint32_t>& planned) const;
+
     // Whether the file starts with a whole header of that version.
     static bool IsCurrentPack(const std::string& file);
     static bool IsOldPack(const std::string& file);
@@ -425,6 +443,15 @@ class CPackArchive {
     // Where that file cannot be made or written, the bytes stay in memory.
     void SpoolBytes(PackEntry& entry);
     static constexpr std::uint32_t kSpoolMinimum = 16 * 1024;  // smaller ones stay in memory
+    // Writes an entry about to join the tree at the end of the streamed pack
+    // (StreamNewPack); false, leaving it as it was, when no pack is streamed
+    // or the write failed (streaming then stops).
+    bool StreamBytes(PackEntry& entry);
+    // Whether every entry of the tree sits in `file` where the pack about to
+    // be saved has it, between `start` and `end`; assigns the offsets.
+    bool StreamLaidOut(const StoredFile* file, std::uint64_t start, std::uint64_t end);
+    static bool LaidOutIn(const CPackFolder& folder, const StoredFile* file,
+                          std::uint64_t& position);
     // Why the tree cannot be written as it is (too large, bytes missing).
     bool CheckWritable(pack::Fault& fault) const;
 
@@ -477,6 +504,10 @@ class CPackArchive {
     fs::AtomicFile* saving_ = nullptr;            // the file being written by Save
     std::shared_ptr<const StoredFile> spool_;     // coded bytes of files added since
     std::uint64_t spoolEnd_ = 0;
+    std::unique_ptr<fs::AtomicFile> stream_;        // the pack being streamed, or null
+    std::shared_ptr<const StoredFile> streamFile_;  // it, open for reading
+    std::uint64_t streamStart_ = 0;                 // where its data begins
+    std::uint64_t streamEnd_ = 0;                   // and where it ends so far
     bool reloadFailed_ = false;
     pack::Fault lastFault;
     CodingFallbacks codingFallbacks_;

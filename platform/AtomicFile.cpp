@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <pthread.h>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -210,8 +211,8 @@ bool AtomicFile::BeginIn(int folder, std::string name, const std::string& displa
             error = EMFILE;
             break;
         }
-        fd_ = openat(folder, tempName_.c_str(),
-                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode);
+        fd_ = openat(folder, tempName_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     createMode);
         if (fd_ >= 0)
             break;
         error = errno;
@@ -299,6 +300,26 @@ bool AtomicFile::CopyFrom(int fd, std::uint64_t offset, std::uint64_t length) {
     written_ += length;
     const int error = CopyBytes(fd, offset, fd_, length);
     return error == 0 || FailWrite(error);
+}
+
+bool AtomicFile::WriteAt(std::uint64_t offset, const void* data, std::size_t length) {
+    if (fd_ < 0 || inPlace_)
+        return FailWrite(fd_ < 0 ? EBADF : EINVAL);
+    if (writeError_ != 0 || !Flush())
+        return false;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n =
+            pwrite(fd_, bytes + done, length - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return FailWrite(n < 0 ? errno : ENOSPC);
+        done += static_cast<std::size_t>(n);
+    }
+    written_ = std::max<std::uint64_t>(written_, offset + length);
+    return true;
 }
 
 void AtomicFile::RestoreInPlace() {

@@ -111,6 +111,15 @@ class AtomicFile {
     // ENODATA when `fd` ended early.
     bool CopyFrom(int fd, std::uint64_t offset, std::uint64_t length);
 
+    // Writes `length` bytes at `offset` of the new file, wherever Write has
+    // got to (for a file laid out out of order: data first, its index
+    // last). Not for a target rewritten in place. False once any write has
+    // failed (see Commit).
+    bool WriteAt(std::uint64_t offset, const void* data, std::size_t length);
+    // The new file, open for reading and writing (-1 when not open); it
+    // stays the caller's to read while the AtomicFile lives.
+    int Descriptor() const { return fd_; }
+
     // The copy of the old bytes of a target rewritten in place, open for
     // reading (-1 otherwise): what was at an offset of the target before the
     // rewrite is at the same offset there.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -571,6 +572,40 @@ struct AddTotals {
 
 // Codes the planned files on the workers (gzip in memory) and adds them in
 // plan order.
+// The files to code, in the order the pack lays out their data (a folder's
+// files, then its subfolders, depth first), so that a streamed pack gets
+// them one after the other; a folder's own files keep the order given.
+std::vector<const AddItem*> InLayoutOrder(const CPackArchive& archive, const AddPlan& plan) {
+    std::unordered_map<const CPackFolder*, std::size_t> rank;
+    std::vector<const CPackFolder*> stack{archive.Root()};
+    while (!stack.empty()) {
+        const CPackFolder* folder = stack.back();
+        stack.pop_back();
+        rank.emplace(folder, rank.size());
+        for (int i = static_cast<int>(folder->SubfolderCount()) - 1; i >= 0; --i)
+            stack.push_back(folder->SubfolderAt(i));
+    }
+    std::vector<const AddItem*> items;
+    for (const AddItem& item : plan.items)
+        if (!item.dropped)
+            items.push_back(&item);
+    std::stable_sort(items.begin(), items.end(), [&](const AddItem* a, const AddItem* b) {
+        return rank[a->folder] < rank[b->folder];
+    });
+    return items;
+}
+
+// A new pack file is written as its files are coded (see
+// CPackArchive::StreamNewPack) when the plan says where its directory ends.
+void StreamInto(CPackArchive& archive, const AddPlan& plan) {
+    std::unordered_map<const CPackFolder*, std::uint32_t> planned;
+    for (const AddItem& item : plan.items)
+        if (!item.dropped && !item.replace)
+            ++planned[item.folder];
+    pack::Fault ignored;  // without it the save copies the bytes as it always could
+    archive.StreamNewPack(archive.DirectoryEndWith(planned), ignored);
+}
+
 AddTotals CodeAndAdd(CPackArchive& archive, AddPlan& plan, const Options& options, int& failures) {
     const unsigned jobs = EffectiveJobs(options);
     PoolOptions pool;
@@ -579,10 +614,7 @@ AddTotals CodeAndAdd(CPackArchive& archive, AddPlan& plan, const Options& option
     pool.budget = std::max<std::uint64_t>(64ull << 20, (32ull << 20) * jobs);
     ProgressMeter meter(options, plan.totalBytes);
     AddTotals totals;
-    std::vector<const AddItem*> items;
-    for (const AddItem& item : plan.items)
-        if (!item.dropped)
-            items.push_back(&item);
+    const std::vector<const AddItem*> items = InLayoutOrder(archive, plan);
 
     RunOrdered<CodedItem>(
         items.size(), pool, [&](std::size_t i) { return items[i]->size; },
@@ -729,6 +761,8 @@ int PackInputs(CPackArchive& archive, ConsoleMessages& console, const Options& o
     }
 
     interrupt::DescribeWork("read", plan.fileCount, "file", "");
+    if (creating && !toStdout)
+        StreamInto(archive, plan);
     const AddTotals totals = CodeAndAdd(archive, plan, options, failures);
     plan.PruneUnused();
     changed = changed || plan.foldersMade > 0 || totals.added > 0;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <set>
+#include <unordered_map>
 
 #include "archive/EntryData.h"
 
@@ -217,6 +219,103 @@ TEST_F(SaveLoadTest, HeaderChecksNeedTheWholeHeader) {
     ASSERT_EQ(archive->Open(dir.File("empty.vpf")), 1);
     EXPECT_EQ(archive->Root()->FileCount(), 0u);
     EXPECT_EQ(list.RowCount(), 0);
+}
+
+// A new pack written as its files are coded becomes the pack file itself
+// when the tree comes out as planned, and is copied into a pack of its own
+// when it does not; the saved bytes are the same either way.
+TEST_F(SaveLoadTest, StreamedNewPackSavesTheSameBytesWhateverTheTreeBecame) {
+    struct Add {
+        const char* folder;  // "" the root, else one of MakeTree's
+        const char* name;
+        std::size_t size;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Add> adds;
+        std::uint32_t neverCame;  // planned root files that were not added
+        bool streamed;            // the streamed file became the pack
+    };
+    const std::vector<Case> cases = {
+        {"in layout order",
+         {{"", "a.txt", 70000}, {"", "empty", 0}, {"sub", "b.bin", 20000}, {"deep", "c", 100}},
+         0,
+         true},
+        {"only folders", {}, 0, true},
+        {"a planned file never came", {{"", "a.txt", 70000}, {"sub", "b.bin", 20000}}, 1, false},
+        {"out of layout order", {{"sub", "b.bin", 20000}, {"", "a.txt", 70000}}, 0, false},
+        {"a name replaced", {{"", "a.txt", 70000}, {"", "A.TXT", 30000}}, 0, false},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string streamedName = "s" + std::to_string(n) + ".vpf";
+        const std::string streamedPath = PackPath(streamedName);
+        const std::string wholePath = PackPath("w" + std::to_string(n) + ".vpf");
+        ++n;
+        auto fill = [&](CPackArchive& doc, bool stream) -> ino_t {
+            EXPECT_EQ(doc.CreateNew(stream ? streamedPath : wholePath), 1);
+            CPackFolder* sub = doc.MakeFolder(doc.Root(), "sub").folder;
+            CPackFolder* deep = doc.MakeFolder(sub, "deep").folder;
+            doc.MakeFolder(doc.Root(), "other");
+            auto folderOf = [&](std::string_view f) {
+                return f.empty() ? doc.Root() : f == "sub" ? sub : deep;
+            };
+            ino_t sibling = 0;
+            if (stream) {
+                std::unordered_map<const CPackFolder*, std::uint32_t> planned;
+                std::set<std::string> names;
+                for (const Add& a : c.adds)
+                    if (names.insert(std::string(a.folder) + "/" + a.name).second)
+                        ++planned[folderOf(a.folder)];
+                planned[doc.Root()] += c.neverCame;
+                pack::Fault fault;
+                EXPECT_TRUE(doc.StreamNewPack(doc.DirectoryEndWith(planned), fault))
+                    << fault.Text();
+                std::vector<fs::DirEntry> names2;
+                fs::ListDirectory(dir.Path(), names2);
+                for (const auto& e : names2)
+                    if (e.name.rfind("." + streamedName + ".", 0) == 0) {
+                        struct stat st {};
+                        EXPECT_EQ(stat(dir.File(e.name).c_str(), &st), 0);
+                        sibling = st.st_ino;
+                    }
+                EXPECT_NE(sibling, 0u) << "no file is being streamed";
+            }
+            for (const Add& a : c.adds) {
+                const std::string from = Source(a.name, TextBytes(a.size, a.size % 7 + 1));
+                auto entry = std::make_unique<PackEntry>();
+                entry->SetName(a.name);
+                pack::Fault fault;
+                EXPECT_EQ(CodeDiskFile(from, *entry, {}, fault), DiskReadStatus::Ok);
+                const AddOutcome added =
+                    doc.AddCodedEntry(entry, folderOf(a.folder), from, NameClash::Replace);
+                EXPECT_TRUE(added == AddOutcome::Added || added == AddOutcome::Replaced);
+            }
+            pack::Fault fault;
+            EXPECT_EQ(doc.SaveQuietly(fault), SaveOutcome::Saved) << fault.Text();
+            return sibling;
+        };
+        auto streamedDoc = MakeArchive();
+        const ino_t sibling = fill(*streamedDoc, true);
+        auto wholeDoc = MakeArchive();
+        fill(*wholeDoc, false);
+
+        EXPECT_EQ(testpacks::ReadFile(streamedPath), testpacks::ReadFile(wholePath));
+        struct stat st {};
+        ASSERT_EQ(stat(streamedPath.c_str(), &st), 0);
+        EXPECT_EQ(st.st_ino == sibling, c.streamed);
+        // The document reads its files back from the saved pack.
+        for (const PackEntry* e : FilesOf(streamedDoc->Root())) {
+            pack::DecodedBytes bytes;
+            pack::Fault fault;
+            EXPECT_TRUE(DecodeEntry(*e, bytes, fault)) << fault.Text();
+        }
+        std::vector<fs::DirEntry> names;
+        fs::ListDirectory(dir.Path(), names);
+        for (const auto& e : names)
+            EXPECT_NE(e.name[0], '.') << e.name;  // no streamed file left over
+    }
 }
 
 }  // namespace
