@@ -22,18 +22,12 @@ namespace crateforge {
 
 namespace {
 
-// The version whose whole header `file` begins with; None when it cannot be
-// opened, names no known version or is shorter than that version's header.
+// The version whose whole header `file` begins with (pack::ProbeVersion);
+// None when it cannot be opened.
 pack::PackVersion VersionOf(const std::string& file) {
     pack::FileSource source;
     pack::Fault fault;
-    std::uint8_t tag[pack::kVersionTagBytes];
-    if (!source.Open(file, fault) || !source.ReadAt(0, tag, sizeof tag))
-        return pack::PackVersion::None;
-    const pack::PackVersion version = pack::DetectVersion(tag);
-    const std::size_t header =
-        version == pack::PackVersion::Old ? pack::kOldPackHeaderSize : pack::kPackHeaderSize;
-    return source.Size() >= header ? version : pack::PackVersion::None;
+    return source.Open(file, fault) ? pack::ProbeVersion(source) : pack::PackVersion::None;
 }
 
 }  // namespace

@@ -350,6 +350,14 @@ bool Walker::Old() {
 
 }  // namespace
 
+PackVersion ProbeVersion(ByteSource& source) {
+    std::uint8_t tag[kVersionTagBytes] = {};
+    const PackVersion version =
+        source.ReadAt(0, tag, sizeof tag) ? DetectVersion(tag) : PackVersion::None;
+    const std::uint64_t header = version == PackVersion::Old ? kOldPackHeaderSize : kPackHeaderSize;
+    return source.Size() >= header ? version : PackVersion::None;
+}
+
 bool ReadDirectory(ByteSource& source, Directory& out, Fault& fault) {
     return ReadDirectory(source, PackVersion::None, out, fault);
 }

@@ -126,6 +126,12 @@ struct Directory {
     std::string FullName(std::size_t file, char separator) const;
 };
 
+// The version whose whole header `source` begins with: None when its first
+// bytes name no known version or it is shorter than that version's header.
+// What "is this a pack, and which" means everywhere; reading the directory
+// (below) then tells a sound pack from a damaged one.
+PackVersion ProbeVersion(ByteSource& source);
+
 // Reads and checks the directory of the pack in `source`. True with `out`
 // filled; false with `fault` (kind NotAPack when the first bytes name no
 // known version, Damaged with an offset for a broken rule, NoMemory, or Io

@@ -79,21 +79,12 @@ bool PackIndex::OpenPack(const char* path) {
             why.reason = "cannot open the file: " + why.reason;
             return Fail(why);
         }
-        if (!ReadOldIndex(source)) {
-            const pack::Fault oldFault = fault;
+        // One walk: the walker reads the version the file names and
+        // refuses it with that version's reason.
+        if (!ReadIndex(source, pack::PackVersion::None)) {
+            const pack::Fault why = fault;
             Forget();
-            if (oldFault.kind != pack::FaultKind::NotAPack)
-                return Fail(oldFault);
-            if (!ReadTreeIndex(source)) {
-                Forget();
-                // Neither version: keep the reason that fits the version the
-                // file claims (a "1.03" file too short for its header).
-                std::uint8_t tag[pack::kVersionTagBytes] = {};
-                const bool claimsOld = source.ReadAt(0, tag, sizeof tag) &&
-                                       pack::DetectVersion(tag) == pack::PackVersion::Old;
-                return Fail(fault.kind == pack::FaultKind::NotAPack && claimsOld ? oldFault
-                                                                                 : fault);
-            }
+            return Fail(why);
         }
         identity = source.Identity();
         BuildNameTable();
@@ -109,20 +100,20 @@ bool PackIndex::OpenPack(const char* path) {
     return true;
 }
 
-bool PackIndex::ReadOldIndex(pack::ByteSource& source) {
+bool PackIndex::ReadIndex(pack::ByteSource& source, pack::PackVersion version) {
     pack::Directory directory;
-    if (!pack::ReadDirectory(source, pack::PackVersion::Old, directory, fault))
+    if (!pack::ReadDirectory(source, version, directory, fault))
         return false;
     TakeDirectory(directory);
     return true;
 }
 
+bool PackIndex::ReadOldIndex(pack::ByteSource& source) {
+    return ReadIndex(source, pack::PackVersion::Old);
+}
+
 bool PackIndex::ReadTreeIndex(pack::ByteSource& source) {
-    pack::Directory directory;
-    if (!pack::ReadDirectory(source, pack::PackVersion::Current, directory, fault))
-        return false;
-    TakeDirectory(directory);
-    return true;
+    return ReadIndex(source, pack::PackVersion::Current);
 }
 
 void PackIndex::TakeDirectory(pack::Directory& directory) {

@@ -1,10 +1,10 @@
 // PackIndex.h - the object behind every PackReader handle: the flat entry
 // list of one open pack, its name index and its loaded data.
 //
-// OpenPack tries version "1.03" first (ReadOldIndex), then "2.10"
-// (ReadTreeIndex). Both hand the pack to the format core's one directory
-// walker (pack::ReadDirectory), restricted to their version, which checks
-// every structural rule before anything is kept; this class adds only the
+// OpenPack hands the pack to the format core's one directory walker
+// (pack::ReadDirectory) once, which reads the version the file names and
+// checks every structural rule before anything is kept (ReadOldIndex and
+// ReadTreeIndex do the same for one version only); this class adds only the
 // reader's policy on top: a flat list of entries in directory order, names
 // looked up without regard to ASCII case, data loaded lazily. A refused pack
 // leaves the reason (with its byte offset) in LastFault for tools.
@@ -136,9 +136,11 @@ class PackIndex {
     };
     static constexpr std::uint32_t kEmptySlot = 0xFFFFFFFFu;
 
-    // The two attempts of OpenPack. Each reads the whole directory of its
-    // version through the shared walker and fills `entries`, `folders` and
-    // `names`; a file of the other version is refused with NotAPack.
+    // Reads the whole directory through the shared walker and fills
+    // `entries`, `folders` and `names`: of the version the file names when
+    // `version` is None, else of that version only (a file of the other
+    // version is refused with NotAPack), as ReadOldIndex and ReadTreeIndex.
+    bool ReadIndex(pack::ByteSource& source, pack::PackVersion version);
     bool ReadOldIndex(pack::ByteSource& source);
     bool ReadTreeIndex(pack::ByteSource& source);
     // Takes one folder of the walked directory over: its record, and an

@@ -11,6 +11,7 @@
 #include "archive/PackArchive.h"
 #include "archive/PackFolder.h"
 #include "format/Names.h"
+#include "format/PackDirectory.h"
 #include "platform/FileSystem.h"
 #include "tools/Cli.h"
 #include "tools/Interrupt.h"
@@ -409,19 +410,21 @@ crateforge::CPackFolder* FindPackFolder(crateforge::CPackFolder* root,
 }
 
 int OpenPackForChange(crateforge::CPackArchive& archive, const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        Error(path + ": " + crateforge::fs::ErrnoText(errno));
+    pack::FileSource source;
+    pack::Fault fault;
+    if (!source.Open(path, fault)) {
+        Error(path + ": " + fault.reason);
         return kExitFailure;
     }
-    close(fd);
-    if (crateforge::CPackArchive::IsOldPack(path)) {
+    const pack::PackVersion version = pack::ProbeVersion(source);
+    source.Close();
+    if (version == pack::PackVersion::Old) {
         Error(path + ": a PackFile of the old version " +
               std::string(pack::VersionText(pack::PackVersion::Old)) +
               ", which vpf reads but does not change; convert it first with: vpf convert " + path);
         return kExitFailure;
     }
-    if (!crateforge::CPackArchive::IsCurrentPack(path)) {
+    if (version != pack::PackVersion::Current) {
         Error(path + ": not a PackFile");
         return kExitFailure;
     }
