@@ -104,19 +104,21 @@ EditOutcome CPackArchive::CheckPlace(const CPackFolder* folder, const Placement&
 int CPackArchive::RefuseAdd(EditOutcome outcome, const std::string& sourcePath) {
     switch (outcome) {
         case EditOutcome::NameTooLong:
-            return Refuse(WithNames(kNameTooLongText, {sourcePath}));
+            return Refuse(EditReason(outcome), WithNames(kNameTooLongText, {sourcePath}));
         case EditOutcome::UnusableName:
-            return Refuse(WithNames(kNameUnusableText, {sourcePath}));
+            return Refuse(EditReason(outcome), WithNames(kNameUnusableText, {sourcePath}));
         case EditOutcome::FullNameTooLong:
-            return Refuse(WithNames(kFullNameTooLongText, {sourcePath}));
+            return Refuse(EditReason(outcome), WithNames(kFullNameTooLongText, {sourcePath}));
         case EditOutcome::TooDeep:
-            return Refuse(WithNames(kAddTooDeepText, {sourcePath, kMaxDepthText}));
+            return Refuse(EditReason(outcome),
+                          WithNames(kAddTooDeepText, {sourcePath, kMaxDepthText}));
         case EditOutcome::FileTooLarge:
-            return Refuse(WithNames(kFileTooLargeText, {sourcePath}));
+            return Refuse(EditReason(outcome), WithNames(kFileTooLargeText, {sourcePath}));
         case EditOutcome::PackTooLarge:
-            return Refuse(WithNames(kPackWouldBeTooLargeText, {sourcePath}));
+            return Refuse(EditReason(outcome), WithNames(kPackWouldBeTooLargeText, {sourcePath}));
         default:
-            return Refuse(WithNames(kNotAddedText, {sourcePath, EditReason(outcome)}));
+            return Refuse(EditReason(outcome),
+                          WithNames(kNotAddedText, {sourcePath, EditReason(outcome)}));
     }
 }
 
@@ -202,7 +204,8 @@ int CPackArchive::LoadEntryFromDisk(const std::string& diskPath, PackEntry& entr
     pack::Fault fault;
     const DiskReadStatus status = ReadDiskFile(diskPath, bytes, size, fault);
     if (status == DiskReadStatus::TooLarge)
-        return Refuse(WithNames(kFileTooLargeText, {diskPath}));
+        return Refuse(EditReason(EditOutcome::FileTooLarge),
+                      WithNames(kFileTooLargeText, {diskPath}));
     if (status != DiskReadStatus::Ok) {
         Report(fault, WithNames(kReadFailedText, {diskPath, fault.Text()}));
         return 0;
@@ -252,7 +255,7 @@ AddOutcome CPackArchive::AddCodedEntry(std::unique_ptr<PackEntry>& entry, CPackF
     if (!IsOpen() || !folder || !entry)
         return AddOutcome::Refused;
     if (!entry->HasBytes()) {
-        Refuse(WithNames(kCodedBytesMissingText, {sourcePath}));
+        Refuse("its coded bytes are missing", WithNames(kCodedBytesMissingText, {sourcePath}));
         return AddOutcome::Refused;
     }
     int existing = -1;
@@ -294,17 +297,21 @@ class AddFolderVisitor final : public fs::FolderVisitor {
     void Skipped(const fs::WalkProblem& problem) override {
         switch (problem.kind) {
             case fs::WalkProblemKind::CannotList:
-                archive_.Refuse(WithNames(kListFailedText, {problem.path, problem.reason}));
+                archive_.Refuse(problem.reason,
+                                WithNames(kListFailedText, {problem.path, problem.reason}));
                 break;
             case fs::WalkProblemKind::CannotRead:
             case fs::WalkProblemKind::NotRegular:
-                archive_.Refuse(WithNames(kReadFailedText, {problem.path, problem.reason}));
+                archive_.Refuse(problem.reason,
+                                WithNames(kReadFailedText, {problem.path, problem.reason}));
                 break;
             case fs::WalkProblemKind::TooDeep:
-                archive_.Refuse(WithNames(kAddTooDeepText, {problem.path, kMaxDepthText}));
+                archive_.Refuse(problem.reason,
+                                WithNames(kAddTooDeepText, {problem.path, kMaxDepthText}));
                 break;
             case fs::WalkProblemKind::Cycle:
-                archive_.Refuse(WithNames(kNotAddedText, {problem.path, problem.reason}));
+                archive_.Refuse(problem.reason,
+                                WithNames(kNotAddedText, {problem.path, problem.reason}));
                 break;
         }
     }
@@ -332,8 +339,10 @@ int CPackArchive::AddFolder(const std::string& diskPath, CPackFolder* folder) {
     AddFolderVisitor visitor(*this, folder);
     pack::Fault fault;
     // Names beginning with "." inside it stay out (.git, editor files).
-    if (!fs::WalkFolder(dir, visitor, pack::kMaxFolderDepth - depth, fault, true))
-        return Refuse(WithNames(kListFailedText, {dir, fault.reason}));
+    if (!fs::WalkFolder(dir, visitor, pack::kMaxFolderDepth - depth, fault, true)) {
+        Report(fault, WithNames(kListFailedText, {dir, fault.reason}));
+        return 0;
+    }
     return visitor.rootAccepted ? 1 : 0;
 }
 
@@ -450,16 +459,16 @@ RenameOutcome CPackArchive::RenameEntry(const std::string& oldName, const std::s
             RefreshList();
             return RenameOutcome::NotFound;
         case EditOutcome::NameTooLong:
-            Refuse(WithNames(kRenameTooLongText, {oldName}));
+            Refuse(EditReason(outcome), WithNames(kRenameTooLongText, {oldName}));
             break;
         case EditOutcome::FullNameTooLong:
-            Refuse(WithNames(kRenameFullNameTooLongText, {oldName}));
+            Refuse(EditReason(outcome), WithNames(kRenameFullNameTooLongText, {oldName}));
             break;
         case EditOutcome::UnusableName:
-            Refuse(WithNames(kRenameUnusableText, {oldName}));
+            Refuse(EditReason(outcome), WithNames(kRenameUnusableText, {oldName}));
             break;
         default:  // a rename in place adds no depth and no bytes
-            Refuse(WithNames(kNotAddedText, {oldName, EditReason(outcome)}));
+            Refuse(EditReason(outcome), WithNames(kNotAddedText, {oldName, EditReason(outcome)}));
             break;
     }
     RefreshList();

@@ -43,9 +43,9 @@ void CPackArchive::Report(const pack::Fault& fault, const std::string& text) {
         ownerWindow_->ShowMessage(kAppCaption, text, MessageButtons::Ok);
 }
 
-int CPackArchive::Refuse(const std::string& text) {
+int CPackArchive::Refuse(std::string reason, const std::string& text) {
     pack::Fault fault;
-    pack::Fail(fault, pack::FaultKind::Io, text);
+    pack::Fail(fault, pack::FaultKind::Io, std::move(reason));
     Report(fault, text);
     return 0;
 }

@@ -479,8 +479,8 @@ class CPackArchive {
     // The one edge where a failure becomes a message: keeps `fault` as the
     // last failure and shows `text` (the fault told in a sentence).
     void Report(const pack::Fault& fault, const std::string& text);
-    // Report with a fault of kind Io whose reason is the text; returns 0.
-    int Refuse(const std::string& text);
+    // Report with a fault of kind Io and that reason; returns 0.
+    int Refuse(std::string reason, const std::string& text);
     // Counts a file that CompressEntry had to store after a failure.
     void NoteCodingFallback(std::string_view name, const char* reason);
     friend class AddFolderVisitor;
