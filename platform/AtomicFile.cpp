@@ -180,7 +180,7 @@ bool AtomicFile::BeginIn(int folder, std::string name, const std::string& displa
         // one or a loop: nothing to replace it with safely.
         if (!S_ISREG(st.st_mode) && !(S_ISLNK(st.st_mode) && !linkFollowed))
             return pack::Fail(fault, pack::FaultKind::Io,
-                              S_ISDIR(st.st_mode) ? ErrnoText(EISDIR) : "not a regular file");
+                              S_ISDIR(st.st_mode) ? pack::ErrnoText(EISDIR) : "not a regular file");
         if (S_ISREG(st.st_mode) && options.keepMode) {
             keepMode_ = st.st_mode & 07777;
             keepOwner_ = st.st_uid;
@@ -259,7 +259,8 @@ bool AtomicFile::BeginInPlace(int folder, pack::Fault& fault) {
         fd_ = -1;
         return pack::Fail(fault, pack::FaultKind::Io,
                           "its folder takes no new file, and no copy of it can be kept in " +
-                              tempDir + " while it is rewritten in place: " + ErrnoText(error));
+                              tempDir +
+                              " while it is rewritten in place: " + pack::ErrnoText(error));
     }
     folder_ = folder;
     inPlace_ = true;

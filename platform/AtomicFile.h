@@ -52,7 +52,7 @@
 #include <string>
 #include <string_view>
 
-#include "format/Fault.h"
+#include "platform/Fault.h"
 
 namespace crateforge::fs {
 

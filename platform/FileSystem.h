@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "format/ByteSource.h"
+#include "platform/Fault.h"
 
 namespace crateforge::fs {
 
@@ -107,10 +107,5 @@ int NamelessFile(const std::string& dir);
 // Returns 0, or an errno value: ENODATA when `from` ends before `length`
 // bytes (another program cut it short).
 int CopyBytes(int from, std::uint64_t offset, int to, std::uint64_t length);
-
-// ErrnoText: strerror of the given value, thread-safe (the format core's).
-inline std::string ErrnoText(int error) {
-    return pack::ErrnoText(error);
-}
 
 }  // namespace crateforge::fs

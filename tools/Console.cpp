@@ -411,7 +411,7 @@ crateforge::CPackFolder* FindPackFolder(crateforge::CPackFolder* root,
 int OpenPackForChange(crateforge::CPackArchive& archive, const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        Error(path + ": " + crateforge::fs::ErrnoText(errno));
+        Error(path + ": " + pack::ErrnoText(errno));
         return kExitFailure;
     }
     close(fd);
@@ -445,7 +445,7 @@ bool StdoutSink::Write(const unsigned char* data, std::size_t length) {
 }
 
 std::string StdoutSink::Reason() const {
-    return std::string(kStdoutName) + ": " + crateforge::fs::ErrnoText(error_ != 0 ? error_ : EIO);
+    return std::string(kStdoutName) + ": " + pack::ErrnoText(error_ != 0 ? error_ : EIO);
 }
 
 }  // namespace vpf

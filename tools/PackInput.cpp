@@ -24,7 +24,7 @@ constexpr std::size_t kSpoolBlock = 256 * 1024;
 
 bool TempFolderFault(pack::Fault& fault, const std::string& dir, int error) {
     return pack::Fail(fault, pack::FaultKind::TempFolder,
-                      "cannot use the temporary folder " + dir + ": " + fs::ErrnoText(error) +
+                      "cannot use the temporary folder " + dir + ": " + pack::ErrnoText(error) +
                           " (a pack read from a pipe is copied there first)");
 }
 
@@ -44,7 +44,7 @@ int SeekableDescriptor(int fd, bool& terminal, pack::Fault& fault) {
         return -1;
     };
     if (fstat(fd, &st) != 0)
-        return refuse(pack::FaultKind::Io, fs::ErrnoText(errno));
+        return refuse(pack::FaultKind::Io, pack::ErrnoText(errno));
     if (isatty(fd)) {
         terminal = true;
         return refuse(pack::FaultKind::Io,
@@ -57,7 +57,7 @@ int SeekableDescriptor(int fd, bool& terminal, pack::Fault& fault) {
             return fd;
         const int copy = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
         if (copy < 0)
-            pack::Fail(fault, pack::FaultKind::Io, fs::ErrnoText(errno));
+            pack::Fail(fault, pack::FaultKind::Io, pack::ErrnoText(errno));
         return copy;
     }
     const int spool = Spool(fd, fault);
@@ -77,7 +77,7 @@ int Spool(int in, pack::Fault& fault) {
     std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[kSpoolBlock]);
     if (!block) {
         close(fd);
-        pack::Fail(fault, pack::FaultKind::NoMemory, fs::ErrnoText(ENOMEM));
+        pack::Fail(fault, pack::FaultKind::NoMemory, pack::ErrnoText(ENOMEM));
         return -1;
     }
     std::uint64_t total = 0;
@@ -88,7 +88,7 @@ int Spool(int in, pack::Fault& fault) {
         if (n < 0) {
             const int error = errno;
             close(fd);
-            pack::Fail(fault, pack::FaultKind::Io, fs::ErrnoText(error));
+            pack::Fail(fault, pack::FaultKind::Io, pack::ErrnoText(error));
             return -1;
         }
         if (n == 0)
@@ -130,7 +130,7 @@ bool OpenPackSource(const std::string& arg, pack::FileSource& source, pack::Faul
         // "-". Opening a FIFO waits for its writer, as any reader of one does.
         const int raw = open(arg.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
         if (raw < 0)
-            return pack::Fail(fault, pack::FaultKind::Io, fs::ErrnoText(errno));
+            return pack::Fail(fault, pack::FaultKind::Io, pack::ErrnoText(errno));
         fd = SeekableDescriptor(raw, isTerminal, fault);
     }
     if (terminal)
