@@ -57,6 +57,12 @@ void ReleaseFileSizeSignal() {
         sigaction(SIGXFSZ, &g_previousAction, nullptr);
 }
 
+std::atomic<SyncCall> g_sync{&::fsync};
+
+int Sync(int fd) {
+    return g_sync.load(std::memory_order_relaxed)(fd);
+}
+
 // What CopyBytes answers when the file copied from ended early.
 constexpr char kSourceEndedText[] = "the file copied from ended early";
 
@@ -102,6 +108,10 @@ int RenameInto(int folder, const std::string& temp, const std::string& name, boo
 }
 
 }  // namespace
+
+SyncCall ReplaceSyncCall(SyncCall call) {
+    return g_sync.exchange(call ? call : &::fsync);
+}
 
 std::string FollowLinks(const std::string& path) {
     std::string current = path;
@@ -312,7 +322,7 @@ void AtomicFile::RestoreInPlace() {
     }
     buffered_ = 0;
     restored_ = lseek(fd_, 0, SEEK_SET) == 0 && CopyBytes(backupFd_, 0, fd_, oldSize_) == 0 &&
-                ftruncate(fd_, static_cast<off_t>(oldSize_)) == 0 && fsync(fd_) == 0;
+                ftruncate(fd_, static_cast<off_t>(oldSize_)) == 0 && Sync(fd_) == 0;
 }
 
 bool AtomicFile::FailWrite(int error) {
@@ -380,7 +390,7 @@ bool AtomicFile::Commit(pack::Fault& fault, int* readable) {
     if (inPlace_) {
         if (error == 0 && ftruncate(fd_, static_cast<off_t>(written_)) != 0)
             error = errno;
-        if (error == 0 && durable_ && fsync(fd_) != 0)
+        if (error == 0 && durable_ && Sync(fd_) != 0)
             error = errno;
         if (error != 0) {
             Abort();  // puts the old bytes back
@@ -393,7 +403,7 @@ bool AtomicFile::Commit(pack::Fault& fault, int* readable) {
         Release();
         return true;
     }
-    if (error == 0 && durable_ && fsync(fd_) != 0)
+    if (error == 0 && durable_ && Sync(fd_) != 0)
         error = errno;
     if (error == 0 && keepMode_) {
         // The owner first: changing it may clear set-id bits that the mode
@@ -421,7 +431,7 @@ bool AtomicFile::Commit(pack::Fault& fault, int* readable) {
         *readable = reader;
     // The rename is done; a folder that cannot be synced loses nothing.
     if (durable_)
-        fsync(folder_);
+        Sync(folder_);
     Release();
     return true;
 }
