@@ -233,6 +233,40 @@ int NamelessFile(const std::string& dir) {
     return -1;
 }
 
+int SpoolToNamelessFile(int in, const std::string& dir, std::uint64_t limit,
+                        SpoolFailure& failure) {
+    constexpr std::size_t kBlock = 256 * 1024;
+    const auto fail = [&](SpoolFailure what, int fd, int error) {
+        if (fd >= 0)
+            close(fd);
+        failure = what;
+        errno = error;
+        return -1;
+    };
+    failure = SpoolFailure::None;
+    const int fd = NamelessFile(dir);
+    if (fd < 0)
+        return fail(SpoolFailure::TempFolder, -1, errno);
+    std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[kBlock]);
+    if (!block)
+        return fail(SpoolFailure::NoMemory, fd, ENOMEM);
+    std::uint64_t total = 0;
+    for (;;) {
+        const ssize_t n = read(in, block.get(), kBlock);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return fail(SpoolFailure::Read, fd, errno);
+        if (n == 0)
+            return fd;
+        total += static_cast<std::uint64_t>(n);
+        if (total > limit)
+            return fail(SpoolFailure::TooLarge, fd, EFBIG);
+        if (!WriteAll(fd, block.get(), static_cast<std::size_t>(n)))
+            return fail(SpoolFailure::TempFolder, fd, errno);
+    }
+}
+
 namespace {
 
 // Bytes one read/write round of CopyBytes moves where copy_file_range
