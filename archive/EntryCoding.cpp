@@ -87,13 +87,13 @@ DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std
     // O_NONBLOCK: opening a FIFO must not wait for a writer.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return fail(DiskReadStatus::CannotOpen, fs::ErrnoText(errno), -1);
+        return fail(DiskReadStatus::CannotOpen, pack::ErrnoText(errno), -1);
     struct stat st;
     if (fstat(fd, &st) != 0)
-        return fail(DiskReadStatus::CannotOpen, fs::ErrnoText(errno), fd);
+        return fail(DiskReadStatus::CannotOpen, pack::ErrnoText(errno), fd);
     if (!S_ISREG(st.st_mode))
         return fail(DiskReadStatus::CannotOpen,
-                    S_ISDIR(st.st_mode) ? fs::ErrnoText(EISDIR) : "not a regular file", fd);
+                    S_ISDIR(st.st_mode) ? pack::ErrnoText(EISDIR) : "not a regular file", fd);
     if (static_cast<std::uint64_t>(st.st_size) > pack::kMaxPackSize)
         return fail(DiskReadStatus::TooLarge, "files of 4 GiB or more cannot be packed", fd);
     const auto length = static_cast<std::uint32_t>(st.st_size);
@@ -101,7 +101,7 @@ DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std
     if (length > 0) {
         buffer.reset(new (std::nothrow) unsigned char[length]);
         if (!buffer)
-            return fail(DiskReadStatus::NoMemory, fs::ErrnoText(ENOMEM), fd);
+            return fail(DiskReadStatus::NoMemory, pack::ErrnoText(ENOMEM), fd);
     }
     std::uint32_t done = 0;
     while (done < length) {
@@ -109,7 +109,7 @@ DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return fail(DiskReadStatus::ReadFailed, fs::ErrnoText(errno), fd);
+            return fail(DiskReadStatus::ReadFailed, pack::ErrnoText(errno), fd);
         if (n == 0)
             return fail(DiskReadStatus::ReadFailed, kChangedWhileReadReason, fd);
         done += static_cast<std::uint32_t>(n);
@@ -125,7 +125,7 @@ DiskReadStatus ReadDiskFile(const std::string& path, codec::GzBuffer& bytes, std
     if (more != 0 || fstat(fd, &after) != 0 || after.st_size != st.st_size ||
         after.st_mtim.tv_sec != st.st_mtim.tv_sec || after.st_mtim.tv_nsec != st.st_mtim.tv_nsec)
         return fail(DiskReadStatus::ReadFailed,
-                    more < 0 ? fs::ErrnoText(errno) : std::string(kChangedWhileReadReason), fd);
+                    more < 0 ? pack::ErrnoText(errno) : std::string(kChangedWhileReadReason), fd);
     close(fd);
     bytes = std::move(buffer);
     size = length;

@@ -26,7 +26,7 @@
 
 #include "archive/PackEntry.h"
 #include "codec/GzCodec.h"
-#include "format/Fault.h"
+#include "platform/Fault.h"
 
 namespace crateforge {
 

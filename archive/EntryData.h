@@ -20,8 +20,8 @@
 
 #include "archive/PackEntry.h"
 #include "format/EntryDecoder.h"
-#include "format/Fault.h"
 #include "platform/AtomicFile.h"
+#include "platform/Fault.h"
 
 namespace crateforge {
 

@@ -78,7 +78,7 @@
 #include "archive/PackFolder.h"
 #include "format/ByteSource.h"
 #include "format/EntryDecoder.h"
-#include "format/Fault.h"
+#include "platform/Fault.h"
 #include "platform/Platform.h"
 
 namespace crateforge {

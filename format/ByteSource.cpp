@@ -10,51 +10,6 @@
 
 namespace pack {
 
-std::string ErrnoText(int error) {
-    return native::ErrorText(error);
-}
-
-bool PreadExact(int fd, std::uint64_t offset, void* buffer, std::size_t length) {
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    while (length > 0) {
-        const std::int64_t n = native::ReadAt(fd, offset, out, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0) {
-            errno = EIO;  // the file is shorter than it was
-            return false;
-        }
-        out += n;
-        offset += static_cast<std::uint64_t>(n);
-        length -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-namespace {
-
-FileIdentity IdentityFromStatus(const native::FileStatus& st) {
-    FileIdentity identity;
-    identity.device = st.device;
-    identity.inode = st.inode;
-    identity.size = st.size;
-    identity.modifiedSeconds = st.modifiedSeconds;
-    identity.modifiedNanoseconds = st.modifiedNanoseconds;
-    return identity;
-}
-
-}  // namespace
-
-bool IdentityOf(int fd, FileIdentity& identity) {
-    native::FileStatus st;
-    if (!native::StatusOf(fd, st))
-        return false;
-    identity = IdentityFromStatus(st);
-    return true;
-}
-
 bool MemorySource::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) {
     if (!Holds(offset, length))
         return false;

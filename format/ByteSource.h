@@ -22,7 +22,8 @@
 #include <span>
 #include <string>
 
-#include "format/Fault.h"
+#include "platform/Fault.h"
+#include "platform/NativeFile.h"
 
 namespace pack {
 
@@ -48,17 +49,6 @@ class MemorySource final : public ByteSource {
 
   private:
     std::span<const std::uint8_t> bytes_;
-};
-
-// Identity of a file as it was opened: a later reopen can tell whether it is
-// still the same file, unchanged.
-struct FileIdentity {
-    std::uint64_t device = 0;  // a volume's serial number on Windows
-    std::uint64_t inode = 0;   // the file index on Windows
-    std::uint64_t size = 0;
-    std::int64_t modifiedSeconds = 0;
-    long modifiedNanoseconds = 0;
-    bool operator==(const FileIdentity&) const = default;
 };
 
 class FileSource final : public ByteSource {
@@ -109,15 +99,5 @@ class DescriptorSource final : public ByteSource {
     int fd_;
     std::uint64_t size_;
 };
-
-// Reads at `offset` until `length` bytes are in or the file ends; false on a short read
-// or an error (errno set; EIO when the file ended early). Thread-safe.
-bool PreadExact(int fd, std::uint64_t offset, void* buffer, std::size_t length);
-
-// The identity of the open file `fd`; false when its status is unknown.
-bool IdentityOf(int fd, FileIdentity& identity);
-
-// strerror of `error`, thread-safe.
-std::string ErrnoText(int error);
 
 }  // namespace pack

@@ -36,7 +36,7 @@
 #include <memory>
 
 #include "format/ByteSource.h"
-#include "format/Fault.h"
+#include "platform/Fault.h"
 
 namespace pack {
 

@@ -51,8 +51,8 @@
 #include <vector>
 
 #include "format/ByteSource.h"
-#include "format/Fault.h"
 #include "format/PackFormat.h"
+#include "platform/Fault.h"
 
 namespace pack {
 

@@ -35,8 +35,8 @@
 
 #include "format/ByteSource.h"
 #include "format/EntryDecoder.h"
-#include "format/Fault.h"
 #include "format/PackDirectory.h"
+#include "platform/Fault.h"
 
 namespace pack {
 

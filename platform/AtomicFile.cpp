@@ -58,6 +58,12 @@ void ReleaseFileSizeSignal() {
         sigaction(SIGXFSZ, &g_previousAction, nullptr);
 }
 
+std::atomic<SyncCall> g_sync{&::fsync};
+
+int Sync(int fd) {
+    return g_sync.load(std::memory_order_relaxed)(fd);
+}
+
 // What CopyBytes answers when the file copied from ended early.
 constexpr char kSourceEndedText[] = "the file copied from ended early";
 
@@ -103,6 +109,10 @@ int RenameInto(int folder, const std::string& temp, const std::string& name, boo
 }
 
 }  // namespace
+
+SyncCall ReplaceSyncCall(SyncCall call) {
+    return g_sync.exchange(call ? call : &::fsync);
+}
 
 std::string FollowLinks(const std::string& path) {
     std::string current = path;
@@ -181,7 +191,7 @@ bool AtomicFile::BeginIn(int folder, std::string name, const std::string& displa
         // one or a loop: nothing to replace it with safely.
         if (!S_ISREG(st.st_mode) && !(S_ISLNK(st.st_mode) && !linkFollowed))
             return pack::Fail(fault, pack::FaultKind::Io,
-                              S_ISDIR(st.st_mode) ? ErrnoText(EISDIR) : "not a regular file");
+                              S_ISDIR(st.st_mode) ? pack::ErrnoText(EISDIR) : "not a regular file");
         if (S_ISREG(st.st_mode) && options.keepMode) {
             keepMode_ = st.st_mode & 07777;
             keepOwner_ = st.st_uid;
@@ -260,7 +270,8 @@ bool AtomicFile::BeginInPlace(int folder, pack::Fault& fault) {
         fd_ = -1;
         return pack::Fail(fault, pack::FaultKind::Io,
                           "its folder takes no new file, and no copy of it can be kept in " +
-                              tempDir + " while it is rewritten in place: " + ErrnoText(error));
+                              tempDir +
+                              " while it is rewritten in place: " + pack::ErrnoText(error));
     }
     folder_ = folder;
     inPlace_ = true;
@@ -332,7 +343,7 @@ void AtomicFile::RestoreInPlace() {
     }
     buffered_ = 0;
     restored_ = lseek(fd_, 0, SEEK_SET) == 0 && CopyBytes(backupFd_, 0, fd_, oldSize_) == 0 &&
-                ftruncate(fd_, static_cast<off_t>(oldSize_)) == 0 && fsync(fd_) == 0;
+                ftruncate(fd_, static_cast<off_t>(oldSize_)) == 0 && Sync(fd_) == 0;
 }
 
 bool AtomicFile::FailWrite(int error) {
@@ -400,7 +411,7 @@ bool AtomicFile::Commit(pack::Fault& fault, int* readable) {
     if (inPlace_) {
         if (error == 0 && ftruncate(fd_, static_cast<off_t>(written_)) != 0)
             error = errno;
-        if (error == 0 && durable_ && fsync(fd_) != 0)
+        if (error == 0 && durable_ && Sync(fd_) != 0)
             error = errno;
         if (error != 0) {
             Abort();  // puts the old bytes back
@@ -413,7 +424,7 @@ bool AtomicFile::Commit(pack::Fault& fault, int* readable) {
         Release();
         return true;
     }
-    if (error == 0 && durable_ && fsync(fd_) != 0)
+    if (error == 0 && durable_ && Sync(fd_) != 0)
         error = errno;
     if (error == 0 && keepMode_) {
         // The owner first: changing it may clear set-id bits that the mode
@@ -441,7 +452,7 @@ bool AtomicFile::Commit(pack::Fault& fault, int* readable) {
         *readable = reader;
     // The rename is done; a folder that cannot be synced loses nothing.
     if (durable_)
-        fsync(folder_);
+        Sync(folder_);
     Release();
     return true;
 }

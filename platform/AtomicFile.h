@@ -52,7 +52,7 @@
 #include <string>
 #include <string_view>
 
-#include "format/Fault.h"
+#include "platform/Fault.h"
 
 namespace crateforge::fs {
 
@@ -185,6 +185,14 @@ class AtomicFile {
     std::uint64_t written_ = 0;
     int writeError_ = 0;
 };
+
+// The call that makes written bytes and a rename last: fsync(2). Commit
+// calls it on the new file before the rename and on the folder after it
+// (when durable). Tests put their own call in place to record that order or
+// to make a sync fail; the previous call is returned, and null puts fsync
+// back. Not to be changed while an AtomicFile commits on another thread.
+using SyncCall = int (*)(int fd);
+SyncCall ReplaceSyncCall(SyncCall call);
 
 // The file a chain of links at `path` leads to (the last component followed
 // up to 40 times; relative links taken from the link's folder); `path`

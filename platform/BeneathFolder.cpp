@@ -74,7 +74,7 @@ void BeneathFolder::UseKernelResolution(bool use) {
 bool BeneathFolder::Open(const std::string& path, pack::Fault& fault) {
     root_ = Descriptor(OpenFolderAt(AT_FDCWD, path.c_str()));
     if (!root_.IsOpen())
-        return pack::Fail(fault, pack::FaultKind::Io, path + ": " + ErrnoText(errno));
+        return pack::Fail(fault, pack::FaultKind::Io, path + ": " + pack::ErrnoText(errno));
     path_ = path;
     return true;
 }
@@ -91,13 +91,13 @@ Descriptor BeneathFolder::OpenFolder(std::span<const std::string> components, Ma
     if (missing)
         *missing = false;
     if (!root_.IsOpen())
-        return Failed(fault, ErrnoText(EBADF));
+        return Failed(fault, pack::ErrnoText(EBADF));
     for (const std::string& c : components)
         if (!IsComponent(c))
-            return Failed(fault, PathOf(components) + ": " + ErrnoText(EINVAL));
+            return Failed(fault, PathOf(components) + ": " + pack::ErrnoText(EINVAL));
     if (components.empty()) {
         const int fd = fcntl(root_.Get(), F_DUPFD_CLOEXEC, 0);
-        return fd >= 0 ? Descriptor(fd) : Failed(fault, path_ + ": " + ErrnoText(errno));
+        return fd >= 0 ? Descriptor(fd) : Failed(fault, path_ + ": " + pack::ErrnoText(errno));
     }
     if (g_kernelResolution.load()) {
         std::string relative;
@@ -121,14 +121,14 @@ Descriptor BeneathFolder::Walk(std::span<const std::string> components, MakeFold
                                mode_t mode, pack::Fault& fault, bool* missing) const {
     Descriptor current(fcntl(root_.Get(), F_DUPFD_CLOEXEC, 0));
     if (!current.IsOpen())
-        return Failed(fault, path_ + ": " + ErrnoText(errno));
+        return Failed(fault, path_ + ": " + pack::ErrnoText(errno));
     for (std::size_t k = 0; k < components.size(); ++k) {
         const char* name = components[k].c_str();
         int fd = OpenFolderAt(current.Get(), name, O_NOFOLLOW);
         if (fd < 0 && errno == ENOENT && make == MakeFolders::Yes) {
             if (mkdirat(current.Get(), name, mode) != 0 && errno != EEXIST)
                 return Failed(fault, "cannot make the folder " + PathOf(components.first(k + 1)) +
-                                         ": " + ErrnoText(errno));
+                                         ": " + pack::ErrnoText(errno));
             fd = OpenFolderAt(current.Get(), name, O_NOFOLLOW);
         }
         if (fd < 0) {
@@ -141,7 +141,7 @@ Descriptor BeneathFolder::Walk(std::span<const std::string> components, MakeFold
                 fstatat(current.Get(), name, &st, AT_SYMLINK_NOFOLLOW) == 0)
                 return Failed(fault, path + (S_ISLNK(st.st_mode) ? " is a link, not a folder"
                                                                  : " is not a folder"));
-            return Failed(fault, path + ": " + ErrnoText(error));
+            return Failed(fault, path + ": " + pack::ErrnoText(error));
         }
         current = Descriptor(fd);
     }

@@ -23,7 +23,7 @@
 #include <span>
 #include <string>
 
-#include "format/Fault.h"
+#include "platform/Fault.h"
 
 namespace crateforge::fs {
 

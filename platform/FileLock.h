@@ -13,7 +13,7 @@
 
 #include <string>
 
-#include "format/ByteSource.h"
+#include "platform/NativeFile.h"
 
 namespace crateforge::fs {
 

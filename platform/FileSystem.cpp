@@ -24,7 +24,7 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>& out, std::stri
     DIR* handle = opendir(dir.c_str());
     if (!handle) {
         if (reason)
-            *reason = ErrnoText(errno);
+            *reason = pack::ErrnoText(errno);
         return false;
     }
     errno = 0;
@@ -58,7 +58,7 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>& out, std::stri
     if (readError != 0) {
         out.clear();
         if (reason)
-            *reason = ErrnoText(readError);
+            *reason = pack::ErrnoText(readError);
         return false;
     }
     std::sort(out.begin(), out.end(),
@@ -102,7 +102,7 @@ std::string MakeWorkspaceDirectory(std::string* reason) {
     std::string pattern = JoinPath(TempDirectory(), "TMPXXXXXX");
     if (!mkdtemp(pattern.data())) {
         if (reason)
-            *reason = ErrnoText(errno);
+            *reason = pack::ErrnoText(errno);
         return {};
     }
     return pattern;
@@ -118,7 +118,7 @@ bool EmptyFolderAt(int dir, std::string& firstReason) {
         if (listed >= 0)
             close(listed);
         if (firstReason.empty())
-            firstReason = ErrnoText(errno);
+            firstReason = pack::ErrnoText(errno);
         return false;
     }
     // Names first: removing while reading may skip names.
@@ -131,7 +131,7 @@ bool EmptyFolderAt(int dir, std::string& firstReason) {
     bool ok = true;
     auto failed = [&](int error) {
         if (firstReason.empty())
-            firstReason = ErrnoText(error);
+            firstReason = pack::ErrnoText(error);
         ok = false;
     };
     for (const std::string& name : names) {
@@ -164,20 +164,20 @@ bool RemoveTree(const std::string& path, std::string* reason) {
     if (lstat(path.c_str(), &st) != 0) {
         if (errno == ENOENT)
             return true;
-        firstReason = ErrnoText(errno);
+        firstReason = pack::ErrnoText(errno);
     } else if (!S_ISDIR(st.st_mode)) {
         if (unlink(path.c_str()) == 0 || errno == ENOENT)
             return true;
-        firstReason = ErrnoText(errno);
+        firstReason = pack::ErrnoText(errno);
     } else {
         const int dir = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (dir < 0) {
-            firstReason = ErrnoText(errno);
+            firstReason = pack::ErrnoText(errno);
         } else {
             const bool emptied = EmptyFolderAt(dir, firstReason);
             close(dir);
             if (emptied && rmdir(path.c_str()) != 0 && errno != ENOENT)
-                firstReason = ErrnoText(errno);
+                firstReason = pack::ErrnoText(errno);
         }
     }
     if (firstReason.empty())
@@ -231,6 +231,40 @@ int NamelessFile(const std::string& dir) {
     }
     errno = EEXIST;
     return -1;
+}
+
+int SpoolToNamelessFile(int in, const std::string& dir, std::uint64_t limit,
+                        SpoolFailure& failure) {
+    constexpr std::size_t kBlock = 256 * 1024;
+    const auto fail = [&](SpoolFailure what, int fd, int error) {
+        if (fd >= 0)
+            close(fd);
+        failure = what;
+        errno = error;
+        return -1;
+    };
+    failure = SpoolFailure::None;
+    const int fd = NamelessFile(dir);
+    if (fd < 0)
+        return fail(SpoolFailure::TempFolder, -1, errno);
+    std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[kBlock]);
+    if (!block)
+        return fail(SpoolFailure::NoMemory, fd, ENOMEM);
+    std::uint64_t total = 0;
+    for (;;) {
+        const ssize_t n = read(in, block.get(), kBlock);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return fail(SpoolFailure::Read, fd, errno);
+        if (n == 0)
+            return fd;
+        total += static_cast<std::uint64_t>(n);
+        if (total > limit)
+            return fail(SpoolFailure::TooLarge, fd, EFBIG);
+        if (!WriteAll(fd, block.get(), static_cast<std::size_t>(n)))
+            return fail(SpoolFailure::TempFolder, fd, errno);
+    }
 }
 
 namespace {

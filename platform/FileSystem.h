@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "format/ByteSource.h"
+#include "platform/Fault.h"
 
 namespace crateforge::fs {
 
@@ -101,16 +101,20 @@ inline bool WriteAll(int fd, std::string_view text) {
 // when neither works.
 int NamelessFile(const std::string& dir);
 
+// SpoolToNamelessFile: copies what `in` gives (a pipe, a FIFO) until its
+// end into a new NamelessFile in `dir`, so that it can be read at any
+// offset. Returns that file, open for reading and writing, or -1 with errno
+// set and `failure` saying what failed: the temporary folder (the file could
+// not be made or written there), reading `in`, memory for the copy's
+// buffer, or more than `limit` bytes coming in (errno EFBIG).
+enum class SpoolFailure { None, TempFolder, Read, NoMemory, TooLarge };
+int SpoolToNamelessFile(int in, const std::string& dir, std::uint64_t limit, SpoolFailure& failure);
+
 // CopyBytes: copies `length` bytes of `from`, starting at `offset`, to the
 // current position of `to`, with copy_file_range (the kernel copies or
 // shares the blocks) and a read/write loop where the kernel refuses that.
 // Returns 0, or an errno value: ENODATA when `from` ends before `length`
 // bytes (another program cut it short).
 int CopyBytes(int from, std::uint64_t offset, int to, std::uint64_t length);
-
-// ErrnoText: strerror of the given value, thread-safe (the format core's).
-inline std::string ErrnoText(int error) {
-    return pack::ErrnoText(error);
-}
 
 }  // namespace crateforge::fs

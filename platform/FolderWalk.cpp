@@ -34,7 +34,7 @@ class Walk {
             item.depth = folder.depth + 1;
             item.viaLink = e.isSymlink;
             if (e.statError != 0) {
-                Report(WalkProblemKind::CannotRead, item.path, ErrnoText(e.statError));
+                Report(WalkProblemKind::CannotRead, item.path, pack::ErrnoText(e.statError));
             } else if (e.isRegular) {
                 item.size = e.size;
                 visitor_.VisitFile(item);
@@ -84,9 +84,9 @@ bool WalkFolder(const std::string& path, FolderVisitor& visitor, std::uint32_t m
         root.viaLink = true;
     }
     if (stat(root.path.c_str(), &st) != 0)
-        return pack::Fail(fault, pack::FaultKind::Io, ErrnoText(errno));
+        return pack::Fail(fault, pack::FaultKind::Io, pack::ErrnoText(errno));
     if (!S_ISDIR(st.st_mode))
-        return pack::Fail(fault, pack::FaultKind::Io, ErrnoText(ENOTDIR));
+        return pack::Fail(fault, pack::FaultKind::Io, pack::ErrnoText(ENOTDIR));
     std::vector<DirEntry> names;
     std::string reason;
     if (!ListDirectory(root.path, names, &reason))

@@ -31,7 +31,7 @@
 #include <cstdint>
 #include <string>
 
-#include "format/Fault.h"
+#include "platform/Fault.h"
 
 namespace crateforge::fs {
 

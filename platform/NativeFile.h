@@ -6,7 +6,7 @@
 // handle opened with CreateFileW), so that callers hold an int as before.
 // Offsets and sizes are 64-bit everywhere; paths are UTF-8 on Windows and
 // bytes elsewhere. Failures set errno, as the POSIX calls do, so callers
-// report them one way (ErrorText).
+// report them one way (pack::ErrnoText, platform/Fault.h).
 //
 // Needs nothing but the C++ standard library and the system's own headers;
 // never includes a toolkit.
@@ -52,11 +52,36 @@ struct FileStatus {
 // The status of the open file `fd`; false with errno on failure.
 bool StatusOf(int fd, FileStatus& status);
 
-// The system's text for an errno value; thread-safe.
-std::string ErrorText(int error);
-
 // Asks for huge pages over the whole 2 MiB pages inside [begin, begin +
 // size): a hint that the system may ignore (and does, where it has none).
 void HintHugePages(void* begin, std::size_t size);
 
 }  // namespace native
+
+// What the format core and the programs build on these calls
+// (NativeFile.cpp, the same on every system).
+namespace pack {
+
+// Identity of a file as it was opened: a later reopen can tell whether it is
+// still the same file, unchanged.
+struct FileIdentity {
+    std::uint64_t device = 0;  // a volume's serial number on Windows
+    std::uint64_t inode = 0;   // the file index on Windows
+    std::uint64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    long modifiedNanoseconds = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity an open file's status gives.
+FileIdentity IdentityFromStatus(const native::FileStatus& status);
+
+// The identity of the open file `fd`; false when its status is unknown.
+bool IdentityOf(int fd, FileIdentity& identity);
+
+// Reads at `offset` until `length` bytes are in or the file ends; false on a
+// short read or an error (errno set; EIO when the file ended early).
+// Thread-safe.
+bool PreadExact(int fd, std::uint64_t offset, void* buffer, std::size_t length);
+
+}  // namespace pack

@@ -1,5 +1,6 @@
 // NativeFilePosix.cpp - the native file calls on Linux and other POSIX
 // systems.
+#include "platform/Fault.h"
 #include "platform/NativeFile.h"
 
 #include <fcntl.h>
@@ -79,11 +80,6 @@ bool StatusOf(int fd, FileStatus& status) {
     return true;
 }
 
-std::string ErrorText(int error) {
-    char buf[256] = {};
-    return PickErrorText(strerror_r(error, buf, sizeof buf), buf);
-}
-
 void HintHugePages(void* begin, std::size_t size) {
 #ifdef MADV_HUGEPAGE
     constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
@@ -99,3 +95,12 @@ void HintHugePages(void* begin, std::size_t size) {
 }
 
 }  // namespace native
+
+namespace pack {
+
+std::string ErrnoText(int error) {
+    char buf[256] = {};
+    return native::PickErrorText(strerror_r(error, buf, sizeof buf), buf);
+}
+
+}  // namespace pack

@@ -2,6 +2,7 @@
 // with CreateFileW from UTF-8 paths and kept as C runtime descriptors, reads
 // and writes at an offset through ReadFile/WriteFile, the file's identity
 // from GetFileInformationByHandle.
+#include "platform/Fault.h"
 #include "platform/NativeFile.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -175,13 +176,17 @@ bool StatusOf(int fd, FileStatus& status) {
     return true;
 }
 
-std::string ErrorText(int error) {
+void HintHugePages(void*, std::size_t) {}
+
+}  // namespace native
+
+namespace pack {
+
+std::string ErrnoText(int error) {
     char buf[256] = {};
     if (strerror_s(buf, sizeof buf, error) != 0)
         return "unknown error";
     return buf;
 }
 
-void HintHugePages(void*, std::size_t) {}
-
-}  // namespace native
+}  // namespace pack

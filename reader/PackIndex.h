@@ -43,8 +43,8 @@
 #include <vector>
 
 #include "format/ByteSource.h"
-#include "format/Fault.h"
 #include "format/PackDirectory.h"
+#include "platform/Fault.h"
 
 namespace tovelink {
 

@@ -448,7 +448,7 @@ bool StdoutSink::Write(const unsigned char* data, std::size_t length) {
 }
 
 std::string StdoutSink::Reason() const {
-    return std::string(kStdoutName) + ": " + crateforge::fs::ErrnoText(error_ != 0 ? error_ : EIO);
+    return std::string(kStdoutName) + ": " + pack::ErrnoText(error_ != 0 ? error_ : EIO);
 }
 
 }  // namespace vpf

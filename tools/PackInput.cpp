@@ -6,12 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
-#include <new>
 
 #include "format/PackFormat.h"
 #include "platform/FileSystem.h"
-#include "platform/TempFiles.h"
 #include "tools/Cli.h"
 
 namespace vpf {
@@ -20,11 +17,9 @@ namespace fs = crateforge::fs;
 
 namespace {
 
-constexpr std::size_t kSpoolBlock = 256 * 1024;
-
 bool TempFolderFault(pack::Fault& fault, const std::string& dir, int error) {
     return pack::Fail(fault, pack::FaultKind::TempFolder,
-                      "cannot use the temporary folder " + dir + ": " + fs::ErrnoText(error) +
+                      "cannot use the temporary folder " + dir + ": " + pack::ErrnoText(error) +
                           " (a pack read from a pipe is copied there first)");
 }
 
@@ -44,7 +39,7 @@ int SeekableDescriptor(int fd, bool& terminal, pack::Fault& fault) {
         return -1;
     };
     if (fstat(fd, &st) != 0)
-        return refuse(pack::FaultKind::Io, fs::ErrnoText(errno));
+        return refuse(pack::FaultKind::Io, pack::ErrnoText(errno));
     if (isatty(fd)) {
         terminal = true;
         return refuse(pack::FaultKind::Io,
@@ -57,7 +52,7 @@ int SeekableDescriptor(int fd, bool& terminal, pack::Fault& fault) {
             return fd;
         const int copy = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
         if (copy < 0)
-            pack::Fail(fault, pack::FaultKind::Io, fs::ErrnoText(errno));
+            pack::Fail(fault, pack::FaultKind::Io, pack::ErrnoText(errno));
         return copy;
     }
     const int spool = Spool(fd, fault);
@@ -69,45 +64,28 @@ int SeekableDescriptor(int fd, bool& terminal, pack::Fault& fault) {
 // Copies what `fd` gives until its end into a nameless file in $TMPDIR.
 int Spool(int in, pack::Fault& fault) {
     const std::string dir = fs::TempDirectory();
-    const int fd = fs::NamelessFile(dir);
-    if (fd < 0) {
-        TempFolderFault(fault, dir, errno);
-        return -1;
-    }
-    std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[kSpoolBlock]);
-    if (!block) {
-        close(fd);
-        pack::Fail(fault, pack::FaultKind::NoMemory, fs::ErrnoText(ENOMEM));
-        return -1;
-    }
-    std::uint64_t total = 0;
-    for (;;) {
-        const ssize_t n = read(in, block.get(), kSpoolBlock);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int error = errno;
-            close(fd);
-            pack::Fail(fault, pack::FaultKind::Io, fs::ErrnoText(error));
-            return -1;
-        }
-        if (n == 0)
+    fs::SpoolFailure failure = fs::SpoolFailure::None;
+    const int fd = fs::SpoolToNamelessFile(in, dir, pack::kMaxPackSize, failure);
+    if (fd >= 0)
+        return fd;
+    const int error = errno;
+    switch (failure) {
+        case fs::SpoolFailure::TempFolder:
+            TempFolderFault(fault, dir, error);
             break;
-        total += static_cast<std::uint64_t>(n);
-        if (total > pack::kMaxPackSize) {
-            close(fd);
+        case fs::SpoolFailure::NoMemory:
+            pack::Fail(fault, pack::FaultKind::NoMemory, pack::ErrnoText(ENOMEM));
+            break;
+        case fs::SpoolFailure::TooLarge:
             pack::Fail(fault, pack::FaultKind::NotAPack,
                        "not a PackFile: more than 4 GiB came in, and a pack is smaller");
-            return -1;
-        }
-        if (!fs::WriteAll(fd, block.get(), static_cast<std::size_t>(n))) {
-            const int error = errno;
-            close(fd);
-            TempFolderFault(fault, dir, error);
-            return -1;
-        }
+            break;
+        case fs::SpoolFailure::Read:
+        case fs::SpoolFailure::None:
+            pack::Fail(fault, pack::FaultKind::Io, pack::ErrnoText(error));
+            break;
     }
-    return fd;
+    return -1;
 }
 
 }  // namespace
@@ -130,7 +108,7 @@ bool OpenPackSource(const std::string& arg, pack::FileSource& source, pack::Faul
         // "-". Opening a FIFO waits for its writer, as any reader of one does.
         const int raw = open(arg.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
         if (raw < 0)
-            return pack::Fail(fault, pack::FaultKind::Io, fs::ErrnoText(errno));
+            return pack::Fail(fault, pack::FaultKind::Io, pack::ErrnoText(errno));
         fd = SeekableDescriptor(raw, isTerminal, fault);
     }
     if (terminal)

@@ -17,8 +17,8 @@
 #include <string>
 
 #include "format/ByteSource.h"
-#include "format/Fault.h"
 #include "format/PackDirectory.h"
+#include "platform/Fault.h"
 
 namespace vpf {
 

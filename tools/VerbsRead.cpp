@@ -71,7 +71,7 @@ PoolOptions PoolFor(const Options& options) {
 bool FlushStdout() {
     if (std::fflush(stdout) == 0)
         return true;
-    Error(std::string(kStdoutName) + ": " + fs::ErrnoText(errno));
+    Error(std::string(kStdoutName) + ": " + pack::ErrnoText(errno));
     return false;
 }
 
@@ -623,7 +623,7 @@ bool PrepareOutputDirectory(const std::string& dir, bool dryRun) {
         if (lstat(path.c_str(), &st) == 0 || dryRun)
             continue;
         if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-            Error(dir + ": " + fs::ErrnoText(errno));
+            Error(dir + ": " + pack::ErrnoText(errno));
             return false;
         }
     }

@@ -111,7 +111,7 @@ bool ReadNameList(const std::string& file, bool nul, std::vector<std::string>& n
                   std::string& why) {
     const int fd = file == "-" ? STDIN_FILENO : open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        why = fs::ErrnoText(errno);
+        why = pack::ErrnoText(errno);
         return false;
     }
     std::string all;
@@ -121,7 +121,7 @@ bool ReadNameList(const std::string& file, bool nul, std::vector<std::string>& n
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            why = fs::ErrnoText(errno);
+            why = pack::ErrnoText(errno);
             if (fd != STDIN_FILENO)
                 close(fd);
             return false;
@@ -235,7 +235,7 @@ class AddPlan final : public fs::FolderVisitor {
         }
         struct stat st;
         if (stat(diskPath.c_str(), &st) != 0) {
-            Fail("cannot pack " + diskPath + ": " + fs::ErrnoText(errno));
+            Fail("cannot pack " + diskPath + ": " + pack::ErrnoText(errno));
             return;
         }
         const bool isFolder = S_ISDIR(st.st_mode);
@@ -453,7 +453,7 @@ class AddPlan final : public fs::FolderVisitor {
             return;
         struct stat st;
         if (stat(file.path.c_str(), &st) != 0) {
-            Fail("cannot pack " + file.path + ": " + fs::ErrnoText(errno));
+            Fail("cannot pack " + file.path + ": " + pack::ErrnoText(errno));
             return;
         }
         AddFileItem(file.path, file.name, folders_.back(), prefixes_.back(), file.size, st.st_dev,
@@ -744,7 +744,7 @@ int PackInputs(CPackArchive& archive, ConsoleMessages& console, const Options& o
             const int fd = open(item.diskPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
             if (fd < 0) {
                 ++failures;
-                Error("cannot pack " + item.diskPath + ": " + fs::ErrnoText(errno));
+                Error("cannot pack " + item.diskPath + ": " + pack::ErrnoText(errno));
                 continue;
             }
             close(fd);
@@ -771,7 +771,7 @@ int PackInputs(CPackArchive& archive, ConsoleMessages& console, const Options& o
         pack::Fault fault;
         if (!archive.WriteTo(sink, fault) || std::fflush(stdout) != 0) {
             // A reason from the sink already names standard output.
-            const std::string why = !fault.reason.empty() ? fault.reason : fs::ErrnoText(errno);
+            const std::string why = !fault.reason.empty() ? fault.reason : pack::ErrnoText(errno);
             Error((why == sink.Reason() ? why : std::string(kStdoutName) + ": " + why) +
                   "; the pack written there is incomplete");
             return kExitFailure;
@@ -1125,7 +1125,7 @@ int RunConvert(const Options& options) {
         return kExitUsage;
     ConsoleMessages console(oldPath);
     if (!fs::PathExists(oldPath)) {
-        Error(oldPath + ": " + fs::ErrnoText(ENOENT));
+        Error(oldPath + ": " + pack::ErrnoText(ENOENT));
         return kExitFailure;
     }
     if (CPackArchive::IsCurrentPack(oldPath)) {

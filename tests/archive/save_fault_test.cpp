@@ -14,6 +14,7 @@
 #include <csignal>
 #include <functional>
 
+#include "platform/AtomicFile.h"
 #include "tests/platform/Unprivileged.h"
 
 namespace crateforge::test {
@@ -82,6 +83,35 @@ TEST_F(SaveFaultTest, FileSizeLimitFailsTheSaveAndKeepsThePreviousPack) {
     EXPECT_EQ(WEXITSTATUS(status), kOk);
     EXPECT_EQ(testpacks::ReadFile(PackPath()), saved);
     EXPECT_TRUE(SaveLeftovers().empty());
+}
+
+// The disk takes every byte of the new pack but cannot promise to keep it:
+// the save is a failure, and the pack on disk stays the previous one.
+TEST_F(SaveFaultTest, AFailedSyncFailsTheSaveAndKeepsThePreviousPack) {
+    MakeSavedPack();
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(archive->AddFile(Source("new.bin", NoiseBytes(5000)), archive->Current()), 1);
+    messages.Clear();
+    const fs::SyncCall previous = fs::ReplaceSyncCall([](int fd) {
+        struct stat st {};
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            errno = EIO;
+            return -1;
+        }
+        return fsync(fd);
+    });
+    const int result = archive->Save();
+    fs::ReplaceSyncCall(previous);
+
+    EXPECT_EQ(result, 0);
+    ASSERT_EQ(messages.Calls().size(), 1u);
+    EXPECT_EQ(messages.Calls()[0].text, "Unable to save the PackFile " + PackPath() +
+                                            ": Input/output error. The previous version is kept.");
+    EXPECT_EQ(testpacks::ReadFile(PackPath()), saved);
+    EXPECT_TRUE(SaveLeftovers().empty());
+    // The document shows what is on disk again.
+    EXPECT_EQ(archive->FileCount(), 1u);
+    EXPECT_EQ(list.Names(), (std::vector<std::string>{"..", "keep.txt"}));
 }
 
 TEST_F(SaveFaultTest, UnwritableFolderFailsANewPackBackToEmpty) {

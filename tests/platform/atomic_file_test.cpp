@@ -306,6 +306,90 @@ TEST_F(AtomicFileTest, InPlaceRewriteCommitsOrPutsTheOldBytesBack) {
     EXPECT_EQ(names, (std::vector<std::string>{"pack.vpf", "short.bin"}));
 }
 
+// What the sync calls of a commit saw, for the durability test below: which
+// descriptor was synced and what the target held at that moment.
+struct SyncLog {
+    std::string target;
+    Bytes newBytes;
+    bool failFile = false;    // a sync of a regular file fails with EIO
+    bool failFolder = false;  // a sync of a folder does
+    std::vector<std::string> calls;
+};
+SyncLog g_syncLog;
+
+int RecordingSync(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        return -1;
+    const bool folder = S_ISDIR(st.st_mode);
+    const bool renamed = testpacks::ReadFile(g_syncLog.target) == g_syncLog.newBytes;
+    g_syncLog.calls.push_back(
+        (folder ? std::string("folder") : "file of " + std::to_string(st.st_size) + " bytes") +
+        (renamed ? " after the rename" : " before the rename"));
+    if (folder ? g_syncLog.failFolder : g_syncLog.failFile) {
+        errno = EIO;
+        return -1;
+    }
+    return fsync(fd);
+}
+
+// A durable replace syncs the new file before the rename and its folder
+// after it, so that neither the bytes nor the name can be lost in a crash; a
+// failed sync of the file fails the commit with the old file kept whole. A
+// folder that cannot be synced after the rename costs nothing that was not
+// already safe, so the commit stands.
+TEST_F(AtomicFileTest, ADurableCommitSyncsTheFileBeforeTheRenameAndTheFolderAfter) {
+    const std::string oldText = "old contents";
+    const std::string newText = "the new contents, longer";
+    const std::string fileSync = "file of " + std::to_string(newText.size()) + " bytes";
+    struct Case {
+        const char* name;
+        bool durable;
+        bool failFile;
+        bool failFolder;
+        bool commits;
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {"durable",
+         true,
+         false,
+         false,
+         true,
+         {fileSync + " before the rename", "folder after the rename"}},
+        {"not durable", false, false, false, true, {}},
+        {"the file's sync fails", true, true, false, false, {fileSync + " before the rename"}},
+        {"the folder's sync fails",
+         true,
+         false,
+         true,
+         true,
+         {fileSync + " before the rename", "folder after the rename"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string target = dir.Write("pack.vpf", ToBytes(oldText));
+        g_syncLog = SyncLog{target, ToBytes(newText), c.failFile, c.failFolder, {}};
+        const fs::SyncCall previous = fs::ReplaceSyncCall(&RecordingSync);
+        fs::AtomicFileOptions options;
+        options.durable = c.durable;
+        fs::AtomicFile file;
+        bool committed = false;
+        if (file.Begin(target, options, fault) && WriteAll(file, newText))
+            committed = file.Commit(fault);
+        fs::ReplaceSyncCall(previous);
+
+        EXPECT_EQ(committed, c.commits) << fault.Text();
+        EXPECT_EQ(g_syncLog.calls, c.calls);
+        EXPECT_EQ(testpacks::ReadFile(target), ToBytes(c.commits ? newText : oldText));
+        if (!c.commits) {
+            EXPECT_EQ(fault.reason, pack::ErrnoText(EIO));
+        }
+        EXPECT_EQ(Names(), std::vector<std::string>{"pack.vpf"});
+        EXPECT_EQ(fs::LiveTempFileCount(), 0u);
+    }
+}
+
 // What a signal handler does at an interrupt: the half-written sibling goes,
 // the old file stays.
 TEST_F(AtomicFileTest, AnInterruptedWriteLeavesNoSibling) {

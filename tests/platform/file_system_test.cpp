@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/FileSystem.h"
 #include "platform/Scripted.h"
@@ -67,6 +70,75 @@ TEST(FileSystem, TemporaryDirectoryAndWorkspace) {
         setenv("TMPDIR", saved.c_str(), 1);
     else
         unsetenv("TMPDIR");
+}
+
+// A pipe copied into a nameless file: every byte, across the copy's blocks,
+// up to the limit and not one more; a temporary folder that is not there and
+// an input that cannot be read are told apart; nothing stays in the folder.
+TEST(FileSystem, SpoolCopiesAPipeIntoANamelessFileOrSaysWhatFailed) {
+    using Failure = fs::SpoolFailure;
+    struct Case {
+        const char* name;
+        std::size_t size;
+        std::uint64_t limit;
+        bool missingFolder;
+        bool readWriteEnd;  // read from the pipe's write end: EBADF
+        Failure failure;
+        int error;
+    };
+    const Case cases[] = {
+        {"across blocks", 600000, 1 << 20, false, false, Failure::None, 0},
+        {"exactly the limit", 5000, 5000, false, false, Failure::None, 0},
+        {"one byte over the limit", 5001, 5000, false, false, Failure::TooLarge, EFBIG},
+        {"no temporary folder", 10, 100, true, false, Failure::TempFolder, ENOENT},
+        {"input not readable", 10, 100, false, true, Failure::Read, EBADF},
+    };
+    signal(SIGPIPE, SIG_IGN);  // a spool that stops early must fail the test, not end it
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testpacks::TempDir dir;
+        testpacks::Bytes bytes(c.size);
+        std::uint32_t seed = 12345;
+        for (auto& b : bytes)
+            b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        std::thread writer([&] {
+            fs::WriteAll(ends[1], bytes.data(), bytes.size());
+            if (!c.readWriteEnd)
+                close(ends[1]);
+        });
+        if (c.readWriteEnd)
+            writer.join();
+        Failure failure = Failure::None;
+        errno = 0;
+        const int fd = fs::SpoolToNamelessFile(c.readWriteEnd ? ends[1] : ends[0],
+                                               c.missingFolder ? dir.File("missing") : dir.Path(),
+                                               c.limit, failure);
+        const int error = errno;
+        close(ends[0]);  // the writer stops at a limit
+        if (writer.joinable())
+            writer.join();
+        if (c.readWriteEnd)
+            close(ends[1]);
+
+        EXPECT_EQ(failure, c.failure);
+        if (c.failure == Failure::None) {
+            ASSERT_GE(fd, 0);
+            testpacks::Bytes back(bytes.size());
+            EXPECT_EQ(pread(fd, back.data(), back.size(), 0), static_cast<ssize_t>(bytes.size()));
+            EXPECT_EQ(back, bytes);
+            char more;
+            EXPECT_EQ(pread(fd, &more, 1, static_cast<off_t>(bytes.size())), 0);
+            close(fd);
+        } else {
+            EXPECT_EQ(fd, -1);
+            EXPECT_EQ(error, c.error);
+        }
+        std::vector<fs::DirEntry> names;
+        fs::ListDirectory(dir.Path(), names);
+        EXPECT_TRUE(names.empty());
+    }
 }
 
 TEST(FileSystem, PathHelpers) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/Fault.h"
 #include "platform/NativeFile.h"
 #include "tests/support/TestPacks.h"
 
@@ -77,7 +78,7 @@ TEST(NativeFile, FailuresSetErrnoWithTheSystemsText) {
     errno = 0;
     EXPECT_EQ(native::OpenForReading(dir.File("missing").c_str()), -1);
     EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(native::ErrorText(ENOENT), std::strerror(ENOENT));
+    EXPECT_EQ(pack::ErrnoText(ENOENT), std::strerror(ENOENT));
     char byte;
     errno = 0;
     EXPECT_EQ(native::ReadAt(-1, 0, &byte, 1), -1);

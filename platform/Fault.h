@@ -1,17 +1,22 @@
-// Fault.h - how the format core says why something failed.
+// Fault.h - how this system says why something failed, from the lowest
+// layer up.
 //
-// Every function of format/ that can fail returns false and fills a Fault:
+// Every function that can fail returns false and fills a Fault:
 // one line of text saying what is wrong, and, for damage found in a pack,
 // the byte offset where it lies. The text starts in lower case and has no
 // final period, so that each edge can wrap it in its own sentence: a message
 // box ("Unable to open the PackFile X: <reason>."), a vpf message
 // ("vpf: X: <reason> at offset N"), or nothing at all behind PackReader's
 // false, where it is kept for tools.
+//
+// It sits in platform/, beneath everything else, so that the file-system
+// pieces, the codecs and the format core all report the same way.
 #pragma once
 
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 
 namespace pack {
 
@@ -54,5 +59,9 @@ inline bool Fail(Fault& fault, FaultKind kind, std::string reason,
 inline bool Damaged(Fault& fault, std::string reason, std::uint64_t offset) {
     return Fail(fault, FaultKind::Damaged, std::move(reason), offset);
 }
+
+// The system's text for an errno value, thread-safe (NativeFilePosix.cpp,
+// NativeFileWindows.cpp).
+std::string ErrnoText(int error);
 
 }  // namespace pack
