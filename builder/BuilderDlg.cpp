@@ -394,8 +394,8 @@ void CBuilderDlg::CreateActions() {
                QStyle::SP_FileDialogContentsView);
     MakeAction(Command::Rename, "&Rename\tF2", QKeySequence(Qt::Key_F2), nullptr, nullptr,
                QStyle::SP_CustomBase);
-    MakeAction(Command::About, "&About Crateforge 2.20...", QKeySequence(), nullptr, nullptr,
-               QStyle::SP_CustomBase);
+    MakeAction(Command::About, "&About Crateforge " CF_VERSION_STRING "...", QKeySequence(),
+               nullptr, nullptr, QStyle::SP_CustomBase);
 
     WireCommand(Command::OpenPack, &CBuilderDlg::OnOpenPack);
     WireCommand(Command::NewPack, &CBuilderDlg::OnNewPack);

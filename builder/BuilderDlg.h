@@ -55,6 +55,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Version.h"
 #include "builder/CommandLine.h"
 #include "builder/QtPlatform.h"
 #include "format/Names.h"
@@ -75,7 +76,7 @@ class CPackArchive;
 class CPackFolder;
 class CTempWorkspace;
 
-inline constexpr char kWindowTitle[] = "Crateforge V2.20";
+inline constexpr char kWindowTitle[] = "Crateforge V" CF_VERSION_STRING;
 inline constexpr char kTotalFormat[] = "Total: %d Files. OrgSize:%s, Packed: %s";
 inline constexpr char kSelectedFormat[] = "Selected: %d Files. OrgSize:%s, Packed: %s";
 inline constexpr char kOpenFilter[] =

@@ -76,7 +76,7 @@ TEST_F(AboutBoxTest, TextsAndLinks) {
     }
     // The About menu item has its text and opens the box.
     EXPECT_EQ(window->CommandAction(Command::About)->text(),
-              QStringLiteral("&About Crateforge 2.20..."));
+              QStringLiteral("&About Crateforge " CF_VERSION_STRING "..."));
     WhenModal<CAboutDlg>([](CAboutDlg& shown) { shown.OkButton()->click(); });
     Trigger(Command::About);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);

@@ -290,7 +290,7 @@ TEST_F(AddDropTest, DropWithoutPackAsksForANewPackFirst) {
     Drop(*window, {file});
     Settle();
     EXPECT_FALSE(window->PackOpen());
-    EXPECT_EQ(Title(), "Crateforge V2.20");
+    EXPECT_EQ(Title(), kWindowTitle);
     EXPECT_TRUE(cursor.Changes().empty());
 
     // A name given: the pack is made and the file goes in.

@@ -88,7 +88,7 @@ class StartupTest : public BuilderTest {
     void ExpectNoPack() {
         EXPECT_FALSE(window->PackOpen());
         EXPECT_EQ(window->Archive(), nullptr);
-        EXPECT_EQ(Title(), "Crateforge V2.20");
+        EXPECT_EQ(Title(), kWindowTitle);
         EXPECT_EQ(TotalText(), "");
         EXPECT_EQ(SelectedText(), "");
         EXPECT_EQ(List().model()->rowCount(), 0);
@@ -113,7 +113,7 @@ TEST_F(StartupTest, SwitchAndPackOpensIt) {
     const std::string pack = SamplePack();
     Start({"\\o", pack});
     EXPECT_TRUE(window->PackOpen());
-    EXPECT_EQ(Title(), "Crateforge V2.20 - " + pack);
+    EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + pack);
     EXPECT_EQ(Names(), (std::vector<std::string>{"Docs", "Empty", "b.txt", "A.bin", "c.dat"}));
     EXPECT_TRUE(watchingDialogs.SaveRequests().empty());
     ExpectBackOnMainBar();
@@ -127,7 +127,7 @@ TEST_F(StartupTest, RelativePackPathOpensAsFullPath) {
     ASSERT_EQ(chdir(saved), 0);
     std::free(saved);
     EXPECT_TRUE(window->PackOpen());
-    EXPECT_EQ(Title(), "Crateforge V2.20 - " + temp.File("rel.vpf"));
+    EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + temp.File("rel.vpf"));
 }
 
 TEST_F(StartupTest, SwitchAloneOrWithTwoPathsDoesNothing) {
@@ -148,7 +148,7 @@ TEST_F(StartupTest, OnePackPathOpensWhateverTheCaseOfItsExtension) {
         const std::string pack = SamplePack(name);
         Start({pack});
         EXPECT_TRUE(window->PackOpen());
-        EXPECT_EQ(Title(), "Crateforge V2.20 - " + pack);
+        EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + pack);
         EXPECT_TRUE(watchingDialogs.SaveRequests().empty());
         ExpectBackOnMainBar();
     }
@@ -170,7 +170,7 @@ TEST_F(StartupTest, OneOtherFileGoesIntoANewPack) {
     EXPECT_TRUE(watch.boundToWait);
 
     EXPECT_TRUE(window->PackOpen());
-    EXPECT_EQ(Title(), "Crateforge V2.20 - " + target);
+    EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + target);
     EXPECT_EQ(Names(), std::vector<std::string>{"photo.zip"});
     EXPECT_EQ(TotalText().rfind("Total: 1 Files. OrgSize:4 kB, Packed: ", 0), 0u) << TotalText();
     ExpectBackOnMainBar();
@@ -243,7 +243,7 @@ TEST_F(StartupTest, MinusSwitchIsNoSwitch) {
     // "o" and the pack are two paths for a new pack; "o" does not exist.
     ASSERT_EQ(watchingDialogs.SaveRequests().size(), 1u);
     EXPECT_TRUE(window->PackOpen());
-    EXPECT_EQ(Title(), "Crateforge V2.20 - " + target);
+    EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + target);
     EXPECT_NE(RowOf("x.vpf"), -1);
     EXPECT_EQ(RowOf("o"), -1);
 }

@@ -64,7 +64,7 @@ TEST_F(WindowStatesTest, MenusShowTheirTextsInOrder) {
     EXPECT_EQ(Shown(window->ActionsMenu()), actions);
     EXPECT_EQ(Shown(window->ContextMenu()), actions);
     EXPECT_EQ(Shown(window->findChild<QMenu*>(QStringLiteral("aboutMenu"))),
-              (QStringList{"&About Crateforge 2.20..."}));
+              (QStringList{"&About Crateforge " CF_VERSION_STRING "..."}));
     // The accelerators behind the texts.
     const std::pair<Command, QKeySequence> keys[] = {
         {Command::OpenPack, QKeySequence(Qt::CTRL | Qt::Key_O)},
@@ -211,7 +211,7 @@ TEST_F(WindowStatesTest, StatusRowCountsAndSums) {
     window->OnListDoubleClick();
     // Total counts every file of the pack but sums only below this folder.
     EXPECT_EQ(TotalText().rfind("Total: 5 Files. OrgSize:3 kB, Packed: ", 0), 0u) << TotalText();
-    EXPECT_EQ(Title(), "Crateforge V2.20 - " + temp.File("sample.vpf"));
+    EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + temp.File("sample.vpf"));
     // The parent row sets the count to 0 and adds nothing.
     Select({"..", "notes.md"});
     EXPECT_EQ(SelectedText(), "Selected: 0 Files. OrgSize:200 B, Packed: 200 B");
