@@ -8,7 +8,7 @@ namespace {
 class OpenNewTest : public BuilderTest {
   protected:
     void Trigger(Command command) {
-        window->CommandAction(command)->trigger();
+        Action(command)->trigger();
         Settle();
     }
     void ExpectNoPack() {
@@ -19,7 +19,7 @@ class OpenNewTest : public BuilderTest {
         EXPECT_EQ(SelectedText(), "");
         EXPECT_EQ(List().model()->rowCount(), 0);
         EXPECT_FALSE(On(Command::Add));
-        EXPECT_FALSE(window->ActionsMenu()->menuAction()->isEnabled());
+        EXPECT_FALSE(Named<QMenu>("actionsMenu")->menuAction()->isEnabled());
     }
 };
 
