@@ -38,7 +38,8 @@
 // Files: BuilderDlg.cpp has the window's setup, states, Open / New, listing,
 // navigation and sorting, and the command line; BuilderDlgCommands.cpp has
 // the content commands (add, folders, rename, delete, view, extract, about,
-// drop) and wires them with WireContentCommands().
+// drop) and wires them with WireContentCommands(); WindowServices.h has the
+// services the window hands out.
 #pragma once
 
 #include <QDialog>
