@@ -24,6 +24,7 @@
 #include <memory>
 #include <string>
 
+#include "Version.h"
 #include "platform/Platform.h"
 
 class QPushButton;
@@ -31,7 +32,7 @@ class QPushButton;
 namespace crateforge {
 
 inline constexpr char kAboutCaption[] = "About Crateforge22";
-inline constexpr char kAboutTitleText[] = "Crateforge V2.20";
+inline constexpr char kAboutTitleText[] = "Crateforge V" CF_VERSION_STRING;
 inline constexpr char kWebAddress[] = "https://www.varnholt.example/";
 inline constexpr char kInfoMailAddress[] = "info@varnholt.example";
 inline constexpr char kSupportMailAddress[] = "support@varnholt.example";

@@ -33,6 +33,7 @@
 #include "archive/SizeText.h"
 #include "archive/TempWorkspace.h"
 #include "builder/Accessibility.h"
+#include "builder/WindowServices.h"
 #include "platform/FileSystem.h"
 
 namespace crateforge {
@@ -114,116 +115,6 @@ std::string AbsolutePath(std::string path) {
 }
 
 }  // namespace
-
-// The cursor the window hands out: it knows whether the wait cursor is on,
-// so that a question can show the arrow meanwhile.
-class WindowCursor : public CursorService {
-  public:
-    explicit WindowCursor(CursorService* inner) : inner(inner) {}
-    void SetWaitCursor(bool wait) override {
-        waiting = wait;
-        inner->SetWaitCursor(wait);
-    }
-    bool Waiting() const { return waiting; }
-    // The arrow for a moment, the state unchanged.
-    void ShowArrow() { inner->SetWaitCursor(false); }
-    void ShowState() { inner->SetWaitCursor(waiting); }
-
-  private:
-    CursorService* inner;
-    bool waiting = false;
-};
-
-// The messages the window hands out: a question needs the arrow to be
-// answered, and once the window is closing nothing more is asked.
-class WindowMessages : public MessageService {
-  public:
-    WindowMessages(MessageService* inner, WindowCursor* cursor, CloseState* closing)
-        : inner(inner), cursor(cursor), closing(closing) {}
-    MessageAnswer ShowMessage(std::string_view caption, std::string_view text,
-                              MessageButtons buttons) override {
-        if (collected != nullptr && buttons == MessageButtons::Ok) {
-            collected->emplace_back(text);  // said once, with the others, at the end
-            return MessageAnswer::Ok;
-        }
-        if (closing->requested) {
-            // Nobody is there to answer; what would have been said still
-            // goes somewhere a person can read it.
-            std::fprintf(stderr, "crateforge: %.*s\n", static_cast<int>(text.size()), text.data());
-            return ClosedAnswer(buttons);
-        }
-        const bool lift = cursor->Waiting();
-        if (lift) {
-            cursor->ShowArrow();
-        }
-        MessageAnswer answer;
-        {
-            NestedLoopScope loop(*closing);
-            answer = inner->ShowMessage(caption, text, buttons);
-        }
-        if (lift) {
-            cursor->ShowState();
-        }
-        return answer;
-    }
-
-    // While set, every message that only informs (OK alone) is kept here
-    // instead of shown; questions are still asked.
-    std::vector<std::string>* collected = nullptr;
-
-  private:
-    MessageService* inner;
-    WindowCursor* cursor;
-    CloseState* closing;
-};
-
-// The dialogs the window hands out: none opens once the window is closing.
-class WindowDialogs : public DialogService {
-  public:
-    WindowDialogs(DialogService* inner, CloseState* closing) : inner(inner), closing(closing) {}
-    std::vector<std::string> OpenFiles(const OpenFileRequest& request) override {
-        if (closing->requested) {
-            return {};
-        }
-        NestedLoopScope loop(*closing);
-        return inner->OpenFiles(request);
-    }
-    std::optional<std::string> SaveFile(const SaveFileRequest& request) override {
-        if (closing->requested) {
-            return std::nullopt;
-        }
-        NestedLoopScope loop(*closing);
-        return inner->SaveFile(request);
-    }
-    std::optional<std::string> BrowseFolder(std::string_view title) override {
-        if (closing->requested) {
-            return std::nullopt;
-        }
-        NestedLoopScope loop(*closing);
-        return inner->BrowseFolder(title);
-    }
-
-  private:
-    DialogService* inner;
-    CloseState* closing;
-};
-
-// The drag the window hands out: none starts once the window is closing.
-class WindowDrag : public DragService {
-  public:
-    WindowDrag(DragService* inner, CloseState* closing) : inner(inner), closing(closing) {}
-    bool DragPaths(const std::vector<std::string>& paths) override {
-        if (closing->requested) {
-            return false;
-        }
-        NestedLoopScope loop(*closing);
-        return inner->DragPaths(paths);
-    }
-
-  private:
-    DragService* inner;
-    CloseState* closing;
-};
 
 CommandStates ComputeCommandStates(bool packOpen, int selectedRows, int nonFileSelectedRows) {
     CommandStates states;
@@ -394,8 +285,8 @@ void CBuilderDlg::CreateActions() {
                QStyle::SP_FileDialogContentsView);
     MakeAction(Command::Rename, "&Rename\tF2", QKeySequence(Qt::Key_F2), nullptr, nullptr,
                QStyle::SP_CustomBase);
-    MakeAction(Command::About, "&About Crateforge 2.20...", QKeySequence(), nullptr, nullptr,
-               QStyle::SP_CustomBase);
+    MakeAction(Command::About, "&About Crateforge " CF_VERSION_STRING "...", QKeySequence(),
+               nullptr, nullptr, QStyle::SP_CustomBase);
 
     WireCommand(Command::OpenPack, &CBuilderDlg::OnOpenPack);
     WireCommand(Command::NewPack, &CBuilderDlg::OnNewPack);

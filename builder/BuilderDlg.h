@@ -38,7 +38,8 @@
 // Files: BuilderDlg.cpp has the window's setup, states, Open / New, listing,
 // navigation and sorting, and the command line; BuilderDlgCommands.cpp has
 // the content commands (add, folders, rename, delete, view, extract, about,
-// drop) and wires them with WireContentCommands().
+// drop) and wires them with WireContentCommands(); WindowServices.h has the
+// services the window hands out.
 #pragma once
 
 #include <QDialog>
@@ -55,8 +56,10 @@
 #include <string_view>
 #include <vector>
 
+#include "Version.h"
 #include "builder/CommandLine.h"
 #include "builder/QtPlatform.h"
+#include "builder/WindowServices.h"
 #include "format/Names.h"
 #include "platform/Platform.h"
 
@@ -75,7 +78,7 @@ class CPackArchive;
 class CPackFolder;
 class CTempWorkspace;
 
-inline constexpr char kWindowTitle[] = "Crateforge V2.20";
+inline constexpr char kWindowTitle[] = "Crateforge V" CF_VERSION_STRING;
 inline constexpr char kTotalFormat[] = "Total: %d Files. OrgSize:%s, Packed: %s";
 inline constexpr char kSelectedFormat[] = "Selected: %d Files. OrgSize:%s, Packed: %s";
 inline constexpr char kOpenFilter[] =
@@ -126,31 +129,6 @@ struct BuilderServices {
     ShellService* shell = nullptr;
     CursorService* cursor = nullptr;
     DragService* drag = nullptr;
-};
-
-class WindowCursor;
-class WindowMessages;
-class WindowDialogs;
-class WindowDrag;
-
-// Whether the window is asked to close, and how many loops of their own
-// (questions, dialogs, a drag) are running in front of it right now.
-struct CloseState {
-    bool requested = false;
-    int nestedLoops = 0;
-};
-
-// Marks a stretch that may run a loop of its own (a dialog, a question, a
-// drag): a close asked for meanwhile waits until the command has returned.
-class NestedLoopScope {
-  public:
-    explicit NestedLoopScope(CloseState& state) : state(state) { ++state.nestedLoops; }
-    ~NestedLoopScope() { --state.nestedLoops; }
-    NestedLoopScope(const NestedLoopScope&) = delete;
-    NestedLoopScope& operator=(const NestedLoopScope&) = delete;
-
-  private:
-    CloseState& state;
 };
 
 class CBuilderDlg : public QWidget {
@@ -217,31 +195,23 @@ class CBuilderDlg : public QWidget {
     // The first selected folder row's folder becomes the shown one.
     void OpenSelectedFolder();
 
-    // ---- Access for the commands' files and for tests -----------------------
-    QAction* CommandAction(Command command) const;
-    bool IsCommandWired(Command command) const;
+    // ---- Access for the commands' files -----------------------------------
+    // Tests reach the widgets by object name: "client", "menuBar",
+    // "fileMenu", "actionsMenu", "contextMenu", "aboutMenu", "toolBar",
+    // "listView", "totalText", "selectedText", "progressBar", the commands'
+    // actions "command<number>", and "waitWindow" while the command line is
+    // worked through.
     CPackArchive* Archive() const { return archive.get(); }
     bool PackOpen() const { return packOpen != 0; }
     QTreeView* ListView() const { return listView; }
     QtListControl* ListControlImpl() const { return listControl.get(); }
-    QtIconProvider* IconList() const { return iconList.get(); }
     ProgressControl* CurrentProgress() const { return progressBar; }
-    QtProgressControl* MainProgress() const { return mainProgress.get(); }
-    QToolBar* ToolBar() const { return toolBar; }
-    QMenuBar* MenuBar() const { return menuBar; }
-    QMenu* ContextMenu() const { return contextMenu; }
-    QMenu* ActionsMenu() const { return actionsMenu; }
-    QWidget* Client() const { return client; }
-    StatusField* TotalText() const { return totalText; }
-    StatusField* SelectedText() const { return selectedText; }
     CTempWorkspace* Workspace() const { return workspace.get(); }
     MessageService* Messages() const { return messages; }
     DialogService* Dialogs() const { return dialogs; }
     ShellService* Shell() const { return shell; }
     CursorService* Cursor() const { return cursor; }
     DragService* Drag() const { return drag; }
-    // The wait window while the command line is worked through, else null.
-    QDialog* WaitWindow() const { return waitWindow; }
 
   protected:
     // Connects a command to its handler and lets UpdateCommandStates turn it
@@ -254,6 +224,8 @@ class CBuilderDlg : public QWidget {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    QAction* CommandAction(Command command) const;
+    bool IsCommandWired(Command command) const;
     // The command whose shortcut `key` is, or null.
     QAction* CommandForKey(const QKeyEvent& key) const;
     // A key pressed in the rename editor that is a command's shortcut: with

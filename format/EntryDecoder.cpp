@@ -67,8 +67,8 @@ bool DecodeLzrw(const EntryClaim& claim, const unsigned char* stored, DecodedByt
     if (!decoded)
         return NoMemory(fault);
     std::uint32_t length = 0;
-    if (!codec::LzrwDecompress(work.data(), stored, claim.packedSize, decoded.get(),
-                               claim.originalSize, &length))
+    if (!codec::LzrwCodec(static_cast<unsigned>(codec::LzrwAction::Decompress), work.data(), stored,
+                          claim.packedSize, decoded.get(), claim.originalSize, &length))
         return Fail(fault, FaultKind::Damaged, "damaged LZRW3-A data");
     if (length != claim.originalSize)
         return SizeMismatch(fault, length, claim.originalSize);

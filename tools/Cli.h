@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Version.h"
 #include "format/EntryDecoder.h"
 #include "platform/Platform.h"
 
@@ -34,7 +35,7 @@ class CPackFolder;
 
 namespace vpf {
 
-inline constexpr char kToolVersion[] = "2.20";
+inline constexpr char kToolVersion[] = CF_VERSION_STRING;
 // The name vpf uses in messages for a pack read from standard input or
 // written to standard output.
 inline constexpr char kStdinName[] = "standard input";

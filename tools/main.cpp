@@ -104,26 +104,23 @@ constexpr char kHelp[] =
 
 // ---- Verbs -------------------------------------------------------------------
 
-// The options a verb takes, beyond -q, -v, -h and --version.
-enum OptionBit : unsigned {
-    kJobs = 1u << 0,
-    kOverwrite = 1u << 1,
-    kDryRun = 1u << 2,
-    kNull = 1u << 3,
-    kJson = 1u << 4,
-    kLong = 1u << 5,
-    kFilesFrom = 1u << 6,
-    kExclude = 1u << 7,
-    kChangeDir = 1u << 8,  // -C (and -o for extract)
-    kInto = 1u << 9,
-    kFileOnly = 1u << 10,
-    kOutput = 1u << 11,  // -o, --output
-    kForeground = 1u << 12,
-    kCache = 1u << 13,
-    kKeep = 1u << 14,
-    kStrip = 1u << 15,
-    kSalvage = 1u << 16,
-    kReplace = kOverwrite | kKeep,
+// Each verb's bit; an option lists the verbs that take it.
+enum VerbBit : unsigned {
+    kCreate = 1u << 0,
+    kAdd = 1u << 1,
+    kList = 1u << 2,
+    kExtract = 1u << 3,
+    kCat = 1u << 4,
+    kRemove = 1u << 5,
+    kMove = 1u << 6,
+    kMakeDir = 1u << 7,
+    kConvert = 1u << 8,
+    kCheck = 1u << 9,
+    kMount = 1u << 10,
+    kHelpVerb = 1u << 11,
+    // The verbs that pack paths from disk: -C and -T keep their place among
+    // the paths there.
+    kPacking = kCreate | kAdd,
 };
 
 struct VerbEntry {
@@ -131,15 +128,14 @@ struct VerbEntry {
     int (*run)(const Options&);
     std::size_t minArgs;  // positional arguments after the verb, the pack included
     std::size_t maxArgs;
-    unsigned options;
+    unsigned bit;
     const char* help;
 };
 
 constexpr std::size_t kMany = static_cast<std::size_t>(-1);
 
 constexpr VerbEntry kVerbs[] = {
-    {"create", vpf::RunCreate, 1, kMany,
-     kJobs | kReplace | kDryRun | kNull | kFilesFrom | kExclude | kChangeDir | kInto,
+    {"create", vpf::RunCreate, 1, kMany, kCreate,
      "Usage: vpf create [OPTIONS] PACK [-C DIR] PATH... [-T FILE]\n"
      "\n"
      "Makes a new pack of the files and folders PATH, stored under their paths as\n"
@@ -170,8 +166,7 @@ constexpr VerbEntry kVerbs[] = {
      "  vpf create game.vpf assets --exclude='.*'     # without .git, .cache, ...\n"
      "  find assets -name '*.png' -print0 | vpf create -T - --null png.vpf\n"
      "  vpf create - assets | ssh host 'cat > game.vpf'\n"},
-    {"add", vpf::RunAdd, 1, kMany,
-     kJobs | kReplace | kDryRun | kNull | kFilesFrom | kExclude | kChangeDir | kInto,
+    {"add", vpf::RunAdd, 1, kMany, kAdd,
      "Usage: vpf add [OPTIONS] PACK [-C DIR] PATH... [-T FILE]\n"
      "\n"
      "Adds the files and folders PATH to PACK, made when it does not exist yet.\n"
@@ -181,7 +176,7 @@ constexpr VerbEntry kVerbs[] = {
      "Examples:\n"
      "  vpf add game.vpf --into=levels new-level\n"
      "  vpf add game.vpf --overwrite -C build .\n"},
-    {"list", vpf::RunList, 1, kMany, kNull | kJson | kLong | kFileOnly | kSalvage,
+    {"list", vpf::RunList, 1, kMany, kList,
      "Usage: vpf list [OPTIONS] PACK [NAME...]\n"
      "\n"
      "Lists every file and folder of PACK (\"-\": standard input), or the files\n"
@@ -200,8 +195,7 @@ constexpr VerbEntry kVerbs[] = {
      "\n"
      "The plain listing shows control characters as \"?\"; --null and --json\n"
      "give names exactly.\n"},
-    {"extract", vpf::RunExtract, 1, kMany,
-     kJobs | kReplace | kDryRun | kChangeDir | kOutput | kFileOnly | kStrip | kSalvage,
+    {"extract", vpf::RunExtract, 1, kMany, kExtract,
      "Usage: vpf extract [OPTIONS] PACK [-C DIR] [NAME...]\n"
      "\n"
      "Writes every file of PACK (\"-\": standard input), or the files and folders\n"
@@ -229,7 +223,7 @@ constexpr VerbEntry kVerbs[] = {
      "  vpf extract game.vpf -C out 'levels/*'\n"
      "  vpf extract --strip-components=1 game.vpf -C out\n"
      "  vpf extract --salvage cut.vpf -C rescued\n"},
-    {"cat", vpf::RunCat, 2, kMany, kSalvage,
+    {"cat", vpf::RunCat, 2, kMany, kCat,
      "Usage: vpf cat [OPTIONS] PACK NAME...\n"
      "\n"
      "Writes the files NAME of PACK (\"-\": standard input) to standard output, one\n"
@@ -240,7 +234,7 @@ constexpr VerbEntry kVerbs[] = {
      "\n"
      "Example (quoted: the shell takes backslashes away):\n"
      "  vpf cat game.vpf 'levels\\1\\map.txt' > map.txt\n"},
-    {"rm", vpf::RunRemove, 2, kMany, kDryRun | kFileOnly,
+    {"rm", vpf::RunRemove, 2, kMany, kRemove,
      "Usage: vpf rm [OPTIONS] PACK NAME...\n"
      "\n"
      "Removes the files and folders NAME, folders with everything inside them.\n"
@@ -249,18 +243,18 @@ constexpr VerbEntry kVerbs[] = {
      "\n"
      "  -n           say what would be removed; change nothing\n"
      "  --file-only  NAME means a file, never a folder\n"},
-    {"mv", vpf::RunMove, 3, 3, kFileOnly,
+    {"mv", vpf::RunMove, 3, 3, kMove,
      "Usage: vpf mv [OPTIONS] PACK OLD NEW\n"
      "\n"
      "Renames the file or folder OLD to NEW, or moves it into NEW when NEW is an\n"
      "existing folder (NEW/ must be one); NEW that differs from OLD only in letter\n"
      "case renames it. A name that is both a file and a folder is refused: OLD/\n"
      "means the folder, --file-only the file.\n"},
-    {"mkdir", vpf::RunMakeDir, 2, kMany, 0,
+    {"mkdir", vpf::RunMakeDir, 2, kMany, kMakeDir,
      "Usage: vpf mkdir [OPTIONS] PACK FOLDER...\n"
      "\n"
      "Makes the folders FOLDER in PACK, and the folders above them.\n"},
-    {"convert", vpf::RunConvert, 1, 2, kOverwrite,
+    {"convert", vpf::RunConvert, 1, 2, kConvert,
      "Usage: vpf convert [OPTIONS] OLD [NEW]\n"
      "\n"
      "Converts the pack OLD of version 1.03 into a pack NEW of version 2.10\n"
@@ -268,7 +262,7 @@ constexpr VerbEntry kVerbs[] = {
      "verbs read old packs directly but change only packs of version 2.10.\n"
      "\n"
      "  --overwrite  replace NEW when it exists (only a regular file)\n"},
-    {"check", vpf::RunCheck, 1, 1, kJobs,
+    {"check", vpf::RunCheck, 1, 1, kCheck,
      "Usage: vpf check [OPTIONS] PACK\n"
      "\n"
      "Parses the whole of PACK (\"-\": standard input) strictly and decodes every\n"
@@ -280,7 +274,7 @@ constexpr VerbEntry kVerbs[] = {
      "it never calls such a pack damaged.\n"
      "\n"
      "  -j N  decode on N threads\n"},
-    {"mount", vpf::RunMount, 2, 2, kForeground | kCache,
+    {"mount", vpf::RunMount, 2, 2, kMount,
      "Usage: vpf mount [OPTIONS] PACK DIR\n"
      "\n"
      "Shows PACK as a read-only file system on the folder DIR, for any program\n"
@@ -309,7 +303,7 @@ constexpr VerbEntry kVerbs[] = {
      "Examples:\n"
      "  mkdir -p /tmp/game && vpf mount game.vpf /tmp/game\n"
      "  diff -r /tmp/game assets && fusermount3 -u /tmp/game\n"},
-    {"help", nullptr, 0, 1, 0,
+    {"help", nullptr, 0, 1, kHelpVerb,
      "Usage: vpf help [VERB]\n"
      "\n"
      "Shows the help of vpf, or of one verb.\n"},
@@ -420,36 +414,99 @@ struct Event {
     std::string text;
 };
 
-// The spellings of every option: what it sets and the verbs it needs.
+// What the options gather before the verb is known.
+struct Parsed {
+    Options options;
+    std::vector<Event> events;
+    bool help = false;
+    bool version = false;
+    bool overwrite = false;
+    bool keep = false;
+};
+
+// Applies an option's value; kExitOk, or kExitUsage after saying why.
+using Apply = int (*)(Parsed& parsed, const std::string& value);
+
+template <bool Options::*member>
+int SetOption(Parsed& parsed, const std::string&) {
+    parsed.options.*member = true;
+    return vpf::kExitOk;
+}
+
+template <bool Parsed::*member>
+int SetParsed(Parsed& parsed, const std::string&) {
+    parsed.*member = true;
+    return vpf::kExitOk;
+}
+
+int AddChangeDir(Parsed& parsed, const std::string& value) {
+    parsed.events.push_back({Event::Kind::ChangeDir, value});
+    return vpf::kExitOk;
+}
+
+// Every option: its spellings, whether it takes a value, the verbs that take
+// it and what it sets. Parsing and the verb check read nothing else.
 struct OptionForm {
     char shortName;        // 0: none
     const char* longName;  // nullptr: none
     bool takesValue;
-    unsigned bit;  // 0: every verb
+    unsigned verbs;  // 0: every verb
+    Apply apply;
 };
 
 constexpr OptionForm kOptions[] = {
-    {'C', nullptr, true, kChangeDir},
-    {0, "into", true, kInto},
-    {'T', "files-from", true, kFilesFrom},
-    {0, "null", false, kNull},
-    {0, "exclude", true, kExclude},
-    {'n', "dry-run", false, kDryRun},
-    {'l', nullptr, false, kLong},
-    {0, "json", false, kJson},
-    {0, "file-only", false, kFileOnly},
-    {'o', "output", true, kOutput},
-    {'j', "jobs", true, kJobs},
-    {0, "overwrite", false, kOverwrite},
-    {0, "keep", false, kKeep},
-    {'f', "foreground", false, kForeground},
-    {0, "cache", true, kCache},
-    {0, "strip-components", true, kStrip},
-    {0, "salvage", false, kSalvage},
-    {'q', "quiet", false, 0},
-    {'v', "verbose", false, 0},
-    {'h', "help", false, 0},
-    {0, "version", false, 0},
+    {'C', nullptr, true, kPacking | kExtract, AddChangeDir},
+    {0, "into", true, kPacking,
+     [](Parsed& p, const std::string& value) {
+         p.options.into = value;
+         p.options.haveInto = true;
+         return int{vpf::kExitOk};
+     }},
+    {'T', "files-from", true, kPacking,
+     [](Parsed& p, const std::string& value) {
+         p.events.push_back({Event::Kind::FilesFrom, value});
+         return int{vpf::kExitOk};
+     }},
+    {0, "null", false, kPacking | kList, SetOption<&Options::nullSeparated>},
+    {0, "exclude", true, kPacking,
+     [](Parsed& p, const std::string& value) {
+         if (value.empty())
+             return Usage("--exclude needs a pattern");
+         p.options.excludes.push_back(value);
+         return int{vpf::kExitOk};
+     }},
+    {'n', "dry-run", false, kPacking | kExtract | kRemove, SetOption<&Options::dryRun>},
+    {'l', nullptr, false, kList, SetOption<&Options::longList>},
+    {0, "json", false, kList, SetOption<&Options::json>},
+    {0, "file-only", false, kList | kExtract | kRemove | kMove, SetOption<&Options::fileOnly>},
+    {'o', "output", true, kExtract, AddChangeDir},  // -C by another name
+    {'j', "jobs", true, kPacking | kExtract | kCheck,
+     [](Parsed& p, const std::string& value) {
+         if (!ParseJobs(value, p.options.jobs))
+             return Usage("-j: \"" + value + "\" is not a number of threads from 1 to 256");
+         return int{vpf::kExitOk};
+     }},
+    {0, "overwrite", false, kPacking | kExtract | kConvert, SetParsed<&Parsed::overwrite>},
+    {0, "keep", false, kPacking | kExtract, SetParsed<&Parsed::keep>},
+    {'f', "foreground", false, kMount, SetOption<&Options::foreground>},
+    {0, "cache", true, kMount,
+     [](Parsed& p, const std::string& value) {
+         if (!ParseCache(value, p.options.cacheMiB))
+             return Usage("--cache: \"" + value + "\" is not a number of MiB from 0 to 1048576");
+         return int{vpf::kExitOk};
+     }},
+    {0, "strip-components", true, kExtract,
+     [](Parsed& p, const std::string& value) {
+         if (!ParseCount(value, 65535, p.options.stripComponents))
+             return Usage("--strip-components: \"" + value +
+                          "\" is not a number of folders from 0 to 65535");
+         return int{vpf::kExitOk};
+     }},
+    {0, "salvage", false, kList | kExtract | kCat, SetOption<&Options::salvage>},
+    {'q', "quiet", false, 0, SetOption<&Options::quiet>},
+    {'v', "verbose", false, 0, SetOption<&Options::verbose>},
+    {'h', "help", false, 0, SetParsed<&Parsed::help>},
+    {0, "version", false, 0, SetParsed<&Parsed::version>},
 };
 
 std::string Spelling(const OptionForm& form) {
@@ -464,67 +521,14 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     vpf::interrupt::Install();
 
-    Options options;
-    std::vector<Event> events;
+    Parsed parsed;
+    Options& options = parsed.options;
+    std::vector<Event>& events = parsed.events;
     std::vector<const OptionForm*> seen;
-    bool help = false, version = false, endOfOptions = false;
-    bool sawOverwrite = false, sawKeep = false;
-
-    // Applies one option with its value (if it takes one).
-    auto apply = [&](const OptionForm& form, const std::string& value) -> int {
+    bool endOfOptions = false;
+    auto apply = [&](const OptionForm& form, const std::string& value) {
         seen.push_back(&form);
-        const std::string name = form.longName ? form.longName : std::string(1, form.shortName);
-        if (name == "C") {
-            events.push_back({Event::Kind::ChangeDir, value});
-        } else if (name == "into") {
-            options.into = value;
-            options.haveInto = true;
-        } else if (name == "files-from") {
-            events.push_back({Event::Kind::FilesFrom, value});
-        } else if (name == "null") {
-            options.nullSeparated = true;
-        } else if (name == "exclude") {
-            if (value.empty())
-                return Usage("--exclude needs a pattern");
-            options.excludes.push_back(value);
-        } else if (name == "dry-run") {
-            options.dryRun = true;
-        } else if (name == "l") {
-            options.longList = true;
-        } else if (name == "json") {
-            options.json = true;
-        } else if (name == "file-only") {
-            options.fileOnly = true;
-        } else if (name == "output") {
-            events.push_back({Event::Kind::ChangeDir, value});  // -C by another name
-        } else if (name == "jobs") {
-            if (!ParseJobs(value, options.jobs))
-                return Usage("-j: \"" + value + "\" is not a number of threads from 1 to 256");
-        } else if (name == "overwrite") {
-            sawOverwrite = true;
-        } else if (name == "keep") {
-            sawKeep = true;
-        } else if (name == "foreground") {
-            options.foreground = true;
-        } else if (name == "cache") {
-            if (!ParseCache(value, options.cacheMiB))
-                return Usage("--cache: \"" + value + "\" is not a number of MiB from 0 to 1048576");
-        } else if (name == "strip-components") {
-            if (!ParseCount(value, 65535, options.stripComponents))
-                return Usage("--strip-components: \"" + value +
-                             "\" is not a number of folders from 0 to 65535");
-        } else if (name == "salvage") {
-            options.salvage = true;
-        } else if (name == "quiet") {
-            options.quiet = true;
-        } else if (name == "verbose") {
-            options.verbose = true;
-        } else if (name == "help") {
-            help = true;
-        } else if (name == "version") {
-            version = true;
-        }
-        return vpf::kExitOk;
+        return form.apply(parsed, value);
     };
 
     for (int i = 1; i < argc; ++i) {
@@ -587,7 +591,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (version) {
+    if (parsed.version) {
         std::printf("vpf %s (PackFile version %s)\n", vpf::kToolVersion,
                     std::string(pack::VersionText(pack::PackVersion::Current)).c_str());
         return vpf::kExitOk;
@@ -601,7 +605,7 @@ int main(int argc, char** argv) {
             break;
         }
     if (first == events.size()) {
-        if (help) {
+        if (parsed.help) {
             std::fputs(kHelp, stdout);
             return vpf::kExitOk;
         }
@@ -612,7 +616,7 @@ int main(int argc, char** argv) {
     const VerbEntry* chosen = FindVerb(options.verb);
     if (!chosen)
         return UnknownVerb(options.verb);
-    if (help || options.verb == "help") {
+    if (parsed.help || options.verb == "help") {
         const VerbEntry* about = chosen;
         if (options.verb == "help") {
             std::vector<std::string> rest;
@@ -640,19 +644,19 @@ int main(int argc, char** argv) {
 
     // Every option must be one the verb takes.
     for (const OptionForm* form : seen) {
-        if (form->bit != 0 && (chosen->options & form->bit) == 0)
+        if (form->verbs != 0 && (form->verbs & chosen->bit) == 0)
             return Usage("the option " + Spelling(*form) + " does not apply to " + options.verb);
     }
-    if (sawOverwrite && sawKeep)
+    if (parsed.overwrite && parsed.keep)
         return Usage("--overwrite and --keep exclude each other");
-    options.replace = sawOverwrite ? vpf::ReplacePolicy::Overwrite
-                      : sawKeep    ? vpf::ReplacePolicy::Keep
-                                   : vpf::ReplacePolicy::Ask;
+    options.replace = parsed.overwrite ? vpf::ReplacePolicy::Overwrite
+                      : parsed.keep    ? vpf::ReplacePolicy::Keep
+                                       : vpf::ReplacePolicy::Ask;
     if (options.json && (options.nullSeparated || options.longList))
         return Usage("list --json gives every field already; leave out --null and -l");
 
     // Positional arguments, -C and -T in their order.
-    const bool gathersInputs = (chosen->options & kFilesFrom) != 0;
+    const bool gathersInputs = (chosen->bit & kPacking) != 0;
     std::string dir;
     for (const Event& e : events) {
         switch (e.kind) {

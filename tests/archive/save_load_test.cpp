@@ -196,14 +196,10 @@ TEST_F(SaveLoadTest, SavedContentDecodesToTheAddedFiles) {
 TEST_F(SaveLoadTest, HeaderChecksNeedTheWholeHeader) {
     const std::string shortCurrent = dir.Write("short.vpf", testpacks::ToBytes("VHPF2.10"));
     const std::string shortOld = dir.Write("short.dat", testpacks::ToBytes("VHPF1.03\1\0\0"));
-    const std::string other =
-        dir.Write("other.vpf", testpacks::ToBytes("VHPF2.11xxxxxxxxxxxxxxxx"));
     EXPECT_FALSE(CPackArchive::IsCurrentPack(shortCurrent));
     EXPECT_FALSE(CPackArchive::IsOldPack(shortOld));
-    EXPECT_FALSE(CPackArchive::IsCurrentPack(other));
-    EXPECT_FALSE(CPackArchive::IsOldPack(other));
     EXPECT_FALSE(CPackArchive::IsCurrentPack(dir.File("missing.vpf")));
-    for (const std::string& p : {shortCurrent, shortOld, other, dir.File("missing.vpf")}) {
+    for (const std::string& p : {shortCurrent, shortOld, dir.File("missing.vpf")}) {
         EXPECT_EQ(archive->Open(p), 0) << p;
         EXPECT_FALSE(archive->IsOpen());
     }

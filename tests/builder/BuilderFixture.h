@@ -12,6 +12,9 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QToolBar>
 #include <QTreeView>
 #include <cstdlib>
 #include <memory>
@@ -36,6 +39,17 @@ class TestWindow : public CBuilderDlg {
         WireCommand(command, std::move(handler));
     }
 };
+
+// The bar a progress control draws into; null for a control that draws none.
+inline QProgressBar* BarOf(ProgressControl* control) {
+    auto* drawn = dynamic_cast<QtProgressControl*>(control);
+    return drawn != nullptr ? drawn->Bar() : nullptr;
+}
+
+// A command's action in `window`, found by its object name.
+inline QAction* CommandActionOf(QWidget& window, Command command) {
+    return window.findChild<QAction*>(QStringLiteral("command%1").arg(static_cast<int>(command)));
+}
 
 class BuilderTest : public ::testing::Test {
   protected:
@@ -152,9 +166,23 @@ class BuilderTest : public ::testing::Test {
         return window->Archive()->FileAt(window->ListControlImpl()->Key(row));
     }
     std::string Title() { return window->windowTitle().toStdString(); }
-    std::string TotalText() { return window->TotalText()->text().toStdString(); }
-    std::string SelectedText() { return window->SelectedText()->text().toStdString(); }
-    bool On(Command command) { return window->CommandAction(command)->isEnabled(); }
+    // A widget or action of the window by its object name; the test fails
+    // when there is none.
+    template <class T>
+    T* Named(const char* name) {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QAction* Action(Command command) {
+        QAction* action = CommandActionOf(*window, command);
+        EXPECT_NE(action, nullptr) << static_cast<int>(command);
+        return action;
+    }
+    QProgressBar* MainBar() { return Named<QProgressBar>("progressBar"); }
+    std::string TotalText() { return Named<StatusField>("totalText")->text().toStdString(); }
+    std::string SelectedText() { return Named<StatusField>("selectedText")->text().toStdString(); }
+    bool On(Command command) { return Action(command)->isEnabled(); }
 
     testpacks::TempDir temp;
     ScriptedMessages messages;

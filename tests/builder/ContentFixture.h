@@ -35,7 +35,7 @@ class ContentTest : public BuilderTest {
     }
 
     void Trigger(Command command) {
-        QAction* action = window->CommandAction(command);
+        QAction* action = Action(command);
         ASSERT_NE(action, nullptr);
         ASSERT_TRUE(action->isEnabled()) << static_cast<int>(command);
         action->trigger();

@@ -1,4 +1,4 @@
-// The About box: texts, the three links, hover colours and cursor, the
+// The About box: the three links, hover colours and cursor, the
 // strict-inside hit test, clicks handed to the desktop, and closing.
 #include <QMouseEvent>
 #include <QPushButton>
@@ -47,36 +47,21 @@ class AboutBoxTest : public ContentTest {
     }
 };
 
-TEST_F(AboutBoxTest, TextsAndLinks) {
+TEST_F(AboutBoxTest, TheAboutCommandOpensTheBoxWithItsThreeLinks) {
     std::unique_ptr<CAboutDlg> box = Open();
-    EXPECT_EQ(box->windowTitle(), QStringLiteral("About Crateforge22"));
     EXPECT_NE(box->findChild<QWidget*>(QStringLiteral("aboutPicture")), nullptr);
-    EXPECT_EQ(box->OkButton()->text(), QStringLiteral("OK"));
     EXPECT_TRUE(box->OkButton()->isDefault());
-    struct Expected {
-        const char* control;
-        const char* target;
-        const char* text;
-    };
-    const Expected links[] = {
-        {"webLink", "https://www.varnholt.example/", "https://www.varnholt.example/"},
-        {"infoMailLink", "mailto:info@varnholt.example", "info@varnholt.example"},
-        {"supportMailLink", "mailto:support@varnholt.example", "support@varnholt.example"},
-    };
+    // Each link sits in its own control and is drawn in the normal colour.
+    const char* controls[] = {"webLink", "infoMailLink", "supportMailLink"};
     for (int i = 0; i < 3; ++i) {
         CHyperLink* link = box->Link(i);
         ASSERT_NE(link, nullptr);
-        EXPECT_EQ(link->GetTarget(), links[i].target);
-        EXPECT_EQ(link->Text(), links[i].text);
         ASSERT_NE(link->Control(), nullptr);
-        EXPECT_EQ(link->Control()->objectName(), QString::fromLatin1(links[i].control));
+        EXPECT_EQ(link->Control()->objectName(), QString::fromLatin1(controls[i]));
         EXPECT_FALSE(link->IsHot());
-        EXPECT_TRUE(Shows(*link, QColor(0, 0, 128)));
-        EXPECT_FALSE(Shows(*link, QColor(0, 0, 255)));
+        EXPECT_TRUE(Shows(*link, kLinkNormalColor));
+        EXPECT_FALSE(Shows(*link, kLinkHotColor));
     }
-    // The About menu item has its text and opens the box.
-    EXPECT_EQ(window->CommandAction(Command::About)->text(),
-              QStringLiteral("&About Crateforge 2.20..."));
     WhenModal<CAboutDlg>([](CAboutDlg& shown) { shown.OkButton()->click(); });
     Trigger(Command::About);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -92,8 +77,7 @@ TEST_F(AboutBoxTest, HoverTurnsALinkHotWithTheHandCursor) {
     Move(*box, overWeb);
     Settle();
     EXPECT_TRUE(web.IsHot());
-    EXPECT_EQ(web.TextColor(), QColor(0, 0, 255));
-    EXPECT_TRUE(Shows(web, QColor(0, 0, 255)));
+    EXPECT_TRUE(Shows(web, kLinkHotColor));
     EXPECT_EQ(box->cursor().shape(), Qt::PointingHandCursor);
     EXPECT_TRUE(CAboutDlg::HandCursorShown());
 
@@ -102,8 +86,8 @@ TEST_F(AboutBoxTest, HoverTurnsALinkHotWithTheHandCursor) {
     Settle();
     EXPECT_FALSE(web.IsHot());
     EXPECT_TRUE(info.IsHot());
-    EXPECT_TRUE(Shows(web, QColor(0, 0, 128)));
-    EXPECT_FALSE(Shows(web, QColor(0, 0, 255)));
+    EXPECT_TRUE(Shows(web, kLinkNormalColor));
+    EXPECT_FALSE(Shows(web, kLinkHotColor));
     EXPECT_EQ(box->cursor().shape(), Qt::PointingHandCursor);
 
     // Elsewhere: all normal, the arrow is back.

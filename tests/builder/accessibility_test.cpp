@@ -79,8 +79,10 @@ TEST_F(AccessibilityTest, EveryFocusableControlOfTheWindowHasAName) {
             << command;
     }
     // The status fields are read out by their whole texts.
-    EXPECT_EQ(window->TotalText()->accessibleName(), window->TotalText()->text());
-    EXPECT_EQ(window->SelectedText()->accessibleName(), window->SelectedText()->text());
+    EXPECT_EQ(Named<StatusField>("totalText")->accessibleName(),
+              Named<StatusField>("totalText")->text());
+    EXPECT_EQ(Named<StatusField>("selectedText")->accessibleName(),
+              Named<StatusField>("selectedText")->text());
 }
 
 TEST_F(AccessibilityTest, TheExtractDialogsControlsAreNamed) {

@@ -65,10 +65,11 @@ TEST_F(AddDropTest, AddSetsTheProgressRangeToTheBytesReadAndEndsAtZero) {
     const std::string b = WriteFile("two.bin", 2345, 2);
     dialogs.QueueOpenFiles({a, b});
     Trigger(Command::Add);
-    QtProgressControl* bar = window->MainProgress();
-    EXPECT_EQ(bar->Low(), 0u);
-    EXPECT_EQ(bar->High(), 3345u);
-    EXPECT_EQ(bar->Position(), 0u);
+    QProgressBar* bar = MainBar();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->maximum(), 3345);
+    EXPECT_EQ(bar->value(), 0);
 }
 
 TEST_F(AddDropTest, CancelledDialogsChangeNothing) {
@@ -100,8 +101,8 @@ TEST_F(AddDropTest, AddFolderSkipsDotNamesAndShowsNewTotals) {
     Trigger(Command::AddFolder);
 
     EXPECT_NE(RowOf("photos.2024"), -1);
-    EXPECT_EQ(window->MainProgress()->High(), 750u);
-    EXPECT_EQ(window->MainProgress()->Position(), 0u);
+    EXPECT_EQ(MainBar()->maximum(), 750);
+    EXPECT_EQ(MainBar()->value(), 0);
     EXPECT_EQ(SavedNames("photos.2024"), (std::vector<std::string>{"raw", "a.jpg"}));
     EXPECT_EQ(TotalText().rfind("Total: 7 Files.", 0), 0u) << TotalText();
     EXPECT_TRUE(messages.Calls().empty());
@@ -273,7 +274,7 @@ TEST_F(AddDropTest, DroppedFolderAndFileGoIntoTheShownFolder) {
     Settle();
 
     EXPECT_EQ(Names(), (std::vector<std::string>{"..", "drop", "readme.txt", "notes.md", "z.vpf"}));
-    EXPECT_EQ(window->MainProgress()->High(), 623u);
+    EXPECT_EQ(MainBar()->maximum(), 623);
     EXPECT_EQ(SavedNames("Docs"),
               (std::vector<std::string>{"drop", "readme.txt", "notes.md", "z.vpf"}));
     EXPECT_EQ(SavedNames("Docs/drop"), (std::vector<std::string>{"x.txt"}));
@@ -290,7 +291,7 @@ TEST_F(AddDropTest, DropWithoutPackAsksForANewPackFirst) {
     Drop(*window, {file});
     Settle();
     EXPECT_FALSE(window->PackOpen());
-    EXPECT_EQ(Title(), "Crateforge V2.20");
+    EXPECT_EQ(Title(), kWindowTitle);
     EXPECT_TRUE(cursor.Changes().empty());
 
     // A name given: the pack is made and the file goes in.

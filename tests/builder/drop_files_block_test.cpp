@@ -42,17 +42,6 @@ TEST(DropFilesBlockTest, LayoutForEachListShape) {
     }
 }
 
-TEST(DropFilesBlockTest, SizeIsTwentyOnePlusEachPathAndItsNul) {
-    const std::vector<std::string> paths = {std::string(300, 'p'), "/q/r", "s"};
-    const std::vector<unsigned char> block = BuildDropFilesBlock(paths);
-    EXPECT_EQ(block.size(), 21u + 301u + 5u + 2u);
-    // High bytes of the header stay zero: the offset is exactly 20.
-    EXPECT_EQ(block[0], 20u);
-    EXPECT_EQ(block[1], 0u);
-    EXPECT_EQ(block[2], 0u);
-    EXPECT_EQ(block[3], 0u);
-}
-
 TEST(FileUriTest, PathsTravelByteForByteThroughTheUriList) {
     struct Case {
         std::string path;

@@ -81,7 +81,7 @@ TEST_F(KeyboardTest, CtrlOrAltDownOpensTheSelectedFolderAndAltUpGoesBack) {
 
 TEST_F(KeyboardTest, ShiftF10AndTheMenuKeyOpenTheContextMenuAtTheCurrentRow) {
     MakeWindow();
-    QMenu* menu = window->ContextMenu();
+    QMenu* menu = Named<QMenu>("contextMenu");
     Key(Qt::Key_F10, Qt::ShiftModifier);
     EXPECT_FALSE(menu->isVisible());  // no pack, no menu
     window.reset();
@@ -101,7 +101,7 @@ TEST_F(KeyboardTest, ShiftF10AndTheMenuKeyOpenTheContextMenuAtTheCurrentRow) {
         Settle();
         return shown;
     };
-    menu = window->ContextMenu();
+    menu = Named<QMenu>("contextMenu");
     EXPECT_TRUE(opens([&] { QTest::keyClick(&List(), Qt::Key_F10, Qt::ShiftModifier); }));
     EXPECT_TRUE(opens([&] { QTest::keyClick(&List(), Qt::Key_Menu); }));
     // The platform's own keyboard context-menu event does the same.
@@ -111,14 +111,14 @@ TEST_F(KeyboardTest, ShiftF10AndTheMenuKeyOpenTheContextMenuAtTheCurrentRow) {
     }));
     // The menu holds the six Actions items, states up to date.
     EXPECT_EQ(menu->actions().size(), 6);
-    EXPECT_TRUE(window->CommandAction(Command::View)->isEnabled());
+    EXPECT_TRUE(Action(Command::View)->isEnabled());
 }
 
 TEST_F(KeyboardTest, EveryMnemonicLeadsToOneMenuOrItem) {
     MakeWindow();
     std::vector<QMenu*> menus;
     std::set<QChar> titles;
-    for (QAction* title : window->MenuBar()->actions()) {
+    for (QAction* title : Named<QMenuBar>("menuBar")->actions()) {
         const QKeySequence mnemonic = QKeySequence::mnemonic(title->text());
         ASSERT_FALSE(mnemonic.isEmpty()) << title->text().toStdString();
         const QChar letter = title->text()[title->text().indexOf(u'&') + 1].toLower();
@@ -126,7 +126,7 @@ TEST_F(KeyboardTest, EveryMnemonicLeadsToOneMenuOrItem) {
         menus.push_back(title->menu());
     }
     EXPECT_EQ(titles.size(), 3u);
-    menus.push_back(window->ContextMenu());
+    menus.push_back(Named<QMenu>("contextMenu"));
     for (QMenu* menu : menus) {
         std::set<QChar> letters;
         for (QAction* item : menu->actions()) {

@@ -8,18 +8,18 @@ namespace {
 class OpenNewTest : public BuilderTest {
   protected:
     void Trigger(Command command) {
-        window->CommandAction(command)->trigger();
+        Action(command)->trigger();
         Settle();
     }
     void ExpectNoPack() {
         EXPECT_FALSE(window->PackOpen());
         EXPECT_EQ(window->Archive(), nullptr);
-        EXPECT_EQ(Title(), "Crateforge V2.20");
+        EXPECT_EQ(Title(), kWindowTitle);
         EXPECT_EQ(TotalText(), "");
         EXPECT_EQ(SelectedText(), "");
         EXPECT_EQ(List().model()->rowCount(), 0);
         EXPECT_FALSE(On(Command::Add));
-        EXPECT_FALSE(window->ActionsMenu()->menuAction()->isEnabled());
+        EXPECT_FALSE(Named<QMenu>("actionsMenu")->menuAction()->isEnabled());
     }
 };
 
@@ -33,7 +33,7 @@ TEST_F(OpenNewTest, OpenCurrentPackShowsItsRoot) {
               "Varnholt Pack Files (*.vpf)|*.vpf|Old Pack Files (*.dat)|*.dat||");
     EXPECT_FALSE(dialogs.OpenRequests()[0].multiSelect);
     EXPECT_TRUE(window->PackOpen());
-    EXPECT_EQ(Title(), "Crateforge V2.20 - " + pack);
+    EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + pack);
     EXPECT_EQ(Names(), (std::vector<std::string>{"Docs", "Empty", "b.txt", "A.bin", "c.dat"}));
     // 3000 + 200 + 500 + 1200 + 40 bytes below the root.
     EXPECT_EQ(TotalText().rfind("Total: 5 Files. OrgSize:4 kB, Packed: ", 0), 0u) << TotalText();
@@ -79,7 +79,7 @@ TEST_F(OpenNewTest, OldPackConvertedOnYes) {
     EXPECT_EQ(messages.Calls()[0].buttons, MessageButtons::YesNo);
     const std::string converted = temp.File("data.VPF");
     EXPECT_TRUE(window->PackOpen());
-    EXPECT_EQ(Title(), "Crateforge V2.20 - " + converted);
+    EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + converted);
     EXPECT_EQ(Names(), (std::vector<std::string>{"first.txt", "second.bin"}));
     EXPECT_EQ(TotalText().rfind("Total: 2 Files. OrgSize:680 B, Packed: ", 0), 0u) << TotalText();
     EXPECT_TRUE(CPackArchive::IsCurrentPack(converted));
@@ -123,7 +123,7 @@ TEST_F(OpenNewTest, NewPackIsEmptyAndNotWrittenYet) {
     EXPECT_EQ(dialogs.SaveRequests()[0].initialName, "Untitled");
     EXPECT_TRUE(dialogs.SaveRequests()[0].confirmOverwrite);
     EXPECT_TRUE(window->PackOpen());
-    EXPECT_EQ(Title(), "Crateforge V2.20 - " + target);
+    EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + target);
     EXPECT_EQ(List().model()->rowCount(), 0);
     EXPECT_EQ(TotalText(), "Total: 0 Files. OrgSize:0 B, Packed: 0 B");
     EXPECT_EQ(SelectedText(), "Selected: 0 Files. OrgSize:0 B, Packed: 0 B");
@@ -135,13 +135,13 @@ TEST_F(OpenNewTest, NewPackReplacesTheOpenOneAndCancelKeepsIt) {
     MakeWindow({"\\o", pack});
     dialogs.QueueSaveFile(std::nullopt);
     Trigger(Command::NewPack);
-    EXPECT_EQ(Title(), "Crateforge V2.20 - " + pack);
+    EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + pack);
     EXPECT_EQ(List().model()->rowCount(), 5);
 
     const std::string target = temp.File("other.VPF");
     dialogs.QueueSaveFile(target);
     Trigger(Command::NewPack);
-    EXPECT_EQ(Title(), "Crateforge V2.20 - " + target);
+    EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + target);
     EXPECT_EQ(List().model()->rowCount(), 0);
     EXPECT_EQ(TotalText(), "Total: 0 Files. OrgSize:0 B, Packed: 0 B");
     // Opening again starts at the root, unsorted.

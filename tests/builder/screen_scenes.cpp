@@ -8,6 +8,7 @@
 // each status field, once laid out: its name, the text it shows, its whole
 // text and its tool tip, separated by tabs, then the window's width; then
 // it ends (scripts/desktop-check runs it at several scales).
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QTimer>
@@ -69,7 +70,7 @@ int main(int argc, char** argv) {
             window.ListView()->selectAll();
             window.OnListClick();
             QApplication::processEvents();
-            for (StatusField* field : {window.TotalText(), window.SelectedText()}) {
+            for (StatusField* field : window.findChildren<StatusField*>()) {
                 std::printf("%s\t%s\t%s\t%s\n", field->objectName().toUtf8().constData(),
                             field->ShownText().toUtf8().constData(),
                             field->text().toUtf8().constData(),
@@ -85,7 +86,10 @@ int main(int argc, char** argv) {
     QTimer::singleShot(300, &window, [&] {
         if (scene == "rename") {
             SelectNames(window, {"notes.md"});
-            window.CommandAction(Command::Rename)->trigger();
+            window
+                .findChild<QAction*>(
+                    QStringLiteral("command%1").arg(static_cast<int>(Command::Rename)))
+                ->trigger();
             if (auto* editor = window.ListView()->findChild<QLineEdit*>()) {
                 editor->setText(QStringLiteral("Release Notes"));
             }

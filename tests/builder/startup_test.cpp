@@ -20,9 +20,11 @@ struct Watch {
         if (window == nullptr) {
             return;
         }
-        waitVisible = window->WaitWindow() != nullptr && window->WaitWindow()->isVisible() &&
-                      window->WaitWindow()->windowTitle() == QStringLiteral("Please Wait...");
-        boundToWait = window->CurrentProgress() != window->MainProgress();
+        const auto* wait = window->findChild<QDialog*>(QStringLiteral("waitWindow"));
+        waitVisible = wait != nullptr && wait->isVisible() &&
+                      wait->windowTitle() == QStringLiteral("Please Wait...");
+        boundToWait = BarOf(window->CurrentProgress()) !=
+                      window->findChild<QProgressBar*>(QStringLiteral("progressBar"));
         if (auto* bar = dynamic_cast<QtProgressControl*>(window->CurrentProgress())) {
             progressHigh = bar->High();
         }
@@ -76,19 +78,18 @@ class StartupTest : public BuilderTest {
 
     // After the command-line work: no wait window, the main bar bound again.
     void ExpectBackOnMainBar() {
-        EXPECT_EQ(window->WaitWindow(), nullptr);
         EXPECT_EQ(window->findChildren<QDialog*>(QStringLiteral("waitWindow")).size(), 0);
-        EXPECT_EQ(window->CurrentProgress(), window->MainProgress());
-        EXPECT_EQ(window->MainProgress()->Position(), 0u);
+        EXPECT_EQ(BarOf(window->CurrentProgress()), MainBar());
+        EXPECT_EQ(MainBar()->value(), 0);
         if (window->Archive() != nullptr) {
-            EXPECT_EQ(window->Archive()->progressControl(), window->MainProgress());
+            EXPECT_EQ(BarOf(window->Archive()->progressControl()), MainBar());
         }
     }
 
     void ExpectNoPack() {
         EXPECT_FALSE(window->PackOpen());
         EXPECT_EQ(window->Archive(), nullptr);
-        EXPECT_EQ(Title(), "Crateforge V2.20");
+        EXPECT_EQ(Title(), kWindowTitle);
         EXPECT_EQ(TotalText(), "");
         EXPECT_EQ(SelectedText(), "");
         EXPECT_EQ(List().model()->rowCount(), 0);
@@ -113,7 +114,7 @@ TEST_F(StartupTest, SwitchAndPackOpensIt) {
     const std::string pack = SamplePack();
     Start({"\\o", pack});
     EXPECT_TRUE(window->PackOpen());
-    EXPECT_EQ(Title(), "Crateforge V2.20 - " + pack);
+    EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + pack);
     EXPECT_EQ(Names(), (std::vector<std::string>{"Docs", "Empty", "b.txt", "A.bin", "c.dat"}));
     EXPECT_TRUE(watchingDialogs.SaveRequests().empty());
     ExpectBackOnMainBar();
@@ -127,7 +128,7 @@ TEST_F(StartupTest, RelativePackPathOpensAsFullPath) {
     ASSERT_EQ(chdir(saved), 0);
     std::free(saved);
     EXPECT_TRUE(window->PackOpen());
-    EXPECT_EQ(Title(), "Crateforge V2.20 - " + temp.File("rel.vpf"));
+    EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + temp.File("rel.vpf"));
 }
 
 TEST_F(StartupTest, SwitchAloneOrWithTwoPathsDoesNothing) {
@@ -148,7 +149,7 @@ TEST_F(StartupTest, OnePackPathOpensWhateverTheCaseOfItsExtension) {
         const std::string pack = SamplePack(name);
         Start({pack});
         EXPECT_TRUE(window->PackOpen());
-        EXPECT_EQ(Title(), "Crateforge V2.20 - " + pack);
+        EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + pack);
         EXPECT_TRUE(watchingDialogs.SaveRequests().empty());
         ExpectBackOnMainBar();
     }
@@ -170,7 +171,7 @@ TEST_F(StartupTest, OneOtherFileGoesIntoANewPack) {
     EXPECT_TRUE(watch.boundToWait);
 
     EXPECT_TRUE(window->PackOpen());
-    EXPECT_EQ(Title(), "Crateforge V2.20 - " + target);
+    EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + target);
     EXPECT_EQ(Names(), std::vector<std::string>{"photo.zip"});
     EXPECT_EQ(TotalText().rfind("Total: 1 Files. OrgSize:4 kB, Packed: ", 0), 0u) << TotalText();
     ExpectBackOnMainBar();
@@ -243,7 +244,7 @@ TEST_F(StartupTest, MinusSwitchIsNoSwitch) {
     // "o" and the pack are two paths for a new pack; "o" does not exist.
     ASSERT_EQ(watchingDialogs.SaveRequests().size(), 1u);
     EXPECT_TRUE(window->PackOpen());
-    EXPECT_EQ(Title(), "Crateforge V2.20 - " + target);
+    EXPECT_EQ(Title(), std::string(kWindowTitle) + " - " + target);
     EXPECT_NE(RowOf("x.vpf"), -1);
     EXPECT_EQ(RowOf("o"), -1);
 }

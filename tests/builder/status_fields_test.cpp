@@ -27,8 +27,8 @@ TEST_F(StatusFieldsTest, TextsAreWholeOrShortenedWithTheWholeInTheToolTip) {
     for (int requested : {760, 380, 520, 1900}) {
         window->resize(requested, 500);
         Settle();
-        const int w = window->Client()->width();
-        const int h = window->Client()->height();
+        const int w = Named<QWidget>("client")->width();
+        const int h = Named<QWidget>("client")->height();
         SCOPED_TRACE(testing::Message() << "asked " << requested << ", got " << w << " at scale "
                                         << window->devicePixelRatioF());
 #ifdef CF_TEST_SCALE_FACTOR
@@ -37,11 +37,13 @@ TEST_F(StatusFieldsTest, TextsAreWholeOrShortenedWithTheWholeInTheToolTip) {
         // The texts never make the window wider than its screen.
         EXPECT_LE(window->minimumWidth(), screenWidth);
         const int third = w / 3;
-        EXPECT_EQ(window->TotalText()->geometry(), QRect(0, h - 18, third - 2, 18));
-        EXPECT_EQ(window->SelectedText()->geometry(), QRect(third + 2, h - 18, third - 2, 18));
+        EXPECT_EQ(Named<StatusField>("totalText")->geometry(), QRect(0, h - 18, third - 2, 18));
+        EXPECT_EQ(Named<StatusField>("selectedText")->geometry(),
+                  QRect(third + 2, h - 18, third - 2, 18));
         EXPECT_EQ(window->findChild<QProgressBar*>(QStringLiteral("progressBar"))->geometry(),
                   QRect(2 * third + 4, h - 18, third - 2, 18));
-        for (StatusField* field : {window->TotalText(), window->SelectedText()}) {
+        for (StatusField* field :
+             {Named<StatusField>("totalText"), Named<StatusField>("selectedText")}) {
             const QString whole = field->text();
             const QString shown = field->ShownText();
             ASSERT_FALSE(whole.isEmpty());
@@ -72,7 +74,8 @@ TEST_F(StatusFieldsTest, TextsAreWholeOrShortenedWithTheWholeInTheToolTip) {
     List().clearSelection();
     Settle();
     EXPECT_EQ(SelectedText(), "Selected: 0 Files. OrgSize:0 B, Packed: 0 B");
-    EXPECT_EQ(window->SelectedText()->accessibleName(), window->SelectedText()->text());
+    EXPECT_EQ(Named<StatusField>("selectedText")->accessibleName(),
+              Named<StatusField>("selectedText")->text());
 }
 
 }  // namespace

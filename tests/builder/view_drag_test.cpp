@@ -55,7 +55,7 @@ TEST_F(ViewDragTest, ViewWritesTheFileWithoutExecuteBitsAndOpensIt) {
     EXPECT_EQ(ReadText(WorkspaceFile("plain.txt")), "plain text");
     EXPECT_EQ(Mode(WorkspaceFile("run.sh")) & 0111, 0u);
     EXPECT_EQ(Mode(WorkspaceFile("plain.txt")) & 0111, 0u);
-    EXPECT_EQ(window->MainProgress()->Position(), 0u);
+    EXPECT_EQ(MainBar()->value(), 0);
     EXPECT_TRUE(messages.Calls().empty());
 }
 

@@ -81,13 +81,4 @@ TEST(OldEntryMethod, LowFourBitsOfOneMeanLzrw) {
     }
 }
 
-TEST(PackMethodValues, OnlyThreeAreKnown) {
-    EXPECT_EQ(static_cast<int>(pack::PackMethod::Stored), 0);
-    EXPECT_EQ(static_cast<int>(pack::PackMethod::Lzrw3a), 1);
-    EXPECT_EQ(static_cast<int>(pack::PackMethod::Gzip), 2);
-    for (int v = 0; v < 256; ++v) {
-        EXPECT_EQ(pack::IsKnownMethod(static_cast<std::uint8_t>(v)), v <= 2) << v;
-    }
-}
-
 }  // namespace

@@ -1,6 +1,10 @@
 // Name rules: folding, validity, the converted-pack name.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "format/Names.h"
 #include "format/PackFormat.h"
 
@@ -106,20 +110,33 @@ TEST(NamesTest, ConvertedPackPath) {
         EXPECT_EQ(pack::ConvertedPackPath(in), out) << in;
 }
 
-TEST(NamesTest, VersionTags) {
-    auto detect = [](std::string text) {
-        return pack::DetectVersion(std::span<const std::uint8_t>(
-            reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+// The one table of version tags: the probe of the first bytes and the two
+// header checks agree on every tag.
+TEST(NamesTest, VersionTagsAreRecognisedExactly) {
+    struct Case {
+        std::string bytes;
+        pack::PackVersion version;
     };
-    EXPECT_EQ(detect("VHPF2.10"), pack::PackVersion::Current);
-    EXPECT_EQ(detect("VHPF1.03xxxx"), pack::PackVersion::Old);
-    EXPECT_EQ(detect("VHPF2.11"), pack::PackVersion::None);
-    EXPECT_EQ(detect("vhpf2.10"), pack::PackVersion::None);
-    EXPECT_EQ(detect("VHPF2.1"), pack::PackVersion::None);
-    EXPECT_EQ(detect(""), pack::PackVersion::None);
-    EXPECT_EQ(pack::VersionText(pack::PackVersion::Old), "1.03");
-    EXPECT_EQ(pack::VersionText(pack::PackVersion::Current), "2.10");
-    EXPECT_EQ(pack::VersionText(pack::PackVersion::None), "");
+    const Case cases[] = {
+        {"VHPF2.10", pack::PackVersion::Current}, {"VHPF1.03xxxx", pack::PackVersion::Old},
+        {"VHPF2.11", pack::PackVersion::None},    {"VHPF1.02", pack::PackVersion::None},
+        {"vhpf2.10", pack::PackVersion::None},    {"XHPF2.10", pack::PackVersion::None},
+        {"VHPF2.1", pack::PackVersion::None},     {"", pack::PackVersion::None},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        std::vector<std::uint8_t> bytes(c.bytes.begin(), c.bytes.end());
+        EXPECT_EQ(pack::DetectVersion(bytes), c.version);
+        if (bytes.size() < 8)
+            continue;
+        bytes.resize(20, 0);
+        pack::PackHeader current{};
+        pack::OldPackHeader old{};
+        ASSERT_TRUE(pack::Read(bytes, 0, current));
+        ASSERT_TRUE(pack::Read(bytes, 0, old));
+        EXPECT_EQ(pack::IsCurrentPack(current), c.version == pack::PackVersion::Current);
+        EXPECT_EQ(pack::IsOldPack(old), c.version == pack::PackVersion::Old);
+    }
 }
 
 }  // namespace

@@ -277,27 +277,4 @@ TEST(PackLayout, OldPackWithTwoEntries) {
     EXPECT_EQ(r.entryCode, 23);
 }
 
-TEST(PackLayout, VersionRecognition) {
-    struct Case {
-        const char* tag;
-        bool current;
-        bool old;
-    };
-    const Case cases[] = {
-        {"VHPF2.10", true, false},  {"VHPF1.03", false, true},  {"VHPF2.11", false, false},
-        {"VHPF1.02", false, false}, {"vhpf2.10", false, false}, {"XHPF2.10", false, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.tag);
-        Bytes b(20, 0);
-        std::memcpy(b.data(), c.tag, 8);
-        pack::PackHeader h{};
-        pack::OldPackHeader o{};
-        ASSERT_TRUE(pack::Read(b, 0, h));
-        ASSERT_TRUE(pack::Read(b, 0, o));
-        EXPECT_EQ(pack::IsCurrentPack(h), c.current);
-        EXPECT_EQ(pack::IsOldPack(o), c.old);
-    }
-}
-
 }  // namespace

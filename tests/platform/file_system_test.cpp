@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "platform/FileSystem.h"
-#include "platform/Scripted.h"
 #include "tests/platform/Unprivileged.h"
 #include "tests/support/TestPacks.h"
 
@@ -208,58 +207,6 @@ TEST(FileSystem, RemoveTreeGoesOnPastWhatStaysAndSaysWhy) {
     std::string reason;
     EXPECT_FALSE(fs::RemoveTree(dir.File("tree/locked/file/x"), &reason));
     EXPECT_EQ(reason, "Not a directory");
-}
-
-TEST(Scripted, MessagesAnswerInOrderAndFlagUnqueuedBoxes) {
-    ScriptedMessages messages;
-    messages.Queue({MessageAnswer::Yes, MessageAnswer::No});
-    EXPECT_EQ(messages.ShowMessage("Warning", "q1", MessageButtons::YesNo), MessageAnswer::Yes);
-    EXPECT_EQ(messages.ShowMessage("Warning", "q2", MessageButtons::YesNo), MessageAnswer::No);
-    EXPECT_EQ(messages.UnexpectedCount(), 0);
-    EXPECT_EQ(messages.ShowMessage("W", "q3", MessageButtons::YesNoCancel), MessageAnswer::Cancel);
-    EXPECT_EQ(messages.ShowMessage("W", "q4", MessageButtons::YesNo), MessageAnswer::No);
-    EXPECT_EQ(messages.ShowMessage("W", "q5", MessageButtons::Ok), MessageAnswer::Ok);
-    EXPECT_EQ(messages.UnexpectedCount(), 3);
-    EXPECT_EQ(messages.Texts(), (std::vector<std::string>{"q1", "q2", "q3", "q4", "q5"}));
-    EXPECT_EQ(messages.Calls()[1].caption, "Warning");
-}
-
-TEST(Scripted, ListSortIsStableAndSelectionFollowsRows) {
-    ScriptedRows source({{RowKey::Folder(0), "folder1", {}, 0},
-                         {RowKey::Folder(1), "folder2", {}, 0},
-                         {RowKey::File(0), "b-file", {"1", "0%", "1"}, 1},
-                         {RowKey::File(1), "a-file", {"2", "50%", "1"}, 1}});
-    ScriptedList list;
-    list.ShowRows(&source);
-    EXPECT_EQ(list.Source(), &source);
-    list.SelectRow(3, true);
-    // Files by index, highest first; folders equal among themselves.
-    list.SortRows([](RowKey x, RowKey y) {
-        if (!x.IsFile() || !y.IsFile())
-            return x.IsFile() ? 1 : (y.IsFile() ? -1 : 0);
-        return x.Index() > y.Index() ? -1 : (x.Index() < y.Index() ? 1 : 0);
-    });
-    EXPECT_EQ(list.Names(), (std::vector<std::string>{"folder1", "folder2", "a-file", "b-file"}));
-    EXPECT_EQ(list.RowText(2, 2), "50%");
-    EXPECT_EQ(list.SelectedRows(), (std::vector<int>{2}));
-    EXPECT_EQ(list.Key(3), RowKey::File(0));
-    EXPECT_TRUE(list.Key(9).IsNone());
-    list.DeleteAllRows();
-    EXPECT_EQ(list.RowCount(), 0);
-    EXPECT_EQ(list.Source(), nullptr);
-}
-
-TEST(Scripted, DialogsReturnQueuedResultsThenCancel) {
-    ScriptedDialogs dialogs;
-    dialogs.QueueOpenFiles({"/x/a", "/x/b"});
-    dialogs.QueueBrowseFolder(std::string("/x"));
-    EXPECT_EQ(dialogs.OpenFiles({"All files (*.*)|*.*||", true}).size(), 2u);
-    EXPECT_EQ(dialogs.BrowseFolder("Select Folder"), std::optional<std::string>("/x"));
-    EXPECT_TRUE(dialogs.AllUsed());
-    EXPECT_EQ(dialogs.SaveFile({}), std::nullopt);
-    EXPECT_EQ(dialogs.UnexpectedCount(), 1);
-    EXPECT_EQ(dialogs.BrowseTitles(), (std::vector<std::string>{"Select Folder"}));
-    EXPECT_TRUE(dialogs.OpenRequests()[0].multiSelect);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // Usage errors, help and version of the vpf binary.
+#include "Version.h"
 #include "tests/tools/VpfRunner.h"
 
 namespace vpftest {
@@ -115,7 +116,7 @@ TEST_F(CliTest, SummariesCountInCorrectEnglish) {
 TEST_F(CliTest, VersionPrintsOneLine) {
     const RunResult r = Run({"--version"});
     EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out, "vpf 2.20 (PackFile version 2.10)\n");
+    EXPECT_EQ(r.out, "vpf " CF_VERSION_STRING " (PackFile version 2.10)\n");
 }
 
 TEST_F(CliTest, MissingOrForeignPackIsAFailureNamingTheFile) {

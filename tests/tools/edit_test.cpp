@@ -31,6 +31,23 @@ TEST_F(EditTest, AddIntoAFolderOfThePackMakesItWhenMissing) {
     EXPECT_EQ(Run({"check", "-q", "p.vpf"}).code, 0);
 }
 
+// Folders with no file in them are an addition like any other: the pack is
+// saved, and a fresh read of it lists them.
+TEST_F(EditTest, AddingOnlyEmptyFoldersSavesThem) {
+    Pack();
+    MakeDir("empty");
+    MakeDir("outer");
+    MakeDir("outer/inner");
+    const std::string before = List();
+    RunResult r = Run({"add", "p.vpf", "empty"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(List(), before + "empty/\n");
+    r = Run({"add", "p.vpf", "--into=src/sub", "outer"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(List().find("src/sub/outer/\nsrc/sub/outer/inner/\n"), std::string::npos) << List();
+    EXPECT_EQ(Run({"check", "-q", "p.vpf"}).code, 0);
+}
+
 TEST_F(EditTest, AddReplacesOnlyWhenTold) {
     Pack();
     MakeDir("other");
