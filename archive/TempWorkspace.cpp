@@ -39,10 +39,12 @@ std::string BootId() {
 }  // namespace
 
 CTempWorkspace::CTempWorkspace() {
-    workspacePath = fs::MakeWorkspaceDirectory(&reason_);
-    if (workspacePath.empty())
-        return;
     pack::Fault fault;
+    workspacePath = fs::MakeWorkspaceDirectory(&fault);
+    if (workspacePath.empty()) {
+        reason_ = fault.reason;
+        return;
+    }
     if (!beneath_.Open(workspacePath, fault)) {
         reason_ = fault.reason;
         rmdir(workspacePath.c_str());
@@ -117,11 +119,11 @@ std::vector<std::string> CTempWorkspace::RemoveAbandoned(std::vector<std::string
                           S_ISREG(mark.st_mode) && mark.st_uid == me;
         // A lock that cannot be taken belongs to a workspace in use.
         if (ours && flock(dir, LOCK_EX | LOCK_NB) == 0) {
-            std::string why;
+            pack::Fault why;
             if (fs::RemoveTree(path, &why))
                 removed.push_back(path);
             else if (failures)
-                failures->push_back(path + ": " + why);
+                failures->push_back(path + ": " + why.reason);
         }
         close(dir);
     }

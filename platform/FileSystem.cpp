@@ -19,12 +19,12 @@
 
 namespace crateforge::fs {
 
-bool ListDirectory(const std::string& dir, std::vector<DirEntry>& out, std::string* reason) {
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>& out, pack::Fault* fault) {
     out.clear();
     DIR* handle = opendir(dir.c_str());
     if (!handle) {
-        if (reason)
-            *reason = pack::ErrnoText(errno);
+        if (fault)
+            pack::Fail(*fault, pack::FaultKind::Io, pack::ErrnoText(errno));
         return false;
     }
     errno = 0;
@@ -57,8 +57,8 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>& out, std::stri
     closedir(handle);
     if (readError != 0) {
         out.clear();
-        if (reason)
-            *reason = pack::ErrnoText(readError);
+        if (fault)
+            pack::Fail(*fault, pack::FaultKind::Io, pack::ErrnoText(readError));
         return false;
     }
     std::sort(out.begin(), out.end(),
@@ -98,11 +98,11 @@ std::string TempDirectory() {
     return dir;
 }
 
-std::string MakeWorkspaceDirectory(std::string* reason) {
+std::string MakeWorkspaceDirectory(pack::Fault* fault) {
     std::string pattern = JoinPath(TempDirectory(), "TMPXXXXXX");
     if (!mkdtemp(pattern.data())) {
-        if (reason)
-            *reason = pack::ErrnoText(errno);
+        if (fault)
+            pack::Fail(*fault, pack::FaultKind::Io, pack::ErrnoText(errno));
         return {};
     }
     return pattern;
@@ -158,7 +158,7 @@ bool EmptyFolderAt(int dir, std::string& firstReason) {
 
 }  // namespace
 
-bool RemoveTree(const std::string& path, std::string* reason) {
+bool RemoveTree(const std::string& path, pack::Fault* fault) {
     std::string firstReason;
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) {
@@ -182,8 +182,8 @@ bool RemoveTree(const std::string& path, std::string* reason) {
     }
     if (firstReason.empty())
         return true;
-    if (reason)
-        *reason = firstReason;
+    if (fault)
+        pack::Fail(*fault, pack::FaultKind::Io, firstReason);
     return false;
 }
 

@@ -40,10 +40,10 @@ struct DirEntry {
 };
 
 // ListDirectory: every name in `dir` except "." and "..", sorted by name in
-// byte order. Returns false and fills `reason` (when given) when the
-// directory cannot be opened or read; `out` is then empty.
+// byte order. Returns false and fills `fault` (when given; kind Io) when
+// the directory cannot be opened or read; `out` is then empty.
 bool ListDirectory(const std::string& dir, std::vector<DirEntry>& out,
-                   std::string* reason = nullptr);
+                   pack::Fault* fault = nullptr);
 
 // IsDirectory: whether `path` names a directory. With followLinks false a
 // symbolic link to a directory is not one. A missing path is not a directory.
@@ -66,16 +66,16 @@ std::string TempDirectory();
 
 // MakeWorkspaceDirectory: creates a new private directory (mode 0700) in
 // TempDirectory() named "TMP" + six unique characters, with mkdtemp. Returns
-// its path, or an empty string (and `reason`) when it cannot be created.
-std::string MakeWorkspaceDirectory(std::string* reason = nullptr);
+// its path, or an empty string (and `fault`) when it cannot be created.
+std::string MakeWorkspaceDirectory(pack::Fault* fault = nullptr);
 
 // RemoveTree: removes `path` and everything below it. Links are removed,
 // never followed, and each folder is entered through the descriptor of its
 // parent (openat with O_NOFOLLOW), so nothing outside the tree is touched
 // even if a name is swapped for a link meanwhile. Goes on past failures;
-// false (with the first reason) when anything stayed. A missing path is
-// nothing to remove: true.
-bool RemoveTree(const std::string& path, std::string* reason = nullptr);
+// false (with the first failure in `fault`) when anything stayed. A missing
+// path is nothing to remove: true.
+bool RemoveTree(const std::string& path, pack::Fault* fault = nullptr);
 
 // Path helpers (plain string work, no disk access).
 //   LastComponent("/a/b/c.txt") == "c.txt"; LastComponent("c") == "c";

@@ -47,9 +47,9 @@ class Walk {
                 Report(WalkProblemKind::TooDeep, item.path, "folders nested too deeply");
             } else {
                 std::vector<DirEntry> inner;
-                std::string reason;
-                if (!ListDirectory(item.path, inner, &reason)) {
-                    Report(WalkProblemKind::CannotList, item.path, reason);
+                pack::Fault listed;
+                if (!ListDirectory(item.path, inner, &listed)) {
+                    Report(WalkProblemKind::CannotList, item.path, listed.reason);
                     continue;
                 }
                 item.isFolder = true;
@@ -88,9 +88,8 @@ bool WalkFolder(const std::string& path, FolderVisitor& visitor, std::uint32_t m
     if (!S_ISDIR(st.st_mode))
         return pack::Fail(fault, pack::FaultKind::Io, pack::ErrnoText(ENOTDIR));
     std::vector<DirEntry> names;
-    std::string reason;
-    if (!ListDirectory(root.path, names, &reason))
-        return pack::Fail(fault, pack::FaultKind::Io, reason);
+    if (!ListDirectory(root.path, names, &fault))
+        return false;
     Walk(visitor, maxDepth, skipDotNames)
         .Folder(
             root,

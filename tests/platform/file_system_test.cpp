@@ -40,9 +40,9 @@ TEST(FileSystem, ListingIsSortedByteWiseAndDescribesLinks) {
     EXPECT_FALSE(fs::IsDirectory(dir.File("linkdir"), false));
     EXPECT_TRUE(fs::PathExists(dir.File("dangling")));
 
-    std::string reason;
+    pack::Fault reason;
     EXPECT_FALSE(fs::ListDirectory(dir.File("a") + "/x", names, &reason));
-    EXPECT_EQ(reason, "Not a directory");
+    EXPECT_EQ(reason.reason, "Not a directory");
     EXPECT_TRUE(names.empty());
 }
 
@@ -62,9 +62,9 @@ TEST(FileSystem, TemporaryDirectoryAndWorkspace) {
     setenv("TMPDIR", "", 1);
     EXPECT_EQ(fs::TempDirectory(), P_tmpdir);
     setenv("TMPDIR", (dir.Path() + "/missing").c_str(), 1);
-    std::string reason;
+    pack::Fault reason;
     EXPECT_EQ(fs::MakeWorkspaceDirectory(&reason), "");
-    EXPECT_EQ(reason, "No such file or directory");
+    EXPECT_EQ(reason.reason, "No such file or directory");
     if (old)
         setenv("TMPDIR", saved.c_str(), 1);
     else
@@ -165,8 +165,8 @@ TEST(FileSystem, RemoveTreeTakesLinksButNotWhatTheyName) {
     ASSERT_EQ(symlink(outside.c_str(), (tree + "/a/to-outside").c_str()), 0);
     ASSERT_EQ(symlink(kept.c_str(), (tree + "/to-file").c_str()), 0);
     ASSERT_EQ(mkfifo((tree + "/a/fifo").c_str(), 0600), 0);
-    std::string reason;
-    EXPECT_TRUE(fs::RemoveTree(tree, &reason)) << reason;
+    pack::Fault reason;
+    EXPECT_TRUE(fs::RemoveTree(tree, &reason)) << reason.reason;
     EXPECT_FALSE(fs::PathExists(tree));
     EXPECT_EQ(testpacks::ReadFile(kept), testpacks::ToBytes("stays"));
     EXPECT_TRUE(fs::IsDirectory(outside));
@@ -192,10 +192,10 @@ TEST(FileSystem, RemoveTreeGoesOnPastWhatStaysAndSaysWhy) {
     for (const char* path : {"tree", "tree/loose", "tree/open", "tree/open/inner"})
         testpriv::GiveAway(dir.File(path));
     const int code = testpriv::RunUnprivileged([&] {
-        std::string reason;
+        pack::Fault reason;
         if (fs::RemoveTree(tree, &reason))
             return 30;
-        return reason == "Permission denied" ? 0 : 31;
+        return reason.reason == "Permission denied" ? 0 : 31;
     });
     if (code == testpriv::kCannotDrop)
         GTEST_SKIP() << "privileges cannot be dropped here";
@@ -204,9 +204,9 @@ TEST(FileSystem, RemoveTreeGoesOnPastWhatStaysAndSaysWhy) {
     EXPECT_FALSE(fs::PathExists(dir.File("tree/loose")));
     EXPECT_FALSE(fs::PathExists(dir.File("tree/open")));
     // A path below a file cannot be looked at at all.
-    std::string reason;
+    pack::Fault reason;
     EXPECT_FALSE(fs::RemoveTree(dir.File("tree/locked/file/x"), &reason));
-    EXPECT_EQ(reason, "Not a directory");
+    EXPECT_EQ(reason.reason, "Not a directory");
 }
 
 }  // namespace
