@@ -193,23 +193,6 @@ bool CPackArchive::StreamNewPack(std::uint64_t directoryEnd, pack::Fault& fault)
     return true;
 }
 
-std::uint64_t CPackArchive::DirectoryEndWith(
-    const std::unordered_map<const CPackFolder*, std::uint32_t>& planned) const {
-    std::uint64_t end = pack::kRootBlockOffset;
-    std::vector<const CPackFolder*> stack{root.get()};
-    while (!stack.empty()) {
-        const CPackFolder* folder = stack.back();
-        stack.pop_back();
-        const auto more = planned.find(folder);
-        end += pack::FolderBlockSize(
-            folder->subfolders.size(),
-            folder->files.size() + (more == planned.end() ? 0 : more->second));
-        for (const auto& child : folder->subfolders)
-            stack.push_back(child.get());
-    }
-    return end;
-}
-
 bool CPackArchive::StreamBytes(PackEntry& entry) {
     if (!stream_ || (!entry.data && entry.packedSize > 0))
         return false;
@@ -308,8 +291,9 @@ SaveOutcome CPackArchive::SaveQuietly(pack::Fault& fault) {
     fs::AtomicFile whole;
     fs::AtomicFile& file = streamed ? *stream : whole;
     if (streamed) {
+        // StreamLaidOut has just assigned every offset the folders record.
         HeadSink sink(file);
-        if (WriteHeader(sink) && WriteDirectory(sink))
+        if (WriteHeader(sink) && WriteFolder(sink, *root))
             sink.Flush();
     } else {
         fs::AtomicFileOptions options;

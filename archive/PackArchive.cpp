@@ -64,13 +64,19 @@ int CPackArchive::CreateNew(const std::string& newPath) {
     return 1;
 }
 
-std::uint64_t CPackArchive::PackSize() const {
+std::uint64_t CPackArchive::DirectoryEndWith(std::uint64_t moreFiles) const {
     if (!root)
         return 0;
     const std::uint64_t folders = root->FolderCountInSubtree();
     return pack::kPackHeaderSize + pack::kFolderBlockHeaderSize * folders +
            pack::kFolderRecordSize * (folders - 1) +
-           (pack::kFileRecordSize + pack::kDataBlockHeaderSize) * std::uint64_t{fileCount} +
+           pack::kFileRecordSize * (std::uint64_t{fileCount} + moreFiles);
+}
+
+std::uint64_t CPackArchive::PackSize() const {
+    if (!root)
+        return 0;
+    return DirectoryEndWith(0) + pack::kDataBlockHeaderSize * std::uint64_t{fileCount} +
            root->totalPackedSize;
 }
 

@@ -69,7 +69,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "archive/ArchiveTexts.h"
@@ -264,10 +263,9 @@ class CPackArchive {
     // without streaming; the saved pack is the same either way. False, with
     // nothing changed, where no new file can be made beside path().
     bool StreamNewPack(std::uint64_t directoryEnd, pack::Fault& fault);
-    // Where the directory ends when `planned` more files (by folder) join
-    // the tree as it is now.
-    std::uint64_t DirectoryEndWith(
-        const std::unordered_map<const CPackFolder*, std::uint32_t>& planned) const;
+    // Where the directory ends when `moreFiles` more files join the tree as
+    // it is now (in any folders: each costs one record).
+    std::uint64_t DirectoryEndWith(std::uint64_t moreFiles) const;
 
     // Whether the file starts with a whole header of that version.
     static bool IsCurrentPack(const std::string& file);

@@ -82,7 +82,7 @@ bool PackIndex::OpenPack(const char* path) {
         // One walk: the walker reads the version the file names and
         // refuses it with that version's reason.
         if (!ReadIndex(source, pack::PackVersion::None)) {
-            const pack::Fault why = fault;
+            why = fault;
             Forget();
             return Fail(why);
         }

@@ -598,10 +598,9 @@ std::vector<const AddItem*> InLayoutOrder(const CPackArchive& archive, const Add
 // A new pack file is written as its files are coded (see
 // CPackArchive::StreamNewPack) when the plan says where its directory ends.
 void StreamInto(CPackArchive& archive, const AddPlan& plan) {
-    std::unordered_map<const CPackFolder*, std::uint32_t> planned;
+    std::uint64_t planned = 0;
     for (const AddItem& item : plan.items)
-        if (!item.dropped && !item.replace)
-            ++planned[item.folder];
+        planned += !item.dropped && !item.replace ? 1 : 0;
     pack::Fault ignored;  // without it the save copies the bytes as it always could
     archive.StreamNewPack(archive.DirectoryEndWith(planned), ignored);
 }

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstring>
 #include <set>
-#include <unordered_map>
 
 #include "archive/EntryData.h"
 
@@ -259,12 +258,10 @@ TEST_F(SaveLoadTest, StreamedNewPackSavesTheSameBytesWhateverTheTreeBecame) {
             };
             ino_t sibling = 0;
             if (stream) {
-                std::unordered_map<const CPackFolder*, std::uint32_t> planned;
                 std::set<std::string> names;
                 for (const Add& a : c.adds)
-                    if (names.insert(std::string(a.folder) + "/" + a.name).second)
-                        ++planned[folderOf(a.folder)];
-                planned[doc.Root()] += c.neverCame;
+                    names.insert(std::string(a.folder) + "/" + a.name);
+                const std::uint64_t planned = names.size() + c.neverCame;
                 pack::Fault fault;
                 EXPECT_TRUE(doc.StreamNewPack(doc.DirectoryEndWith(planned), fault))
                     << fault.Text();
